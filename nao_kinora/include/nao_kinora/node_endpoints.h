@@ -1,0 +1,37 @@
+// The node object: owns the node handle and every publisher and subscriber.
+#ifndef NAO_KINORA_NODE_ENDPOINTS_H
+#define NAO_KINORA_NODE_ENDPOINTS_H
+
+#include <ros/ros.h>
+#include <std_msgs/Int32.h>
+#include <std_msgs/String.h>
+
+// Members are declared in release order (reverse): messages, then publishers,
+// then subscribers, then the node handle.
+class NaoKinora
+{
+public:
+  NaoKinora();
+
+  ros::NodeHandle nh;
+  ros::Subscriber nao_listen_sub;
+  ros::Subscriber nao_textsent_sub;
+  ros::Subscriber trackingfinishedSub;
+  ros::Subscriber motionFinishedSub;
+  ros::Publisher m_allAnglesPub;
+  ros::Publisher jointAnglePub;
+  ros::Publisher nao_listen;
+  ros::Publisher nao_talker_filenamePub;
+  ros::Publisher nao_talker_textPub;
+  ros::Publisher motionStartStopPub;
+  ros::Publisher m_speechPub;
+  ros::Publisher variancedJointsPub;
+  std_msgs::String talker_filename_msg;
+  std_msgs::Int32 motionstate_msg;
+
+private:
+  NaoKinora(const NaoKinora&);
+  NaoKinora& operator=(const NaoKinora&);
+};
+
+#endif  // NAO_KINORA_NODE_ENDPOINTS_H

@@ -1,0 +1,23 @@
+// Reading a recording file of joint rows into play_joints.
+#ifndef NAO_KINORA_RECORDING_H
+#define NAO_KINORA_RECORDING_H
+
+#include "nao_kinora/run_flags.h"
+
+#include <string>
+
+// Directory that recording names are appended to, with nothing in between.
+// Start-up may replace it (the ~recording_dir parameter); the loader only reads it.
+extern std::string staticdisplaycommand2;
+
+// Duration that row 0 is held, whatever the file says.
+const float kFirstRowDuration = 2.0f;
+
+// Reads the first 23 numbers of a line (classic locale) into row. False when the
+// line does not hold 23 numbers: such a line ends a recording.
+bool parseJointRow(const std::string& line, JointRow& row);
+
+// Replaces play_joints by the rows of staticdisplaycommand2 + argstring.
+void loadRecording(const std::string& argstring);
+
+#endif  // NAO_KINORA_RECORDING_H

@@ -1,0 +1,24 @@
+// Per-joint mean and population variance of a recording, and the motion-over report.
+#ifndef NAO_KINORA_VARIANCE_H
+#define NAO_KINORA_VARIANCE_H
+
+#include "nao_kinora/node_endpoints.h"
+#include "nao_kinora/run_flags.h"
+
+#include <vector>
+
+// A joint whose variance (widened to double) reaches this has moved.
+const double kVarianceThreshold = 0.01;
+
+// Two-pass mean and population variance of columns 0..21 into meanseq and varseq.
+void calculateVariance(std::vector<JointRow> rows);
+
+// Joint indices, ascending, whose varseq entry passes the threshold.
+std::vector<int> movingJoints();
+
+// After a motion: analyses play_joints, publishes the moving joints on
+// "variancedJoints", then 1 on "motionStartStop"; advances currentargv and
+// moves the run to waiting for tracking.
+void motionOverReport(NaoKinora& obj);
+
+#endif  // NAO_KINORA_VARIANCE_H

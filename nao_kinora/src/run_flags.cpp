@@ -1,0 +1,54 @@
+#include "nao_kinora/run_flags.h"
+
+#include <iostream>
+
+float numberofFiles = 0;
+std::vector<JointRow> play_joints;
+float meanseq[kJointCount] = {0};
+float varseq[kJointCount] = {0};
+std::vector<int> feedbacks;
+int systemstate = kPlaying;
+int tempcounter = -1;
+int currentargv = 2;
+int firsttime = 0;
+int trackingfinished = 0;
+
+namespace
+{
+// c_str() stops at the first NUL byte, which is how far the text is written.
+void writeTextLine(const char* prefix, const std::string& text)
+{
+  std::cout << prefix << text.c_str() << std::endl;
+}
+
+void writeValueLine(const char* prefix, int value)
+{
+  std::cout << prefix << value << std::endl;
+}
+}  // namespace
+
+void speechtotextHandle(const std_msgs::String::ConstPtr& msg)
+{
+  writeTextLine("I heard speech ", msg->data);
+}
+
+void textsentHandle(const std_msgs::String::ConstPtr& msg)
+{
+  writeTextLine("I sent text yuppi ", msg->data);
+}
+
+void trackingfinishedHandle(const std_msgs::Int32::ConstPtr& msg)
+{
+  writeValueLine("Trackingfinished", msg->data);
+  trackingfinished = 1;
+}
+
+void motionFinishedHandle(const std_msgs::Int32::ConstPtr& msg)
+{
+  writeValueLine("Motionfinished", msg->data);
+  // Only a motion in progress can end. A late "motionfinished" (the executor
+  // finishing its last rows after we moved on) must not rerun the report and
+  // skip the next recording.
+  if (systemstate == kPlaying)
+    systemstate = kMotionOver;
+}

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs (only those missing) and builds
+# the catkin workspace under build/ws. Safe to run again: a second run installs nothing.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+packages=(
+  build-essential cmake catkin
+  libroscpp-dev libstd-msgs-dev ros-std-msgs ros-message-generation ros-message-runtime
+  python3-rosmaster python3-rostopic python3-rospy python3-roslaunch python3-rostest
+  librostest-dev python3-rosbag librosbag-dev rosbash
+  libboost-dev libgtest-dev googletest
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+fi
+
+# catkin needs Debian's python3, not whichever python3 comes first on PATH.
+ws="$root/build/ws"
+mkdir -p "$ws/src"
+for pkg in nao_msgs nao_kinora; do
+  ln -sfn "$root/$pkg" "$ws/src/$pkg"
+done
+catkin_make -C "$ws" -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCATKIN_ENABLE_TESTING=ON "$@"

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test through ctest.
+# Exits non-zero when any test fails (catkin_make run_tests would not).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" tests
+cd "$root/build/ws/build"
+ctest --output-on-failure --timeout 300 "$@"

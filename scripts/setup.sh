@@ -23,7 +23,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # catkin needs Debian's python3, not whichever python3 comes first on PATH.
-ws="$root/build/ws"
+ws="${KINORA_WS:-$root/build/ws}"  # KINORA_WS: another workspace, e.g. for a second build
 mkdir -p "$ws/src"
 for pkg in nao_msgs nao_kinora; do
   ln -sfn "$root/$pkg" "$ws/src/$pkg"

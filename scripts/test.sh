@@ -6,5 +6,5 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/setup.sh" tests
-cd "$root/build/ws/build"
+cd "${KINORA_WS:-$root/build/ws}/build"
 ctest --output-on-failure --timeout 300 "$@"

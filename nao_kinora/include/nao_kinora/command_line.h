@@ -1,0 +1,35 @@
+// The node's command line after ros::init: a count, then one recording file
+// name per recording. Checked once, before anything is advertised.
+#ifndef NAO_KINORA_COMMAND_LINE_H
+#define NAO_KINORA_COMMAND_LINE_H
+
+#include <string>
+#include <vector>
+
+// How many recordings a count plays: the arguments k = 2, 3, ... with
+// k <= count + 1 (so 2.5 plays two, and below 1 or NaN plays none).
+long recordingsToPlay(float count);
+
+// True while the recording at argument currentargv is still to be played.
+bool recordingsRemain(int currentargv, float count);
+
+struct SessionPlan
+{
+  float count;
+  std::vector<std::string> recordings;  // file names, in playing order
+};
+
+// Reads argv the way the node does. On a command line that cannot be played
+// (no count, fewer names than the count) writes the problem and the usage to
+// standard error and returns false. Warns about an idle count or ignored names.
+bool readCommandLine(int argc, char** argv, SessionPlan& plan);
+
+// Sets the recording directory from the private parameter ~recording_dir, when
+// given (a missing final slash is added). Returns the directory in use.
+std::string applyRecordingDir();
+
+// Checks every recording of the plan in the recording directory; warnings and
+// problems go to standard error. False when any recording yields no row.
+bool checkRecordings(const SessionPlan& plan);
+
+#endif  // NAO_KINORA_COMMAND_LINE_H

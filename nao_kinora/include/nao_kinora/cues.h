@@ -1,0 +1,41 @@
+// Spoken audio cues: their names, when they are due, and sending them.
+#ifndef NAO_KINORA_CUES_H
+#define NAO_KINORA_CUES_H
+
+#include "nao_kinora/node_endpoints.h"
+
+#include <string>
+#include <vector>
+
+const char* const kGreetingCue = "merhaba.wav";
+const char* const kExplanationCue = "aciklama.wav";
+const char* const kClosingCue = "bitis.wav";
+const double kGreetingPauseSeconds = 5.0;  // after each startup cue and after the closing cue
+
+struct OpeningCue
+{
+  const char* file;
+  double pauseSeconds;
+};
+
+// What a recording says, chosen by its position on the command line.
+struct CueSchedule
+{
+  int currentargv;
+  std::vector<int> feedbackRows;
+  std::vector<OpeningCue> opening;
+};
+
+// The schedule for a recording at argument currentargv, or null when it has none.
+const CueSchedule* cueScheduleFor(int currentargv);
+
+// Name of the feedback cue at position p of feedbacks: "1feed.wav" for 0, ...
+std::string feedbackCueName(std::size_t position);
+
+// Sends a cue on "talkerfilename" through the node object's reusable message.
+void publishCue(NaoKinora& obj, const std::string& file);
+
+// Sends a cue, then pauses. False when the node shut down during the pause.
+bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds);
+
+#endif  // NAO_KINORA_CUES_H

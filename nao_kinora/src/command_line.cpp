@@ -1,0 +1,99 @@
+#include "nao_kinora/command_line.h"
+
+#include "nao_kinora/recording.h"
+#include "nao_kinora/recording_check.h"
+
+#include <ros/ros.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+
+namespace
+{
+const int kFirstRecordingArg = 2;
+
+void printUsage(const char* program)
+{
+  std::cerr << "usage: " << program << " COUNT FILE... [_recording_dir:=DIR]\n"
+            << "  COUNT  number of recordings to play (a count below 1 plays none and idles)\n"
+            << "  FILE   one recording per COUNT, in playing order, relative to the recording\n"
+            << "         directory (" << staticdisplaycommand2 << " unless _recording_dir:= is given)\n";
+}
+}  // namespace
+
+long recordingsToPlay(float count)
+{
+  const double last = static_cast<double>(count) + 1.0;
+  if (!(last >= kFirstRecordingArg))
+    return 0;
+  if (last > static_cast<double>(LONG_MAX / 2))
+    return LONG_MAX / 2;
+  return static_cast<long>(std::floor(last)) - kFirstRecordingArg + 1;
+}
+
+bool recordingsRemain(int currentargv, float count)
+{
+  return currentargv <= static_cast<double>(count) + 1.0;
+}
+
+bool readCommandLine(int argc, char** argv, SessionPlan& plan)
+{
+  if (argc < 2)
+  {
+    ROS_ERROR("missing argument 1: the number of recordings");
+    printUsage(argv[0]);
+    return false;
+  }
+  plan.count = static_cast<float>(std::atof(argv[1]));
+  const long wanted = recordingsToPlay(plan.count);
+  const long given = argc - kFirstRecordingArg;
+  if (wanted > given)
+  {
+    ROS_ERROR("count [%s] asks for %ld recordings but %ld file names are given", argv[1], wanted, given);
+    printUsage(argv[0]);
+    return false;
+  }
+  if (wanted == 0)
+    ROS_WARN("count [%s] plays no recording: the node greets, then idles until shut down "
+             "or a motionfinished message", argv[1]);
+  if (given > wanted)
+    ROS_WARN("count [%s]: the last %ld file names are not played", argv[1], given - wanted);
+  plan.recordings.assign(argv + kFirstRecordingArg, argv + kFirstRecordingArg + wanted);
+  return true;
+}
+
+std::string applyRecordingDir()
+{
+  std::string dir;
+  if (ros::param::get("~recording_dir", dir) && !dir.empty())
+  {
+    if (dir[dir.size() - 1] != '/')
+      dir += '/';
+    staticdisplaycommand2 = dir;
+  }
+  return staticdisplaycommand2;
+}
+
+bool checkRecordings(const SessionPlan& plan)
+{
+  int unplayable = 0;
+  for (const std::string& name : plan.recordings)
+  {
+    const RecordingCheck check = checkRecording(staticdisplaycommand2 + name);
+    for (const RecordingProblem& problem : check.problems)
+    {
+      if (problem.fatal())
+        ROS_ERROR("%s", problem.message.c_str());
+      else
+        ROS_WARN("%s", problem.message.c_str());
+    }
+    if (!check.playable())
+      ++unplayable;
+  }
+  if (unplayable > 0)
+    ROS_ERROR("%d of %zu recordings cannot be played; the session does not start", unplayable,
+              plan.recordings.size());
+  return unplayable == 0;
+}

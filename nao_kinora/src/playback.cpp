@@ -1,0 +1,103 @@
+#include "nao_kinora/playback.h"
+
+#include "nao_kinora/cues.h"
+#include "nao_kinora/pacing.h"
+#include "nao_kinora/run_flags.h"
+
+#include <std_msgs/Float32MultiArray.h>
+
+#include <iostream>
+
+namespace
+{
+const float kJointMessageMarker = 1.0f;  // first value of every joint message
+const int kStartSignal = 0;
+
+// When the row just sent should end: the time row 0 went out plus the
+// durations of the rows sent since, so oversleeps do not add up.
+ros::Time rowDeadline;
+
+bool rowInRecording(int index)
+{
+  return index >= 0 && index < static_cast<int>(play_joints.size());
+}
+
+// Waits for the peers, sends the start signal and the opening cues.
+// False when the node shut down meanwhile.
+bool startRecording(NaoKinora& obj)
+{
+  if (!waitForSubscriber(obj.motionStartStopPub))
+    return false;
+  obj.motionstate_msg.data = kStartSignal;
+  obj.motionStartStopPub.publish(obj.motionstate_msg);
+
+  if (!waitForSubscriber(obj.nao_talker_filenamePub))
+    return false;
+  const CueSchedule* schedule = cueScheduleFor(currentargv);
+  if (!schedule)
+    return true;
+  feedbacks.insert(feedbacks.end(), schedule->feedbackRows.begin(), schedule->feedbackRows.end());
+  for (const OpeningCue& cue : schedule->opening)
+    if (!sayCue(obj, cue.file, cue.pauseSeconds))
+      return false;
+  return true;
+}
+
+void sayDueFeedback(NaoKinora& obj)
+{
+  for (std::size_t p = 0; p < feedbacks.size(); ++p)
+    if (feedbacks[p] == tempcounter)
+      publishCue(obj, feedbackCueName(p));
+}
+
+std_msgs::Float32MultiArray jointMessage(const JointRow& row)
+{
+  std_msgs::Float32MultiArray jointAnglesAll;
+  jointAnglesAll.data.reserve(row.size() + 1);
+  jointAnglesAll.data.push_back(kJointMessageMarker);
+  jointAnglesAll.data.insert(jointAnglesAll.data.end(), row.begin(), row.end());
+  return jointAnglesAll;
+}
+
+// Moves rowDeadline on by the row's duration. A pass that is more than a row
+// behind starts the schedule again from now rather than sending a burst.
+void scheduleRowEnd(const ros::Time& sentAt, double duration)
+{
+  if (tempcounter == 0 || addPause(rowDeadline, duration) < sentAt)
+    rowDeadline = sentAt;
+  rowDeadline = addPause(rowDeadline, duration);
+}
+
+void endMotion()
+{
+  feedbacks.clear();
+  systemstate = kMotionOver;
+}
+}  // namespace
+
+void kinora(NaoKinora& obj)
+{
+  ++tempcounter;
+  if (tempcounter == 0 && !startRecording(obj))
+    return;
+  // Never read outside the recording; a caller that goes on past the end
+  // ends the motion instead.
+  if (!rowInRecording(tempcounter))
+  {
+    endMotion();
+    return;
+  }
+  sayDueFeedback(obj);
+
+  const JointRow& row = play_joints[tempcounter];
+  std_msgs::Float32MultiArray jointAnglesAll = jointMessage(row);
+  std::cout << "burdayım" << std::endl;
+  const ros::Time sentAt = ros::Time::now();
+  obj.jointAnglePub.publish(jointAnglesAll);
+
+  scheduleRowEnd(sentAt, row[kDurationColumn]);
+  if (!sleepUntil(rowDeadline))
+    return;
+  if (tempcounter == static_cast<int>(play_joints.size()) - 1)
+    endMotion();
+}

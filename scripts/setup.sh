@@ -9,7 +9,7 @@ packages=(
   libroscpp-dev libstd-msgs-dev ros-std-msgs ros-message-generation ros-message-runtime
   python3-rosmaster python3-rostopic python3-rospy python3-roslaunch python3-rostest
   librostest-dev python3-rosbag librosbag-dev rosbash
-  libboost-dev libgtest-dev googletest
+  libboost-dev libgtest-dev googletest nlohmann-json3-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "nao_kinora/cues.h"
 
 #include "nao_kinora/pacing.h"
+#include "nao_kinora/session_log.h"
 
 namespace
 {
@@ -40,14 +41,17 @@ std::string feedbackCueName(std::size_t position)
   return std::to_string(position + 1) + "feed.wav";
 }
 
-void publishCue(NaoKinora& obj, const std::string& file)
+void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered_json& details)
 {
   obj.talker_filename_msg.data = file;
   obj.nao_talker_filenamePub.publish(obj.talker_filename_msg);
+  nlohmann::ordered_json fields = details;
+  fields["file"] = file;
+  logEvent("cue", fields);
 }
 
-bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds)
+bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds, const nlohmann::ordered_json& details)
 {
-  publishCue(obj, file);
+  publishCue(obj, file, details);
   return pauseFor(pauseSeconds);
 }

@@ -10,7 +10,9 @@
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/playback.h"
 #include "nao_kinora/recording.h"
+#include "nao_kinora/recording_check.h"
 #include "nao_kinora/run_flags.h"
+#include "nao_kinora/session_log.h"
 #include "nao_kinora/variance.h"
 
 #include <ros/callback_queue.h>
@@ -28,18 +30,39 @@ bool remain()
   return recordingsRemain(currentargv, numberofFiles);
 }
 
+int shutDown()
+{
+  logEvent("shutdown");
+  return 0;
+}
+
 bool greet(NaoKinora& obj)
 {
   return waitForSubscriber(obj.nao_talker_filenamePub) &&
-         sayCue(obj, kGreetingCue, kGreetingPauseSeconds) &&
-         sayCue(obj, kExplanationCue, kGreetingPauseSeconds);
+         sayCue(obj, kGreetingCue, kGreetingPauseSeconds, {{"kind", "greeting"}}) &&
+         sayCue(obj, kExplanationCue, kGreetingPauseSeconds, {{"kind", "greeting"}});
+}
+
+void logLoaded(const std::string& path)
+{
+  if (!sessionLogOpen())
+    return;
+  nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+  for (const RecordingProblem& problem : checkRecording(path).problems)
+    warnings.push_back(problem.message);
+  logEvent("recording loaded", {{"recording", currentargv - 1},
+                                {"path", path},
+                                {"rows", play_joints.size()},
+                                {"warnings", warnings}});
 }
 
 // A recording that yields no row now (it changed since start-up) is skipped:
 // no start signal, no cues, no report.
 void skipRecording(const char* name)
 {
-  ROS_ERROR("skipping recording [%s%s]: it has no row to play", staticdisplaycommand2.c_str(), name);
+  const std::string path = staticdisplaycommand2 + name;
+  ROS_ERROR("skipping recording [%s]: it has no row to play", path.c_str());
+  logEvent("recording skipped", {{"recording", currentargv - 1}, {"path", path}});
   ++currentargv;
   firsttime = 0;
   if (!remain())
@@ -63,6 +86,7 @@ bool playPass(NaoKinora& obj, char** argv)
       skipRecording(argv[currentargv]);
       return true;
     }
+    logLoaded(staticdisplaycommand2 + argv[currentargv]);
   }
   kinora(obj);
   return true;
@@ -92,7 +116,8 @@ int runSession(NaoKinora& obj, char** argv)
       default:
         firsttime = 0;
         if (!remain())
-          return sayCue(obj, kClosingCue, kGreetingPauseSeconds) ? kClosedStatus : 0;
+          return sayCue(obj, kClosingCue, kGreetingPauseSeconds, {{"kind", "closing"}}) ? kClosedStatus
+                                                                                         : shutDown();
         if (trackingfinished != 0)
           systemstate = kPlaying;
         else
@@ -100,7 +125,7 @@ int runSession(NaoKinora& obj, char** argv)
     }
     endPass(idle);
   }
-  return 0;
+  return shutDown();
 }
 }  // namespace
 
@@ -112,12 +137,12 @@ int main(int argc, char** argv)
     return kBadCommandLineStatus;
   numberofFiles = plan.count;
   applyRecordingDir();
-  if (!checkRecordings(plan))
+  if (!checkRecordings(plan) || !openSessionLog())
     return kBadCommandLineStatus;
 
   NaoKinora obj;
   ros::Time::waitForValid();
   if (!greet(obj))
-    return 0;
+    return shutDown();
   return runSession(obj, argv);
 }

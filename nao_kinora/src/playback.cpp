@@ -3,6 +3,7 @@
 #include "nao_kinora/cues.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/run_flags.h"
+#include "nao_kinora/session_log.h"
 
 #include <std_msgs/Float32MultiArray.h>
 
@@ -30,6 +31,7 @@ bool startRecording(NaoKinora& obj)
     return false;
   obj.motionstate_msg.data = kStartSignal;
   obj.motionStartStopPub.publish(obj.motionstate_msg);
+  logEvent("start signal", {{"recording", currentargv - 1}});
 
   if (!waitForSubscriber(obj.nao_talker_filenamePub))
     return false;
@@ -38,7 +40,7 @@ bool startRecording(NaoKinora& obj)
     return true;
   feedbacks.insert(feedbacks.end(), schedule->feedbackRows.begin(), schedule->feedbackRows.end());
   for (const OpeningCue& cue : schedule->opening)
-    if (!sayCue(obj, cue.file, cue.pauseSeconds))
+    if (!sayCue(obj, cue.file, cue.pauseSeconds, {{"kind", "opening"}}))
       return false;
   return true;
 }
@@ -47,7 +49,7 @@ void sayDueFeedback(NaoKinora& obj)
 {
   for (std::size_t p = 0; p < feedbacks.size(); ++p)
     if (feedbacks[p] == tempcounter)
-      publishCue(obj, feedbackCueName(p));
+      publishCue(obj, feedbackCueName(p), {{"kind", "feedback"}, {"row", tempcounter}});
 }
 
 std_msgs::Float32MultiArray jointMessage(const JointRow& row)
@@ -66,6 +68,15 @@ void scheduleRowEnd(const ros::Time& sentAt, double duration)
   if (tempcounter == 0 || addPause(rowDeadline, duration) < sentAt)
     rowDeadline = sentAt;
   rowDeadline = addPause(rowDeadline, duration);
+}
+
+void logRowSent()
+{
+  const int last = static_cast<int>(play_joints.size()) - 1;
+  if (tempcounter == 0)
+    logEvent("first row sent", {{"row", 0}});
+  if (tempcounter == last)
+    logEvent("last row sent", {{"row", last}});
 }
 
 void endMotion()
@@ -94,6 +105,7 @@ void kinora(NaoKinora& obj)
   std::cout << "burdayım" << std::endl;
   const ros::Time sentAt = ros::Time::now();
   obj.jointAnglePub.publish(jointAnglesAll);
+  logRowSent();
 
   scheduleRowEnd(sentAt, row[kDurationColumn]);
   if (!sleepUntil(rowDeadline))

@@ -1,5 +1,7 @@
 #include "nao_kinora/run_flags.h"
 
+#include "nao_kinora/session_log.h"
+
 #include <iostream>
 
 float numberofFiles = 0;
@@ -41,6 +43,7 @@ void trackingfinishedHandle(const std_msgs::Int32::ConstPtr& msg)
 {
   writeValueLine("Trackingfinished", msg->data);
   trackingfinished = 1;
+  logEvent("trackingfinished", {{"value", msg->data}});
 }
 
 void motionFinishedHandle(const std_msgs::Int32::ConstPtr& msg)
@@ -49,6 +52,8 @@ void motionFinishedHandle(const std_msgs::Int32::ConstPtr& msg)
   // Only a motion in progress can end. A late "motionfinished" (the executor
   // finishing its last rows after we moved on) must not rerun the report and
   // skip the next recording.
-  if (systemstate == kPlaying)
-    systemstate = kMotionOver;
+  if (systemstate != kPlaying)
+    return;
+  systemstate = kMotionOver;
+  logEvent("early end", {{"value", msg->data}, {"last row sent", tempcounter}});
 }

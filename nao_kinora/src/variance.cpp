@@ -1,5 +1,7 @@
 #include "nao_kinora/variance.h"
 
+#include "nao_kinora/session_log.h"
+
 #include <std_msgs/Int32MultiArray.h>
 
 #include <cstddef>
@@ -61,8 +63,13 @@ void motionOverReport(NaoKinora& obj)
     variancedJ.data.push_back(moving[k]);
   }
   obj.variancedJointsPub.publish(variancedJ);
+  logEvent("report", {{"recording", currentargv - 2},
+                      {"rows", play_joints.size()},
+                      {"variances", std::vector<float>(varseq, varseq + kJointCount)},
+                      {"moving joints", moving}});
 
   obj.motionstate_msg.data = kMotionOverSignal;
   obj.motionStartStopPub.publish(obj.motionstate_msg);
+  logEvent("stop signal", {{"recording", currentargv - 2}});
   systemstate = kWaitingForTracking;
 }

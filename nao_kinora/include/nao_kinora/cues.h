@@ -4,6 +4,8 @@
 
 #include "nao_kinora/node_endpoints.h"
 
+#include <nlohmann/json.hpp>
+
 #include <string>
 #include <vector>
 
@@ -32,10 +34,11 @@ const CueSchedule* cueScheduleFor(int currentargv);
 // Name of the feedback cue at position p of feedbacks: "1feed.wav" for 0, ...
 std::string feedbackCueName(std::size_t position);
 
-// Sends a cue on "talkerfilename" through the node object's reusable message.
-void publishCue(NaoKinora& obj, const std::string& file);
+// Sends a cue on "talkerfilename" through the node object's reusable message;
+// the session log gets the cue with its details (kind, row).
+void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered_json& details);
 
 // Sends a cue, then pauses. False when the node shut down during the pause.
-bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds);
+bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds, const nlohmann::ordered_json& details);
 
 #endif  // NAO_KINORA_CUES_H

@@ -1,0 +1,39 @@
+#include "nao_kinora/session_log.h"
+
+#include <ros/ros.h>
+
+#include <fstream>
+
+namespace
+{
+std::ofstream logFile;
+}  // namespace
+
+bool openSessionLog()
+{
+  std::string path;
+  if (!ros::param::get("~session_log", path) || path.empty())
+    return true;
+  logFile.open(path.c_str(), std::ios::out | std::ios::app);
+  if (!logFile)
+  {
+    ROS_ERROR("cannot open session log [%s] for appending", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool sessionLogOpen()
+{
+  return logFile.is_open();
+}
+
+void logEvent(const std::string& event, const nlohmann::ordered_json& fields)
+{
+  if (!logFile.is_open())
+    return;
+  nlohmann::ordered_json line = {{"time", ros::Time::now().toSec()}, {"event", event}};
+  line.update(fields);
+  // Replace invalid UTF-8 (say, in a file name) rather than throw.
+  logFile << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+}

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the node and the benchmark receiver, then measures in wall time, against
+# a private ROS master:
+#  1. playback pacing: 1000 rows of 40 ms played by the node, and the same joint
+#     messages played by `rosbag play`, each against the same receiver;
+#  2. the node's CPU use over 10 s of waiting for the tracking node.
+# Takes about two minutes. KINORA_WS selects the build workspace, as for setup.sh.
+set -euo pipefail
+
+rows=1000
+row_seconds=0.04
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+ws="${KINORA_WS:-$root/build/ws}"
+
+echo "building ..."
+"$root/scripts/setup.sh" nao_kinora_node kinora_pacing_receiver >"$(mktemp)" 2>&1 ||
+  { echo "build failed; run scripts/setup.sh nao_kinora_node kinora_pacing_receiver to see why" >&2; exit 1; }
+set +u
+source "$ws/devel/setup.bash"
+set -u
+bin="$ws/devel/lib/nao_kinora"
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+export ROS_HOME="$tmp" ROS_LOG_DIR="$tmp/log" ROS_HOSTNAME=localhost
+port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+export ROS_MASTER_URI="http://localhost:$port"
+rosmaster --core -p "$port" >"$tmp/master.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  /usr/bin/python3 -c 'import os, xmlrpc.client; xmlrpc.client.ServerProxy(os.environ["ROS_MASTER_URI"]).getPid("/bench")' \
+    2>/dev/null && break
+  sleep 0.1
+done
+
+mkdir -p "$tmp/rec"
+/usr/bin/python3 "$here/make_pacing_data.py" "$tmp/rec" "$rows" "$row_seconds"
+echo "pacing of $rows rows of ${row_seconds} s (row 0 held 2 s), wall time; error = arrival - (row 0 arrival + durations before)"
+
+# Count 2 with no tracking node: after the first recording the node waits.
+"$bin/nao_kinora" 2 pace.txt pace.txt _recording_dir:="$tmp/rec/" >"$tmp/node.out" 2>"$tmp/node.err" &
+node=$!
+pids+=("$node")
+"$bin/kinora_pacing_receiver" nao_kinora "$rows" "$node"
+kill -INT "$node"
+status=0
+wait "$node" || status=$?
+echo "node ended on SIGINT with status $status"
+
+"$bin/kinora_pacing_receiver" "rosbag play" "$rows" &
+receiver=$!
+pids+=("$receiver")
+rosbag play -q --wait-for-subscribers "$tmp/rec/pace.bag" >"$tmp/rosbag.log" 2>&1
+wait "$receiver"

@@ -2,6 +2,8 @@
 
 #include "nao_kinora/session_log.h"
 
+#include <ros/publication.h>
+#include <ros/topic_manager.h>
 #include <std_msgs/Int32MultiArray.h>
 
 #include <cstddef>
@@ -11,6 +13,17 @@ namespace
 {
 // motionStartStop value that tells the tracking node the motion is over.
 const int kMotionOverSignal = 1;
+
+// Hands what pub has queued to its subscriber connections now. roscpp otherwise
+// drains its publish queues later, topic by topic in advertisement order, and
+// "motionStartStop" is advertised before "variancedJoints": a subscriber could
+// then get the stop signal before the joint list it is meant to follow.
+void handOver(const ros::Publisher& pub)
+{
+  const ros::PublicationPtr publication = ros::TopicManager::instance()->lookupPublication(pub.getTopic());
+  if (publication)
+    publication->processPublishQueue();
+}
 }  // namespace
 
 // Rows are walked in the outer loop with one accumulator per joint: each joint
@@ -63,6 +76,7 @@ void motionOverReport(NaoKinora& obj)
     variancedJ.data.push_back(moving[k]);
   }
   obj.variancedJointsPub.publish(variancedJ);
+  handOver(obj.variancedJointsPub);
   logEvent("report", {{"recording", currentargv - 2},
                       {"rows", play_joints.size()},
                       {"variances", std::vector<float>(varseq, varseq + kJointCount)},

@@ -1,0 +1,21 @@
+#include "nao_kinora/joint_names.h"
+
+#include "nao_kinora/run_flags.h"
+
+namespace
+{
+const char* const kJointNames[kJointCount] = {
+  "headyaw",          "headpitch",
+  "leftshoulderpitch", "leftshoulderroll", "leftelbowyaw",  "leftelbowroll",
+  "rightshoulderpitch", "rightshoulderroll", "rightelbowyaw", "rightelbowroll",
+  "lefthipyawpitch",  "lefthiproll",  "lefthippitch",  "leftkneepitch",  "leftanklepitch",  "leftankleroll",
+  "righthipyawpitch", "righthiproll", "righthippitch", "rightkneepitch", "rightanklepitch", "rightankleroll",
+};
+}  // namespace
+
+const char* jointName(int index)
+{
+  if (index < 0 || index >= kJointCount)
+    return 0;
+  return kJointNames[index];
+}

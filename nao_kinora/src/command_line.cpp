@@ -16,10 +16,11 @@ const int kFirstRecordingArg = 2;
 
 void printUsage(const char* program)
 {
-  std::cerr << "usage: " << program << " COUNT FILE... [_recording_dir:=DIR]\n"
+  std::cerr << "usage: " << program << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE]\n"
             << "  COUNT  number of recordings to play (a count below 1 plays none and idles)\n"
             << "  FILE   one recording per COUNT, in playing order, relative to the recording\n"
-            << "         directory (" << staticdisplaycommand2 << " unless _recording_dir:= is given)\n";
+            << "         directory (" << staticdisplaycommand2 << " unless _recording_dir:= is given)\n"
+            << "  FILE after _session_log:= gets one JSON line per session event\n";
 }
 }  // namespace
 

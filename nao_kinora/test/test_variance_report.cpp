@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -42,6 +43,7 @@ public:
     const char* dir = mkdtemp(pattern);
     if (!dir)
       return;
+    dir_ = dir;
     const std::string port = std::to_string(freePort());
     setenv("ROS_MASTER_URI", ("http://localhost:" + port).c_str(), 1);
     setenv("ROS_HOSTNAME", "localhost", 1);
@@ -63,10 +65,13 @@ public:
 
   ~PrivateMaster()
   {
-    if (pid_ <= 0)
-      return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, NULL, 0);
+    if (pid_ > 0)
+    {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, NULL, 0);
+    }
+    if (!dir_.empty())
+      std::filesystem::remove_all(dir_);
   }
 
   // Waits until the master answers; call after ros::init.
@@ -99,6 +104,7 @@ private:
   }
 
   pid_t pid_;
+  std::string dir_;  // ROS_HOME and ROS_LOG_DIR
 };
 
 // One message received by the listener.

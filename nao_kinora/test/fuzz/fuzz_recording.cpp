@@ -31,6 +31,12 @@ void require(bool condition, const char* what)
   }
 }
 
+void removeInputDirectory()
+{
+  std::remove((staticdisplaycommand2 + kFileName).c_str());
+  rmdir(staticdisplaycommand2.c_str());
+}
+
 void writeFile(const std::string& path, const std::string& content)
 {
   std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
@@ -93,6 +99,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
   char pattern[] = "/tmp/kinora_fuzz_XXXXXX";
   require(mkdtemp(pattern) != NULL, "mkdtemp failed");
   staticdisplaycommand2 = std::string(pattern) + "/";
+  std::atexit(removeInputDirectory);
   return 0;
 }
 

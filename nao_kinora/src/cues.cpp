@@ -44,7 +44,7 @@ std::string feedbackCueName(std::size_t position)
 void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered_json& details)
 {
   obj.talker_filename_msg.data = file;
-  obj.nao_talker_filenamePub.publish(obj.talker_filename_msg);
+  publishNow(obj.nao_talker_filenamePub, obj.talker_filename_msg);
   nlohmann::ordered_json fields = details;
   fields["file"] = file;
   logEvent("cue", fields);

@@ -3,6 +3,8 @@
 #include "nao_kinora/run_flags.h"
 
 #include <nao_msgs/AllAngles.h>
+#include <ros/publication.h>
+#include <ros/topic_manager.h>
 #include <std_msgs/Float32MultiArray.h>
 #include <std_msgs/Int32MultiArray.h>
 
@@ -28,4 +30,11 @@ NaoKinora::NaoKinora() : nh("")
   nao_textsent_sub = nh.subscribe("textsent", kQueue, textsentHandle);
   trackingfinishedSub = nh.subscribe("trackingfinished", kQueue, trackingfinishedHandle);
   motionFinishedSub = nh.subscribe("motionfinished", kQueue, motionFinishedHandle);
+}
+
+void handOver(const ros::Publisher& pub)
+{
+  const ros::PublicationPtr publication = ros::TopicManager::instance()->lookupPublication(pub.getTopic());
+  if (publication)
+    publication->processPublishQueue();
 }

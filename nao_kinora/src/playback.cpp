@@ -30,7 +30,7 @@ bool startRecording(NaoKinora& obj)
   if (!waitForSubscriber(obj.motionStartStopPub))
     return false;
   obj.motionstate_msg.data = kStartSignal;
-  obj.motionStartStopPub.publish(obj.motionstate_msg);
+  publishNow(obj.motionStartStopPub, obj.motionstate_msg);
   logEvent("start signal", {{"recording", currentargv - 1}});
 
   if (!waitForSubscriber(obj.nao_talker_filenamePub))
@@ -104,7 +104,7 @@ void kinora(NaoKinora& obj)
   std_msgs::Float32MultiArray jointAnglesAll = jointMessage(row);
   std::cout << "burdayım" << std::endl;
   const ros::Time sentAt = ros::Time::now();
-  obj.jointAnglePub.publish(jointAnglesAll);
+  publishNow(obj.jointAnglePub, jointAnglesAll);
   logRowSent();
 
   scheduleRowEnd(sentAt, row[kDurationColumn]);

@@ -2,8 +2,6 @@
 
 #include "nao_kinora/session_log.h"
 
-#include <ros/publication.h>
-#include <ros/topic_manager.h>
 #include <std_msgs/Int32MultiArray.h>
 
 #include <cstddef>
@@ -13,17 +11,6 @@ namespace
 {
 // motionStartStop value that tells the tracking node the motion is over.
 const int kMotionOverSignal = 1;
-
-// Hands what pub has queued to its subscriber connections now. roscpp otherwise
-// drains its publish queues later, topic by topic in advertisement order, and
-// "motionStartStop" is advertised before "variancedJoints": a subscriber could
-// then get the stop signal before the joint list it is meant to follow.
-void handOver(const ros::Publisher& pub)
-{
-  const ros::PublicationPtr publication = ros::TopicManager::instance()->lookupPublication(pub.getTopic());
-  if (publication)
-    publication->processPublishQueue();
-}
 }  // namespace
 
 // Rows are walked in the outer loop with one accumulator per joint: each joint
@@ -75,15 +62,14 @@ void motionOverReport(NaoKinora& obj)
     std::cout << "varianced " << moving[k] << std::endl;
     variancedJ.data.push_back(moving[k]);
   }
-  obj.variancedJointsPub.publish(variancedJ);
-  handOver(obj.variancedJointsPub);
+  publishNow(obj.variancedJointsPub, variancedJ);
   logEvent("report", {{"recording", currentargv - 2},
                       {"rows", play_joints.size()},
                       {"variances", std::vector<float>(varseq, varseq + kJointCount)},
                       {"moving joints", moving}});
 
   obj.motionstate_msg.data = kMotionOverSignal;
-  obj.motionStartStopPub.publish(obj.motionstate_msg);
+  publishNow(obj.motionStartStopPub, obj.motionstate_msg);
   logEvent("stop signal", {{"recording", currentargv - 2}});
   systemstate = kWaitingForTracking;
 }

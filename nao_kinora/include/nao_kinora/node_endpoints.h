@@ -34,4 +34,17 @@ private:
   NaoKinora& operator=(const NaoKinora&);
 };
 
+// Hands what pub has queued to its subscriber connections now. roscpp otherwise
+// sends queued messages later, topic by topic in advertisement order, so a peer
+// could get the stop signal before the joint list, or a row before its
+// feedback cue. Every publish of the node goes through publishNow.
+void handOver(const ros::Publisher& pub);
+
+template <class M>
+void publishNow(const ros::Publisher& pub, const M& msg)
+{
+  pub.publish(msg);
+  handOver(pub);
+}
+
 #endif  // NAO_KINORA_NODE_ENDPOINTS_H

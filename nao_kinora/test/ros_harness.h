@@ -1,0 +1,193 @@
+// Test harness for running nao_kinora against a real ROS master.
+//
+// Each test process gets its own master on a free loopback port, its own ROS
+// node (the "harness node") and, in simulated-time mode, owns the clock: time
+// moves only when the test advances it, so multi-second pauses of the node
+// under test cost milliseconds of wall time.
+//
+// Typical use in a gtest (one Harness per test process, as roscpp cannot be
+// initialised twice; ctest runs each TEST in its own process):
+//
+//   kinora_test::Harness h;                          // master + /use_sim_time + /clock
+//   h.record("talkerfilename");                      // subscribe before the node needs it
+//   auto node = h.start(KINORA_NODE, {"1", "a.txt"});
+//   ASSERT_TRUE(h.runUntil([&] { return h.count("talkerfilename") == 2; }, ros::Duration(20)));
+//   auto cues = h.eventsOn("talkerfilename");
+//   EXPECT_EQ(ros::Duration(5), cues[1].stamp - cues[0].stamp);
+//
+// Every wait has a wall-clock deadline, so a hung node fails a test instead of
+// hanging it.
+#ifndef NAO_KINORA_TEST_ROS_HARNESS_H
+#define NAO_KINORA_TEST_ROS_HARNESS_H
+
+#include <ros/ros.h>
+#include <ros/callback_queue.h>
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kinora_test
+{
+// Wall seconds allowed for a connection between two nodes to be set up.
+const double kConnectSeconds = 10.0;
+
+// A child program started with fork/exec. Its standard output and error go to
+// temporary files that can be read at any time. It runs in a process group of
+// its own and is killed if the test process dies. The destructor kills it
+// (SIGKILL) if it still runs.
+class Process
+{
+public:
+  // argv[0] is the program: a path, or a bare name looked up on PATH.
+  // env entries "NAME=value" are added to (or replace) this process's environment.
+  explicit Process(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void interrupt();  // SIGINT, as Ctrl-C would
+  void terminate();  // SIGTERM
+  // Waits until the process has exited; false when the wall deadline passed first.
+  bool waitExit(double wallSeconds);
+  bool running();
+  // The exit code 0..255, or 128 + signal number when killed; -1 while it runs.
+  int exitStatus();
+  std::string out() const;
+  std::string err() const;
+
+private:
+  void reap(bool block);
+
+  pid_t pid_ = -1;
+  int status_ = -1;
+  std::string outPath_;
+  std::string errPath_;
+};
+
+// A private rosmaster on a free loopback port. The constructor sets, in this
+// process's environment (and so for every Process started afterwards),
+// ROS_MASTER_URI, ROS_HOSTNAME=localhost, and ROS_HOME/ROS_LOG_DIR to a
+// temporary directory, and returns once the master answers. Throws
+// std::runtime_error when it does not answer in time.
+class Master
+{
+public:
+  Master();
+  ~Master();
+  Master(const Master&) = delete;
+  Master& operator=(const Master&) = delete;
+
+  const std::string& uri() const { return uri_; }
+  const std::string& dir() const { return dir_; }
+
+private:
+  std::string dir_;
+  std::string uri_;
+  std::unique_ptr<Process> process_;
+};
+
+// The lines of text (e.g. a Process's output) that start with prefix, without their line ends.
+std::vector<std::string> linesWith(const std::string& text, const std::string& prefix);
+
+// One message received by the harness on a recorded topic.
+struct Event
+{
+  std::string topic;  // the name given to Harness::record
+  ros::Time stamp;    // simulated time of the tick during which it arrived (wall time without sim time)
+  std::string text;   // std_msgs/String data
+  int value = 0;      // std_msgs/Int32 data
+  std::vector<float> floats;  // std_msgs/Float32MultiArray data
+  std::vector<int> ints;      // std_msgs/Int32MultiArray data
+  uint32_t layoutDims = 0;    // layout.dim.size() of the multi-array types
+  uint32_t dataOffset = 0;    // layout.data_offset of the multi-array types
+};
+
+// Master, harness node, clock, recorder and sender for one test process.
+class Harness
+{
+public:
+  // simTime: set /use_sim_time and publish /clock, starting at kStartTime.
+  // The harness node itself keeps wall time.
+  explicit Harness(bool simTime = true);
+  ~Harness();
+  Harness(const Harness&) = delete;
+  Harness& operator=(const Harness&) = delete;
+
+  static const ros::Time kStartTime;
+
+  // Starts a program under test; it inherits the master's environment.
+  std::unique_ptr<Process> start(const std::string& program, const std::vector<std::string>& args = {}) const;
+
+  // --- Simulated time (simTime only; the others throw std::logic_error) ---
+  ros::Time now() const;  // the simulated time last published on /clock
+  void setTick(ros::Duration tick) { tick_ = tick; }
+  // Wall time to wait after each tick, and how long the recorded topics must
+  // have been quiet before the next tick when something arrived.
+  void setSettle(double baseWallSeconds, double quietWallSeconds);
+  // Advances the clock by d, tick by tick, letting the node react after each tick.
+  void advance(ros::Duration d);
+  // Advances tick by tick until cond holds (checked before the first tick and
+  // after each one) or maxSim / maxWallSeconds is used up; returns cond().
+  bool runUntil(const std::function<bool()>& cond, ros::Duration maxSim, double maxWallSeconds = 60);
+
+  // Waits in wall time, without advancing the clock; returns cond().
+  bool waitWall(const std::function<bool()>& cond, double wallSeconds);
+
+  // --- Recording ---
+  // Subscribes (once) to a topic of the node under test. The type is chosen by
+  // the last name component: "jointAngleArray", "talkerfilename",
+  // "motionStartStop" or "variancedJoints"; so "/robot1/talkerfilename" works
+  // too. Throws std::invalid_argument for any other name.
+  void record(const std::string& topic);
+  // Waits until the recorded topic is connected to a publisher.
+  bool waitForPublisher(const std::string& topic, double wallSeconds = kConnectSeconds);
+  std::vector<Event> events() const;  // every recorded message, in arrival order
+  std::vector<Event> eventsOn(const std::string& topic) const;
+  std::size_t count(const std::string& topic) const;
+
+  // --- Sending (std_msgs/Int32 and std_msgs/String) ---
+  // Each waits until the node under test has subscribed (false when it has
+  // not within kConnectSeconds), then publishes one message.
+  bool publish(const std::string& topic, int value);
+  bool publishText(const std::string& topic, const std::string& text);
+
+private:
+  template <class M>
+  bool send(const std::string& topic, const M& msg);
+  template <class M, class Fill>
+  ros::Subscriber subscribe(const std::string& topic, Fill fill);
+  void store(Event event);
+  void requireSimTime() const;
+  void step(ros::Duration d);
+  void settle(ros::WallTime tickStart) const;
+
+  Master master_;
+  bool simTime_;
+  std::unique_ptr<ros::NodeHandle> nh_;
+  ros::Publisher clockPub_;
+  ros::Duration tick_;
+  ros::WallDuration settleBase_;
+  ros::WallDuration settleQuiet_;
+
+  ros::CallbackQueue recordQueue_;
+  std::unique_ptr<ros::AsyncSpinner> spinner_;
+  std::map<std::string, ros::Subscriber> recorders_;
+  std::map<std::string, ros::Publisher> senders_;
+
+  mutable std::mutex mutex_;  // guards the members below, shared with the spinner thread
+  ros::Time now_;
+  ros::WallTime lastArrival_;
+  std::vector<Event> events_;
+};
+
+}  // namespace kinora_test
+
+#endif  // NAO_KINORA_TEST_ROS_HARNESS_H

@@ -10,13 +10,16 @@ packages=(
   python3-rosmaster python3-rostopic python3-rospy python3-roslaunch python3-rostest
   librostest-dev python3-rosbag librosbag-dev rosbash
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
+  pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ] && [ -n "${KINORA_NO_INSTALL:-}" ]; then
+  echo "not installing (KINORA_NO_INSTALL): ${missing[*]}" >&2
+elif [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
@@ -25,7 +28,7 @@ fi
 # catkin needs Debian's python3, not whichever python3 comes first on PATH.
 ws="${KINORA_WS:-$root/build/ws}"  # KINORA_WS: another workspace, e.g. for a second build
 mkdir -p "$ws/src"
-for pkg in nao_msgs nao_kinora; do
+for pkg in nao_msgs nao_kinora nao_kinora_sim; do
   ln -sfn "$root/$pkg" "$ws/src/$pkg"
 done
 catkin_make -C "$ws" -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo \

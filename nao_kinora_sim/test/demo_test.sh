@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# scripts/demo.sh end to end at 20x speed on the built workspace (KINORA_WS):
+# it ends with status 0 after the simulated audio player has been given the
+# closing cue, every exercise reported, and nothing of it left running.
+set -uo pipefail
+
+root="$(cd -P "$(dirname "$0")/.." && cd .. && pwd)"  # the repository, not the workspace link
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+
+fail() {
+  echo "FAIL: $*"
+  echo "--- demo output ---"
+  cat "$out"
+  exit 1
+}
+
+start=$SECONDS
+"$root/scripts/demo.sh" --speed 20 --no-install --no-build --no-sound > "$out" 2>&1
+status=$?
+echo "demo: exit status $status after $((SECONDS - start)) s"
+
+[ "$status" -eq 0 ] || fail "exit status $status"
+cues=$(grep -E '^\[audio\] .* cue ' "$out" | sed -E 's/.* cue ([^ ]+) .*/\1/')
+[ "$(echo "$cues" | tail -n 1)" = "bitis.wav" ] || fail "the last cue the audio player got is not bitis.wav"
+[ "$(echo "$cues" | head -n 2 | tr '\n' ' ')" = "merhaba.wav aciklama.wav " ] || fail "no greeting first"
+[ "$(echo "$cues" | wc -l)" -eq 29 ] || fail "$(echo "$cues" | wc -l) cues instead of 29"
+[ "$(grep -c '^\[report\] recording [1-9]: ' "$out")" -eq 9 ] || fail "not 9 reports"
+grep -q '^\[report\] recording 5: 6 joint(s) moved: 2 leftshoulderpitch, 6 rightshoulderpitch,' "$out" ||
+  fail "recording 5 does not report its moving joints"
+[ "$(grep -c '^\[motion\] recording [1-9]: over: ' "$out")" -eq 9 ] || fail "not 9 recordings played"
+! grep -q 'malformed' "$out" || fail "malformed joint messages"
+[ "$(grep -c '^\[node\] burdayım' "$out")" -eq 0 ] || fail "the node's row lines are shown"
+grep -q '^demo: session complete$' "$out" || fail "no completion line"
+
+port=$(sed -n -E 's|^demo: master on http://localhost:([0-9]+),.*|\1|p' "$out")
+[ -n "$port" ] || fail "no master port in the output"
+! pgrep -f "rosmaster --core -p $port" > /dev/null || fail "the demo's master still runs"
+! pgrep -f "${KINORA_WS:-$root/build/ws}/demo/log" > /dev/null || fail "peers of the demo still run"
+echo "demo test passed"

@@ -1,0 +1,174 @@
+// The sample exercises and the spoken cue table: what the demo plays and says.
+#include <nao_kinora/cues.h>
+#include <nao_kinora/recording.h>
+#include <nao_kinora/recording_check.h>
+#include <nao_kinora/run_flags.h>
+#include <nao_kinora/variance.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace
+{
+const std::string kExercises = SIM_DIR "/exercises/";
+const std::string kCueTexts = SIM_DIR "/sounds/cue_texts.tsv";
+const int kFirstRecordingArg = 2;
+const float kRowDuration = 0.04f;  // 25 rows per second
+// "Well inside" the joint limits: at least this far from each.
+const double kLimitClearance = 0.05;
+// The largest change of one joint from a row to the next: 2.5 rad/s.
+const double kLargestStep = 0.1;
+const int kLeftHipYawPitch = 10;
+const int kRightHipYawPitch = 16;
+
+struct Sample
+{
+  const char* file;
+  std::size_t rows;
+  std::vector<int> moving;
+};
+
+// In playing order: the n-th sample is played at argument n + 1.
+const std::vector<Sample> kSamples = {
+  {"01_hands_on_waist_left.txt", 900, {11, 15, 17, 21}},
+  {"02_hands_on_waist_right.txt", 900, {11, 15, 17, 21}},
+  {"03_arms_to_the_side.txt", 960, {3, 7}},
+  {"04_seated_elbows.txt", 780, {5, 9}},
+  {"05_nao_sits.txt", 250, {2, 6, 12, 13, 18, 19}},
+  {"06_right_knee.txt", 600, {19, 20}},
+  {"07_left_knee.txt", 600, {13, 14}},
+  {"08_right_wrist.txt", 600, {8}},
+  {"09_left_wrist.txt", 600, {4}},
+};
+
+// NAO H25 joint limits (rad), in the column order of a joint row.
+const double kLimits[kJointCount][2] = {
+  {-2.0857, 2.0857}, {-0.6720, 0.5149},                                           // head
+  {-2.0857, 2.0857}, {-0.3142, 1.3265}, {-2.0857, 2.0857}, {-1.5446, -0.0349},  // left arm
+  {-2.0857, 2.0857}, {-1.3265, 0.3142}, {-2.0857, 2.0857}, {0.0349, 1.5446},    // right arm
+  {-1.145303, 0.740810}, {-0.379472, 0.790477}, {-1.535889, 0.484090},            // left leg
+  {-0.092346, 2.112528}, {-1.189516, 0.922747}, {-0.397880, 0.769001},
+  {-1.145303, 0.740810}, {-0.790477, 0.379472}, {-1.535889, 0.484090},            // right leg
+  {-0.103083, 2.120198}, {-1.186448, 0.932056}, {-0.768992, 0.397935},
+};
+
+std::vector<JointRow> load(const Sample& sample, RecordingCheck* check = 0)
+{
+  std::vector<JointRow> rows;
+  const RecordingCheck result = checkRecording(kExercises + sample.file, &rows);
+  if (check)
+    *check = result;
+  return rows;
+}
+
+TEST(Samples, LoadWholeWithoutProblemsAtTwentyFiveRowsPerSecond)
+{
+  for (const Sample& sample : kSamples)
+  {
+    SCOPED_TRACE(sample.file);
+    RecordingCheck check;
+    const std::vector<JointRow> rows = load(sample, &check);
+    EXPECT_TRUE(check.problems.empty()) << check.problems.front().message;
+    ASSERT_EQ(sample.rows, rows.size());
+    EXPECT_NEAR(kFirstRowDuration + (sample.rows - 1) * kRowDuration, check.playingTime, 1e-3);
+    for (std::size_t r = 1; r < rows.size(); ++r)
+      ASSERT_EQ(kRowDuration, rows[r][kDurationColumn]) << "row " << r;
+  }
+}
+
+TEST(Samples, StayWellInsideTheJointLimitsAndMoveSmoothly)
+{
+  for (const Sample& sample : kSamples)
+  {
+    SCOPED_TRACE(sample.file);
+    const std::vector<JointRow> rows = load(sample);
+    ASSERT_FALSE(rows.empty());
+    for (std::size_t r = 0; r < rows.size(); ++r)
+    {
+      for (int j = 0; j < kJointCount; ++j)
+      {
+        ASSERT_GE(rows[r][j], kLimits[j][0] + kLimitClearance) << "row " << r << " joint " << j;
+        ASSERT_LE(rows[r][j], kLimits[j][1] - kLimitClearance) << "row " << r << " joint " << j;
+        if (r > 0)
+        {
+          ASSERT_LE(std::fabs(rows[r][j] - rows[r - 1][j]), kLargestStep) << "row " << r << " joint " << j;
+        }
+      }
+      // One motor turns both hips' yaw-pitch joints.
+      ASSERT_EQ(rows[r][kLeftHipYawPitch], rows[r][kRightHipYawPitch]) << "row " << r;
+    }
+  }
+}
+
+TEST(Samples, MoveTheJointsOfTheirExercise)
+{
+  for (const Sample& sample : kSamples)
+  {
+    SCOPED_TRACE(sample.file);
+    calculateVariance(load(sample));
+    EXPECT_EQ(sample.moving, movingJoints());
+  }
+}
+
+TEST(Samples, ReachEveryFeedbackRowOfTheirPlace)
+{
+  for (std::size_t k = 0; k < kSamples.size(); ++k)
+  {
+    SCOPED_TRACE(kSamples[k].file);
+    const CueSchedule* schedule = cueScheduleFor(kFirstRecordingArg + static_cast<int>(k));
+    ASSERT_TRUE(schedule);
+    for (int row : schedule->feedbackRows)
+      EXPECT_LT(static_cast<std::size_t>(row), kSamples[k].rows);
+  }
+}
+
+std::map<std::string, std::string> readCueTexts()
+{
+  std::map<std::string, std::string> texts;
+  std::ifstream table(kCueTexts.c_str());
+  std::string line;
+  while (std::getline(table, line))
+  {
+    const std::string::size_type tab = line.find('\t');
+    EXPECT_NE(std::string::npos, tab) << line;
+    if (tab != std::string::npos)
+    {
+      EXPECT_TRUE(texts.emplace(line.substr(0, tab), line.substr(tab + 1)).second) << "twice: " << line;
+    }
+  }
+  return texts;
+}
+
+// Every cue the node can name in a session of the nine samples.
+std::set<std::string> cuesOfASession()
+{
+  std::set<std::string> cues = {kGreetingCue, kExplanationCue, kClosingCue};
+  for (std::size_t k = 0; k < kSamples.size(); ++k)
+  {
+    const CueSchedule* schedule = cueScheduleFor(kFirstRecordingArg + static_cast<int>(k));
+    for (const OpeningCue& cue : schedule->opening)
+      cues.insert(cue.file);
+    for (std::size_t p = 0; p < schedule->feedbackRows.size(); ++p)
+      cues.insert(feedbackCueName(p));
+  }
+  return cues;
+}
+
+TEST(CueTexts, GiveASentenceForEveryCueAndNoOther)
+{
+  const std::map<std::string, std::string> texts = readCueTexts();
+  std::set<std::string> named;
+  for (const auto& entry : texts)
+  {
+    EXPECT_FALSE(entry.second.empty()) << entry.first;
+    named.insert(entry.first);
+  }
+  EXPECT_EQ(cuesOfASession(), named);
+}
+}  // namespace

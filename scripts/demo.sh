@@ -42,6 +42,9 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+[[ "$speed" =~ ^[0-9]*\.?[0-9]+$ ]] && [[ ! "$speed" =~ ^[0.]+$ ]] ||
+  { echo "--speed needs a number above 0, not [$speed]" >&2; exit 2; }
+
 if [ -n "$build" ]; then
   no_install=""
   [ -n "$install" ] || no_install=1

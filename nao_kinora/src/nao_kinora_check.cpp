@@ -245,9 +245,8 @@ void printRecording(const RecordingTimeline& r, std::size_t count, double start)
     std::cout << "  moving joints (variance >= " << kVarianceThreshold << "): " << movingJointList(r.moving) << '\n';
 }
 
-// Prints the whole session; returns its length in seconds (up to the closing
-// cue's pause when every recording can be played).
-double printSession(const std::vector<RecordingTimeline>& recordings)
+// Prints the whole session, and its length when every recording can be played.
+void printSession(const std::vector<RecordingTimeline>& recordings)
 {
   std::cout << "session of " << recordings.size() << " recording(s) from " << staticdisplaycommand2 << '\n'
             << "times: ROS seconds since the node's start (once the audio player is connected), then since\n"
@@ -267,16 +266,15 @@ double printSession(const std::vector<RecordingTimeline>& recordings)
   if (recordings.empty())
   {
     std::cout << "no recording is played: after the greeting the node idles until it is shut down\n";
-    return t;
+    return;
   }
   for (const RecordingTimeline& r : recordings)
     if (!r.check.playable())
-      return t;  // no session: the node does not start
+      return;  // no session: the node does not start
   printSessionEvent(t, std::string(kClosingCue) + " (closing), pause " + seconds(kGreetingPauseSeconds) + " s");
   t += kGreetingPauseSeconds;
   std::cout << "session length " << seconds(t) << " s (" << minutes(t)
             << ") with greeting and closing, without the waits for the tracking node\n";
-  return t;
 }
 
 // ---- plots ----

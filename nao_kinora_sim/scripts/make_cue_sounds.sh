@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Speaks every cue of sounds/cue_texts.tsv into OUT_DIR/<cue>.wav with espeak-ng's
 # Turkish voice, short enough to end within the pause that follows each cue.
-# Cues whose .wav is already there are not spoken again.
+# A cue whose .wav is newer than the table is not spoken again.
 #
 #   make_cue_sounds.sh OUT_DIR
 set -euo pipefail
@@ -10,5 +10,5 @@ out=${1:?usage: make_cue_sounds.sh OUT_DIR}
 table="$(cd "$(dirname "$0")/.." && pwd)/sounds/cue_texts.tsv"
 mkdir -p "$out"
 while IFS=$'\t' read -r cue sentence; do
-  [ -s "$out/$cue" ] || espeak-ng -v tr -s 160 -w "$out/$cue" "$sentence"
+  [ "$out/$cue" -nt "$table" ] || espeak-ng -v tr -s 160 -w "$out/$cue" "$sentence"
 done < "$table"

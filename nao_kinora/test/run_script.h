@@ -1,0 +1,168 @@
+// Whole runs of the node: generated recordings, the node started over them
+// under the harness, and the expected run written as a script of lines
+// "+SECONDS topic payload" to compare with what the harness recorded.
+//
+//   run_script::Script s;
+//   s.greeting();
+//   s.play(rec, run_script::scheduleFor(2));
+//   s.cue("bitis.wav");
+//   EXPECT_TRUE(run_script::sameRun(run_script::describe(h.events(), origin, {rec}), s.lines()));
+#ifndef NAO_KINORA_TEST_RUN_SCRIPT_H
+#define NAO_KINORA_TEST_RUN_SCRIPT_H
+
+#include "ros_harness.h"
+
+#include "nao_kinora/run_flags.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace run_script
+{
+// Held by the node for row 0, whatever the file says.
+const int kFirstRowMs = 2000;
+// After the greeting cues and after the closing cue.
+const int kGreetingPauseMs = 5000;
+// The clock step while only whole half seconds can be due.
+const double kCoarseTick = 0.5;
+
+// A recording made for a test. The durations the tests use as floats are never
+// above their decimal value (0.04f, 0.26f, 0.5f, 1.5f ..., unlike 0.3f), so
+// the node's deadline falls on the tick that the test expects.
+struct Recording
+{
+  std::string name;
+  int id = 0;                    // keeps the rows of different recordings apart
+  std::vector<float> durations;  // seconds, one per row, as in the file
+  std::vector<int> moving;       // joints that swing by +-0.4 from row swingFrom on;
+  int swingFrom = 0;             // the other joints, and all before, drift by < 0.01
+
+  int rows() const { return static_cast<int>(durations.size()); }
+  JointRow row(int r) const;
+  // The 24 values the node sends for row r: 1.0, then the row, row 0 held 2 s.
+  std::vector<float> wire(int r) const;
+  int heldMs(int r) const;  // the pause after row r, in whole milliseconds
+  // The joints the report names: the swinging ones when at least two rows
+  // swing (+-0.4 gives a variance near 0.16); none when no row swings.
+  std::vector<int> reported() const;
+  std::string text() const;  // the file's content, one line per row
+};
+
+// Same duration for every row.
+Recording makeRecording(const std::string& name, int id, int rows, float duration,
+                        const std::vector<int>& moving);
+
+// A recording that plays in little ROS time: rows without a pause, in runs
+// short enough for the node's joint queue (10 messages; roscpp writes them
+// from its own thread, so a longer run of rows sent at once loses some). The
+// row that ends a run is held half a second, and so are the row before each
+// of the feedback rows given (setting the cue apart from the run before it)
+// and the last row.
+Recording makeQuickRecording(const std::string& name, int id, int rows, const std::vector<int>& moving,
+                             const std::vector<int>& feedbackRows = {});
+
+struct OpeningCue
+{
+  std::string file;
+  int pauseMs;
+};
+
+// What the node says for the recording at a command-line position.
+struct CueSchedule
+{
+  std::vector<int> feedbackRows;  // "1feed.wav" before the first, "2feed.wav" before the second ...
+  std::vector<OpeningCue> opening;
+};
+
+// The schedule of the recording at argument currentargv (2 for the first one).
+CueSchedule scheduleFor(int currentargv);
+
+// The expected run, in the order the messages are sent, with their ROS time
+// counted from the greeting.
+class Script
+{
+public:
+  void wait(int ms) { atMs_ += ms; }
+  int atMs() const { return atMs_; }
+  void cue(const std::string& file);
+  void signal(int value);  // on "motionStartStop"
+  void row(const Recording& rec, int r);
+  // The moving joints on "variancedJoints", then 1 on "motionStartStop".
+  void report(const std::vector<int>& joints);
+  // "merhaba.wav", 5 s, "aciklama.wav", 5 s.
+  void greeting();
+  // Start signal, opening cues and their pauses, rows 0..lastRow (all by
+  // default) each after its feedback cue, then the report over every row.
+  void play(const Recording& rec, const CueSchedule& schedule, int lastRow = -1);
+  const std::vector<std::string>& lines() const { return lines_; }
+
+private:
+  void add(const std::string& what);
+
+  int atMs_ = 0;
+  std::vector<std::string> lines_;
+};
+
+// The recorded events as script lines, stamps counted from origin, in the order
+// of their ROS time; messages of the same time on different topics in the
+// order report, signal, cue, row (their arrival order across topics is not
+// the sending order). A joint message is named "recording/row" by the row
+// whose float bits it carries exactly (with an empty layout), or "?" followed
+// by its values.
+std::vector<std::string> describe(const std::vector<kinora_test::Event>& events, ros::Time origin,
+                                  const std::vector<Recording>& recordings);
+
+// Compares two scripts, and on a difference shows where they part.
+::testing::AssertionResult sameRun(const std::vector<std::string>& actual, const std::vector<std::string>& expected);
+
+// Standard output of playing `rows` rows and reporting `moving`.
+std::string playedLines(int rows, const std::vector<int>& moving);
+
+// Writes the recordings into dir (which ends in "/").
+void writeRecordings(const std::string& dir, const std::vector<Recording>& recordings);
+
+// Starts the node with args and _recording_dir:=dir.
+std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const std::string& dir,
+                                                std::vector<std::string> args);
+
+// Records the node's four outgoing topics.
+void recordAll(kinora_test::Harness& h);
+
+// Waits in wall time, clock still, until the node publishes the four recorded
+// topics to the harness, and then a moment for the greeting: a node that
+// found the audio player at its first look greets without the clock moving,
+// and a tick during that would stamp the greeting late. Without the greeting
+// by then, the node is polling and greets on the next tick.
+bool connectedToAll(kinora_test::Harness& h);
+
+// Runs the clock in steps of tickSeconds until cond holds (at most maxSimSeconds).
+// After each step the node is given 15 ms of wall time to answer, and 10 ms of
+// quiet after its last message: an answer usually arrives within 2 ms, but
+// other processes on a busy machine can delay it well beyond.
+bool runUntil(kinora_test::Harness& h, double tickSeconds, const std::function<bool()>& cond,
+              double maxSimSeconds);
+
+// Waits in wall time, clock still, until a message arrives and the topics then
+// stay quiet: for the node's answer to a message sent while it waits.
+bool settleWall(kinora_test::Harness& h);
+
+// Number of messages on "motionStartStop" with this value.
+std::size_t signals(const kinora_test::Harness& h, int value);
+
+// Whether the text was sent on "talkerfilename".
+bool cueSent(const kinora_test::Harness& h, const std::string& file);
+
+// The stamp of the first recorded event (the greeting, in a full run).
+ros::Time firstStamp(const kinora_test::Harness& h);
+
+// Called with the clock at the closing cue: the node still runs 4.5 s later,
+// and ends at 5 s with status 255 without the clock moving on, having sent
+// nothing after the cue.
+::testing::AssertionResult closesAfterPause(kinora_test::Harness& h, kinora_test::Process& node);
+}  // namespace run_script
+
+#endif  // NAO_KINORA_TEST_RUN_SCRIPT_H

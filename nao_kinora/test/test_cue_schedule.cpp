@@ -1,0 +1,75 @@
+// The spoken cues of every command-line position, in one run of ten
+// recordings with a tracking node that answers each report: opening cues and
+// their pauses, feedback cues named by their position and sent just before
+// their row, row 0 held 2 s, and every row on the wire bit for bit.
+#include "recording_files.h"
+#include "ros_harness.h"
+#include "run_script.h"
+
+#include <gtest/gtest.h>
+
+using kinora_test::Harness;
+using recording_files::TempDir;
+using namespace run_script;
+
+namespace
+{
+const int kRecordings = 10;  // arguments 2 to 11: every schedule, and one without cues
+const int kRowsPastCues = 10;
+const int kRowsWithoutCues = 30;
+const double kMaxSim = 300;
+
+int currentargvOf(int n)
+{
+  return n + 2;
+}
+
+// Long enough to reach every feedback row of its position.
+Recording recordingFor(int n)
+{
+  const std::vector<int> feedbackRows = scheduleFor(currentargvOf(n)).feedbackRows;
+  const int rows = feedbackRows.empty() ? kRowsWithoutCues : feedbackRows.back() + kRowsPastCues;
+  return makeQuickRecording("r" + std::to_string(n) + ".txt", n, rows, {n}, feedbackRows);
+}
+}  // namespace
+
+TEST(CueSchedule, EveryPositionInOneRun)
+{
+  Harness h;
+  TempDir dir;
+  std::vector<Recording> recordings;
+  std::vector<std::string> args{std::to_string(kRecordings)};
+  for (int n = 0; n < kRecordings; ++n)
+  {
+    recordings.push_back(recordingFor(n));
+    args.push_back(recordings.back().name);
+  }
+  writeRecordings(dir.path(), recordings);
+  recordAll(h);
+  auto node = startNode(h, dir.path(), args);
+  ASSERT_TRUE(connectedToAll(h)) << node->err();
+
+  std::string console;
+  for (int n = 0; n < kRecordings; ++n)
+  {
+    ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return signals(h, 1) == std::size_t(n + 1); }, kMaxSim))
+        << "recording " << n + 1 << " did not end\n" << node->err();
+    console += playedLines(recordings[n].rows(), {n});
+    if (n + 1 == kRecordings)
+      break;
+    // The tracking node answers at once; the next recording starts at the same ROS time.
+    ASSERT_TRUE(h.publish("trackingfinished", n));
+    ASSERT_TRUE(settleWall(h));
+    console += "Trackingfinished" + std::to_string(n) + "\n";
+  }
+  ASSERT_TRUE(h.waitWall([&] { return cueSent(h, "bitis.wav"); }, kinora_test::kConnectSeconds));
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  Script s;
+  s.greeting();
+  for (int n = 0; n < kRecordings; ++n)
+    s.play(recordings[n], scheduleFor(currentargvOf(n)));
+  s.cue("bitis.wav");
+  EXPECT_TRUE(sameRun(describe(h.events(), firstStamp(h), recordings), s.lines()));
+  EXPECT_EQ(console, node->out());
+}

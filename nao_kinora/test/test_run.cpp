@@ -1,0 +1,258 @@
+// Whole runs of the node against a private master, ROS time driven through
+// /clock: every message on every topic with its ROS time, the console and the
+// exit status, for the usual counts and for the peers' messages arriving at
+// different points of a run.
+#include "recording_files.h"
+#include "ros_harness.h"
+#include "run_script.h"
+
+#include <gtest/gtest.h>
+
+using kinora_test::Harness;
+using kinora_test::Process;
+using recording_files::TempDir;
+using namespace run_script;
+
+namespace
+{
+const double kFineTick = 0.02;  // while rows of 40 ms play
+const double kMaxSim = 120;     // seconds of ROS time any one phase may take
+const double kShutdownWallSeconds = 1.0;
+const int kStoppedStatus = 0;
+
+std::size_t rowsSent(const Harness& h)
+{
+  return h.count("jointAngleArray");
+}
+
+// Starts the node over the recordings with the given count, recording all four topics.
+std::unique_ptr<Process> startRun(Harness& h, TempDir& dir, const std::string& count,
+                                  const std::vector<Recording>& recordings)
+{
+  writeRecordings(dir.path(), recordings);
+  std::vector<std::string> args{count};
+  for (const Recording& rec : recordings)
+    args.push_back(rec.name);
+  recordAll(h);
+  std::unique_ptr<Process> node = startNode(h, dir.path(), args);
+  EXPECT_TRUE(connectedToAll(h)) << node->err();
+  return node;
+}
+
+// Runs until the report of recording n (1-based), in coarse ticks.
+bool runToReport(Harness& h, std::size_t n)
+{
+  return runUntil(h, kCoarseTick, [&] { return signals(h, 1) == n; }, kMaxSim);
+}
+
+bool runToClosing(Harness& h)
+{
+  return runUntil(h, kCoarseTick, [&] { return cueSent(h, "bitis.wav"); }, kMaxSim);
+}
+
+::testing::AssertionResult ranAsScripted(const Harness& h, const Script& s, const std::vector<Recording>& recordings)
+{
+  return sameRun(describe(h.events(), firstStamp(h), recordings), s.lines());
+}
+}  // namespace
+
+// Count 1: greeting, the recording with its opening cue and every row on its
+// own pause, the report, and at once the closing cue; no "trackingfinished".
+TEST(FullRun, OneRecordingClosesWithoutWaitingForTracking)
+{
+  Harness h;
+  TempDir dir;
+  Recording rec = makeRecording("one.txt", 1, 7, 0.04f, {0, 7, 21});
+  rec.durations = {0.04f, 0.04f, 0.26f, 0.0f, 1.5f, 0.04f, 0.5f};
+  auto node = startRun(h, dir, "1", {rec});
+
+  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 1; }, kMaxSim)) << node->err();
+  ASSERT_TRUE(runUntil(h, kFineTick, [&] { return cueSent(h, "bitis.wav"); }, kMaxSim)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  Script s;
+  s.greeting();
+  s.play(rec, scheduleFor(2));
+  s.cue("bitis.wav");
+  EXPECT_TRUE(ranAsScripted(h, s, {rec}));
+  EXPECT_EQ(playedLines(7, {0, 7, 21}), node->out());
+}
+
+// Count 2: after the first report nothing happens until "trackingfinished".
+TEST(FullRun, TwoRecordingsWaitForTheTrackingNode)
+{
+  Harness h;
+  TempDir dir;
+  Recording a = makeRecording("a.txt", 1, 5, 0.04f, {3});
+  a.durations = {0.0f, 0.04f, 0.26f, 0.04f, 0.5f};
+  const Recording b = makeRecording("b.txt", 2, 3, 0.5f, {});
+  auto node = startRun(h, dir, "2", {a, b});
+
+  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 1; }, kMaxSim)) << node->err();
+  ASSERT_TRUE(runUntil(h, kFineTick, [&] { return signals(h, 1) == 1; }, kMaxSim)) << node->err();
+  const std::size_t reported = h.events().size();
+  const int waitMs = 30000;
+  h.setTick(ros::Duration(kCoarseTick));
+  h.advance(ros::Duration(waitMs / 1000.0));
+  EXPECT_EQ(reported, h.events().size()) << "sent something while waiting for the tracking node";
+
+  ASSERT_TRUE(h.publish("trackingfinished", 7));
+  ASSERT_TRUE(settleWall(h));
+  ASSERT_TRUE(runToClosing(h)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  Script s;
+  s.greeting();
+  s.play(a, scheduleFor(2));
+  s.wait(waitMs);
+  s.play(b, scheduleFor(3));
+  s.cue("bitis.wav");
+  EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
+  EXPECT_EQ(playedLines(5, {3}) + "Trackingfinished7\n" + playedLines(3, {}), node->out());
+}
+
+// Count 2.5 plays the recordings at arguments 2 and 3, then closes at once.
+TEST(FullRun, FractionalCountPlaysTwoRecordings)
+{
+  Harness h;
+  TempDir dir;
+  const Recording a = makeRecording("a.txt", 1, 2, 0.5f, {4});
+  const Recording b = makeRecording("b.txt", 2, 1, 0.5f, {});
+  auto node = startRun(h, dir, "2.5", {a, b});
+
+  ASSERT_TRUE(runToReport(h, 1)) << node->err();
+  ASSERT_TRUE(h.publish("trackingfinished", 0));
+  ASSERT_TRUE(settleWall(h));
+  ASSERT_TRUE(runToClosing(h)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  Script s;
+  s.greeting();
+  s.play(a, scheduleFor(2));
+  s.play(b, scheduleFor(3));
+  s.cue("bitis.wav");
+  EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
+  EXPECT_EQ(playedLines(2, {4}) + "Trackingfinished0\n" + playedLines(1, {}), node->out());
+}
+
+// Count 0: the greeting, then nothing, until Ctrl-C ends the node with status 0.
+TEST(FullRun, CountZeroIdlesUntilShutdown)
+{
+  Harness h;
+  TempDir dir;
+  auto node = startRun(h, dir, "0", {});
+
+  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return cueSent(h, "aciklama.wav"); }, kMaxSim)) << node->err();
+  h.advance(ros::Duration(60));
+  node->interrupt();
+  ASSERT_TRUE(node->waitExit(kShutdownWallSeconds));
+  EXPECT_EQ(kStoppedStatus, node->exitStatus());
+
+  Script s;
+  s.greeting();
+  EXPECT_TRUE(ranAsScripted(h, s, {}));
+  EXPECT_EQ("", node->out());
+  EXPECT_NE(std::string::npos, node->err().find("WARN")) << node->err();
+}
+
+// Count 0 and a "motionfinished": the report over no rows ("motion is over"
+// alone, an empty list, then 1), the closing cue and status 255.
+TEST(FullRun, CountZeroEndsOnMotionfinished)
+{
+  Harness h;
+  TempDir dir;
+  auto node = startRun(h, dir, "0", {});
+
+  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return cueSent(h, "aciklama.wav"); }, kMaxSim)) << node->err();
+  const int idleMs = 7000;
+  h.advance(ros::Duration(idleMs / 1000.0));
+  ASSERT_TRUE(h.publish("motionfinished", 3));
+  ASSERT_TRUE(settleWall(h));
+  ASSERT_TRUE(cueSent(h, "bitis.wav"));
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  Script s;
+  s.greeting();
+  s.wait(idleMs - kGreetingPauseMs);
+  s.report({});
+  s.cue("bitis.wav");
+  EXPECT_TRUE(ranAsScripted(h, s, {}));
+  EXPECT_EQ("Motionfinished3\nmotion is over\n", node->out());
+}
+
+// A "trackingfinished" during playback counts for the wait after that
+// recording: the next one starts as soon as the report is out.
+TEST(PeerMessages, TrackingfinishedDuringPlaybackEndsTheNextWait)
+{
+  Harness h;
+  TempDir dir;
+  const Recording a = makeRecording("a.txt", 1, 4, 0.5f, {1, 2});
+  const Recording b = makeRecording("b.txt", 2, 2, 0.5f, {});
+  auto node = startRun(h, dir, "2", {a, b});
+
+  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 2; }, kMaxSim)) << node->err();
+  ASSERT_TRUE(h.publish("trackingfinished", 1));
+  ASSERT_TRUE(runToClosing(h)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  Script s;
+  s.greeting();
+  s.play(a, scheduleFor(2));
+  s.play(b, scheduleFor(3));
+  s.cue("bitis.wav");
+  EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
+  EXPECT_EQ("burdayım\nburdayım\nTrackingfinished1\nburdayım\nburdayım\nmotion is over\nvarianced 1\n"
+            "varianced 2\n" +
+                playedLines(2, {}),
+            node->out());
+}
+
+// A "trackingfinished" during the greeting waits in its queue until the end
+// of the first pass, after the first load, so it ends the first wait.
+TEST(PeerMessages, TrackingfinishedDuringGreetingEndsTheFirstWait)
+{
+  Harness h;
+  TempDir dir;
+  const Recording a = makeRecording("a.txt", 1, 2, 0.5f, {6});
+  const Recording b = makeRecording("b.txt", 2, 1, 0.5f, {});
+  auto node = startRun(h, dir, "2", {a, b});
+
+  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return cueSent(h, "merhaba.wav"); }, kMaxSim)) << node->err();
+  ASSERT_TRUE(h.publish("trackingfinished", 5));
+  ASSERT_TRUE(runToClosing(h)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  Script s;
+  s.greeting();
+  s.play(a, scheduleFor(2));
+  s.play(b, scheduleFor(3));
+  s.cue("bitis.wav");
+  EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
+  EXPECT_EQ("burdayım\nTrackingfinished5\nburdayım\nmotion is over\nvarianced 6\n" + playedLines(1, {}),
+            node->out());
+}
+
+// A "motionfinished" during a row's pause: that row is the last one sent, and
+// the report covers every row of the recording, played or not.
+TEST(PeerMessages, MotionfinishedDuringPlaybackEndsTheMotion)
+{
+  Harness h;
+  TempDir dir;
+  Recording rec = makeRecording("a.txt", 1, 6, 0.5f, {2, 9});
+  rec.swingFrom = 3;  // only the rows that are never played move
+  auto node = startRun(h, dir, "1", {rec});
+
+  const int lastPlayed = 2;
+  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == lastPlayed + 1; }, kMaxSim)) << node->err();
+  ASSERT_TRUE(h.publish("motionfinished", 4));
+  ASSERT_TRUE(runToClosing(h)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  Script s;
+  s.greeting();
+  s.play(rec, scheduleFor(2), lastPlayed);
+  s.cue("bitis.wav");
+  EXPECT_TRUE(ranAsScripted(h, s, {rec}));
+  EXPECT_EQ("burdayım\nburdayım\nburdayım\nMotionfinished4\nmotion is over\nvarianced 2\nvarianced 9\n",
+            node->out());
+}

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <iomanip>
 #include <locale>
 #include <map>
@@ -16,10 +17,10 @@ namespace
 const float kMarker = 1.0f;
 const float kSwing = 0.4f;
 const int kContextLines = 3;  // shown around the first difference of two scripts
-const double kQuietWallSeconds = 0.05;
-const double kFirstLookWallSeconds = 0.3;  // the node's start-up is over once it has advertised
-const double kSettleWallSeconds = 0.015;  // after each clock step, for the node to answer it
-const double kBurstQuietWallSeconds = 0.01;  // after the last message of a step
+const double kEarlyExitWallSeconds = 0.2;  // for a node that should not end yet
+const double kFirstLookWallSeconds = 0.5;  // for a greeting sent without the clock moving
+const double kAnswerWallSeconds = 10.0;   // for a message that is due
+const double kArrivalWallSeconds = 0.1;   // for a message to the node to arrive
 const int kClosedStatus = 255;
 const int kRunOfRows = 9;        // sent at once, below the joint queue of 10
 const float kRunEndHeld = 0.5f;  // one coarse tick
@@ -80,7 +81,7 @@ int sendingRank(const std::string& topic)
 {
   const std::string base = topic.substr(topic.rfind('/') + 1);
   const char* const order[] = {"variancedJoints", "motionStartStop", "talkerfilename", "jointAngleArray"};
-  return static_cast<int>(std::find(order, order + 4, base) - order);
+  return static_cast<int>(std::find(std::begin(order), std::end(order), base) - std::begin(order));
 }
 
 std::string lineAt(const std::vector<std::string>& lines, std::size_t k)
@@ -190,7 +191,36 @@ CueSchedule scheduleFor(int currentargv)
 
 void Script::add(const std::string& what)
 {
-  lines_.push_back(stampText(ros::Duration().fromNSec(static_cast<int64_t>(atMs_) * 1000000)) + " " + what);
+  const std::string stamp = stampText(ros::Duration().fromNSec(static_cast<int64_t>(atMs_) * 1000000));
+  items_.push_back({atMs_, stamp + " " + what, nullptr, 0});
+}
+
+void Script::steps(double seconds)
+{
+  items_.push_back({atMs_, "", nullptr, seconds});
+}
+
+void Script::act(const std::function<void()>& action)
+{
+  items_.push_back({atMs_, "", action, 0});
+}
+
+void Script::during(const std::function<void()>& action)
+{
+  int lastMessageMs = 0;
+  for (const Item& item : items_)
+    if (!item.line.empty())
+      lastMessageMs = item.atMs;
+  items_.push_back({lastMessageMs, "", action, 0});
+}
+
+std::vector<std::string> Script::lines() const
+{
+  std::vector<std::string> messages;
+  for (const Item& item : items_)
+    if (!item.line.empty())
+      messages.push_back(item.line);
+  return messages;
 }
 
 void Script::cue(const std::string& file)
@@ -222,17 +252,19 @@ void Script::greeting()
   wait(kGreetingPauseMs);
 }
 
-void Script::play(const Recording& rec, const CueSchedule& schedule, int lastRow)
+void Script::startRecording(const CueSchedule& schedule)
 {
-  if (lastRow < 0)
-    lastRow = rec.rows() - 1;
   signal(0);
   for (const OpeningCue& opening : schedule.opening)
   {
     cue(opening.file);
     wait(opening.pauseMs);
   }
-  for (int r = 0; r <= lastRow; ++r)
+}
+
+void Script::rows(const Recording& rec, const CueSchedule& schedule, int first, int last)
+{
+  for (int r = first; r <= last; ++r)
   {
     for (std::size_t p = 0; p < schedule.feedbackRows.size(); ++p)
       if (schedule.feedbackRows[p] == r)
@@ -240,6 +272,12 @@ void Script::play(const Recording& rec, const CueSchedule& schedule, int lastRow
     row(rec, r);
     wait(rec.heldMs(r));
   }
+}
+
+void Script::play(const Recording& rec, const CueSchedule& schedule, int lastRow)
+{
+  startRecording(schedule);
+  rows(rec, schedule, 0, lastRow < 0 ? rec.rows() - 1 : lastRow);
   report(rec.reported());
 }
 
@@ -312,34 +350,93 @@ void recordAll(kinora_test::Harness& h)
     h.record(topic);
 }
 
-bool connectedToAll(kinora_test::Harness& h)
+bool connectedTo(kinora_test::Harness& h, const std::vector<std::string>& topics)
 {
-  for (const char* topic : kNodeTopics)
+  for (const std::string& topic : topics)
     if (!h.waitForPublisher(topic))
       return false;
-  h.waitWall([&] { return h.count("talkerfilename") > 0; }, kFirstLookWallSeconds);
   return true;
+}
+
+bool connectedToAll(kinora_test::Harness& h)
+{
+  return connectedTo(h, std::vector<std::string>(std::begin(kNodeTopics), std::end(kNodeTopics)));
 }
 
 bool runUntil(kinora_test::Harness& h, double tickSeconds, const std::function<bool()>& cond, double maxSimSeconds)
 {
   h.setTick(ros::Duration(tickSeconds));
-  h.setSettle(kSettleWallSeconds, kBurstQuietWallSeconds);
   return h.runUntil(cond, ros::Duration(maxSimSeconds));
 }
 
-bool settleWall(kinora_test::Harness& h)
+bool tell(kinora_test::Harness& h, const std::string& topic, int value)
 {
-  std::size_t seen = h.events().size();
-  if (!h.waitWall([&] { return h.events().size() > seen; }, kinora_test::kConnectSeconds))
+  if (!h.publish(topic, value))
     return false;
-  for (;;)
+  ros::WallDuration(kArrivalWallSeconds).sleep();
+  return true;
+}
+
+namespace
+{
+// The greeting comes without the clock moving when the node found the audio
+// player at its first look, soon after it advertised; otherwise on the next step.
+bool awaitGreeting(kinora_test::Harness& h)
+{
+  auto greeted = [&] { return !h.events().empty(); };
+  if (greeted() || h.waitWall(greeted, kFirstLookWallSeconds))
+    return true;
+  h.setTick(ros::Duration(kCoarseTick));
+  h.advance(ros::Duration(kCoarseTick));
+  return h.waitWall(greeted, kAnswerWallSeconds);
+}
+
+::testing::AssertionResult missing(const kinora_test::Harness& h, const Script& s, std::size_t due)
+{
+  const std::vector<std::string> expected = s.lines();
+  return ::testing::AssertionFailure() << "still waiting for message #" << due - 1 << " ("
+                                       << expected[due - 1] << ") with " << h.events().size()
+                                       << " received";
+}
+}  // namespace
+
+::testing::AssertionResult follow(kinora_test::Harness& h, const Script& s)
+{
+  if (!awaitGreeting(h))
+    return ::testing::AssertionFailure() << "no greeting";
+  const ros::Time origin = firstStamp(h);
+  std::size_t due = 0;  // messages expected so far
+  auto arrived = [&] { return h.waitWall([&] { return h.events().size() >= due; }, kAnswerWallSeconds); };
+  h.setTick(ros::Duration(kCoarseTick));
+  for (const Script::Item& item : s.items())
   {
-    seen = h.events().size();
-    ros::WallDuration(kQuietWallSeconds).sleep();
-    if (h.events().size() == seen)
-      return true;
+    const ros::Time at = origin + ros::Duration().fromNSec(static_cast<int64_t>(item.atMs) * 1000000);
+    if (at > h.now())
+    {
+      if (!arrived())
+        return missing(h, s, due);
+      h.advance(at - h.now());
+    }
+    if (!item.line.empty())
+      ++due;
+    else if (item.action)
+    {
+      if (!arrived())
+        return missing(h, s, due);
+      item.action();
+    }
+    else
+      h.setTick(ros::Duration(item.step));
   }
+  return arrived() ? ::testing::AssertionSuccess() : missing(h, s, due);
+}
+
+std::string lastLines(const std::string& text, int lines)
+{
+  std::size_t from = text.size();
+  for (int k = 0; k <= lines && from > 0; ++k)
+    from = text.rfind('\n', from - 1);
+  return from == std::string::npos ? text : text.substr(from + 1);
 }
 
 std::size_t signals(const kinora_test::Harness& h, int value)
@@ -371,7 +468,7 @@ ros::Time firstStamp(const kinora_test::Harness& h)
   const ros::Duration lastTick(kCoarseTick);
   h.setTick(lastTick);
   h.advance(pause - lastTick);
-  if (node.waitExit(kQuietWallSeconds * 4))
+  if (node.waitExit(kEarlyExitWallSeconds))
     return ::testing::AssertionFailure() << "ended before the closing pause was over, status " << node.exitStatus();
   h.advance(lastTick);
   if (!node.waitExit(kinora_test::kConnectSeconds))

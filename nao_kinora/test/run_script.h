@@ -28,7 +28,8 @@ const int kFirstRowMs = 2000;
 // After the greeting cues and after the closing cue.
 const int kGreetingPauseMs = 5000;
 // The clock step while only whole half seconds can be due.
-const double kCoarseTick = 0.5;
+const int kCoarseTickMs = 500;
+const double kCoarseTick = kCoarseTickMs / 1000.0;
 
 // A recording made for a test. The durations the tests use as floats are never
 // above their decimal value (0.04f, 0.26f, 0.5f, 1.5f ..., unlike 0.3f), so
@@ -82,12 +83,18 @@ struct CueSchedule
 CueSchedule scheduleFor(int currentargv);
 
 // The expected run, in the order the messages are sent, with their ROS time
-// counted from the greeting.
+// counted from the greeting, and the test's own actions (messages from the
+// peers) at their points of the run. follow() plays it against the node.
 class Script
 {
 public:
   void wait(int ms) { atMs_ += ms; }
+  void at(int ms) { atMs_ = ms; }
   int atMs() const { return atMs_; }
+  // The clock's step from here on while follow() moves it from one message
+  // to the next (kCoarseTick at first): a message sent too early shows only
+  // if the clock stops in between.
+  void steps(double seconds);
   void cue(const std::string& file);
   void signal(int value);  // on "motionStartStop"
   void row(const Recording& rec, int r);
@@ -95,17 +102,44 @@ public:
   void report(const std::vector<int>& joints);
   // "merhaba.wav", 5 s, "aciklama.wav", 5 s.
   void greeting();
-  // Start signal, opening cues and their pauses, rows 0..lastRow (all by
-  // default) each after its feedback cue, then the report over every row.
+  // The start signal, then the opening cues, each followed by its pause.
+  void startRecording(const CueSchedule& schedule);
+  // Rows first..last, each after its feedback cue and followed by its pause.
+  void rows(const Recording& rec, const CueSchedule& schedule, int first, int last);
+  // startRecording, rows 0..lastRow (all by default), the report over every row.
   void play(const Recording& rec, const CueSchedule& schedule, int lastRow = -1);
-  const std::vector<std::string>& lines() const { return lines_; }
+  // Done by follow() at this point, once every message before it has arrived.
+  void act(const std::function<void()>& action);
+  // The same, with the clock at the last message: during the pause after it.
+  void during(const std::function<void()>& action);
+
+  std::vector<std::string> lines() const;
+
+  struct Item
+  {
+    int atMs;
+    std::string line;                 // a message, when not empty
+    std::function<void()> action;     // or an action
+    double step;                      // or else a new clock step
+  };
+  const std::vector<Item>& items() const { return items_; }
 
 private:
   void add(const std::string& what);
 
   int atMs_ = 0;
-  std::vector<std::string> lines_;
+  std::vector<Item> items_;
 };
+
+// Plays the script against the node. The greeting (the script's first
+// message) is awaited first: a node that found the audio player at its first
+// look sends it without the clock moving, otherwise on the next step. From
+// there the clock moves to the time of each next message or action in steps
+// (Script::steps), and stops there until every message expected by then has
+// arrived, however long the node takes: so each message is stamped with the
+// time it was due, and a late answer cannot shift it. Actions run when their
+// turn comes, with the clock at their time.
+::testing::AssertionResult follow(kinora_test::Harness& h, const Script& s);
 
 // The recorded events as script lines, stamps counted from origin, in the order
 // of their ROS time; messages of the same time on different topics in the
@@ -132,23 +166,26 @@ std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const s
 // Records the node's four outgoing topics.
 void recordAll(kinora_test::Harness& h);
 
-// Waits in wall time, clock still, until the node publishes the four recorded
-// topics to the harness, and then a moment for the greeting: a node that
-// found the audio player at its first look greets without the clock moving,
-// and a tick during that would stamp the greeting late. Without the greeting
-// by then, the node is polling and greets on the next tick.
+// Waits in wall time, clock still, until the node publishes the recorded
+// topics to the harness.
+bool connectedTo(kinora_test::Harness& h, const std::vector<std::string>& topics);
+
+// connectedTo the four topics of recordAll.
 bool connectedToAll(kinora_test::Harness& h);
 
-// Runs the clock in steps of tickSeconds until cond holds (at most maxSimSeconds).
-// After each step the node is given 15 ms of wall time to answer, and 10 ms of
-// quiet after its last message: an answer usually arrives within 2 ms, but
-// other processes on a busy machine can delay it well beyond.
+// Runs the clock in steps of tickSeconds until cond holds (at most
+// maxSimSeconds), for phases whose timing the test does not compare.
 bool runUntil(kinora_test::Harness& h, double tickSeconds, const std::function<bool()>& cond,
               double maxSimSeconds);
 
-// Waits in wall time, clock still, until a message arrives and the topics then
-// stay quiet: for the node's answer to a message sent while it waits.
-bool settleWall(kinora_test::Harness& h);
+// Sends an Int32 to the node ("trackingfinished", "motionfinished") and gives
+// it time to arrive before the clock moves on: the node takes it up at the
+// end of its current pass, which the next step may end, and nothing tells
+// when it has arrived. False when the node has not subscribed.
+bool tell(kinora_test::Harness& h, const std::string& topic, int value);
+
+// The last lines of a text, for failure messages about a long console.
+std::string lastLines(const std::string& text, int lines);
 
 // Number of messages on "motionStartStop" with this value.
 std::size_t signals(const kinora_test::Harness& h, int value);

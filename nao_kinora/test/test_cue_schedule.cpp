@@ -17,7 +17,6 @@ namespace
 const int kRecordings = 10;  // arguments 2 to 11: every schedule, and one without cues
 const int kRowsPastCues = 10;
 const int kRowsWithoutCues = 30;
-const double kMaxSim = 300;
 
 int currentargvOf(int n)
 {
@@ -49,27 +48,24 @@ TEST(CueSchedule, EveryPositionInOneRun)
   auto node = startNode(h, dir.path(), args);
   ASSERT_TRUE(connectedToAll(h)) << node->err();
 
+  // The tracking node answers each report at once; the next recording starts
+  // at the same ROS time.
+  Script s;
+  s.greeting();
   std::string console;
   for (int n = 0; n < kRecordings; ++n)
   {
-    ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return signals(h, 1) == std::size_t(n + 1); }, kMaxSim))
-        << "recording " << n + 1 << " did not end\n" << node->err();
+    s.play(recordings[n], scheduleFor(currentargvOf(n)));
     console += playedLines(recordings[n].rows(), {n});
     if (n + 1 == kRecordings)
       break;
-    // The tracking node answers at once; the next recording starts at the same ROS time.
-    ASSERT_TRUE(h.publish("trackingfinished", n));
-    ASSERT_TRUE(settleWall(h));
+    s.act([&h, n] { ASSERT_TRUE(tell(h, "trackingfinished", n)); });
     console += "Trackingfinished" + std::to_string(n) + "\n";
   }
-  ASSERT_TRUE(h.waitWall([&] { return cueSent(h, "bitis.wav"); }, kinora_test::kConnectSeconds));
+  s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << lastLines(node->out(), 5) << node->err();
   EXPECT_TRUE(closesAfterPause(h, *node));
 
-  Script s;
-  s.greeting();
-  for (int n = 0; n < kRecordings; ++n)
-    s.play(recordings[n], scheduleFor(currentargvOf(n)));
-  s.cue("bitis.wav");
   EXPECT_TRUE(sameRun(describe(h.events(), firstStamp(h), recordings), s.lines()));
   EXPECT_EQ(console, node->out());
 }

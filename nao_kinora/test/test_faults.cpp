@@ -81,16 +81,6 @@ std::unique_ptr<Process> startRun(Harness& h, TempDir& dir, const std::string& c
   return node;
 }
 
-bool runToReport(Harness& h, std::size_t n)
-{
-  return runUntil(h, kCoarseTick, [&] { return signals(h, 1) == n; }, kMaxSim);
-}
-
-bool runToClosing(Harness& h)
-{
-  return runUntil(h, kCoarseTick, [&] { return cueSent(h, "bitis.wav"); }, kMaxSim);
-}
-
 ::testing::AssertionResult ranAsScripted(const Harness& h, const Script& s, const std::vector<Recording>& recordings)
 {
   return sameRun(describe(h.events(), firstStamp(h), recordings), s.lines());
@@ -203,14 +193,14 @@ TEST_P(IdleCommandLine, WarnsGreetsAndIdles)
   auto node = startNode(h, dir.path(), GetParam().args);
   ASSERT_TRUE(connectedToAll(h)) << node->err();
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return cueSent(h, "aciklama.wav"); }, kMaxSim)) << node->err();
-  h.advance(ros::Duration(30));
-  node->interrupt();
+  Script s;
+  s.greeting();
+  s.wait(30000);
+  s.act([&] { node->interrupt(); });
+  ASSERT_TRUE(follow(h, s)) << node->err();
   ASSERT_TRUE(node->waitExit(kShutdownWallSeconds));
   EXPECT_EQ(kStoppedStatus, node->exitStatus());
 
-  Script s;
-  s.greeting();
   EXPECT_TRUE(ranAsScripted(h, s, {}));
   EXPECT_EQ("", node->out());
   const std::string err = node->err();
@@ -257,13 +247,13 @@ TEST(Recordings, WarningsLetTheRunGoOn)
   auto node = startNode(h, dir.path(), {"1", rec.name});
   ASSERT_TRUE(connectedToAll(h)) << node->err();
 
-  ASSERT_TRUE(runToClosing(h)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
   s.play(rec, scheduleFor(2));
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {rec}));
   EXPECT_EQ(playedLines(3, {5}), node->out());
   EXPECT_TRUE(contains(node->err(), "WARN") && contains(node->err(), dir.path() + rec.name)) << node->err();
@@ -281,23 +271,20 @@ TEST(Recordings, EmptiedDuringTheSessionAreSkipped)
     recs.push_back(makeRecording(std::string(1, 'a' + n) + ".txt", n, 2, 0.5f, {n}));
   auto node = startRun(h, dir, "4", recs);
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return signals(h, 0) == 1; }, kMaxSim)) << node->err();
-  dir.write(recs[1].name, "");
-  dir.write(recs[3].name, "");
-  ASSERT_TRUE(runToReport(h, 1)) << node->err();
-  ASSERT_TRUE(h.publish("trackingfinished", 1));
-  ASSERT_TRUE(settleWall(h));
-  ASSERT_TRUE(runToReport(h, 2)) << node->err();
-  ASSERT_TRUE(h.publish("trackingfinished", 2));
-  ASSERT_TRUE(settleWall(h));
-  ASSERT_TRUE(cueSent(h, "bitis.wav"));
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
   s.play(recs[0], scheduleFor(2));
+  s.act([&] {
+    dir.write(recs[1].name, "");
+    dir.write(recs[3].name, "");
+    ASSERT_TRUE(tell(h, "trackingfinished", 1));
+  });
   s.play(recs[2], scheduleFor(4));
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 2)); });
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, recs));
   EXPECT_EQ(playedLines(2, {0}) + "Trackingfinished1\n" + playedLines(2, {2}) + "Trackingfinished2\n",
             node->out());
@@ -387,8 +374,7 @@ std::unique_ptr<Process> bringTo(Waiting where, Harness& h, TempDir& dir, std::u
   if (where == Waiting::kAudioPlayerAgain)
     audioPlayer.reset(new Process({"rostopic", "echo", "talkerfilename"}, {"PYTHONUNBUFFERED=1"}));
   std::unique_ptr<Process> node = startNode(h, dir.path(), withNames("2", recs));
-  for (const std::string& topic : recorded)
-    EXPECT_TRUE(h.waitForPublisher(topic)) << topic << "\n" << node->err();
+  EXPECT_TRUE(connectedTo(h, recorded)) << node->err();
 
   auto run = [&](const std::function<bool()>& cond) {
     EXPECT_TRUE(runUntil(h, kCoarseTick, cond, kMaxSim)) << node->err();
@@ -527,22 +513,20 @@ TEST(PeerMessages, MotionfinishedWhileWaitingSkipsNothing)
   const Recording b = makeRecording("b.txt", 2, 2, 0.5f, {2});
   auto node = startRun(h, dir, "2", {a, b});
 
-  ASSERT_TRUE(runToReport(h, 1)) << node->err();
-  ASSERT_TRUE(h.publish("motionfinished", 9));
-  ASSERT_TRUE(h.waitWall([&] { return contains(node->out(), "Motionfinished9"); }, kExitWallSeconds));
-  const int waitMs = 5000;
-  h.advance(ros::Duration(waitMs / 1000.0));
-  ASSERT_TRUE(h.publish("trackingfinished", 2));
-  ASSERT_TRUE(settleWall(h));
-  ASSERT_TRUE(runToClosing(h)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
   s.play(a, scheduleFor(2));
-  s.wait(waitMs);
+  s.act([&] {
+    ASSERT_TRUE(tell(h, "motionfinished", 9));
+    EXPECT_TRUE(h.waitWall([&] { return contains(node->out(), "Motionfinished9"); }, kExitWallSeconds));
+  });
+  s.wait(5000);
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 2)); });
   s.play(b, scheduleFor(3));
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
   EXPECT_EQ(playedLines(2, {1}) + "Motionfinished9\nTrackingfinished2\n" + playedLines(2, {2}), node->out());
 }
@@ -558,19 +542,18 @@ TEST(PeerMessages, EarlyEndLeavesNoFeedbackRows)
   const Recording b = makeQuickRecording("b.txt", 2, rows, {3}, scheduleFor(3).feedbackRows);
   auto node = startRun(h, dir, "2", {a, b});
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 2; }, kMaxSim)) << node->err();
-  ASSERT_TRUE(h.publish("motionfinished", 1));
-  ASSERT_TRUE(runToReport(h, 1)) << node->err();
-  ASSERT_TRUE(h.publish("trackingfinished", 1));
-  ASSERT_TRUE(settleWall(h));
-  ASSERT_TRUE(runToClosing(h)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
-  s.play(a, scheduleFor(2), 1);
+  s.startRecording(scheduleFor(2));
+  s.rows(a, scheduleFor(2), 0, 1);
+  s.during([&] { ASSERT_TRUE(tell(h, "motionfinished", 1)); });  // row 1's pause
+  s.report(a.reported());
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 1)); });
   s.play(b, scheduleFor(3));
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
 }
 
@@ -623,52 +606,56 @@ TEST_P(IdlePasses, DoNotSpin)
 INSTANTIATE_TEST_SUITE_P(Waits, IdlePasses, ::testing::Values(Idle::kTrackingWait, Idle::kNoRecording),
                          [](const ::testing::TestParamInfo<Idle>& info) { return idleName(info.param); });
 
-// Rows of 40 ms with the clock in steps of 30 ms: each row goes out on the first
-// step at or after its deadline, counted from row 0 (so a late row does not
-// delay the ones after it).
-TEST(Pacing, LatePassesKeepTheSchedule)
+// Rows of 40 ms, the clock in steps: rows 1 and on expected at these times
+// after row 0, and the node stopped then.
+::testing::AssertionResult pacedAt(double stepSeconds, const std::vector<int>& afterRowZeroMs)
 {
   Harness h;
   TempDir dir;
-  const int rows = 13;
-  auto node = startRun(h, dir, "1", {makeRecording("p.txt", 1, rows, 0.04f, {})});
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 1; }, kMaxSim)) << node->err();
-  const int stepMs = 30;
-  ASSERT_TRUE(runUntil(h, stepMs / 1000.0, [&] { return rowsSent(h) == std::size_t(rows); }, kMaxSim));
+  const int rows = static_cast<int>(afterRowZeroMs.size()) + 1;
+  const Recording rec = makeRecording("p.txt", 1, rows, 0.04f, {});
+  auto node = startRun(h, dir, "1", {rec});
 
-  const std::vector<kinora_test::Event> sent = h.eventsOn("jointAngleArray");
-  std::vector<int> expectedMs, gotMs;
-  for (int k = 1; k < rows; ++k)
+  Script s;
+  s.greeting();
+  s.startRecording(scheduleFor(2));
+  s.row(rec, 0);
+  s.steps(stepSeconds);
+  const int rowZeroMs = s.atMs();
+  for (int r = 1; r < rows; ++r)
   {
-    const int deadline = 2000 + 40 * (k - 1);
-    expectedMs.push_back((deadline + stepMs - 1) / stepMs * stepMs);
-    gotMs.push_back(static_cast<int>((sent[k].stamp - sent[0].stamp).toNSec() / 1000000));
+    s.at(rowZeroMs + afterRowZeroMs[r - 1]);
+    s.row(rec, r);
   }
-  EXPECT_EQ(expectedMs, gotMs);
+  const ::testing::AssertionResult followed = follow(h, s);
   node->interrupt();
-  EXPECT_TRUE(node->waitExit(kShutdownWallSeconds));
+  node->waitExit(kShutdownWallSeconds);
+  if (!followed)
+    return followed;
+  return sameRun(describe(h.events(), firstStamp(h), {rec}), s.lines());
 }
 
-// With the clock in steps of 100 ms each pass is more than a row (40 ms) behind:
-// the schedule starts again from each row, one row per step, never a burst.
+// Clock steps of 30 ms: each row goes out on the first step at or after its
+// deadline, counted from row 0, so a late row does not delay the ones after it.
+TEST(Pacing, LatePassesKeepTheSchedule)
+{
+  const int stepMs = 30;
+  std::vector<int> expectedMs;
+  for (int k = 1; k <= 12; ++k)
+  {
+    const int deadlineMs = 2000 + 40 * (k - 1);
+    expectedMs.push_back((deadlineMs + stepMs - 1) / stepMs * stepMs);
+  }
+  EXPECT_TRUE(pacedAt(stepMs / 1000.0, expectedMs));
+}
+
+// Clock steps of 100 ms: each pass is more than a row (40 ms) behind, so the
+// schedule starts again from each row: one row per step, never a burst.
 TEST(Pacing, PassesMoreThanARowBehindRestartTheSchedule)
 {
-  Harness h;
-  TempDir dir;
-  const int rows = 8;
-  auto node = startRun(h, dir, "1", {makeRecording("p.txt", 1, rows, 0.04f, {})});
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 1; }, kMaxSim)) << node->err();
   const int stepMs = 100;
-  ASSERT_TRUE(runUntil(h, stepMs / 1000.0, [&] { return rowsSent(h) == std::size_t(rows); }, kMaxSim));
-
-  const std::vector<kinora_test::Event> sent = h.eventsOn("jointAngleArray");
-  std::vector<int> expectedMs, gotMs;
-  for (int k = 1; k < rows; ++k)
-  {
+  std::vector<int> expectedMs;
+  for (int k = 1; k <= 7; ++k)
     expectedMs.push_back(2000 + stepMs * (k - 1));
-    gotMs.push_back(static_cast<int>((sent[k].stamp - sent[0].stamp).toNSec() / 1000000));
-  }
-  EXPECT_EQ(expectedMs, gotMs);
-  node->interrupt();
-  EXPECT_TRUE(node->waitExit(kShutdownWallSeconds));
+  EXPECT_TRUE(pacedAt(stepMs / 1000.0, expectedMs));
 }

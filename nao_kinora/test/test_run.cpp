@@ -1,7 +1,7 @@
 // Whole runs of the node against a private master, ROS time driven through
 // /clock: every message on every topic with its ROS time, the console and the
-// exit status, for the usual counts and for the peers' messages arriving at
-// different points of a run.
+// exit status, for the usual counts, for the peers' messages arriving at
+// different points of a run, and for peers that are missing at first.
 #include "recording_files.h"
 #include "ros_harness.h"
 #include "run_script.h"
@@ -15,15 +15,9 @@ using namespace run_script;
 
 namespace
 {
-const double kFineTick = 0.02;  // while rows of 40 ms play
-const double kMaxSim = 120;     // seconds of ROS time any one phase may take
+const double kFineStep = 0.02;  // while rows of 40 ms play
 const double kShutdownWallSeconds = 1.0;
 const int kStoppedStatus = 0;
-
-std::size_t rowsSent(const Harness& h)
-{
-  return h.count("jointAngleArray");
-}
 
 // Starts the node over the recordings with the given count, recording all four topics.
 std::unique_ptr<Process> startRun(Harness& h, TempDir& dir, const std::string& count,
@@ -37,17 +31,6 @@ std::unique_ptr<Process> startRun(Harness& h, TempDir& dir, const std::string& c
   std::unique_ptr<Process> node = startNode(h, dir.path(), args);
   EXPECT_TRUE(connectedToAll(h)) << node->err();
   return node;
-}
-
-// Runs until the report of recording n (1-based), in coarse ticks.
-bool runToReport(Harness& h, std::size_t n)
-{
-  return runUntil(h, kCoarseTick, [&] { return signals(h, 1) == n; }, kMaxSim);
-}
-
-bool runToClosing(Harness& h)
-{
-  return runUntil(h, kCoarseTick, [&] { return cueSent(h, "bitis.wav"); }, kMaxSim);
 }
 
 ::testing::AssertionResult ranAsScripted(const Harness& h, const Script& s, const std::vector<Recording>& recordings)
@@ -66,14 +49,16 @@ TEST(FullRun, OneRecordingClosesWithoutWaitingForTracking)
   rec.durations = {0.04f, 0.04f, 0.26f, 0.0f, 1.5f, 0.04f, 0.5f};
   auto node = startRun(h, dir, "1", {rec});
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 1; }, kMaxSim)) << node->err();
-  ASSERT_TRUE(runUntil(h, kFineTick, [&] { return cueSent(h, "bitis.wav"); }, kMaxSim)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
-  s.play(rec, scheduleFor(2));
+  s.startRecording(scheduleFor(2));
+  s.steps(kFineStep);
+  s.rows(rec, scheduleFor(2), 0, rec.rows() - 1);
+  s.report(rec.reported());
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {rec}));
   EXPECT_EQ(playedLines(7, {0, 7, 21}), node->out());
 }
@@ -88,25 +73,20 @@ TEST(FullRun, TwoRecordingsWaitForTheTrackingNode)
   const Recording b = makeRecording("b.txt", 2, 3, 0.5f, {});
   auto node = startRun(h, dir, "2", {a, b});
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 1; }, kMaxSim)) << node->err();
-  ASSERT_TRUE(runUntil(h, kFineTick, [&] { return signals(h, 1) == 1; }, kMaxSim)) << node->err();
-  const std::size_t reported = h.events().size();
-  const int waitMs = 30000;
-  h.setTick(ros::Duration(kCoarseTick));
-  h.advance(ros::Duration(waitMs / 1000.0));
-  EXPECT_EQ(reported, h.events().size()) << "sent something while waiting for the tracking node";
-
-  ASSERT_TRUE(h.publish("trackingfinished", 7));
-  ASSERT_TRUE(settleWall(h));
-  ASSERT_TRUE(runToClosing(h)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
-  s.play(a, scheduleFor(2));
-  s.wait(waitMs);
+  s.startRecording(scheduleFor(2));
+  s.steps(kFineStep);
+  s.rows(a, scheduleFor(2), 0, a.rows() - 1);
+  s.report(a.reported());
+  s.steps(kCoarseTick);
+  s.wait(30000);
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 7)); });
   s.play(b, scheduleFor(3));
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
   EXPECT_EQ(playedLines(5, {3}) + "Trackingfinished7\n" + playedLines(3, {}), node->out());
 }
@@ -120,17 +100,15 @@ TEST(FullRun, FractionalCountPlaysTwoRecordings)
   const Recording b = makeRecording("b.txt", 2, 1, 0.5f, {});
   auto node = startRun(h, dir, "2.5", {a, b});
 
-  ASSERT_TRUE(runToReport(h, 1)) << node->err();
-  ASSERT_TRUE(h.publish("trackingfinished", 0));
-  ASSERT_TRUE(settleWall(h));
-  ASSERT_TRUE(runToClosing(h)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
   s.play(a, scheduleFor(2));
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 0)); });
   s.play(b, scheduleFor(3));
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
   EXPECT_EQ(playedLines(2, {4}) + "Trackingfinished0\n" + playedLines(1, {}), node->out());
 }
@@ -142,14 +120,14 @@ TEST(FullRun, CountZeroIdlesUntilShutdown)
   TempDir dir;
   auto node = startRun(h, dir, "0", {});
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return cueSent(h, "aciklama.wav"); }, kMaxSim)) << node->err();
-  h.advance(ros::Duration(60));
-  node->interrupt();
+  Script s;
+  s.greeting();
+  s.wait(60000);
+  s.act([&] { node->interrupt(); });
+  ASSERT_TRUE(follow(h, s)) << node->err();
   ASSERT_TRUE(node->waitExit(kShutdownWallSeconds));
   EXPECT_EQ(kStoppedStatus, node->exitStatus());
 
-  Script s;
-  s.greeting();
   EXPECT_TRUE(ranAsScripted(h, s, {}));
   EXPECT_EQ("", node->out());
   EXPECT_NE(std::string::npos, node->err().find("WARN")) << node->err();
@@ -163,19 +141,15 @@ TEST(FullRun, CountZeroEndsOnMotionfinished)
   TempDir dir;
   auto node = startRun(h, dir, "0", {});
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return cueSent(h, "aciklama.wav"); }, kMaxSim)) << node->err();
-  const int idleMs = 7000;
-  h.advance(ros::Duration(idleMs / 1000.0));
-  ASSERT_TRUE(h.publish("motionfinished", 3));
-  ASSERT_TRUE(settleWall(h));
-  ASSERT_TRUE(cueSent(h, "bitis.wav"));
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
-  s.wait(idleMs - kGreetingPauseMs);
+  s.wait(2000);
+  s.act([&] { ASSERT_TRUE(tell(h, "motionfinished", 3)); });
   s.report({});
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {}));
   EXPECT_EQ("Motionfinished3\nmotion is over\n", node->out());
 }
@@ -190,16 +164,18 @@ TEST(PeerMessages, TrackingfinishedDuringPlaybackEndsTheNextWait)
   const Recording b = makeRecording("b.txt", 2, 2, 0.5f, {});
   auto node = startRun(h, dir, "2", {a, b});
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == 2; }, kMaxSim)) << node->err();
-  ASSERT_TRUE(h.publish("trackingfinished", 1));
-  ASSERT_TRUE(runToClosing(h)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
-  s.play(a, scheduleFor(2));
+  s.startRecording(scheduleFor(2));
+  s.rows(a, scheduleFor(2), 0, 1);
+  s.during([&] { ASSERT_TRUE(tell(h, "trackingfinished", 1)); });  // row 1's pause
+  s.rows(a, scheduleFor(2), 2, 3);
+  s.report(a.reported());
   s.play(b, scheduleFor(3));
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
   EXPECT_EQ("burdayım\nburdayım\nTrackingfinished1\nburdayım\nburdayım\nmotion is over\nvarianced 1\n"
             "varianced 2\n" +
@@ -217,16 +193,18 @@ TEST(PeerMessages, TrackingfinishedDuringGreetingEndsTheFirstWait)
   const Recording b = makeRecording("b.txt", 2, 1, 0.5f, {});
   auto node = startRun(h, dir, "2", {a, b});
 
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return cueSent(h, "merhaba.wav"); }, kMaxSim)) << node->err();
-  ASSERT_TRUE(h.publish("trackingfinished", 5));
-  ASSERT_TRUE(runToClosing(h)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
-  s.greeting();
+  s.cue("merhaba.wav");
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 5)); });
+  s.wait(kGreetingPauseMs);
+  s.cue("aciklama.wav");
+  s.wait(kGreetingPauseMs);
   s.play(a, scheduleFor(2));
   s.play(b, scheduleFor(3));
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
   EXPECT_EQ("burdayım\nTrackingfinished5\nburdayım\nmotion is over\nvarianced 6\n" + playedLines(1, {}),
             node->out());
@@ -242,17 +220,79 @@ TEST(PeerMessages, MotionfinishedDuringPlaybackEndsTheMotion)
   rec.swingFrom = 3;  // only the rows that are never played move
   auto node = startRun(h, dir, "1", {rec});
 
-  const int lastPlayed = 2;
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return rowsSent(h) == lastPlayed + 1; }, kMaxSim)) << node->err();
-  ASSERT_TRUE(h.publish("motionfinished", 4));
-  ASSERT_TRUE(runToClosing(h)) << node->err();
-  EXPECT_TRUE(closesAfterPause(h, *node));
-
   Script s;
   s.greeting();
-  s.play(rec, scheduleFor(2), lastPlayed);
+  s.startRecording(scheduleFor(2));
+  s.rows(rec, scheduleFor(2), 0, 2);
+  s.during([&] { ASSERT_TRUE(tell(h, "motionfinished", 4)); });  // row 2's pause
+  s.report(rec.reported());
   s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
   EXPECT_TRUE(ranAsScripted(h, s, {rec}));
   EXPECT_EQ("burdayım\nburdayım\nburdayım\nMotionfinished4\nmotion is over\nvarianced 2\nvarianced 9\n",
             node->out());
+}
+
+// Without an audio player the node sends nothing at all; the greeting goes
+// out on the first step after one subscribes, and the run follows from there.
+TEST(SubscriberWaits, NoGreetingBeforeTheAudioPlayer)
+{
+  Harness h;
+  TempDir dir;
+  const Recording rec = makeRecording("a.txt", 1, 2, 0.5f, {8});
+  writeRecordings(dir.path(), {rec});
+  const std::vector<std::string> others{"motionStartStop", "jointAngleArray", "variancedJoints"};
+  for (const std::string& topic : others)
+    h.record(topic);
+  auto node = startNode(h, dir.path(), {"1", rec.name});
+  ASSERT_TRUE(connectedTo(h, others)) << node->err();
+
+  h.setTick(ros::Duration(kCoarseTick));
+  h.advance(ros::Duration(30));
+  EXPECT_TRUE(h.events().empty());
+  h.record("talkerfilename");
+  ASSERT_TRUE(h.waitForPublisher("talkerfilename"));
+  const ros::Time subscribed = h.now();
+
+  Script s;
+  s.greeting();
+  s.play(rec, scheduleFor(2));
+  s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  EXPECT_EQ(subscribed + ros::Duration(kCoarseTick), firstStamp(h));
+  EXPECT_TRUE(ranAsScripted(h, s, {rec}));
+}
+
+// Without a motion executor the node greets and then waits: no start signal,
+// no opening cue, no row, until one subscribes to "motionStartStop".
+TEST(SubscriberWaits, NoStartSignalBeforeTheMotionExecutor)
+{
+  Harness h;
+  TempDir dir;
+  const Recording rec = makeRecording("a.txt", 1, 2, 0.5f, {8});
+  writeRecordings(dir.path(), {rec});
+  const std::vector<std::string> others{"talkerfilename", "jointAngleArray", "variancedJoints"};
+  for (const std::string& topic : others)
+    h.record(topic);
+  auto node = startNode(h, dir.path(), {"1", rec.name});
+  ASSERT_TRUE(connectedTo(h, others)) << node->err();
+
+  Script s;
+  s.greeting();
+  s.wait(30000);
+  s.act([&] {
+    EXPECT_EQ(2u, h.events().size()) << "sent something before the motion executor came";
+    h.record("motionStartStop");
+    ASSERT_TRUE(h.waitForPublisher("motionStartStop"));
+  });
+  s.wait(kCoarseTickMs);  // the node sees the subscriber on the next step
+  s.play(rec, scheduleFor(2));
+  s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+  EXPECT_TRUE(ranAsScripted(h, s, {rec}));
 }

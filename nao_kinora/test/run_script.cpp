@@ -21,6 +21,7 @@ const double kEarlyExitWallSeconds = 0.2;  // for a node that should not end yet
 const double kFirstLookWallSeconds = 0.5;  // for a greeting sent without the clock moving
 const double kAnswerWallSeconds = 10.0;   // for a message that is due
 const double kArrivalWallSeconds = 0.1;   // for a message to the node to arrive
+const ros::Duration kApproach(0.01);       // how early a coarse step stops before a due time
 const int kClosedStatus = 255;
 const int kRunOfRows = 9;        // sent at once, below the joint queue of 10
 const float kRunEndHeld = 0.5f;  // one coarse tick
@@ -407,7 +408,8 @@ bool awaitGreeting(kinora_test::Harness& h)
   const ros::Time origin = firstStamp(h);
   std::size_t due = 0;  // messages expected so far
   auto arrived = [&] { return h.waitWall([&] { return h.events().size() >= due; }, kAnswerWallSeconds); };
-  h.setTick(ros::Duration(kCoarseTick));
+  ros::Duration step(kCoarseTick);
+  h.setTick(step);
   for (const Script::Item& item : s.items())
   {
     const ros::Time at = origin + ros::Duration().fromNSec(static_cast<int64_t>(item.atMs) * 1000000);
@@ -415,6 +417,8 @@ bool awaitGreeting(kinora_test::Harness& h)
     {
       if (!arrived())
         return missing(h, s, due);
+      if (step >= ros::Duration(kCoarseTick) && at - h.now() > kApproach)
+        h.advance(at - kApproach - h.now());
       h.advance(at - h.now());
     }
     if (!item.line.empty())
@@ -426,7 +430,10 @@ bool awaitGreeting(kinora_test::Harness& h)
       item.action();
     }
     else
-      h.setTick(ros::Duration(item.step));
+    {
+      step = ros::Duration(item.step);
+      h.setTick(step);
+    }
   }
   return arrived() ? ::testing::AssertionSuccess() : missing(h, s, due);
 }

@@ -28,8 +28,7 @@ const int kFirstRowMs = 2000;
 // After the greeting cues and after the closing cue.
 const int kGreetingPauseMs = 5000;
 // The clock step while only whole half seconds can be due.
-const int kCoarseTickMs = 500;
-const double kCoarseTick = kCoarseTickMs / 1000.0;
+const double kCoarseTick = 0.5;
 
 // A recording made for a test. The durations the tests use as floats are never
 // above their decimal value (0.04f, 0.26f, 0.5f, 1.5f ..., unlike 0.3f), so
@@ -137,8 +136,10 @@ private:
 // there the clock moves to the time of each next message or action in steps
 // (Script::steps), and stops there until every message expected by then has
 // arrived, however long the node takes: so each message is stamped with the
-// time it was due, and a late answer cannot shift it. Actions run when their
-// turn comes, with the clock at their time.
+// time it was due, and a late answer cannot shift it. A message sent late
+// never comes in time; one sent early arrives while the clock stops short of
+// its time, which coarse steps do 10 ms before each due time as well. Actions
+// run when their turn comes, with the clock at their time.
 ::testing::AssertionResult follow(kinora_test::Harness& h, const Script& s);
 
 // The recorded events as script lines, stamps counted from origin, in the order

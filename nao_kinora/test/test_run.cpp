@@ -284,12 +284,14 @@ TEST(SubscriberWaits, NoStartSignalBeforeTheMotionExecutor)
   Script s;
   s.greeting();
   s.wait(30000);
+  const int lookAgainMs = 10;
   s.act([&] {
     EXPECT_EQ(2u, h.events().size()) << "sent something before the motion executor came";
     h.record("motionStartStop");
     ASSERT_TRUE(h.waitForPublisher("motionStartStop"));
+    h.advance(ros::Duration(lookAgainMs / 1000.0));  // the node looks again when the clock moves
   });
-  s.wait(kCoarseTickMs);  // the node sees the subscriber on the next step
+  s.wait(lookAgainMs);
   s.play(rec, scheduleFor(2));
   s.cue("bitis.wav");
   ASSERT_TRUE(follow(h, s)) << node->err();

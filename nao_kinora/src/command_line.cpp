@@ -65,15 +65,20 @@ bool readCommandLine(int argc, char** argv, SessionPlan& plan)
   return true;
 }
 
+void setRecordingDir(std::string dir)
+{
+  if (dir.empty())
+    return;
+  if (dir[dir.size() - 1] != '/')
+    dir += '/';
+  staticdisplaycommand2 = dir;
+}
+
 std::string applyRecordingDir()
 {
   std::string dir;
-  if (ros::param::get("~recording_dir", dir) && !dir.empty())
-  {
-    if (dir[dir.size() - 1] != '/')
-      dir += '/';
-    staticdisplaycommand2 = dir;
-  }
+  if (ros::param::get("~recording_dir", dir))
+    setRecordingDir(dir);
   return staticdisplaycommand2;
 }
 

@@ -79,16 +79,6 @@ struct RecordingTimeline
   double length() const { return check.playable() ? end : 0.0; }
 };
 
-// Sets the directory as the node's ~recording_dir does: empty keeps the default.
-void setRecordingDir(std::string dir)
-{
-  if (dir.empty())
-    return;
-  if (dir[dir.size() - 1] != '/')
-    dir += '/';
-  staticdisplaycommand2 = dir;
-}
-
 // Takes out what the node never sees after ros::init (every name:=value, among
 // them _recording_dir:=) and --plot DIR.
 bool readOptions(int argc, char** argv, Options& options)

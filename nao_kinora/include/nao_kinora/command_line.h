@@ -24,8 +24,12 @@ struct SessionPlan
 // standard error and returns false. Warns about an idle count or ignored names.
 bool readCommandLine(int argc, char** argv, SessionPlan& plan);
 
+// Sets the recording directory; a missing final slash is added, and an empty
+// one keeps the directory in use.
+void setRecordingDir(std::string dir);
+
 // Sets the recording directory from the private parameter ~recording_dir, when
-// given (a missing final slash is added). Returns the directory in use.
+// given. Returns the directory in use.
 std::string applyRecordingDir();
 
 // Checks every recording of the plan in the recording directory; warnings and

@@ -42,7 +42,7 @@ def main():
             sent = row[:]
             if r == 0:
                 sent[JOINTS] = FIRST_ROW_SECONDS
-            bag.write('jointAngleArray', Float32MultiArray(data=[MARKER] + sent), stamp)
+            bag.write('/jointAngleArray', Float32MultiArray(data=[MARKER] + sent), stamp)
             stamp += rospy.Duration.from_sec(sent[JOINTS])
 
 

@@ -300,6 +300,12 @@ std::vector<std::string> describe(const std::vector<kinora_test::Event>& events,
   return lines;
 }
 
+::testing::AssertionResult ranAsScripted(const kinora_test::Harness& h, const Script& s,
+                                         const std::vector<Recording>& recordings)
+{
+  return sameRun(describe(h.events(), firstStamp(h), recordings), s.lines());
+}
+
 ::testing::AssertionResult sameRun(const std::vector<std::string>& actual, const std::vector<std::string>& expected)
 {
   std::size_t k = 0;
@@ -341,6 +347,24 @@ std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const s
 {
   args.push_back("_recording_dir:=" + dir);
   return h.start(KINORA_NODE, args);
+}
+
+std::vector<std::string> commandLine(const std::string& count, const std::vector<Recording>& recordings)
+{
+  std::vector<std::string> args{count};
+  for (const Recording& rec : recordings)
+    args.push_back(rec.name);
+  return args;
+}
+
+std::unique_ptr<kinora_test::Process> startRun(kinora_test::Harness& h, const std::string& dir,
+                                               const std::string& count, const std::vector<Recording>& recordings)
+{
+  writeRecordings(dir, recordings);
+  recordAll(h);
+  std::unique_ptr<kinora_test::Process> node = startNode(h, dir, commandLine(count, recordings));
+  EXPECT_TRUE(connectedToAll(h)) << node->err();
+  return node;
 }
 
 const char* const kNodeTopics[] = {"talkerfilename", "motionStartStop", "jointAngleArray", "variancedJoints"};

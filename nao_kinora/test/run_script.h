@@ -151,6 +151,10 @@ private:
 std::vector<std::string> describe(const std::vector<kinora_test::Event>& events, ros::Time origin,
                                   const std::vector<Recording>& recordings);
 
+// The recorded run, stamps counted from the greeting, compared with the script.
+::testing::AssertionResult ranAsScripted(const kinora_test::Harness& h, const Script& s,
+                                         const std::vector<Recording>& recordings);
+
 // Compares two scripts, and on a difference shows where they part.
 ::testing::AssertionResult sameRun(const std::vector<std::string>& actual, const std::vector<std::string>& expected);
 
@@ -163,6 +167,14 @@ void writeRecordings(const std::string& dir, const std::vector<Recording>& recor
 // Starts the node with args and _recording_dir:=dir.
 std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const std::string& dir,
                                                 std::vector<std::string> args);
+
+// The count, then the recordings' names.
+std::vector<std::string> commandLine(const std::string& count, const std::vector<Recording>& recordings);
+
+// Writes the recordings into dir, records the node's four topics and starts
+// it with the count and the recordings; returns once it is connected.
+std::unique_ptr<kinora_test::Process> startRun(kinora_test::Harness& h, const std::string& dir,
+                                               const std::string& count, const std::vector<Recording>& recordings);
 
 // Records the node's four outgoing topics.
 void recordAll(kinora_test::Harness& h);

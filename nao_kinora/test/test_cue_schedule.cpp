@@ -37,16 +37,9 @@ TEST(CueSchedule, EveryPositionInOneRun)
   Harness h;
   TempDir dir;
   std::vector<Recording> recordings;
-  std::vector<std::string> args{std::to_string(kRecordings)};
   for (int n = 0; n < kRecordings; ++n)
-  {
     recordings.push_back(recordingFor(n));
-    args.push_back(recordings.back().name);
-  }
-  writeRecordings(dir.path(), recordings);
-  recordAll(h);
-  auto node = startNode(h, dir.path(), args);
-  ASSERT_TRUE(connectedToAll(h)) << node->err();
+  auto node = startRun(h, dir.path(), std::to_string(kRecordings), recordings);
 
   // The tracking node answers each report at once; the next recording starts
   // at the same ROS time.
@@ -66,6 +59,6 @@ TEST(CueSchedule, EveryPositionInOneRun)
   ASSERT_TRUE(follow(h, s)) << lastLines(node->out(), 5) << node->err();
   EXPECT_TRUE(closesAfterPause(h, *node));
 
-  EXPECT_TRUE(sameRun(describe(h.events(), firstStamp(h), recordings), s.lines()));
+  EXPECT_TRUE(ranAsScripted(h, s, recordings));
   EXPECT_EQ(console, node->out());
 }

@@ -63,29 +63,6 @@ bool nodeRegisteredAnything()
   return false;
 }
 
-std::vector<std::string> withNames(const std::string& count, const std::vector<Recording>& recordings)
-{
-  std::vector<std::string> args{count};
-  for (const Recording& rec : recordings)
-    args.push_back(rec.name);
-  return args;
-}
-
-std::unique_ptr<Process> startRun(Harness& h, TempDir& dir, const std::string& count,
-                                  const std::vector<Recording>& recordings)
-{
-  writeRecordings(dir.path(), recordings);
-  recordAll(h);
-  std::unique_ptr<Process> node = startNode(h, dir.path(), withNames(count, recordings));
-  EXPECT_TRUE(connectedToAll(h)) << node->err();
-  return node;
-}
-
-::testing::AssertionResult ranAsScripted(const Harness& h, const Script& s, const std::vector<Recording>& recordings)
-{
-  return sameRun(describe(h.events(), firstStamp(h), recordings), s.lines());
-}
-
 // What `rosnode kill` does: the shutdown call of the node's own XML-RPC server.
 bool requestShutdown(const std::string& node)
 {
@@ -269,7 +246,7 @@ TEST(Recordings, EmptiedDuringTheSessionAreSkipped)
   std::vector<Recording> recs;
   for (int n = 0; n < 4; ++n)
     recs.push_back(makeRecording(std::string(1, 'a' + n) + ".txt", n, 2, 0.5f, {n}));
-  auto node = startRun(h, dir, "4", recs);
+  auto node = startRun(h, dir.path(), "4", recs);
 
   Script s;
   s.greeting();
@@ -373,7 +350,7 @@ std::unique_ptr<Process> bringTo(Waiting where, Harness& h, TempDir& dir, std::u
     h.record(topic);
   if (where == Waiting::kAudioPlayerAgain)
     audioPlayer.reset(new Process({"rostopic", "echo", "talkerfilename"}, {"PYTHONUNBUFFERED=1"}));
-  std::unique_ptr<Process> node = startNode(h, dir.path(), withNames("2", recs));
+  std::unique_ptr<Process> node = startNode(h, dir.path(), commandLine("2", recs));
   EXPECT_TRUE(connectedTo(h, recorded)) << node->err();
 
   auto run = [&](const std::function<bool()>& cond) {
@@ -511,7 +488,7 @@ TEST(PeerMessages, MotionfinishedWhileWaitingSkipsNothing)
   TempDir dir;
   const Recording a = makeRecording("a.txt", 1, 2, 0.5f, {1});
   const Recording b = makeRecording("b.txt", 2, 2, 0.5f, {2});
-  auto node = startRun(h, dir, "2", {a, b});
+  auto node = startRun(h, dir.path(), "2", {a, b});
 
   Script s;
   s.greeting();
@@ -540,7 +517,7 @@ TEST(PeerMessages, EarlyEndLeavesNoFeedbackRows)
   const int rows = 100;  // past the first feedback row, 94
   const Recording a = makeRecording("a.txt", 1, rows, 0.5f, {});
   const Recording b = makeQuickRecording("b.txt", 2, rows, {3}, scheduleFor(3).feedbackRows);
-  auto node = startRun(h, dir, "2", {a, b});
+  auto node = startRun(h, dir.path(), "2", {a, b});
 
   Script s;
   s.greeting();
@@ -586,7 +563,7 @@ TEST_P(IdlePasses, DoNotSpin)
   Harness h;
   TempDir dir;
   const bool tracking = GetParam() == Idle::kTrackingWait;
-  auto node = startRun(h, dir, tracking ? "2" : "0",
+  auto node = startRun(h, dir.path(), tracking ? "2" : "0",
                        tracking ? std::vector<Recording>{makeRecording("a.txt", 1, 2, 0.5f, {}),
                                                          makeRecording("b.txt", 2, 2, 0.5f, {})}
                                 : std::vector<Recording>{});
@@ -614,7 +591,7 @@ INSTANTIATE_TEST_SUITE_P(Waits, IdlePasses, ::testing::Values(Idle::kTrackingWai
   TempDir dir;
   const int rows = static_cast<int>(afterRowZeroMs.size()) + 1;
   const Recording rec = makeRecording("p.txt", 1, rows, 0.04f, {});
-  auto node = startRun(h, dir, "1", {rec});
+  auto node = startRun(h, dir.path(), "1", {rec});
 
   Script s;
   s.greeting();

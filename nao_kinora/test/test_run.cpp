@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 using kinora_test::Harness;
-using kinora_test::Process;
 using recording_files::TempDir;
 using namespace run_script;
 
@@ -18,25 +17,6 @@ namespace
 const double kFineStep = 0.02;  // while rows of 40 ms play
 const double kShutdownWallSeconds = 1.0;
 const int kStoppedStatus = 0;
-
-// Starts the node over the recordings with the given count, recording all four topics.
-std::unique_ptr<Process> startRun(Harness& h, TempDir& dir, const std::string& count,
-                                  const std::vector<Recording>& recordings)
-{
-  writeRecordings(dir.path(), recordings);
-  std::vector<std::string> args{count};
-  for (const Recording& rec : recordings)
-    args.push_back(rec.name);
-  recordAll(h);
-  std::unique_ptr<Process> node = startNode(h, dir.path(), args);
-  EXPECT_TRUE(connectedToAll(h)) << node->err();
-  return node;
-}
-
-::testing::AssertionResult ranAsScripted(const Harness& h, const Script& s, const std::vector<Recording>& recordings)
-{
-  return sameRun(describe(h.events(), firstStamp(h), recordings), s.lines());
-}
 }  // namespace
 
 // Count 1: greeting, the recording with its opening cue and every row on its
@@ -47,7 +27,7 @@ TEST(FullRun, OneRecordingClosesWithoutWaitingForTracking)
   TempDir dir;
   Recording rec = makeRecording("one.txt", 1, 7, 0.04f, {0, 7, 21});
   rec.durations = {0.04f, 0.04f, 0.26f, 0.0f, 1.5f, 0.04f, 0.5f};
-  auto node = startRun(h, dir, "1", {rec});
+  auto node = startRun(h, dir.path(), "1", {rec});
 
   Script s;
   s.greeting();
@@ -71,7 +51,7 @@ TEST(FullRun, TwoRecordingsWaitForTheTrackingNode)
   Recording a = makeRecording("a.txt", 1, 5, 0.04f, {3});
   a.durations = {0.0f, 0.04f, 0.26f, 0.04f, 0.5f};
   const Recording b = makeRecording("b.txt", 2, 3, 0.5f, {});
-  auto node = startRun(h, dir, "2", {a, b});
+  auto node = startRun(h, dir.path(), "2", {a, b});
 
   Script s;
   s.greeting();
@@ -98,7 +78,7 @@ TEST(FullRun, FractionalCountPlaysTwoRecordings)
   TempDir dir;
   const Recording a = makeRecording("a.txt", 1, 2, 0.5f, {4});
   const Recording b = makeRecording("b.txt", 2, 1, 0.5f, {});
-  auto node = startRun(h, dir, "2.5", {a, b});
+  auto node = startRun(h, dir.path(), "2.5", {a, b});
 
   Script s;
   s.greeting();
@@ -118,7 +98,7 @@ TEST(FullRun, CountZeroIdlesUntilShutdown)
 {
   Harness h;
   TempDir dir;
-  auto node = startRun(h, dir, "0", {});
+  auto node = startRun(h, dir.path(), "0", {});
 
   Script s;
   s.greeting();
@@ -139,7 +119,7 @@ TEST(FullRun, CountZeroEndsOnMotionfinished)
 {
   Harness h;
   TempDir dir;
-  auto node = startRun(h, dir, "0", {});
+  auto node = startRun(h, dir.path(), "0", {});
 
   Script s;
   s.greeting();
@@ -162,7 +142,7 @@ TEST(PeerMessages, TrackingfinishedDuringPlaybackEndsTheNextWait)
   TempDir dir;
   const Recording a = makeRecording("a.txt", 1, 4, 0.5f, {1, 2});
   const Recording b = makeRecording("b.txt", 2, 2, 0.5f, {});
-  auto node = startRun(h, dir, "2", {a, b});
+  auto node = startRun(h, dir.path(), "2", {a, b});
 
   Script s;
   s.greeting();
@@ -191,7 +171,7 @@ TEST(PeerMessages, TrackingfinishedDuringGreetingEndsTheFirstWait)
   TempDir dir;
   const Recording a = makeRecording("a.txt", 1, 2, 0.5f, {6});
   const Recording b = makeRecording("b.txt", 2, 1, 0.5f, {});
-  auto node = startRun(h, dir, "2", {a, b});
+  auto node = startRun(h, dir.path(), "2", {a, b});
 
   Script s;
   s.cue("merhaba.wav");
@@ -218,7 +198,7 @@ TEST(PeerMessages, MotionfinishedDuringPlaybackEndsTheMotion)
   TempDir dir;
   Recording rec = makeRecording("a.txt", 1, 6, 0.5f, {2, 9});
   rec.swingFrom = 3;  // only the rows that are never played move
-  auto node = startRun(h, dir, "1", {rec});
+  auto node = startRun(h, dir.path(), "1", {rec});
 
   Script s;
   s.greeting();

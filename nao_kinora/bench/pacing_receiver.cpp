@@ -94,12 +94,13 @@ void printPacing(const std::string& label)
   std::vector<double> magnitudes;
   for (double e : errors)
     magnitudes.push_back(std::fabs(e));
+  const std::size_t worstRow = std::max_element(magnitudes.begin(), magnitudes.end()) - magnitudes.begin() + 1;
   std::sort(magnitudes.begin(), magnitudes.end());
   const double ms = 1e3;
-  std::printf("%-12s rows %zu  drift %+.3f ms  |error| median %.3f ms  p99 %.3f ms  max %.3f ms  "
-              "(span %.3f s)\n",
+  std::printf("%-12s rows %zu  drift %+.3f ms  |error| median %.3f ms  p99 %.3f ms  max %.3f ms (row %zu)  "
+              "span %.3f s\n",
               label.c_str(), arrivals.size(), errors.back() * ms, quantile(magnitudes, 0.5) * ms,
-              quantile(magnitudes, 0.99) * ms, magnitudes.back() * ms,
+              quantile(magnitudes, 0.99) * ms, magnitudes.back() * ms, worstRow,
               seconds(arrivals.back().at - arrivals.front().at));
 }
 

@@ -10,7 +10,7 @@ packages=(
   python3-rosmaster python3-rostopic python3-rospy python3-roslaunch python3-rostest
   librostest-dev python3-rosbag librosbag-dev rosbash
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
-  pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2
+  pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <std_msgs/Int32.h>
 #include <std_msgs/Int32MultiArray.h>
 #include <std_msgs/String.h>
+#include <ros/network.h>
 #include <xmlrpcpp/XmlRpcClient.h>
 
 #include <arpa/inet.h>
@@ -17,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +36,12 @@ const double kMasterStopSeconds = 5.0;
 const int kMasterAttempts = 3;  // another process may take the free port before the master binds it
 const ros::WallDuration kPoll(0.001);
 const ros::WallDuration kMasterPoll(0.01);
+const ros::WallDuration kBusyPoll(0.0003);  // how often a tick looks at the threads
+// A node under sim time polls the clock about once a millisecond; the first run
+// of its main thread after a tick may come before the clock has reached it.
+const long kRunsToSeeATick = 2;
+const ros::WallDuration kMainThreadWait(0.005);  // for a main thread blocked elsewhere than a clock poll
+const ros::WallDuration kSettleLimit(0.5);       // a program that never stops running costs this per tick
 const uint32_t kRecordQueue = 10000;  // never drop a recorded message
 const uint32_t kSendQueue = 10;
 
@@ -184,6 +192,88 @@ bool waitWallFor(const std::function<bool()>& cond, double wallSeconds, ros::Wal
     poll.sleep();
   }
   return true;
+}
+
+std::vector<std::string> publishersOf(const std::string& topic)
+{
+  XmlRpc::XmlRpcValue args, result, state;
+  args[0] = ros::this_node::getName();
+  std::vector<std::string> nodes;
+  if (!ros::master::execute("getSystemState", args, result, state, false))
+    return nodes;
+  XmlRpc::XmlRpcValue& published = state[0];
+  for (int i = 0; i < published.size(); ++i)
+    if (std::string(published[i][0]) == topic)
+      for (int j = 0; j < published[i][1].size(); ++j)
+        nodes.push_back(published[i][1][j]);
+  return nodes;
+}
+
+// Whether `node` has taken the harness node as a subscriber of `topic`. A
+// publisher lists the connection only after the handshake, from when on it
+// sends everything it publishes; the subscriber side knows of the connection
+// earlier.
+bool acceptedBy(const std::string& node, const std::string& topic)
+{
+  const std::string self = ros::this_node::getName();
+  XmlRpc::XmlRpcValue args, result, uri;
+  args[0] = self;
+  args[1] = node;
+  std::string host;
+  uint32_t port = 0;
+  if (!ros::master::execute("lookupNode", args, result, uri, false) || !ros::network::splitURI(uri, host, port))
+    return false;
+  XmlRpc::XmlRpcClient client(host.c_str(), port, "/");
+  XmlRpc::XmlRpcValue params, reply;
+  params[0] = self;
+  if (!client.execute("getBusInfo", params, reply) || int(reply[0]) != 1)
+    return false;
+  XmlRpc::XmlRpcValue& links = reply[2];
+  for (int i = 0; i < links.size(); ++i)
+    if (std::string(links[i][1]) == self && std::string(links[i][2]) == "o" && std::string(links[i][4]) == topic)
+      return true;
+  return false;
+}
+
+// The state letter of a thread or process from its /proc stat file ('R'
+// running or runnable, 'S' sleeping, 'Z' ended...); 0 when it has gone.
+char taskState(const std::filesystem::path& dir)
+{
+  std::string stat;
+  std::getline(std::ifstream(dir / "stat"), stat);
+  const size_t nameEnd = stat.rfind(')');  // the name may hold blanks and parentheses
+  return nameEnd != std::string::npos && nameEnd + 2 < stat.size() ? stat[nameEnd + 2] : 0;
+}
+
+// Whether a thread of the process (other than `skip`) is running or waiting
+// for a CPU. A process that has gone has none.
+bool anyThreadRunnable(const std::string& taskDir, pid_t skip)
+{
+  std::error_code gone;
+  for (const auto& task : std::filesystem::directory_iterator(taskDir, gone))
+    if (std::stoi(task.path().filename().string()) != skip && taskState(task.path()) == 'R')
+      return true;
+  return false;
+}
+
+// How often the main thread of the process has been given a CPU; -1 when that
+// is not known (the process has ended, or the kernel does not count it).
+long timesRun(pid_t pid)
+{
+  const std::filesystem::path dir = "/proc/" + std::to_string(pid);
+  const char state = taskState(dir);
+  if (state == 0 || state == 'Z')
+    return -1;
+  long onCpuNs = 0, waitingNs = 0, runs = -1;
+  std::ifstream(dir / "schedstat") >> onCpuNs >> waitingNs >> runs;
+  return runs;
+}
+
+void sleepUntil(ros::WallTime t)
+{
+  const ros::WallDuration left = t - ros::WallTime::now();
+  if (left > ros::WallDuration(0))
+    left.sleep();
 }
 
 rosgraph_msgs::Clock clockAt(ros::Time t)
@@ -371,11 +461,18 @@ Harness::~Harness()
   ros::shutdown();
 }
 
-std::unique_ptr<Process> Harness::start(const std::string& program, const std::vector<std::string>& args) const
+std::unique_ptr<Process> Harness::start(const std::string& program, const std::vector<std::string>& args)
 {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
-  return std::unique_ptr<Process>(new Process(argv));
+  const uint32_t clockListeners = simTime_ ? clockPub_.getNumSubscribers() : 0;
+  std::unique_ptr<Process> process(new Process(argv));
+  started_.push_back(process->pid());
+  // A tick sent before the program listens to /clock would reach it late.
+  if (simTime_)
+    waitWallFor([&] { return clockPub_.getNumSubscribers() > clockListeners || !process->running(); },
+                kConnectSeconds, kPoll);
+  return process;
 }
 
 ros::Time Harness::now() const
@@ -401,6 +498,7 @@ void Harness::requireSimTime() const
 void Harness::advance(ros::Duration d)
 {
   requireSimTime();
+  settleBeforeTicks();
   const ros::Time target = now() + d;
   while (now() < target)
     step(std::min(tick_, target - now()));
@@ -409,6 +507,7 @@ void Harness::advance(ros::Duration d)
 bool Harness::runUntil(const std::function<bool()>& cond, ros::Duration maxSim, double maxWallSeconds)
 {
   requireSimTime();
+  settleBeforeTicks();
   const ros::Time limit = now() + maxSim;
   const ros::WallTime deadline = ros::WallTime::now() + ros::WallDuration(maxWallSeconds);
   while (!cond())
@@ -429,31 +528,81 @@ void Harness::step(ros::Duration d)
     t = now_;
   }
   const ros::WallTime tickStart = ros::WallTime::now();
+  const std::vector<long> runs = mainThreadRuns();
   clockPub_.publish(clockAt(t));
-  settle(tickStart);
+  settle(tickStart, runs);
 }
 
-// A node under sim time notices a new clock within about 1 ms (its sleeps
-// poll), so a short wait lets it react inside the tick; while its messages keep
-// arriving the tick is held open until the topics fall quiet, so a burst is
-// stamped with the tick that caused it.
-void Harness::settle(ros::WallTime tickStart) const
+// How long a tick lasts. A node under sim time polls the clock in its sleeps,
+// about once a millisecond, so it has seen the new time once its main thread
+// has run kRunsToSeeATick times since the tick. Its reaction then passes
+// through threads of the node and of this process, each runnable until it has
+// done its part: while one is, the tick stays open and the runs are counted
+// again from then on. Messages that arrive hold the tick open until the topics
+// have been quiet for a while, so a burst is stamped with the tick that caused
+// it. A main thread blocked elsewhere than in a clock poll is waited for
+// kMainThreadWait at most. A fixed 2 ms wait instead stamped a few messages in
+// a hundred a tick late, even on an idle machine.
+void Harness::settle(ros::WallTime tickStart, std::vector<long> runs) const
 {
-  ros::WallTime wake = tickStart + settleBase_;
-  for (;;)
+  sleepUntil(tickStart + settleBase_);
+  const ros::WallTime limit = tickStart + kSettleLimit;
+  ros::WallTime counting = tickStart;
+  for (ros::WallTime now = ros::WallTime::now(); now < limit; now = ros::WallTime::now())
   {
-    const ros::WallDuration left = wake - ros::WallTime::now();
-    if (left > ros::WallDuration(0))
-      left.sleep();
-    ros::WallTime last;
+    // Runs first: a main thread counted as run may be running right now.
+    const bool seenTheTick = ranEnoughSince(runs) || now >= counting + kMainThreadWait;
+    if (busy())
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      last = lastArrival_;
+      runs = mainThreadRuns();
+      counting = now;
     }
-    if (last < tickStart || ros::WallTime::now() >= last + settleQuiet_)
-      return;
-    wake = last + settleQuiet_;
+    else if (seenTheTick)
+    {
+      ros::WallTime last;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        last = lastArrival_;
+      }
+      if (last < tickStart || now >= last + settleQuiet_)
+        return;
+    }
+    kBusyPoll.sleep();
   }
+}
+
+// What the test has just set off in wall time (a connection, a message it
+// sent) must play out at the current time, not at the next tick.
+void Harness::settleBeforeTicks() const
+{
+  settle(ros::WallTime::now(), mainThreadRuns());
+}
+
+bool Harness::busy() const
+{
+  if (anyThreadRunnable("/proc/self/task", gettid()))
+    return true;
+  for (pid_t pid : started_)
+    if (anyThreadRunnable("/proc/" + std::to_string(pid) + "/task", 0))
+      return true;
+  return false;
+}
+
+std::vector<long> Harness::mainThreadRuns() const
+{
+  std::vector<long> runs;
+  for (pid_t pid : started_)
+    runs.push_back(timesRun(pid));
+  return runs;
+}
+
+bool Harness::ranEnoughSince(const std::vector<long>& runs) const
+{
+  const std::vector<long> now = mainThreadRuns();
+  for (std::size_t i = 0; i < runs.size(); ++i)
+    if (runs[i] >= 0 && now[i] >= 0 && now[i] - runs[i] < kRunsToSeeATick)
+      return false;
+  return true;
 }
 
 bool Harness::waitWall(const std::function<bool()>& cond, double wallSeconds)
@@ -519,7 +668,17 @@ bool Harness::waitForPublisher(const std::string& topic, double wallSeconds)
   if (found == recorders_.end())
     throw std::invalid_argument("waitForPublisher: topic [" + topic + "] is not recorded");
   const ros::Subscriber& sub = found->second;
-  return waitWall([&sub] { return sub.getNumPublishers() > 0; }, wallSeconds);
+  const std::string resolved = ros::names::resolve(topic);
+  return waitWallFor(
+      [&] {
+        if (sub.getNumPublishers() == 0)
+          return false;
+        const std::vector<std::string> nodes = publishersOf(resolved);
+        return !nodes.empty() && std::all_of(nodes.begin(), nodes.end(), [&](const std::string& node) {
+          return acceptedBy(node, resolved);
+        });
+      },
+      wallSeconds, kMasterPoll);
 }
 
 std::vector<Event> Harness::events() const

@@ -9,11 +9,27 @@
 // initialised twice; ctest runs each TEST in its own process):
 //
 //   kinora_test::Harness h;                          // master + /use_sim_time + /clock
-//   h.record("talkerfilename");                      // subscribe before the node needs it
-//   auto node = h.start(KINORA_NODE, {"1", "a.txt"});
+//   auto node = h.start(KINORA_NODE, {"1", "a.txt"}); // returns once it has the clock
+//   h.record("talkerfilename");
+//   ASSERT_TRUE(h.waitForPublisher("talkerfilename"));
 //   ASSERT_TRUE(h.runUntil([&] { return h.count("talkerfilename") == 2; }, ros::Duration(20)));
 //   auto cues = h.eventsOn("talkerfilename");
 //   EXPECT_EQ(ros::Duration(5), cues[1].stamp - cues[0].stamp);
+//
+// Recording after start() means the node has its clock before it sees a
+// subscriber; recording before is fine too, but a node that reacts to the
+// subscriber before its first /clock message reads time 0.
+//
+// Stamps. Each message is stamped with the simulated time of the tick during
+// which it arrived. After publishing a tick the harness holds it open (Linux
+// /proc) until the main thread of every program started with start() has run
+// twice (it polls the clock about once a millisecond), no thread of those
+// programs or of the harness is runnable, and, once something arrived, the
+// recorded topics have been quiet for the quiet window; so a node's reaction
+// to a tick is stamped with that tick even on a loaded machine. advance() and
+// runUntil() do the same once before their first tick, so what the test set
+// off in wall time (a connection, a message sent) is stamped with the current
+// time. A tick costs about 2 ms of wall time when nothing happens.
 //
 // Every wait has a wall-clock deadline, so a hung node fails a test instead of
 // hanging it.
@@ -123,14 +139,17 @@ public:
 
   static const ros::Time kStartTime;
 
-  // Starts a program under test; it inherits the master's environment.
-  std::unique_ptr<Process> start(const std::string& program, const std::vector<std::string>& args = {}) const;
+  // Starts a program under test; it inherits the master's environment. In
+  // simulated-time mode, returns once it listens to /clock (or has exited);
+  // from then on every tick waits for it (see Stamps above).
+  std::unique_ptr<Process> start(const std::string& program, const std::vector<std::string>& args = {});
 
   // --- Simulated time (simTime only; the others throw std::logic_error) ---
   ros::Time now() const;  // the simulated time last published on /clock
   void setTick(ros::Duration tick) { tick_ = tick; }
-  // Wall time to wait after each tick, and how long the recorded topics must
-  // have been quiet before the next tick when something arrived.
+  // The least wall time a tick lasts (default 2 ms), and how long the recorded
+  // topics must have been quiet before the next tick when something arrived
+  // (default 5 ms).
   void setSettle(double baseWallSeconds, double quietWallSeconds);
   // Advances the clock by d, tick by tick, letting the node react after each tick.
   void advance(ros::Duration d);
@@ -147,7 +166,8 @@ public:
   // "motionStartStop" or "variancedJoints"; so "/robot1/talkerfilename" works
   // too. Throws std::invalid_argument for any other name.
   void record(const std::string& topic);
-  // Waits until the recorded topic is connected to a publisher.
+  // Waits until every publisher of the recorded topic has accepted the
+  // harness's subscription, so nothing they publish from then on is missed.
   bool waitForPublisher(const std::string& topic, double wallSeconds = kConnectSeconds);
   std::vector<Event> events() const;  // every recorded message, in arrival order
   std::vector<Event> eventsOn(const std::string& topic) const;
@@ -167,7 +187,11 @@ private:
   void store(Event event);
   void requireSimTime() const;
   void step(ros::Duration d);
-  void settle(ros::WallTime tickStart) const;
+  void settle(ros::WallTime tickStart, std::vector<long> runs) const;
+  void settleBeforeTicks() const;
+  bool busy() const;
+  std::vector<long> mainThreadRuns() const;
+  bool ranEnoughSince(const std::vector<long>& runs) const;
 
   Master master_;
   bool simTime_;
@@ -181,6 +205,7 @@ private:
   std::unique_ptr<ros::AsyncSpinner> spinner_;
   std::map<std::string, ros::Subscriber> recorders_;
   std::map<std::string, ros::Publisher> senders_;
+  std::vector<pid_t> started_;
 
   mutable std::mutex mutex_;  // guards the members below, shared with the spinner thread
   ros::Time now_;

@@ -34,7 +34,9 @@ bool sleepUntil(const ros::Time& deadline)
     const ros::Time now = ros::Time::now();
     if (now >= deadline)
       return true;
-    std::min(deadline - now, slice).sleep();
+    // An absolute end, so a clock step between reading now and sleeping
+    // does not push the wake-up past the deadline.
+    ros::Time::sleepUntil(std::min(deadline, now + slice));
   }
   return false;
 }

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <iostream>
 
+namespace nao_kinora
+{
 namespace
 {
 const int kFirstRecordingArg = 2;
@@ -103,3 +105,4 @@ bool checkRecordings(const SessionPlan& plan)
               plan.recordings.size());
   return unplayable == 0;
 }
+}  // namespace nao_kinora

@@ -3,6 +3,8 @@
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/session_log.h"
 
+namespace nao_kinora
+{
 namespace
 {
 std::vector<CueSchedule> makeSchedules()
@@ -55,3 +57,4 @@ bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds, const 
   publishCue(obj, file, details);
   return pauseFor(pauseSeconds);
 }
+}  // namespace nao_kinora

@@ -2,6 +2,8 @@
 
 #include "nao_kinora/run_flags.h"
 
+namespace nao_kinora
+{
 namespace
 {
 const char* const kJointNames[kJointCount] = {
@@ -19,3 +21,4 @@ const char* jointName(int index)
     return 0;
   return kJointNames[index];
 }
+}  // namespace nao_kinora

@@ -18,6 +18,8 @@
 #include <ros/callback_queue.h>
 #include <ros/ros.h>
 
+using namespace nao_kinora;
+
 namespace
 {
 const int kClosedStatus = -1;

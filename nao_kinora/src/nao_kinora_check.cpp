@@ -39,6 +39,8 @@
 #include <string>
 #include <vector>
 
+using namespace nao_kinora;
+
 namespace
 {
 const char* const kPlotOption = "--plot";

@@ -32,9 +32,12 @@ NaoKinora::NaoKinora() : nh("")
   motionFinishedSub = nh.subscribe("motionfinished", kQueue, motionFinishedHandle);
 }
 
+namespace nao_kinora
+{
 void handOver(const ros::Publisher& pub)
 {
   const ros::PublicationPtr publication = ros::TopicManager::instance()->lookupPublication(pub.getTopic());
   if (publication)
     publication->processPublishQueue();
 }
+}  // namespace nao_kinora

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace nao_kinora
+{
 namespace
 {
 // Longest single sleep, so that shutdown is noticed in time.
@@ -53,3 +55,4 @@ bool waitForSubscriber(const ros::Publisher& pub)
     poll_rate.sleep();
   return ros::ok();
 }
+}  // namespace nao_kinora

@@ -9,6 +9,8 @@
 
 #include <iostream>
 
+using namespace nao_kinora;
+
 namespace
 {
 const float kJointMessageMarker = 1.0f;  // first value of every joint message

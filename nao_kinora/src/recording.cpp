@@ -8,6 +8,8 @@
 
 std::string staticdisplaycommand2 = "/home/tamsel/Desktop/dataset/jointangles/";
 
+namespace nao_kinora
+{
 int parseJointValues(const std::string& line, JointRow& row)
 {
   std::istringstream iss(line);
@@ -39,6 +41,7 @@ bool readJointRows(std::istream& in, std::vector<JointRow>& rows, std::string& s
   }
   return false;
 }
+}  // namespace nao_kinora
 
 void loadRecording(const std::string& argstring)
 {
@@ -51,12 +54,12 @@ void loadRecording(const std::string& argstring)
     return;
   }
   std::string stopLine;
-  readJointRows(jointAngs, play_joints, stopLine);
+  nao_kinora::readJointRows(jointAngs, play_joints, stopLine);
   if (play_joints.empty())
   {
     ROS_ERROR("recording [%s] holds no joint row (empty, or line 1 is not 23 numbers): nothing to play",
               filename.c_str());
     return;
   }
-  play_joints[0][kDurationColumn] = kFirstRowDuration;
+  play_joints[0][nao_kinora::kDurationColumn] = nao_kinora::kFirstRowDuration;
 }

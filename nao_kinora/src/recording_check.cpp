@@ -7,6 +7,8 @@
 #include <locale>
 #include <sstream>
 
+namespace nao_kinora
+{
 namespace
 {
 // A row held longer than this is almost surely a slip (milliseconds written as seconds).
@@ -154,3 +156,4 @@ RecordingCheck checkRecording(const std::string& path, std::vector<JointRow>* lo
   }
   return check;
 }
+}  // namespace nao_kinora

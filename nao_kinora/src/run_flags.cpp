@@ -4,12 +4,15 @@
 
 #include <iostream>
 
+using nao_kinora::kJointCount;
+using nao_kinora::logEvent;
+
 float numberofFiles = 0;
-std::vector<JointRow> play_joints;
+std::vector<nao_kinora::JointRow> play_joints;
 float meanseq[kJointCount] = {0};
 float varseq[kJointCount] = {0};
 std::vector<int> feedbacks;
-int systemstate = kPlaying;
+int systemstate = nao_kinora::kPlaying;
 int tempcounter = -1;
 int currentargv = 2;
 int firsttime = 0;
@@ -52,8 +55,8 @@ void motionFinishedHandle(const std_msgs::Int32::ConstPtr& msg)
   // Only a motion in progress can end. A late "motionfinished" (the executor
   // finishing its last rows after we moved on) must not rerun the report and
   // skip the next recording.
-  if (systemstate != kPlaying)
+  if (systemstate != nao_kinora::kPlaying)
     return;
-  systemstate = kMotionOver;
+  systemstate = nao_kinora::kMotionOver;
   logEvent("early end", {{"value", msg->data}, {"last row sent", tempcounter}});
 }

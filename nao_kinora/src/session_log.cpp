@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+namespace nao_kinora
+{
 namespace
 {
 std::ofstream logFile;
@@ -37,3 +39,4 @@ void logEvent(const std::string& event, const nlohmann::ordered_json& fields)
   // Replace invalid UTF-8 (say, in a file name) rather than throw.
   logFile << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }
+}  // namespace nao_kinora

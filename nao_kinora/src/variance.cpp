@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <iostream>
 
+using namespace nao_kinora;
+
 namespace
 {
 // motionStartStop value that tells the tracking node the motion is over.
@@ -16,7 +18,7 @@ const int kMotionOverSignal = 1;
 // Rows are walked in the outer loop with one accumulator per joint: each joint
 // still sums its rows 0..N-1 in order, so the results equal a column-by-column
 // pass, while a long recording is read twice instead of 44 times.
-void calculateVariance(std::vector<JointRow> rows)
+void calculateVariance(const std::vector<JointRow>& rows)
 {
   const int n = static_cast<int>(rows.size());  // 0 rows: 0.0 / 0 gives NaN, never reported
 
@@ -40,6 +42,8 @@ void calculateVariance(std::vector<JointRow> rows)
     varseq[i] = static_cast<float>(tempsum[i] / n);
 }
 
+namespace nao_kinora
+{
 std::vector<int> movingJoints()
 {
   std::vector<int> moving;
@@ -48,6 +52,7 @@ std::vector<int> movingJoints()
       moving.push_back(w);
   return moving;
 }
+}  // namespace nao_kinora
 
 void motionOverReport(NaoKinora& obj)
 {

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+using namespace nao_kinora;
+
 namespace
 {
 const char* const kFileName = "bench_recording.txt";

@@ -11,6 +11,8 @@
 
 #include <iostream>
 
+using namespace nao_kinora;
+
 namespace
 {
 const ros::WallDuration kPassPause(0.001);

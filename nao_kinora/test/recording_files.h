@@ -17,6 +17,9 @@
 
 namespace recording_files
 {
+using nao_kinora::JointRow;
+using nao_kinora::kRowColumns;
+
 // Value of column c in generated row r: multiples of 1/4, so the decimal text
 // and the float are the same number and rows compare exactly.
 inline float cell(int r, int c)

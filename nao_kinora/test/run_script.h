@@ -23,6 +23,11 @@
 
 namespace run_script
 {
+using nao_kinora::JointRow;
+using nao_kinora::kDurationColumn;
+using nao_kinora::kJointCount;
+using nao_kinora::kRowColumns;
+
 // Held by the node for row 0, whatever the file says.
 const int kFirstRowMs = 2000;
 // After the greeting cues and after the closing cue.

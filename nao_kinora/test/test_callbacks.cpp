@@ -10,6 +10,8 @@
 #include <iostream>
 #include <sstream>
 
+using namespace nao_kinora;
+
 namespace
 {
 // Captures std::cout; remembers what had been written when it was last flushed.

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace nao_kinora;
+
 using recording_files::TempDir;
 using recording_files::cell;
 using recording_files::rowLines;

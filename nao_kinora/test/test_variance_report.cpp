@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+using namespace nao_kinora;
+
 namespace
 {
 const double kMasterWallSeconds = 20.0;

@@ -7,6 +7,8 @@
 
 #include <iostream>
 
+using namespace nao_kinora;
+
 namespace
 {
 class ReportReader

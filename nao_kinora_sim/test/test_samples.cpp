@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+using namespace nao_kinora;
+
 namespace
 {
 const std::string kExercises = SIM_DIR "/exercises/";

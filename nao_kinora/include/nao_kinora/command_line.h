@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace nao_kinora
+{
 // How many recordings a count plays: the arguments k = 2, 3, ... with
 // k <= count + 1 (so 2.5 plays two, and below 1 or NaN plays none).
 long recordingsToPlay(float count);
@@ -35,5 +37,6 @@ std::string applyRecordingDir();
 // Checks every recording of the plan in the recording directory; warnings and
 // problems go to standard error. False when any recording yields no row.
 bool checkRecordings(const SessionPlan& plan);
+}  // namespace nao_kinora
 
 #endif  // NAO_KINORA_COMMAND_LINE_H

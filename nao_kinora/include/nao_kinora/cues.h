@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace nao_kinora
+{
 const char* const kGreetingCue = "merhaba.wav";
 const char* const kExplanationCue = "aciklama.wav";
 const char* const kClosingCue = "bitis.wav";
@@ -40,5 +42,6 @@ void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered
 
 // Sends a cue, then pauses. False when the node shut down during the pause.
 bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds, const nlohmann::ordered_json& details);
+}  // namespace nao_kinora
 
 #endif  // NAO_KINORA_CUES_H

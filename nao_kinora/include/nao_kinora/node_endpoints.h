@@ -34,6 +34,8 @@ private:
   NaoKinora& operator=(const NaoKinora&);
 };
 
+namespace nao_kinora
+{
 // Hands what pub has queued to its subscriber connections now. roscpp otherwise
 // sends queued messages later, topic by topic in advertisement order, so a peer
 // could get the stop signal before the joint list, or a row before its
@@ -46,5 +48,6 @@ void publishNow(const ros::Publisher& pub, const M& msg)
   pub.publish(msg);
   handOver(pub);
 }
+}  // namespace nao_kinora
 
 #endif  // NAO_KINORA_NODE_ENDPOINTS_H

@@ -5,6 +5,8 @@
 
 #include <ros/ros.h>
 
+namespace nao_kinora
+{
 // A pause as ros::Duration: no pause for a negative or non-finite value, and
 // values too large for ros::Duration capped instead of throwing.
 ros::Duration pauseLength(double seconds);
@@ -20,5 +22,6 @@ bool pauseFor(double seconds);
 
 // Polls at 100 Hz until pub has a subscriber. False on shutdown.
 bool waitForSubscriber(const ros::Publisher& pub);
+}  // namespace nao_kinora
 
 #endif  // NAO_KINORA_PACING_H

@@ -12,6 +12,8 @@
 // Start-up may replace it (the ~recording_dir parameter); the loader only reads it.
 extern std::string staticdisplaycommand2;
 
+namespace nao_kinora
+{
 // Duration that row 0 is held, whatever the file says.
 const float kFirstRowDuration = 2.0f;
 
@@ -27,6 +29,7 @@ int parseJointValues(const std::string& line, JointRow& row);
 // that does not. True when such a line ended the run (it is then in stopLine);
 // false when the stream ran out first. Row 0's duration is left as read.
 bool readJointRows(std::istream& in, std::vector<JointRow>& rows, std::string& stopLine);
+}  // namespace nao_kinora
 
 // Replaces play_joints by the rows of staticdisplaycommand2 + argstring.
 void loadRecording(const std::string& argstring);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace nao_kinora
+{
 struct RecordingProblem
 {
   enum Kind
@@ -39,5 +41,6 @@ struct RecordingCheck
 // directory). When loaded is given, it receives the rows as loadRecording
 // would store them. Writes nothing on standard output.
 RecordingCheck checkRecording(const std::string& path, std::vector<JointRow>* loaded = 0);
+}  // namespace nao_kinora
 
 #endif  // NAO_KINORA_RECORDING_CHECK_H

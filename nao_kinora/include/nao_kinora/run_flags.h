@@ -10,6 +10,8 @@
 
 #include <vector>
 
+namespace nao_kinora
+{
 const int kJointCount = 22;       // columns 0..21: joint angles
 const int kRowColumns = 23;       // plus column 22: the row's duration in seconds
 const int kDurationColumn = 22;
@@ -20,11 +22,12 @@ typedef boost::array<float, kRowColumns> JointRow;
 const int kPlaying = 0;
 const int kMotionOver = 1;
 const int kWaitingForTracking = 2;
+}  // namespace nao_kinora
 
 extern float numberofFiles;
-extern std::vector<JointRow> play_joints;
-extern float meanseq[kJointCount];
-extern float varseq[kJointCount];
+extern std::vector<nao_kinora::JointRow> play_joints;
+extern float meanseq[nao_kinora::kJointCount];
+extern float varseq[nao_kinora::kJointCount];
 extern std::vector<int> feedbacks;
 extern int systemstate;
 extern int tempcounter;

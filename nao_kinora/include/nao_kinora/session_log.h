@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace nao_kinora
+{
 // Opens the file named by the private parameter ~session_log for appending,
 // when the parameter is given. False (with an error on standard error) when
 // the file cannot be opened.
@@ -17,5 +19,6 @@ bool sessionLogOpen();
 
 // Appends {"time": <ROS time in s>, "event": event, ...fields}.
 void logEvent(const std::string& event, const nlohmann::ordered_json& fields = nlohmann::ordered_json::object());
+}  // namespace nao_kinora
 
 #endif  // NAO_KINORA_SESSION_LOG_H

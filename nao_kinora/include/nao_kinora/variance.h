@@ -7,14 +7,17 @@
 
 #include <vector>
 
+namespace nao_kinora
+{
 // A joint whose variance (widened to double) reaches this has moved.
 const double kVarianceThreshold = 0.01;
 
-// Two-pass mean and population variance of columns 0..21 into meanseq and varseq.
-void calculateVariance(std::vector<JointRow> rows);
-
 // Joint indices, ascending, whose varseq entry passes the threshold.
 std::vector<int> movingJoints();
+}  // namespace nao_kinora
+
+// Two-pass mean and population variance of columns 0..21 into meanseq and varseq.
+void calculateVariance(const std::vector<nao_kinora::JointRow>& rows);
 
 // After a motion: analyses play_joints, publishes the moving joints on
 // "variancedJoints", then 1 on "motionStartStop"; advances currentargv and

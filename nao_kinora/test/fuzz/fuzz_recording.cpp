@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+using namespace nao_kinora;
+
 namespace
 {
 const char* const kFileName = "input";

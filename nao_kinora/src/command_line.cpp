@@ -14,8 +14,6 @@ namespace nao_kinora
 {
 namespace
 {
-const int kFirstRecordingArg = 2;
-
 void printUsage(const char* program)
 {
   std::cerr << "usage: " << program << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE]\n"

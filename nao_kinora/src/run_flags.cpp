@@ -1,5 +1,6 @@
 #include "nao_kinora/run_flags.h"
 
+#include "nao_kinora/command_line.h"
 #include "nao_kinora/session_log.h"
 
 #include <iostream>
@@ -14,7 +15,7 @@ float varseq[kJointCount] = {0};
 std::vector<int> feedbacks;
 int systemstate = nao_kinora::kPlaying;
 int tempcounter = -1;
-int currentargv = 2;
+int currentargv = nao_kinora::kFirstRecordingArg;
 int firsttime = 0;
 int trackingfinished = 0;
 

@@ -8,6 +8,9 @@
 
 namespace nao_kinora
 {
+// Argument number of the first recording's file name (argument 1 is the count).
+const int kFirstRecordingArg = 2;
+
 // How many recordings a count plays: the arguments k = 2, 3, ... with
 // k <= count + 1 (so 2.5 plays two, and below 1 or NaN plays none).
 long recordingsToPlay(float count);

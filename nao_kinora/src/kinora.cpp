@@ -6,9 +6,11 @@
 // 1 when the command line or a recording cannot be played.
 #include "nao_kinora/command_line.h"
 #include "nao_kinora/node_endpoints.h"
+#include "nao_kinora/pacing.h"
 #include "nao_kinora/run_flags.h"
 #include "nao_kinora/session.h"
 #include "nao_kinora/session_log.h"
+#include "nao_kinora/stop_signals.h"
 
 #include <ros/ros.h>
 
@@ -19,16 +21,18 @@ const int kBadCommandLineStatus = 1;
 
 int main(int argc, char** argv)
 {
+  nao_kinora::stopAtOnceOnSignals();
+  nao_kinora::tightenTimerSlack();
   ros::init(argc, argv, "nao_kinora");
   nao_kinora::SessionPlan plan;
   if (!nao_kinora::readCommandLine(argc, argv, plan))
     return kBadCommandLineStatus;
   numberofFiles = plan.count;
-  nao_kinora::applyRecordingDir();
-  if (!nao_kinora::checkRecordings(plan) || !nao_kinora::openSessionLog())
+  if (!nao_kinora::applyRecordingDir() || !nao_kinora::checkRecordings(plan) || !nao_kinora::openSessionLog())
     return kBadCommandLineStatus;
 
   NaoKinora obj;
+  nao_kinora::stopThroughRosOnSignals();
   // Under simulated time, pauses measured before the first /clock would end at once.
   ros::Time::waitForValid();
   if (!nao_kinora::greet(obj))

@@ -89,7 +89,7 @@ PassAction choosePass()
 
 bool greet(NaoKinora& obj)
 {
-  return waitForSubscriber(obj.nao_talker_filenamePub) &&
+  return waitForSubscriber(obj.nao_talker_filenamePub, "the audio player") &&
          sayCue(obj, kGreetingCue, kGreetingPauseSeconds, {{"kind", "greeting"}}) &&
          sayCue(obj, kExplanationCue, kGreetingPauseSeconds, {{"kind", "greeting"}});
 }

@@ -34,8 +34,8 @@ bool readCommandLine(int argc, char** argv, SessionPlan& plan);
 void setRecordingDir(std::string dir);
 
 // Sets the recording directory from the private parameter ~recording_dir, when
-// given. Returns the directory in use.
-std::string applyRecordingDir();
+// given. False (with an error) when the parameter is not text.
+bool applyRecordingDir();
 
 // Checks every recording of the plan in the recording directory; warnings and
 // problems go to standard error. False when any recording yields no row.

@@ -10,7 +10,12 @@
 #include "nao_kinora/session_log.h"
 #include "nao_kinora/variance.h"
 
+#include "nao_kinora/parameters.h"
+
 #include <ros/callback_queue.h>
+
+#include <memory>
+#include <string>
 
 namespace nao_kinora
 {
@@ -18,6 +23,18 @@ namespace
 {
 // A pass with nothing to do waits this long for a message instead of spinning.
 const double kIdleWaitSeconds = 0.01;
+
+// ~tracking_timeout: how long to wait for the tracking node before going on
+// without it; 0 waits as long as it takes.
+double trackingTimeout = 0.0;
+
+// The wait for the tracking node in progress, if any; it spans many passes.
+std::unique_ptr<WaitReporter> trackingWait;
+
+// Set when a recording was skipped at its load: the next load keeps a
+// "trackingfinished" handled since, as the first load keeps one that came
+// during the greeting, so it counts for the next wait instead of being lost.
+bool lastLoadSkipped = false;
 
 bool remain()
 {
@@ -45,6 +62,7 @@ void skipRecording(const char* name)
   logEvent("recording skipped", {{"recording", currentargv - 1}, {"path", path}});
   ++currentargv;
   firsttime = 0;
+  lastLoadSkipped = true;
   if (!remain())
     systemstate = kWaitingForTracking;  // no recording left: close on the next pass
 }
@@ -59,6 +77,25 @@ void playPass(NaoKinora& obj, char** argv)
 int closeSession(NaoKinora& obj)
 {
   return sayCue(obj, kClosingCue, kGreetingPauseSeconds, {{"kind", "closing"}}) ? kClosedStatus : shutDown();
+}
+
+// One pass of the wait for the tracking node: warns while it lasts and, with
+// a tracking timeout, goes on without it once the timeout has passed.
+void waitForTracking()
+{
+  if (!trackingWait)
+  {
+    const int recording = currentargv - kFirstRecordingArg;  // the one just reported
+    trackingWait.reset(new WaitReporter("trackingfinished after recording " + std::to_string(recording)));
+  }
+  trackingWait->poll();
+  if (trackingTimeout > 0 && trackingWait->waited() >= trackingTimeout)
+  {
+    ROS_WARN("no trackingfinished within the tracking timeout of %g s: going on with the next recording",
+             trackingTimeout);
+    logEvent("tracking timeout", {{"recording", currentargv - kFirstRecordingArg}, {"seconds", trackingTimeout}});
+    trackingfinished = 1;
+  }
 }
 
 // Callbacks run here only, between passes.
@@ -87,6 +124,11 @@ PassAction choosePass()
   }
 }
 
+bool readSessionParams()
+{
+  return readSecondsParam("tracking_timeout", trackingTimeout);
+}
+
 bool greet(NaoKinora& obj)
 {
   return waitForSubscriber(obj.nao_talker_filenamePub, "the audio player") &&
@@ -97,7 +139,9 @@ bool greet(NaoKinora& obj)
 bool loadNextRecording(char** argv)
 {
   firsttime = 1;
-  trackingfinished = 0;
+  if (!lastLoadSkipped)
+    trackingfinished = 0;
+  lastLoadSkipped = false;
   tempcounter = -1;
   feedbacks.clear();  // a recording that ended early leaves none behind
   loadRecording(argv[currentargv]);
@@ -115,7 +159,10 @@ int runSession(NaoKinora& obj, char** argv)
   while (obj.nh.ok())
   {
     bool idle = false;
-    switch (choosePass())
+    const PassAction action = choosePass();
+    if (action != PassAction::kWait)
+      trackingWait.reset();
+    switch (action)
     {
       case PassAction::kPlay:
         playPass(obj, argv);
@@ -132,6 +179,7 @@ int runSession(NaoKinora& obj, char** argv)
         break;
       case PassAction::kWait:
         firsttime = 0;
+        waitForTracking();
         idle = true;
         break;
       case PassAction::kClose:

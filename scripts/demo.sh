@@ -127,6 +127,7 @@ roslaunch --skip-log-check --no-summary --disable-title --sigint-timeout "$stop_
 launch=$!
 launch_status=0
 wait "$launch" || launch_status=$?
+launch=""  # ended: nothing to hand a signal on to
 stop_launch
 
 # roslaunch does not pass the node's exit status on: the session log tells

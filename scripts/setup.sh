@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   build-essential cmake catkin
   libroscpp-dev libstd-msgs-dev ros-std-msgs ros-message-generation ros-message-runtime
-  python3-rosmaster python3-rostopic python3-rospy python3-roslaunch python3-rostest
+  python3-rosmaster python3-rostopic python3-rospy python3-roslaunch python3-rostest python3-rosunit
   librostest-dev python3-rosbag librosbag-dev rosbash
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
   pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam

@@ -39,8 +39,11 @@ void removeInputDirectory()
   rmdir(staticdisplaycommand2.c_str());
 }
 
+// A new file each time: ext4 writes a truncated file back to disk when it is
+// closed, which held the run to a few hundred inputs a second.
 void writeFile(const std::string& path, const std::string& content)
 {
+  std::remove(path.c_str());
   std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
   out << content;
   require(static_cast<bool>(out), "cannot write the input file");

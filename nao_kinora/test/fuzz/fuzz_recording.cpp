@@ -1,7 +1,7 @@
 // libFuzzer target: the input is a recording file. It goes through the line
 // parser, loadRecording, the stream reader, checkRecording and the analysis,
-// which must agree with one another. Built by run_fuzz.sh with bounds-checked
-// containers, so any index outside play_joints aborts.
+// which must agree with one another. Built (clang/CMakeLists.txt) with
+// bounds-checked containers, so any index outside play_joints aborts.
 #include "nao_kinora/recording.h"
 #include "nao_kinora/recording_check.h"
 #include "nao_kinora/variance.h"

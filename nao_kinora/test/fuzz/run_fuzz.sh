@@ -3,7 +3,7 @@
 # (target kinora_fuzz, also built by `catkin_make tests`), then runs each named
 # target in turn for SECONDS:
 #   run_fuzz.sh [SECONDS] [TARGET...] [-- more libFuzzer options]
-# SECONDS defaults to 70; TARGET is recording (the default).
+# SECONDS defaults to 70; TARGET is recording or command_line (default: both).
 # The workspace must have been configured by scripts/setup.sh (KINORA_WS: another
 # workspace). KINORA_FUZZ_DIR (default /tmp/kinora_fuzz) keeps each target's
 # grown corpus and crash files between runs; the committed seeds are read, never
@@ -19,7 +19,7 @@ while [ $# -gt 0 ] && [ "$1" != "--" ]; do
   shift
 done
 [ "${1:-}" = "--" ] && shift
-[ ${#targets[@]} -gt 0 ] || targets=(recording)
+[ ${#targets[@]} -gt 0 ] || targets=(recording command_line)
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)

@@ -1,7 +1,7 @@
 // libFuzzer target: the input is a recording file. It goes through the line
 // parser, loadRecording, the stream reader, checkRecording and the analysis,
-// which must agree with one another. Built by run_fuzz.sh with bounds-checked
-// containers, so any index outside play_joints aborts.
+// which must agree with one another. Built (clang/CMakeLists.txt) with
+// bounds-checked containers, so any index outside play_joints aborts.
 #include "nao_kinora/recording.h"
 #include "nao_kinora/recording_check.h"
 #include "nao_kinora/variance.h"
@@ -39,8 +39,11 @@ void removeInputDirectory()
   rmdir(staticdisplaycommand2.c_str());
 }
 
+// A new file each time: ext4 writes a truncated file back to disk when it is
+// closed, which held the run to a few hundred inputs a second.
 void writeFile(const std::string& path, const std::string& content)
 {
+  std::remove(path.c_str());
   std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
   out << content;
   require(static_cast<bool>(out), "cannot write the input file");

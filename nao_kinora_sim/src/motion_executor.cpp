@@ -5,15 +5,26 @@
 // Parameters: ~progress_every (ROS seconds between progress lines, default 5),
 // ~finish_after_rows (default 0 = never): after that many rows of a recording,
 // publish "motionfinished" once.
+//
+// ~recordings (the node's file names, in playing order, as a list or as one
+// string separated by blanks) and ~recording_dir (what the names are relative
+// to): the executor then loads each as the node does and identifies every row
+// it receives by its values, so it can name the rows it missed (after its own
+// restart, or when the connection lost some) and any row out of order or
+// repeated. A restarted executor finds the recording in progress by its rows.
+#include <nao_kinora/recording_check.h>
 #include <ros/ros.h>
 #include <std_msgs/Float32MultiArray.h>
 #include <std_msgs/Int32.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -45,6 +56,55 @@ std::string jointMessageFault(const std::vector<float>& data)
   return fault.str();
 }
 
+struct Recording
+{
+  std::string name;  // as on the node's command line
+  std::vector<nao_kinora::JointRow> rows;
+};
+
+// True when the joint message carries exactly these values: the node sends
+// the floats it loaded, so bit equality is the test.
+bool carries(const std::vector<float>& data, const nao_kinora::JointRow& row)
+{
+  return data.size() == kJointMessageSize && std::memcmp(&data[1], row.data(), sizeof(float) * row.size()) == 0;
+}
+
+// Where a joint message sits in a recording, from index from on; -1 when nowhere.
+int findRow(const std::vector<float>& data, const Recording& recording, int from)
+{
+  for (int k = std::max(from, 0); k < static_cast<int>(recording.rows.size()); ++k)
+    if (carries(data, recording.rows[k]))
+      return k;
+  return -1;
+}
+
+// The names of ~recordings: a list of strings, or one string of names separated by blanks.
+std::vector<std::string> recordingNames(const ros::NodeHandle& pnh)
+{
+  std::vector<std::string> names;
+  XmlRpc::XmlRpcValue value;
+  if (!pnh.getParam("recordings", value))
+    return names;
+  if (value.getType() == XmlRpc::XmlRpcValue::TypeString)
+  {
+    std::istringstream words(static_cast<std::string>(value));
+    std::string name;
+    while (words >> name)
+      names.push_back(name);
+  }
+  else if (value.getType() == XmlRpc::XmlRpcValue::TypeArray)
+  {
+    for (int k = 0; k < value.size(); ++k)
+      if (value[k].getType() == XmlRpc::XmlRpcValue::TypeString)
+        names.push_back(static_cast<std::string>(value[k]));
+      else
+        ROS_ERROR("~recordings: entry %d is not a file name: ignoring it", k);
+  }
+  else
+    ROS_ERROR("~recordings is neither a list of file names nor a string of them: rows are not identified");
+  return names;
+}
+
 class MotionExecutor
 {
 public:
@@ -53,6 +113,7 @@ public:
     ros::NodeHandle pnh("~");
     pnh.param<double>("progress_every", progressEvery_, 5.0);
     pnh.param<int>("finish_after_rows", finishAfterRows_, 0);
+    loadRecordings(pnh);
 
     finishedPub_ = nh_.advertise<std_msgs::Int32>("motionfinished", 1);
     rowSub_ = nh_.subscribe("jointAngleArray", kRowQueue, &MotionExecutor::rowHandle, this);
@@ -60,6 +121,27 @@ public:
   }
 
 private:
+  void loadRecordings(const ros::NodeHandle& pnh)
+  {
+    std::string dir;
+    pnh.param<std::string>("recording_dir", dir, "");
+    if (!dir.empty() && dir.back() != '/')
+      dir += '/';
+    for (const std::string& name : recordingNames(pnh))
+    {
+      Recording recording;
+      recording.name = name;
+      // Kept in its place even when unreadable: the places follow the node's command line.
+      if (!nao_kinora::checkRecording(dir + name, &recording.rows).playable())
+        ROS_ERROR("recording %zu [%s%s] has no row: its rows cannot be identified", recordings_.size() + 1,
+                  dir.c_str(), name.c_str());
+      recordings_.push_back(recording);
+    }
+    if (!recordings_.empty())
+      std::cout << "[motion] identifying rows of " << recordings_.size() << " recording(s) from " << dir
+                << std::endl;
+  }
+
   void startStopHandle(const std_msgs::Int32::ConstPtr& msg)
   {
     if (msg->data == kStartSignal)
@@ -69,12 +151,14 @@ private:
       malformed_ = 0;
       askedToFinish_ = false;
       playing_ = true;
+      lastRow_ = -1;
       std::cout << "[motion] recording " << recording_ << ": start signal" << std::endl;
     }
     else if (msg->data == kStopSignal)
     {
       playing_ = false;
       printLine(ros::Time::now(), "over:");
+      reportUnreceivedEnd();
     }
     else
       ROS_WARN("motionStartStop %d is neither start (0) nor stop (1)", msg->data);
@@ -83,6 +167,8 @@ private:
   void rowHandle(const std_msgs::Float32MultiArray::ConstPtr& msg)
   {
     const ros::Time now = ros::Time::now();
+    if (!recordings_.empty())
+      identify(msg->data);
     if (!playing_)
       ROS_WARN("joint message outside a recording (no start signal since the last stop)");
     ++rows_;
@@ -92,11 +178,13 @@ private:
       ++malformed_;
       ROS_ERROR("recording %d, row %d: malformed joint message: %s", recording_, rows_ - 1, fault.c_str());
     }
-    if (rows_ == 1)
+    // A peer started mid-session can get rows before its first /clock, at
+    // ROS time 0: its times count from the first row after that.
+    if (rows_ == 1 || firstRow_.isZero())
     {
       firstRow_ = now;
       lastLine_ = now;
-      lastLineRows_ = 0;
+      lastLineRows_ = rows_ - 1;
     }
     if ((now - lastLine_).toSec() >= progressEvery_)
       printProgress(now);
@@ -126,6 +214,88 @@ private:
     std::cout << std::endl;
   }
 
+  // Places a received row in the recording in progress, reporting the rows
+  // skipped over on the way; a row from elsewhere is looked for in every
+  // recording, as after a restart that missed the start signal.
+  void identify(const std::vector<float>& data)
+  {
+    if (current() != 0)
+    {
+      const Recording& recording = *current();
+      const int next = findRow(data, recording, lastRow_ + 1);
+      if (next >= 0)
+      {
+        reportMissed(lastRow_ + 1, next);
+        lastRow_ = next;
+        return;
+      }
+      for (int k = lastRow_; k >= 0; --k)
+        if (carries(data, recording.rows[k]))
+        {
+          if (k == lastRow_)
+            reportDisorder("row " + std::to_string(k) + " repeated");
+          else
+            reportDisorder("row " + std::to_string(k) + " out of order, after row " + std::to_string(lastRow_));
+          return;
+        }
+    }
+    for (std::size_t r = 0; r < recordings_.size(); ++r)
+    {
+      const int row = findRow(data, recordings_[r], 0);
+      if (row < 0)
+        continue;
+      // A recording of its own: the counts start again from this row.
+      recording_ = static_cast<int>(r) + 1;
+      rows_ = 0;
+      malformed_ = 0;
+      askedToFinish_ = false;
+      playing_ = true;
+      std::cout << "[motion] recording " << recording_ << ": identified by its rows (" << recordings_[r].name << ")"
+                << std::endl;
+      reportMissed(0, row);
+      lastRow_ = row;
+      return;
+    }
+    ROS_ERROR("recording %d: a joint message that is no row of any given recording", recording_);
+  }
+
+  // The recording in progress among the given ones, or 0 when unknown.
+  const Recording* current() const
+  {
+    if (recording_ < 1 || recording_ > static_cast<int>(recordings_.size()))
+      return 0;
+    return &recordings_[recording_ - 1];
+  }
+
+  // "[motion] recording 2: missed rows 120..187 (68 rows)" for rows first..end-1.
+  void reportMissed(int first, int end)
+  {
+    if (end <= first)
+      return;
+    std::cout << "[motion] recording " << recording_ << ": missed rows " << first << ".." << end - 1 << " ("
+              << end - first << " rows)" << std::endl;
+  }
+
+  // Never happens over one connection: an error as well as a line.
+  void reportDisorder(const std::string& what)
+  {
+    std::cout << "[motion] recording " << recording_ << ": " << what << std::endl;
+    ROS_ERROR("recording %d: %s", recording_, what.c_str());
+  }
+
+  // At the stop signal: the rows after the last one received, which an early
+  // end (motionfinished) leaves unsent and a lost connection leaves unreceived.
+  void reportUnreceivedEnd()
+  {
+    if (current() == 0 || lastRow_ < 0)
+      return;
+    const int rows = static_cast<int>(current()->rows.size());
+    if (lastRow_ + 1 < rows)
+      std::cout << "[motion] recording " << recording_ << ": stop signal after row " << lastRow_ << ": rows "
+                << lastRow_ + 1 << ".." << rows - 1 << " not received (" << rows - lastRow_ - 1 << " rows)"
+                << std::endl;
+  }
+
   void askToFinish()
   {
     askedToFinish_ = true;
@@ -141,8 +311,10 @@ private:
   ros::Subscriber startStopSub_;
   double progressEvery_;
   int finishAfterRows_;
+  std::vector<Recording> recordings_;  // empty: rows are not identified
 
   int recording_ = 0;
+  int lastRow_ = -1;  // last row identified in the recording in progress
   int rows_ = 0;
   int malformed_ = 0;
   bool playing_ = false;

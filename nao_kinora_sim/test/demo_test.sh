@@ -32,6 +32,9 @@ grep -q '^\[report\] recording 5: 6 joint(s) moved: 2 leftshoulderpitch, 6 right
 rows=$(sed -n -E 's/^\[motion\] recording [1-9]: over: ([0-9]+) rows.*/\1/p' "$out" | tr '\n' ' ')
 [ "$rows" = "900 900 960 780 250 600 600 600 600 " ] || fail "rows received per recording: $rows"
 ! grep -q 'malformed' "$out" || fail "malformed joint messages"
+grep -q '^\[motion\] identifying rows of 9 recording(s) from ' "$out" || fail "the executor does not place the rows"
+! grep -qE '^\[motion\] .*(missed rows|out of order|repeated|not received)' "$out" ||
+  fail "rows missed or out of order: $(grep -E '^\[motion\] .*(missed rows|out of order|repeated|not received)' "$out")"
 [ "$(grep -c '^\[node\] burdayım' "$out")" -eq 0 ] || fail "the node's row lines are shown"
 grep -q '^demo: session complete$' "$out" || fail "no completion line"
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <iomanip>
-#include <iterator>
 #include <locale>
 #include <map>
 #include <sstream>
@@ -66,17 +65,6 @@ std::string payload(const Event& e, const std::map<std::string, std::string>& ro
     return joinInts(e.ints) + layoutText(e);
   const auto found = rows.find(floatBytes(e.floats));
   return (found == rows.end() ? "?" + joinFloats(e.floats) : found->second) + layoutText(e);
-}
-
-// Order of the topics among messages of the same ROS time, which is the order
-// the node sends them in: report, signal, cue, row. roscpp writes every
-// connection from its own poll thread, so messages sent at one instant on
-// different topics may arrive in any order; on one topic they keep theirs.
-int sendingRank(const std::string& topic)
-{
-  const std::string base = topic.substr(topic.rfind('/') + 1);
-  const char* const order[] = {"variancedJoints", "motionStartStop", "talkerfilename", "jointAngleArray"};
-  return static_cast<int>(std::find(std::begin(order), std::end(order), base) - std::begin(order));
 }
 
 std::string lineAt(const std::vector<std::string>& lines, std::size_t k)
@@ -227,12 +215,10 @@ std::vector<std::string> describe(const std::vector<Event>& events, ros::Time or
     for (int r = 0; r < rec.rows(); ++r)
       rows[floatBytes(rec.wire(r))] = rec.name + "/" + std::to_string(r);
 
-  std::vector<Event> sorted = events;
-  std::stable_sort(sorted.begin(), sorted.end(), [](const Event& x, const Event& y) {
-    return x.stamp < y.stamp || (x.stamp == y.stamp && sendingRank(x.topic) < sendingRank(y.topic));
-  });
+  std::vector<Event> received = events;
+  std::sort(received.begin(), received.end(), [](const Event& x, const Event& y) { return x.seq < y.seq; });
   std::vector<std::string> lines;
-  for (const Event& e : sorted)
+  for (const Event& e : received)
     lines.push_back(stampText(e.stamp - origin) + " " + e.topic + " " + payload(e, rows));
   return lines;
 }

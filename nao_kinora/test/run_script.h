@@ -90,12 +90,11 @@ private:
 // run when their turn comes, with the clock at their time.
 ::testing::AssertionResult follow(kinora_test::Harness& h, const Script& s);
 
-// The recorded events as script lines, stamps counted from origin, in the order
-// of their ROS time; messages of the same time on different topics in the
-// order report, signal, cue, row (their arrival order across topics is not
-// the sending order). A joint message is named "recording/row" by the row
-// whose float bits it carries exactly (with an empty layout), or "?" followed
-// by its values.
+// The recorded events as script lines, stamps counted from origin, in the
+// order the harness received them (Event::seq), across topics too: the node
+// hands each message to its connections before it publishes the next. A
+// joint message is named "recording/row" by the row whose float bits it
+// carries exactly (with an empty layout), or "?" followed by its values.
 std::vector<std::string> describe(const std::vector<kinora_test::Event>& events, ros::Time origin,
                                   const std::vector<Recording>& recordings);
 

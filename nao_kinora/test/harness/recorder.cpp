@@ -1,4 +1,5 @@
-// The recorder (the node's topics as the harness receives them) and the sender.
+// The recorder (the node's topics as the harness receives them, numbered in
+// the order of receipt) and the sender.
 #include "ros_harness.h"
 
 #include <std_msgs/Float32MultiArray.h>
@@ -106,6 +107,9 @@ void Harness::record(const std::string& topic)
 void Harness::store(Event event)
 {
   std::lock_guard<std::mutex> lock(mutex_);
+  // One spinner thread serves the recording queue in the order roscpp's poll
+  // thread filled it, so this is the order of receipt.
+  event.seq = events_.size();
   event.stamp = simTime_ ? now_ : ros::Time::now();
   lastArrival_ = ros::WallTime::now();
   events_.push_back(std::move(event));

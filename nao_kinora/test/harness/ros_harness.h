@@ -31,6 +31,14 @@
 // off in wall time (a connection, a message sent) is stamped with the current
 // time. A tick costs about 2 ms of wall time when nothing happens.
 //
+// Order. Every recorded topic has a connection of its own, and roscpp's poll
+// thread reads them as their data comes in (epoll reports sockets in the order
+// they became readable) and queues each message on the one recording queue,
+// which one thread serves in that order. Event::seq numbers the messages as
+// they come off that queue, so a test sees the order of receipt across topics.
+// The node hands each publish to its connections before its next one, so that
+// is the order it published in.
+//
 // Every wait has a wall-clock deadline, so a hung node fails a test instead of
 // hanging it.
 #ifndef NAO_KINORA_TEST_HARNESS_ROS_HARNESS_H
@@ -56,6 +64,7 @@ namespace kinora_test
 struct Event
 {
   std::string topic;  // the name given to Harness::record
+  uint64_t seq = 0;   // place in the order of receipt over every recorded topic, from 0
   ros::Time stamp;    // simulated time of the tick during which it arrived (wall time without sim time)
   std::string text;   // std_msgs/String data
   int value = 0;      // std_msgs/Int32 data
@@ -110,7 +119,7 @@ public:
   // Waits until every publisher of the recorded topic has accepted the
   // harness's subscription, so nothing they publish from then on is missed.
   bool waitForPublisher(const std::string& topic, double wallSeconds = kConnectSeconds);
-  std::vector<Event> events() const;  // every recorded message, in arrival order
+  std::vector<Event> events() const;  // every recorded message, by seq
   std::vector<Event> eventsOn(const std::string& topic) const;
   std::size_t count(const std::string& topic) const;
 

@@ -92,6 +92,15 @@ bool awaitGreeting(Harness& h)
                                        << " received";
 }
 
+// Waits in wall time, clock still, until the node publishes the topics to the harness.
+bool connectedTo(Harness& h, const std::vector<std::string>& topics)
+{
+  for (const std::string& topic : topics)
+    if (!h.waitForPublisher(topic))
+      return false;
+  return true;
+}
+
 // Called with the clock at the closing cue: the node still runs 4.5 s later,
 // and ends at 5 s with status 255 without the clock moving on, having sent
 // nothing after the cue.
@@ -280,14 +289,6 @@ std::unique_ptr<Process> startNode(Harness& h, const std::string& dir, std::vect
   return h.start(KINORA_NODE, args);
 }
 
-std::vector<std::string> commandLine(const std::string& count, const std::vector<Recording>& recordings)
-{
-  std::vector<std::string> args{count};
-  for (const Recording& rec : recordings)
-    args.push_back(rec.name);
-  return args;
-}
-
 const std::vector<std::string>& nodeTopics()
 {
   static const std::vector<std::string> topics{"talkerfilename", "motionStartStop", "jointAngleArray",
@@ -301,7 +302,10 @@ std::unique_ptr<Process> startRun(Harness& h, const std::string& dir, const std:
   writeRecordings(dir, recordings);
   for (const std::string& topic : topics)
     h.record(topic);
-  std::unique_ptr<Process> node = startNode(h, dir, commandLine(count, recordings));
+  std::vector<std::string> args{count};
+  for (const Recording& rec : recordings)
+    args.push_back(rec.name);
+  std::unique_ptr<Process> node = startNode(h, dir, args);
   EXPECT_TRUE(connectedTo(h, topics)) << node->err();
   return node;
 }
@@ -310,14 +314,6 @@ void recordAll(Harness& h)
 {
   for (const std::string& topic : nodeTopics())
     h.record(topic);
-}
-
-bool connectedTo(Harness& h, const std::vector<std::string>& topics)
-{
-  for (const std::string& topic : topics)
-    if (!h.waitForPublisher(topic))
-      return false;
-  return true;
 }
 
 bool connectedToAll(Harness& h)

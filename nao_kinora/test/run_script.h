@@ -121,9 +121,6 @@ std::vector<std::string> describe(const std::vector<kinora_test::Event>& events,
 std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const std::string& dir,
                                                 std::vector<std::string> args);
 
-// The count, then the recordings' names.
-std::vector<std::string> commandLine(const std::string& count, const std::vector<Recording>& recordings);
-
 // The node's four outgoing topics.
 const std::vector<std::string>& nodeTopics();
 
@@ -137,11 +134,8 @@ std::unique_ptr<kinora_test::Process> startRun(kinora_test::Harness& h, const st
 // Records the node's four outgoing topics.
 void recordAll(kinora_test::Harness& h);
 
-// Waits in wall time, clock still, until the node publishes the recorded
-// topics to the harness.
-bool connectedTo(kinora_test::Harness& h, const std::vector<std::string>& topics);
-
-// connectedTo the four topics of recordAll.
+// Waits in wall time, clock still, until the node publishes the four topics
+// of recordAll to the harness.
 bool connectedToAll(kinora_test::Harness& h);
 
 // Runs the clock in steps of tickSeconds until cond holds (at most

@@ -1,19 +1,16 @@
-// Temporary recording files for the loader and check tests.
+// Generated recording files for the loader and check tests.
 #ifndef NAO_KINORA_TEST_RECORDING_FILES_H
 #define NAO_KINORA_TEST_RECORDING_FILES_H
 
+#include "nao_kinora/recording.h"
 #include "nao_kinora/run_flags.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <locale>
 #include <sstream>
 #include <string>
-#include <vector>
 
 namespace recording_files
 {
@@ -54,48 +51,22 @@ inline std::string rowLines(int first, int last)
   return text;
 }
 
-// A fresh directory, removed with its files at the end of the test.
-class TempDir
+// Loads from a fresh directory: the recording directory points there during
+// the test and is put back after it.
+class InRecordingDir : public ::testing::Test
 {
-public:
-  TempDir()
+protected:
+  void SetUp() override
   {
-    char pattern[] = "/tmp/kinora_rec_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    EXPECT_TRUE(made != NULL);
-    path_ = std::string(made ? made : "/tmp") + "/";
+    savedDir_ = staticdisplaycommand2;
+    staticdisplaycommand2 = dir_.path();
   }
-  ~TempDir()
-  {
-    for (std::size_t k = created_.size(); k-- > 0;)
-      std::remove(created_[k].c_str());
-    std::remove(path_.substr(0, path_.size() - 1).c_str());
-  }
+  void TearDown() override { staticdisplaycommand2 = savedDir_; }
 
-  // The directory, ending in "/".
-  const std::string& path() const { return path_; }
-
-  // Writes content to name in the directory and returns the full path.
-  std::string write(const std::string& name, const std::string& content)
-  {
-    const std::string full = path_ + name;
-    std::ofstream out(full.c_str(), std::ios::binary);
-    out << content;
-    created_.push_back(full);
-    return full;
-  }
-
-  // Makes the subdirectory name (removed after the files written into it).
-  void makeDir(const std::string& name)
-  {
-    const std::string full = path_ + name;
-    EXPECT_EQ(0, mkdir(full.c_str(), 0700)) << full;
-    created_.push_back(full);
-  }
+  kinora_test::TempDir dir_;
 
 private:
-  std::string path_;
-  std::vector<std::string> created_;  // removed in reverse order
+  std::string savedDir_;
 };
 }  // namespace recording_files
 

@@ -1,18 +1,16 @@
-// Whole runs of the node: generated recordings, the node started over them
-// under the harness, and the expected run written as a script of lines
+// Whole runs of the node: the node started under the harness over generated
+// recordings (recordings.h), and the expected run written as a script of lines
 // "+SECONDS topic payload" to compare with what the harness recorded.
 //
 //   run_script::Script s;
 //   s.greeting();
 //   s.play(rec, run_script::scheduleFor(2));
-//   s.cue("bitis.wav");
-//   EXPECT_TRUE(run_script::sameRun(run_script::describe(h.events(), origin, {rec}), s.lines()));
+//   EXPECT_TRUE(run_script::closesAsScripted(h, *node, s, {rec}));
 #ifndef NAO_KINORA_TEST_RUN_SCRIPT_H
 #define NAO_KINORA_TEST_RUN_SCRIPT_H
 
+#include "recordings.h"
 #include "ros_harness.h"
-
-#include "nao_kinora/run_flags.h"
 
 #include <gtest/gtest.h>
 
@@ -23,68 +21,13 @@
 
 namespace run_script
 {
-using nao_kinora::JointRow;
-using nao_kinora::kDurationColumn;
-using nao_kinora::kJointCount;
-using nao_kinora::kRowColumns;
-
-// Held by the node for row 0, whatever the file says.
-const int kFirstRowMs = 2000;
 // After the greeting cues and after the closing cue.
 const int kGreetingPauseMs = 5000;
 // The clock step while only whole half seconds can be due.
 const double kCoarseTick = 0.5;
-
-// A recording made for a test. The durations the tests use as floats are never
-// above their decimal value (0.04f, 0.26f, 0.5f, 1.5f ..., unlike 0.3f), so
-// the node's deadline falls on the tick that the test expects.
-struct Recording
-{
-  std::string name;
-  int id = 0;                    // keeps the rows of different recordings apart
-  std::vector<float> durations;  // seconds, one per row, as in the file
-  std::vector<int> moving;       // joints that swing by +-0.4 from row swingFrom on;
-  int swingFrom = 0;             // the other joints, and all before, drift by < 0.01
-
-  int rows() const { return static_cast<int>(durations.size()); }
-  JointRow row(int r) const;
-  // The 24 values the node sends for row r: 1.0, then the row, row 0 held 2 s.
-  std::vector<float> wire(int r) const;
-  int heldMs(int r) const;  // the pause after row r, in whole milliseconds
-  // The joints the report names: the swinging ones when at least two rows
-  // swing (+-0.4 gives a variance near 0.16); none when no row swings.
-  std::vector<int> reported() const;
-  std::string text() const;  // the file's content, one line per row
-};
-
-// Same duration for every row.
-Recording makeRecording(const std::string& name, int id, int rows, float duration,
-                        const std::vector<int>& moving);
-
-// A recording that plays in little ROS time: rows without a pause, in runs
-// short enough for the node's joint queue (10 messages; roscpp writes them
-// from its own thread, so a longer run of rows sent at once loses some). The
-// row that ends a run is held half a second, and so are the row before each
-// of the feedback rows given (setting the cue apart from the run before it)
-// and the last row.
-Recording makeQuickRecording(const std::string& name, int id, int rows, const std::vector<int>& moving,
-                             const std::vector<int>& feedbackRows = {});
-
-struct OpeningCue
-{
-  std::string file;
-  int pauseMs;
-};
-
-// What the node says for the recording at a command-line position.
-struct CueSchedule
-{
-  std::vector<int> feedbackRows;  // "1feed.wav" before the first, "2feed.wav" before the second ...
-  std::vector<OpeningCue> opening;
-};
-
-// The schedule of the recording at argument currentargv (2 for the first one).
-CueSchedule scheduleFor(int currentargv);
+// Wall time for a node asked to stop, and its status then.
+const double kShutdownWallSeconds = 1.0;
+const int kStoppedStatus = 0;
 
 // The expected run, in the order the messages are sent, with their ROS time
 // counted from the greeting, and the test's own actions (messages from the
@@ -147,12 +90,11 @@ private:
 // run when their turn comes, with the clock at their time.
 ::testing::AssertionResult follow(kinora_test::Harness& h, const Script& s);
 
-// The recorded events as script lines, stamps counted from origin, in the order
-// of their ROS time; messages of the same time on different topics in the
-// order report, signal, cue, row (their arrival order across topics is not
-// the sending order). A joint message is named "recording/row" by the row
-// whose float bits it carries exactly (with an empty layout), or "?" followed
-// by its values.
+// The recorded events as script lines, stamps counted from origin, in the
+// order the harness received them (Event::seq), across topics too: the node
+// hands each message to its connections before it publishes the next. A
+// joint message is named "recording/row" by the row whose float bits it
+// carries exactly (with an empty layout), or "?" followed by its values.
 std::vector<std::string> describe(const std::vector<kinora_test::Event>& events, ros::Time origin,
                                   const std::vector<Recording>& recordings);
 
@@ -163,32 +105,37 @@ std::vector<std::string> describe(const std::vector<kinora_test::Event>& events,
 // Compares two scripts, and on a difference shows where they part.
 ::testing::AssertionResult sameRun(const std::vector<std::string>& actual, const std::vector<std::string>& expected);
 
-// Standard output of playing `rows` rows and reporting `moving`.
-std::string playedLines(int rows, const std::vector<int>& moving);
+// How every run that plays to its end closes: the script, then the closing
+// cue, is followed; the node still runs 4.5 s after the cue and ends at 5 s
+// with status 255 without the clock moving on, having sent nothing after the
+// cue; and the whole run is the script's.
+::testing::AssertionResult closesAsScripted(kinora_test::Harness& h, kinora_test::Process& node, Script s,
+                                            const std::vector<Recording>& recordings);
 
-// Writes the recordings into dir (which ends in "/").
-void writeRecordings(const std::string& dir, const std::vector<Recording>& recordings);
+// Ctrl-C ends the node within kShutdownWallSeconds with status 0.
+::testing::AssertionResult stopsOnInterrupt(kinora_test::Process& node);
+// The node, asked to stop, ends within kShutdownWallSeconds with status 0.
+::testing::AssertionResult endsStopped(kinora_test::Process& node);
 
 // Starts the node with args and _recording_dir:=dir.
 std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const std::string& dir,
                                                 std::vector<std::string> args);
 
-// The count, then the recordings' names.
-std::vector<std::string> commandLine(const std::string& count, const std::vector<Recording>& recordings);
+// The node's four outgoing topics.
+const std::vector<std::string>& nodeTopics();
 
-// Writes the recordings into dir, records the node's four topics and starts
-// it with the count and the recordings; returns once it is connected.
+// Writes the recordings into dir, records the topics and starts the node
+// with the count and the recordings; returns once it publishes the topics to
+// the harness.
 std::unique_ptr<kinora_test::Process> startRun(kinora_test::Harness& h, const std::string& dir,
-                                               const std::string& count, const std::vector<Recording>& recordings);
+                                               const std::string& count, const std::vector<Recording>& recordings,
+                                               const std::vector<std::string>& topics = nodeTopics());
 
 // Records the node's four outgoing topics.
 void recordAll(kinora_test::Harness& h);
 
-// Waits in wall time, clock still, until the node publishes the recorded
-// topics to the harness.
-bool connectedTo(kinora_test::Harness& h, const std::vector<std::string>& topics);
-
-// connectedTo the four topics of recordAll.
+// Waits in wall time, clock still, until the node publishes the four topics
+// of recordAll to the harness.
 bool connectedToAll(kinora_test::Harness& h);
 
 // Runs the clock in steps of tickSeconds until cond holds (at most
@@ -202,9 +149,6 @@ bool runUntil(kinora_test::Harness& h, double tickSeconds, const std::function<b
 // when it has arrived. False when the node has not subscribed.
 bool tell(kinora_test::Harness& h, const std::string& topic, int value);
 
-// The last lines of a text, for failure messages about a long console.
-std::string lastLines(const std::string& text, int lines);
-
 // Number of messages on "motionStartStop" with this value.
 std::size_t signals(const kinora_test::Harness& h, int value);
 
@@ -213,11 +157,6 @@ bool cueSent(const kinora_test::Harness& h, const std::string& file);
 
 // The stamp of the first recorded event (the greeting, in a full run).
 ros::Time firstStamp(const kinora_test::Harness& h);
-
-// Called with the clock at the closing cue: the node still runs 4.5 s later,
-// and ends at 5 s with status 255 without the clock moving on, having sent
-// nothing after the cue.
-::testing::AssertionResult closesAfterPause(kinora_test::Harness& h, kinora_test::Process& node);
 }  // namespace run_script
 
 #endif  // NAO_KINORA_TEST_RUN_SCRIPT_H

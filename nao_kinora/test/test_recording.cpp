@@ -10,7 +10,6 @@
 
 using namespace nao_kinora;
 
-using recording_files::TempDir;
 using recording_files::generatedRow;
 using recording_files::rowLines;
 using recording_files::rowText;
@@ -19,16 +18,14 @@ namespace
 {
 // Loads from a fresh directory; play_joints starts with a stale row so that a
 // loader which forgets to empty it is caught.
-class Load : public ::testing::Test
+class Load : public recording_files::InRecordingDir
 {
 protected:
-  void SetUp()
+  void SetUp() override
   {
-    savedDir_ = staticdisplaycommand2;
-    staticdisplaycommand2 = dir_.path();
+    InRecordingDir::SetUp();
     play_joints.assign(1, generatedRow(99));
   }
-  void TearDown() { staticdisplaycommand2 = savedDir_; }
 
   // Writes content as name, loads it, and returns what loadRecording wrote on standard error.
   std::string load(const std::string& name, const std::string& content)
@@ -41,11 +38,6 @@ protected:
     EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
     return err;
   }
-
-  TempDir dir_;
-
-private:
-  std::string savedDir_;
 };
 
 // Generated rows first..last, as the loader stores them when row `first` is row 0.

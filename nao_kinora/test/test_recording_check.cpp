@@ -10,23 +10,15 @@
 
 using namespace nao_kinora;
 
-using recording_files::TempDir;
 using recording_files::cell;
 using recording_files::rowLines;
 using recording_files::rowText;
 
 namespace
 {
-class Check : public ::testing::Test
+class Check : public recording_files::InRecordingDir
 {
 protected:
-  void SetUp()
-  {
-    savedDir_ = staticdisplaycommand2;
-    staticdisplaycommand2 = dir_.path();
-  }
-  void TearDown() { staticdisplaycommand2 = savedDir_; }
-
   // Checks the file name (written with content) and asserts that the check
   // agrees row for row with loadRecording, and that it prints nothing.
   RecordingCheck check(const std::string& name, const std::string& content)
@@ -50,11 +42,6 @@ protected:
   {
     return dir_.path() + name + ":" + std::to_string(line) + ": ";
   }
-
-  TempDir dir_;
-
-private:
-  std::string savedDir_;
 };
 
 // Holds when text contains part.

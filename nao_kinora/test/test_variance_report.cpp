@@ -1,6 +1,8 @@
 // The motion-over report against a real ROS master: the statistics it stores,
 // its console lines, and the messages a subscriber node receives, in order.
 #include "nao_kinora/variance.h"
+#include "processes.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
 #include <ros/callback_queue.h>
@@ -8,18 +10,7 @@
 #include <std_msgs/Int32.h>
 #include <std_msgs/Int32MultiArray.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -30,84 +21,7 @@ using namespace nao_kinora;
 
 namespace
 {
-const double kMasterWallSeconds = 20.0;
-const double kConnectWallSeconds = 10.0;
 const double kDeliveryWallSeconds = 5.0;
-
-// A rosmaster of this test process alone, on a free loopback port. It is set up
-// in the environment before ros::init reads it.
-class PrivateMaster
-{
-public:
-  PrivateMaster() : pid_(-1)
-  {
-    char pattern[] = "/tmp/kinora_report_XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (!dir)
-      return;
-    dir_ = dir;
-    const std::string port = std::to_string(freePort());
-    setenv("ROS_MASTER_URI", ("http://localhost:" + port).c_str(), 1);
-    setenv("ROS_HOSTNAME", "localhost", 1);
-    unsetenv("ROS_IP");
-    setenv("ROS_HOME", dir, 1);
-    setenv("ROS_LOG_DIR", dir, 1);
-    const std::string log = std::string(dir) + "/rosmaster.out";
-
-    pid_ = fork();
-    if (pid_ == 0)
-    {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);  // no master outlives a crashed test
-      if (!freopen(log.c_str(), "w", stdout) || !freopen(log.c_str(), "a", stderr))
-        _exit(127);
-      execlp("rosmaster", "rosmaster", "--core", "-p", port.c_str(), static_cast<char*>(NULL));
-      _exit(127);
-    }
-  }
-
-  ~PrivateMaster()
-  {
-    if (pid_ > 0)
-    {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, NULL, 0);
-    }
-    if (!dir_.empty())
-      std::filesystem::remove_all(dir_);
-  }
-
-  // Waits until the master answers; call after ros::init.
-  bool waitUntilUp() const
-  {
-    const ros::WallTime deadline = ros::WallTime::now() + ros::WallDuration(kMasterWallSeconds);
-    while (pid_ > 0 && ros::WallTime::now() < deadline)
-    {
-      if (ros::master::check())
-        return true;
-      ros::WallDuration(0.05).sleep();
-    }
-    return false;
-  }
-
-private:
-  // A port the kernel just handed out, so free unless something grabs it first.
-  static int freePort()
-  {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = sockaddr_in();
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof(address);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-  }
-
-  pid_t pid_;
-  std::string dir_;  // ROS_HOME and ROS_LOG_DIR
-};
 
 // One message received by the listener.
 struct Arrival
@@ -178,10 +92,7 @@ protected:
     currentargv = 2;
     systemstate = kMotionOver;
     node_.reset(new NaoKinora);
-    const ros::WallTime deadline = ros::WallTime::now() + ros::WallDuration(kConnectWallSeconds);
-    while (!connected() && ros::WallTime::now() < deadline)
-      ros::WallDuration(0.01).sleep();
-    ASSERT_TRUE(connected());
+    ASSERT_TRUE(kinora_test::waitWallFor([this] { return connected(); }, kinora_test::kConnectSeconds));
   }
 
   bool connected() const
@@ -370,13 +281,8 @@ int main(int argc, char** argv)
   if (::testing::GTEST_FLAG(list_tests))
     return RUN_ALL_TESTS();
 
-  PrivateMaster master;
+  kinora_test::Master master;
   ros::init(argc, argv, "test_report", ros::init_options::NoSigintHandler);
-  if (!master.waitUntilUp())
-  {
-    std::fprintf(stderr, "rosmaster did not answer within %.0f s\n", kMasterWallSeconds);
-    return 1;
-  }
   const int result = RUN_ALL_TESTS();
   ros::shutdown();
   return result;

@@ -1,20 +1,15 @@
 // nao_kinora_check run as a program: the timeline of the sample session, of
 // recordings with faults, the plots, and the exit status.
+#include "processes.h"
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-extern char** environ;
+using kinora_test::TempDir;
 
 namespace
 {
@@ -25,35 +20,7 @@ const std::vector<std::string> kSamples = {
   "07_left_knee.txt",           "08_right_wrist.txt",          "09_left_wrist.txt",
 };
 const int kRefused = 1;
-
-std::string readFile(const std::string& path)
-{
-  std::ifstream in(path.c_str(), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A scratch folder, removed with everything in it at the end of the test.
-class ScratchDir
-{
-public:
-  ScratchDir()
-  {
-    char name[] = "/tmp/kinora_check_XXXXXX";
-    path_ = mkdtemp(name);
-  }
-  ~ScratchDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& path() const { return path_; }
-  std::string write(const std::string& name, const std::string& text) const
-  {
-    std::ofstream(path_ + "/" + name) << text;
-    return name;
-  }
-
-private:
-  std::string path_;
-};
+const double kRunWallSeconds = 60.0;
 
 struct Outcome
 {
@@ -63,30 +30,12 @@ struct Outcome
 };
 
 // Runs nao_kinora_check with args and waits for it to end.
-Outcome check(const std::vector<std::string>& args)
+Outcome check(std::vector<std::string> args)
 {
-  ScratchDir output;
-  const std::string outPath = output.path() + "/out";
-  const std::string errPath = output.path() + "/err";
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT, 0644);
-  posix_spawn_file_actions_addopen(&files, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT, 0644);
-  std::vector<char*> argv = {const_cast<char*>(KINORA_CHECK)};
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(0);
-
-  Outcome run = {-1, "", ""};
-  pid_t pid;
-  int status = 0;
-  if (posix_spawn(&pid, KINORA_CHECK, &files, 0, argv.data(), environ) == 0 && waitpid(pid, &status, 0) == pid &&
-      WIFEXITED(status))
-    run.status = WEXITSTATUS(status);
-  posix_spawn_file_actions_destroy(&files);
-  run.out = readFile(outPath);
-  run.err = readFile(errPath);
-  return run;
+  args.insert(args.begin(), KINORA_CHECK);
+  kinora_test::Process tool(args);
+  const bool ended = tool.waitExit(kRunWallSeconds);
+  return {ended ? tool.exitStatus() : -1, tool.out(), tool.err()};
 }
 
 // Holds when every line of expected is a whole line of text, in this order.
@@ -173,14 +122,15 @@ TEST(CheckTool, PrintsTheSampleSessionTimeline)
 
 TEST(CheckTool, ShowsUnplayedFeedbackUnheldRowsAndWarningsYetStarts)
 {
-  ScratchDir dir;
+  TempDir dir;
   std::string text;
   for (int r = 0; r < 100; ++r)
     text += row(0.1, r == 50 ? -1.0 : 0.04);  // row 50 (line 51) is not held
   text += "oops\n" + row(0.1, 0.04) + row(0.1, 0.04);
-  const std::string name = dir.write("short.txt", text);
+  const std::string name = "short.txt";
+  dir.write(name, text);
 
-  const Outcome run = check(withDir({"1", name, "__ns:=/robot"}, dir.path() + "/"));
+  const Outcome run = check(withDir({"1", name, "__ns:=/robot"}, dir.path()));
 
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_TRUE(hasLinesInOrder(run.out, {
@@ -195,15 +145,16 @@ TEST(CheckTool, ShowsUnplayedFeedbackUnheldRowsAndWarningsYetStarts)
     "      20.920              bitis.wav (closing), pause 5.000 s",
     "session length 25.920 s (0 min 25.920 s) with greeting and closing, without the waits for the tracking node",
   }));
-  const std::string where = dir.path() + "/short.txt:";
+  const std::string where = dir.path() + "short.txt:";
   EXPECT_NE(std::string::npos, run.out.find("  warning: " + where + "51: duration -1 s"));
   EXPECT_NE(std::string::npos, run.out.find("  warning: " + where + "101: loading stops here"));
 }
 
 TEST(CheckTool, GivesEveryRecordingAfterTheNinthNoCue)
 {
-  ScratchDir dir;
-  const std::string name = dir.write("one.txt", row(0.0, 0.04));
+  TempDir dir;
+  const std::string name = "one.txt";
+  dir.write(name, row(0.0, 0.04));
   const Outcome run = check(withDir({"10", name, name, name, name, name, name, name, name, name, name}, dir.path()));
 
   EXPECT_EQ(0, run.status) << run.err;
@@ -221,9 +172,11 @@ TEST(CheckTool, GivesEveryRecordingAfterTheNinthNoCue)
 
 TEST(CheckTool, RefusesWhereTheNodeWould)
 {
-  ScratchDir dir;
-  const std::string empty = dir.write("empty.txt", "");
-  const std::string good = dir.write("good.txt", row(0.0, 0.04) + row(0.0, 0.04));
+  TempDir dir;
+  const std::string empty = "empty.txt";
+  const std::string good = "good.txt";
+  dir.write(empty, "");
+  dir.write(good, row(0.0, 0.04) + row(0.0, 0.04));
 
   const Outcome missing = check(withDir({"3", good, "missing.txt", empty}, dir.path()));
   EXPECT_EQ(kRefused, missing.status);
@@ -231,10 +184,10 @@ TEST(CheckTool, RefusesWhereTheNodeWould)
     "recording 1 of 3: good.txt (argument 2)",
     "  2 rows, playing time 2.040 s (row 0 held 2.000 s)",
     "recording 2 of 3: missing.txt (argument 3)",
-    "  cannot be played: " + dir.path() + "/missing.txt: cannot be opened",
+    "  cannot be played: " + dir.path() + "missing.txt: cannot be opened",
     "recording 3 of 3: empty.txt (argument 4)",
-    "the node would refuse to start: recording 2 (" + dir.path() + "/missing.txt) has no row to play",
-    "the node would refuse to start: recording 3 (" + dir.path() + "/empty.txt) has no row to play",
+    "the node would refuse to start: recording 2 (" + dir.path() + "missing.txt) has no row to play",
+    "the node would refuse to start: recording 3 (" + dir.path() + "empty.txt) has no row to play",
   }));
   EXPECT_EQ(std::string::npos, missing.out.find("session length")) << missing.out;
 
@@ -279,8 +232,8 @@ void pngSize(const std::string& png, unsigned& width, unsigned& height)
 
 TEST(CheckTool, PlotsEachPlayableRecording)
 {
-  ScratchDir dir;
-  const std::string plots = dir.path() + "/plots";
+  TempDir dir;
+  const std::string plots = dir.path() + "plots";
   const Outcome run = check(withDir({"--plot", plots, "2", kSamples[0], kSamples[4]}, kExercises));
 
   EXPECT_EQ(0, run.status) << run.err;
@@ -290,7 +243,7 @@ TEST(CheckTool, PlotsEachPlayableRecording)
   for (const std::string& file : files)
   {
     unsigned width, height;
-    pngSize(readFile(file), width, height);
+    pngSize(kinora_test::readFile(file), width, height);
     EXPECT_EQ(1600u, width) << file;
     EXPECT_EQ(900u, height) << file;
   }

@@ -1,5 +1,8 @@
 // The simulated peers, each started as a program against a private master and
 // driven through its topics; the test owns /clock where ROS time matters.
+#include "processes.h"
+#include "test_util.h"
+
 #include <ros/ros.h>
 #include <rosgraph_msgs/Clock.h>
 #include <std_msgs/Float32MultiArray.h>
@@ -9,28 +12,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace
 {
@@ -40,26 +30,18 @@ const double kDeadline = 10.0;  // wall seconds for anything to happen
 // a peer to show that it did nothing.
 const double kSettle = 0.3;
 
-std::string scratch;  // this process's folder for output files
-
-std::string readFile(const std::string& path)
-{
-  std::ifstream in(path.c_str());
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using kinora_test::Process;
+using kinora_test::readFile;
 
 // Polls cond in wall time, serving this node's callbacks, until it holds.
 bool waitFor(const std::function<bool()>& cond, double seconds = kDeadline)
 {
-  const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(seconds);
-  while (!cond() && ros::WallTime::now() < end)
-  {
-    ros::spinOnce();
-    ros::WallDuration(0.01).sleep();
-  }
-  return cond();
+  return kinora_test::waitWallFor(
+      [&] {
+        ros::spinOnce();
+        return cond();
+      },
+      seconds, 0.01);
 }
 
 void settle()
@@ -67,58 +49,22 @@ void settle()
   waitFor([] { return false; }, kSettle);
 }
 
-// A program run by the test, its output in files; stopped with SIGINT, as
-// roslaunch stops its nodes.
-class Child
+// A simulated peer started by the test.
+std::unique_ptr<Process> peer(const std::string& name, std::vector<std::string> args)
 {
-public:
-  // program: a peer's name, or a path.
-  Child(const std::string& program, std::vector<std::string> args)
-    : out_(scratch + "/" + program.substr(program.rfind('/') + 1) + ".out"),
-      err_(scratch + "/" + program.substr(program.rfind('/') + 1) + ".err")
-  {
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    args.insert(args.begin(), program.find('/') == std::string::npos ? kPeers + "/" + program : program);
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-      argv.push_back(&arg[0]);
-    argv.push_back(0);
-    if (posix_spawn(&pid_, argv[0], &files, 0, argv.data(), environ) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&files);
-  }
+  args.insert(args.begin(), kPeers + "/" + name);
+  return std::unique_ptr<Process>(new Process(args));
+}
 
-  ~Child()
-  {
-    if (pid_ <= 0)
-      return;
-    kill(pid_, SIGINT);
-    const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(kDeadline);
-    while (waitpid(pid_, 0, WNOHANG) == 0)
-    {
-      if (ros::WallTime::now() > end)
-      {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, 0, 0);
-        return;
-      }
-      ros::WallDuration(0.01).sleep();
-    }
-  }
+bool printed(const Process& p, const std::string& text)
+{
+  return kinora_test::contains(p.out(), text);
+}
 
-  std::string out() const { return readFile(out_); }
-  std::string err() const { return readFile(err_); }
-  bool printed(const std::string& text) const { return out().find(text) != std::string::npos; }
-  bool warned(const std::string& text) const { return err().find(text) != std::string::npos; }
-
-private:
-  pid_t pid_ = -1;
-  std::string out_;
-  std::string err_;
-};
+bool warned(const Process& p, const std::string& text)
+{
+  return kinora_test::contains(p.err(), text);
+}
 
 // The test node's side of the peers' topics.
 class Wire
@@ -204,29 +150,29 @@ std_msgs::Float32MultiArray jointMessage(float marker, float duration, std::size
 
 TEST(AudioPlayer, PrintsEachCueWithItsRosTimeAndPlaysItsFileWhenThereIsOne)
 {
-  const std::string sounds = scratch + "/sounds";
-  const std::string played = scratch + "/played";
-  const std::string player = scratch + "/player.sh";
-  mkdir(sounds.c_str(), 0755);
-  std::ofstream(sounds + "/merhaba.wav") << "RIFF";
-  std::ofstream(player) << "#!/bin/sh\necho \"$1\" >> " << played << "\n";
+  kinora_test::TempDir dir;
+  const std::string sounds = dir.path() + "sounds";
+  const std::string played = dir.path() + "played";
+  dir.makeDir("sounds");
+  dir.write("sounds/merhaba.wav", "RIFF");
+  const std::string player = dir.write("player.sh", "#!/bin/sh\necho \"$1\" >> " + played + "\n");
   chmod(player.c_str(), 0755);
 
   Wire wire;
   wire.setClock(100.5);
-  Child audio("audio_player", {"_sound_dir:=" + sounds, "_player:=" + player});
-  ASSERT_TRUE(waitFor([&] { return audio.printed("playing cues from " + sounds + " with " + player); }));
+  const auto audio = peer("audio_player", {"_sound_dir:=" + sounds, "_player:=" + player});
+  ASSERT_TRUE(waitFor([&] { return printed(*audio, "playing cues from " + sounds + " with " + player); }));
 
   ASSERT_TRUE(wire.send("talkerfilename", text("merhaba.wav")));
-  EXPECT_TRUE(waitFor([&] { return audio.printed("[audio]    +0.000 s  cue merhaba.wav          (ROS time 100.500)\n"); }))
-      << audio.out();
+  EXPECT_TRUE(waitFor([&] { return printed(*audio, "[audio]    +0.000 s  cue merhaba.wav          (ROS time 100.500)\n"); }))
+      << audio->out();
   EXPECT_TRUE(waitFor([&] { return readFile(played) == sounds + "/merhaba.wav\n"; })) << readFile(played);
 
   wire.setClock(105.75);
   ASSERT_TRUE(wire.send("talkerfilename", text("aciklama.wav")));
-  EXPECT_TRUE(waitFor([&] { return audio.printed("[audio]    +5.250 s  cue aciklama.wav         (ROS time 105.750)\n"); }))
-      << audio.out();
-  EXPECT_TRUE(waitFor([&] { return audio.warned("no sound file [" + sounds + "/aciklama.wav]"); })) << audio.err();
+  EXPECT_TRUE(waitFor([&] { return printed(*audio, "[audio]    +5.250 s  cue aciklama.wav         (ROS time 105.750)\n"); }))
+      << audio->out();
+  EXPECT_TRUE(waitFor([&] { return warned(*audio, "no sound file [" + sounds + "/aciklama.wav]"); })) << audio->err();
   EXPECT_EQ(sounds + "/merhaba.wav\n", readFile(played));
 }
 
@@ -234,10 +180,10 @@ TEST(AudioPlayer, WithoutASoundFolderOnlyPrints)
 {
   Wire wire;
   wire.setClock(7.0);
-  Child audio("audio_player", {"_player:=/bin/false"});
+  const auto audio = peer("audio_player", {"_player:=/bin/false"});
   ASSERT_TRUE(wire.send("talkerfilename", text("bitis.wav")));
-  EXPECT_TRUE(waitFor([&] { return audio.printed("cue bitis.wav"); }));
-  EXPECT_TRUE(audio.printed("[audio] no sound folder given: cues are printed only\n"));
+  EXPECT_TRUE(waitFor([&] { return printed(*audio, "cue bitis.wav"); }));
+  EXPECT_TRUE(printed(*audio, "[audio] no sound folder given: cues are printed only\n"));
 }
 
 TEST(MotionExecutor, ChecksEveryJointMessageShowsProgressAndEndsARecordingOnRequest)
@@ -245,11 +191,11 @@ TEST(MotionExecutor, ChecksEveryJointMessageShowsProgressAndEndsARecordingOnRequ
   Wire wire;
   std::vector<int>& finished = wire.listen("motionfinished");
   wire.setClock(10.0);
-  Child executor("motion_executor", {"_finish_after_rows:=3", "_progress_every:=1.0"});
+  const auto executor = peer("motion_executor", {"_finish_after_rows:=3", "_progress_every:=1.0"});
   ASSERT_TRUE(wire.connected("motionfinished"));
 
   ASSERT_TRUE(wire.send("motionStartStop", number(0)));
-  ASSERT_TRUE(waitFor([&] { return executor.printed("[motion] recording 1: start signal\n"); }));
+  ASSERT_TRUE(waitFor([&] { return printed(*executor, "[motion] recording 1: start signal\n"); }));
   const float nan = std::numeric_limits<float>::quiet_NaN();
   std_msgs::Float32MultiArray nanJoint = jointMessage(1.0f, 0.04f);
   nanJoint.data[5] = nan;
@@ -259,24 +205,24 @@ TEST(MotionExecutor, ChecksEveryJointMessageShowsProgressAndEndsARecordingOnRequ
   };
   for (const std_msgs::Float32MultiArray& row : rows)
     ASSERT_TRUE(wire.send("jointAngleArray", row));
-  EXPECT_TRUE(waitFor([&] { return executor.printed("motionfinished after 3 rows"); })) << executor.out();
-  EXPECT_TRUE(waitFor([&] { return executor.warned("row 4: malformed joint message: joint 4 is nan"); }))
-      << executor.err();
-  EXPECT_TRUE(executor.warned("row 1: malformed joint message: 23 values instead of 24")) << executor.err();
-  EXPECT_TRUE(executor.warned("row 2: malformed joint message: first value 2 instead of 1")) << executor.err();
-  EXPECT_TRUE(executor.warned("row 3: malformed joint message: duration -0.5 is negative or not finite"))
-      << executor.err();
+  EXPECT_TRUE(waitFor([&] { return printed(*executor, "motionfinished after 3 rows"); })) << executor->out();
+  EXPECT_TRUE(waitFor([&] { return warned(*executor, "row 4: malformed joint message: joint 4 is nan"); }))
+      << executor->err();
+  EXPECT_TRUE(warned(*executor, "row 1: malformed joint message: 23 values instead of 24")) << executor->err();
+  EXPECT_TRUE(warned(*executor, "row 2: malformed joint message: first value 2 instead of 1")) << executor->err();
+  EXPECT_TRUE(warned(*executor, "row 3: malformed joint message: duration -0.5 is negative or not finite"))
+      << executor->err();
 
   // One more row a simulated second and a half later gives a progress line.
   wire.setClock(11.5);
   ASSERT_TRUE(wire.send("jointAngleArray", jointMessage(1.0f, 0.04f)));
   EXPECT_TRUE(waitFor([&] {
-    return executor.printed("[motion] recording 1: 6 rows, 1.50 s since row 0, 4.0 rows/s, 4 malformed\n");
-  })) << executor.out();
+    return printed(*executor, "[motion] recording 1: 6 rows, 1.50 s since row 0, 4.0 rows/s, 4 malformed\n");
+  })) << executor->out();
   ASSERT_TRUE(wire.send("motionStartStop", number(1)));
   EXPECT_TRUE(waitFor([&] {
-    return executor.printed("[motion] recording 1: over: 6 rows, 1.50 s since row 0, 4 malformed\n");
-  })) << executor.out();
+    return printed(*executor, "[motion] recording 1: over: 6 rows, 1.50 s since row 0, 4 malformed\n");
+  })) << executor->out();
   EXPECT_EQ(std::vector<int>{3}, finished);  // once per recording
 }
 
@@ -285,12 +231,12 @@ TEST(TrackingNode, ReportsTrackingFinishedItsWaitAfterEachMotionInRosTime)
   Wire wire;
   std::vector<int>& finished = wire.listen("trackingfinished");
   wire.setClock(50.0);
-  Child tracker("tracking_node", {"_wait:=2.0"});
+  const auto tracker = peer("tracking_node", {"_wait:=2.0"});
   ASSERT_TRUE(wire.connected("trackingfinished"));
 
   ASSERT_TRUE(wire.send("motionStartStop", number(0)));
   ASSERT_TRUE(wire.send("motionStartStop", number(1)));
-  ASSERT_TRUE(waitFor([&] { return tracker.printed("[tracking] motion 1 over: tracking for 2.00 s\n"); }));
+  ASSERT_TRUE(waitFor([&] { return printed(*tracker, "[tracking] motion 1 over: tracking for 2.00 s\n"); }));
   wire.setClock(51.9);
   settle();
   EXPECT_TRUE(finished.empty());
@@ -298,7 +244,7 @@ TEST(TrackingNode, ReportsTrackingFinishedItsWaitAfterEachMotionInRosTime)
   EXPECT_TRUE(waitFor([&] { return finished == std::vector<int>{1}; }));
 
   ASSERT_TRUE(wire.send("motionStartStop", number(1)));
-  ASSERT_TRUE(waitFor([&] { return tracker.printed("motion 2 over"); }));
+  ASSERT_TRUE(waitFor([&] { return printed(*tracker, "motion 2 over"); }));
   wire.setClock(54.0);
   EXPECT_TRUE(waitFor([&] { return finished == std::vector<int>({1, 2}); }));
 }
@@ -306,22 +252,22 @@ TEST(TrackingNode, ReportsTrackingFinishedItsWaitAfterEachMotionInRosTime)
 TEST(ReportReader, NamesEveryMovingJoint)
 {
   Wire wire;
-  Child reader("report_reader", {});
+  const auto reader = peer("report_reader", {});
   std_msgs::Int32MultiArray report;
   report.data = {0, 13, 21};
   ASSERT_TRUE(wire.send("variancedJoints", report));
   EXPECT_TRUE(waitFor([&] {
-    return reader.printed("[report] recording 1: 3 joint(s) moved: 0 headyaw, 13 leftkneepitch, 21 rightankleroll\n");
-  })) << reader.out();
+    return printed(*reader, "[report] recording 1: 3 joint(s) moved: 0 headyaw, 13 leftkneepitch, 21 rightankleroll\n");
+  })) << reader->out();
 
   report.data.clear();
   ASSERT_TRUE(wire.send("variancedJoints", report));
-  EXPECT_TRUE(waitFor([&] { return reader.printed("[report] recording 2: no joint moved\n"); })) << reader.out();
+  EXPECT_TRUE(waitFor([&] { return printed(*reader, "[report] recording 2: no joint moved\n"); })) << reader->out();
 
   report.data = {22};
   ASSERT_TRUE(wire.send("variancedJoints", report));
-  EXPECT_TRUE(waitFor([&] { return reader.printed("[report] recording 3: 1 joint(s) moved: 22 ?\n"); }));
-  EXPECT_TRUE(reader.warned("report 3 names joint 22, which does not exist")) << reader.err();
+  EXPECT_TRUE(waitFor([&] { return printed(*reader, "[report] recording 3: 1 joint(s) moved: 22 ?\n"); }));
+  EXPECT_TRUE(warned(*reader, "report 3 names joint 22, which does not exist")) << reader->err();
 }
 
 TEST(SimClock, RunsAtItsSpeedFromWallNowInSmallSteps)
@@ -331,8 +277,8 @@ TEST(SimClock, RunsAtItsSpeedFromWallNowInSmallSteps)
   ros::Subscriber sub = nh.subscribe<rosgraph_msgs::Clock>(
       "/clock", 1000, [&](const rosgraph_msgs::Clock::ConstPtr& m) { ticks.emplace_back(ros::WallTime::now(), m->clock); });
   const ros::WallTime started = ros::WallTime::now();
-  Child clock("sim_clock", {"_speed:=10", "_max_step:=0.02"});
-  ASSERT_TRUE(waitFor([&] { return ticks.size() > 300; })) << clock.err();
+  const auto clock = peer("sim_clock", {"_speed:=10", "_max_step:=0.02"});
+  ASSERT_TRUE(waitFor([&] { return ticks.size() > 300; })) << clock->err();
 
   const auto first = ticks.front();
   const auto last = ticks.back();
@@ -347,21 +293,9 @@ TEST(SimClock, RunsAtItsSpeedFromWallNowInSmallSteps)
     steps.push_back((ticks[k].second - ticks[k - 1].second).toSec());
   std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
   EXPECT_NEAR(0.02, steps[steps.size() / 2], 0.005);
-  EXPECT_TRUE(clock.printed("[clock] /clock at 10x wall speed, 500 updates per second\n")) << clock.out();
+  EXPECT_TRUE(printed(*clock, "[clock] /clock at 10x wall speed, 500 updates per second\n")) << clock->out();
 }
 
-int freePort()
-{
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(s, reinterpret_cast<sockaddr*>(&address), length);
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  close(s);
-  return ntohs(address.sin_port);
-}
 }  // namespace
 
 // Each test process has a master of its own on a free loopback port; the test
@@ -371,26 +305,11 @@ int main(int argc, char** argv)
   ::testing::InitGoogleTest(&argc, argv);
   if (::testing::GTEST_FLAG(list_tests))
     return RUN_ALL_TESTS();
-  char folder[] = "/tmp/kinora_peers_XXXXXX";
-  scratch = mkdtemp(folder);
-  const std::string port = std::to_string(freePort());
-  setenv("ROS_MASTER_URI", ("http://localhost:" + port).c_str(), 1);
-  setenv("ROS_HOSTNAME", "localhost", 1);
-  setenv("ROS_HOME", scratch.c_str(), 1);
-  setenv("ROS_LOG_DIR", scratch.c_str(), 1);
-
-  int status = 1;
-  {
-    Child master("/usr/bin/rosmaster", {"--core", "-p", port});
-    ros::init(argc, argv, "peers_test", ros::init_options::AnonymousName | ros::init_options::NoSigintHandler);
-    if (waitFor([] { return ros::master::check(); }))
-    {
-      ros::start();
-      ros::param::set("/use_sim_time", true);
-      status = RUN_ALL_TESTS();
-      ros::shutdown();
-    }
-  }
-  std::system(("rm -rf '" + scratch + "'").c_str());
+  kinora_test::Master master;
+  ros::init(argc, argv, "peers_test", ros::init_options::AnonymousName | ros::init_options::NoSigintHandler);
+  ros::start();
+  ros::param::set("/use_sim_time", true);
+  const int status = RUN_ALL_TESTS();
+  ros::shutdown();
   return status;
 }

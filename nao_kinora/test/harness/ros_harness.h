@@ -31,15 +31,24 @@
 // off in wall time (a connection, a message sent) is stamped with the current
 // time. A tick costs about 2 ms of wall time when nothing happens.
 //
+// Order. Every recorded topic has a connection of its own, and roscpp's poll
+// thread reads them as their data comes in (epoll reports sockets in the order
+// they became readable) and queues each message on the one recording queue,
+// which one thread serves in that order. Event::seq numbers the messages as
+// they come off that queue, so a test sees the order of receipt across topics.
+// The node hands each publish to its connections before its next one, so that
+// is the order it published in.
+//
 // Every wait has a wall-clock deadline, so a hung node fails a test instead of
 // hanging it.
-#ifndef NAO_KINORA_TEST_ROS_HARNESS_H
-#define NAO_KINORA_TEST_ROS_HARNESS_H
+#ifndef NAO_KINORA_TEST_HARNESS_ROS_HARNESS_H
+#define NAO_KINORA_TEST_HARNESS_ROS_HARNESS_H
 
 #include <ros/ros.h>
 #include <ros/callback_queue.h>
 
-#include <sys/types.h>
+#include "processes.h"
+#include "test_util.h"
 
 #include <cstdint>
 #include <functional>
@@ -51,72 +60,11 @@
 
 namespace kinora_test
 {
-// Wall seconds allowed for a connection between two nodes to be set up.
-const double kConnectSeconds = 10.0;
-
-// A child program started with fork/exec. Its standard output and error go to
-// temporary files that can be read at any time. It runs in a process group of
-// its own and is killed if the test process dies. The destructor kills it
-// (SIGKILL) if it still runs.
-class Process
-{
-public:
-  // argv[0] is the program: a path, or a bare name looked up on PATH.
-  // env entries "NAME=value" are added to (or replace) this process's environment.
-  explicit Process(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
-  ~Process();
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  pid_t pid() const { return pid_; }
-  void interrupt();  // SIGINT, as Ctrl-C would
-  void terminate();  // SIGTERM
-  // Waits until the process has exited; false when the wall deadline passed first.
-  bool waitExit(double wallSeconds);
-  bool running();
-  // The exit code 0..255, or 128 + signal number when killed; -1 while it runs.
-  int exitStatus();
-  std::string out() const;
-  std::string err() const;
-
-private:
-  void reap(bool block);
-
-  pid_t pid_ = -1;
-  int status_ = -1;
-  std::string outPath_;
-  std::string errPath_;
-};
-
-// A private rosmaster on a free loopback port. The constructor sets, in this
-// process's environment (and so for every Process started afterwards),
-// ROS_MASTER_URI, ROS_HOSTNAME=localhost, and ROS_HOME/ROS_LOG_DIR to a
-// temporary directory, and returns once the master answers. Throws
-// std::runtime_error when it does not answer in time.
-class Master
-{
-public:
-  Master();
-  ~Master();
-  Master(const Master&) = delete;
-  Master& operator=(const Master&) = delete;
-
-  const std::string& uri() const { return uri_; }
-  const std::string& dir() const { return dir_; }
-
-private:
-  std::string dir_;
-  std::string uri_;
-  std::unique_ptr<Process> process_;
-};
-
-// The lines of text (e.g. a Process's output) that start with prefix, without their line ends.
-std::vector<std::string> linesWith(const std::string& text, const std::string& prefix);
-
 // One message received by the harness on a recorded topic.
 struct Event
 {
   std::string topic;  // the name given to Harness::record
+  uint64_t seq = 0;   // place in the order of receipt over every recorded topic, from 0
   ros::Time stamp;    // simulated time of the tick during which it arrived (wall time without sim time)
   std::string text;   // std_msgs/String data
   int value = 0;      // std_msgs/Int32 data
@@ -126,7 +74,9 @@ struct Event
   uint32_t dataOffset = 0;    // layout.data_offset of the multi-array types
 };
 
-// Master, harness node, clock, recorder and sender for one test process.
+// Master, harness node, clock, recorder and sender for one test process. The
+// clock and its settling are in driven_clock.cpp, the recorder and the sender
+// in recorder.cpp.
 class Harness
 {
 public:
@@ -169,7 +119,7 @@ public:
   // Waits until every publisher of the recorded topic has accepted the
   // harness's subscription, so nothing they publish from then on is missed.
   bool waitForPublisher(const std::string& topic, double wallSeconds = kConnectSeconds);
-  std::vector<Event> events() const;  // every recorded message, in arrival order
+  std::vector<Event> events() const;  // every recorded message, by seq
   std::vector<Event> eventsOn(const std::string& topic) const;
   std::size_t count(const std::string& topic) const;
 
@@ -186,6 +136,7 @@ private:
   ros::Subscriber subscribe(const std::string& topic, Fill fill);
   void store(Event event);
   void requireSimTime() const;
+  void publishClock(ros::Time t);
   void step(ros::Duration d);
   void settle(ros::WallTime tickStart, std::vector<long> runs) const;
   void settleBeforeTicks() const;
@@ -215,4 +166,4 @@ private:
 
 }  // namespace kinora_test
 
-#endif  // NAO_KINORA_TEST_ROS_HARNESS_H
+#endif  // NAO_KINORA_TEST_HARNESS_ROS_HARNESS_H

@@ -1,0 +1,164 @@
+// Pacing and waiting: rows go out on a schedule counted from row 0, odd
+// durations neither stall nor throw, and a node that waits does not spin.
+// Faults that only show in wall time are tested in wall time.
+#include "run_script.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <sstream>
+
+using kinora_test::Harness;
+using kinora_test::TempDir;
+using namespace run_script;
+
+namespace
+{
+const double kMaxSim = 120;
+const double kStillWallSeconds = 0.5;  // to see that nothing more happens
+
+std::size_t rowsSent(const Harness& h)
+{
+  return h.count("jointAngleArray");
+}
+
+// utime + stime of a process, in seconds.
+double cpuSeconds(pid_t pid)
+{
+  const std::string stat = kinora_test::readFile("/proc/" + std::to_string(pid) + "/stat");
+  // The fields after the command name, which is in parentheses and may hold blanks.
+  std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+  const int kFieldsBeforeUtime = 11;
+  std::string skipped;
+  for (int k = 0; k < kFieldsBeforeUtime; ++k)
+    rest >> skipped;
+  unsigned long long utime = 0, stime = 0;
+  rest >> utime >> stime;
+  return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
+}
+}  // namespace
+
+// In wall time: a negative duration is no pause (a negative sleep would last
+// some 136 years), a duration too large for ros::Duration does not throw, and
+// Ctrl-C ends that long pause at once.
+TEST(Durations, NegativeAndHugeInWallTime)
+{
+  Harness h(false);
+  TempDir dir;
+  Recording rec = makeRecording("odd.txt", 1, 4, 0.5f, {});
+  rec.durations = {0.0f, -1.0f, 1e10f, 0.5f};
+  auto node = startRun(h, dir.path(), "1", {rec}, {"talkerfilename", "motionStartStop", "jointAngleArray"});
+
+  const double greetingAndCueWallSeconds = 30;
+  ASSERT_TRUE(h.waitWall([&] { return rowsSent(h) == 3; }, greetingAndCueWallSeconds)) << node->err();
+  const std::vector<kinora_test::Event> rows = h.eventsOn("jointAngleArray");
+  const double tolerance = 0.25;
+  EXPECT_NEAR(2.0, (rows[1].stamp - rows[0].stamp).toSec(), tolerance);
+  EXPECT_LT((rows[2].stamp - rows[1].stamp).toSec(), tolerance) << "the negative duration paused";
+
+  EXPECT_FALSE(h.waitWall([&] { return rowsSent(h) > 3 || !node->running(); }, kStillWallSeconds))
+      << "status " << node->exitStatus() << "\n" << node->err();
+  EXPECT_TRUE(stopsOnInterrupt(*node));
+  EXPECT_EQ(3u, rowsSent(h));
+  EXPECT_EQ("burdayım\nburdayım\nburdayım\n", node->out());
+}
+
+enum class Idle
+{
+  kTrackingWait,
+  kNoRecording,
+};
+
+std::string idleName(Idle idle)
+{
+  return idle == Idle::kTrackingWait ? "TrackingWait" : "NoRecording";
+}
+
+void PrintTo(Idle idle, std::ostream* os)
+{
+  *os << idleName(idle);
+}
+
+class IdlePasses : public ::testing::TestWithParam<Idle>
+{
+};
+
+// A waiting pass blocks on the callback queue instead of spinning: the node
+// uses a small share of one core while it waits, clock standing still.
+TEST_P(IdlePasses, DoNotSpin)
+{
+  Harness h;
+  TempDir dir;
+  const bool tracking = GetParam() == Idle::kTrackingWait;
+  auto node = startRun(h, dir.path(), tracking ? "2" : "0",
+                       tracking ? std::vector<Recording>{makeRecording("a.txt", 1, 2, 0.5f, {}),
+                                                         makeRecording("b.txt", 2, 2, 0.5f, {})}
+                                : std::vector<Recording>{});
+  ASSERT_TRUE(runUntil(
+      h, kCoarseTick, [&] { return tracking ? signals(h, 1) == 1 : cueSent(h, "aciklama.wav"); }, kMaxSim));
+  if (!tracking)
+    h.advance(ros::Duration(5));  // past the greeting's last pause
+
+  const double windowWallSeconds = 1.5;
+  const double busiest = 0.2;  // of one core; spinning takes all of it
+  const double before = cpuSeconds(node->pid());
+  ros::WallDuration(windowWallSeconds).sleep();
+  EXPECT_LT(cpuSeconds(node->pid()) - before, busiest * windowWallSeconds);
+  ASSERT_TRUE(node->running());
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, IdlePasses, ::testing::Values(Idle::kTrackingWait, Idle::kNoRecording),
+                         [](const ::testing::TestParamInfo<Idle>& info) { return idleName(info.param); });
+
+// Rows of 40 ms, the clock in steps: rows 1 and on expected at these times
+// after row 0, and the node stopped then.
+::testing::AssertionResult pacedAt(double stepSeconds, const std::vector<int>& afterRowZeroMs)
+{
+  Harness h;
+  TempDir dir;
+  const int rows = static_cast<int>(afterRowZeroMs.size()) + 1;
+  const Recording rec = makeRecording("p.txt", 1, rows, 0.04f, {});
+  auto node = startRun(h, dir.path(), "1", {rec});
+
+  Script s;
+  s.greeting();
+  s.startRecording(scheduleFor(2));
+  s.row(rec, 0);
+  s.steps(stepSeconds);
+  const int rowZeroMs = s.atMs();
+  for (int r = 1; r < rows; ++r)
+  {
+    s.at(rowZeroMs + afterRowZeroMs[r - 1]);
+    s.row(rec, r);
+  }
+  const ::testing::AssertionResult followed = follow(h, s);
+  node->interrupt();
+  node->waitExit(kShutdownWallSeconds);
+  return followed ? ranAsScripted(h, s, {rec}) : followed;
+}
+
+// Clock steps of 30 ms: each row goes out on the first step at or after its
+// deadline, counted from row 0, so a late row does not delay the ones after it.
+TEST(Pacing, LatePassesKeepTheSchedule)
+{
+  const int stepMs = 30;
+  std::vector<int> expectedMs;
+  for (int k = 1; k <= 12; ++k)
+  {
+    const int deadlineMs = 2000 + 40 * (k - 1);
+    expectedMs.push_back((deadlineMs + stepMs - 1) / stepMs * stepMs);
+  }
+  EXPECT_TRUE(pacedAt(stepMs / 1000.0, expectedMs));
+}
+
+// Clock steps of 100 ms: each pass is more than a row (40 ms) behind, so the
+// schedule starts again from each row: one row per step, never a burst.
+TEST(Pacing, PassesMoreThanARowBehindRestartTheSchedule)
+{
+  const int stepMs = 100;
+  std::vector<int> expectedMs;
+  for (int k = 1; k <= 7; ++k)
+    expectedMs.push_back(2000 + stepMs * (k - 1));
+  EXPECT_TRUE(pacedAt(stepMs / 1000.0, expectedMs));
+}

@@ -1,0 +1,198 @@
+// What the node does with a command line or recordings it cannot play: it
+// refuses before advertising anything, or warns and greets and then idles,
+// or names the bad recording and goes on.
+#include "run_script.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+using kinora_test::contains;
+using kinora_test::Harness;
+using kinora_test::Process;
+using kinora_test::TempDir;
+using namespace run_script;
+
+namespace
+{
+const double kExitWallSeconds = 10.0;  // for a node that ends on its own
+const int kRefusedStatus = 1;
+const int kIdleMs = 60000;
+
+// The master logs every registration ("+PUB [/topic] /node uri", "+SUB ...",
+// "+SERVICE ..."). ros::init itself only sets the private parameters.
+bool nodeRegisteredAnything()
+{
+  std::istringstream log(kinora_test::readFile(std::string(std::getenv("ROS_LOG_DIR")) + "/master.log"));
+  std::string line;
+  while (std::getline(log, line))
+    if ((contains(line, "+PUB [") || contains(line, "+SUB [") || contains(line, "+SERVICE [")) &&
+        contains(line, "] /nao_kinora "))
+      return true;
+  return false;
+}
+
+// Status 1, nothing on standard output, nothing registered with the master
+// and nothing received.
+::testing::AssertionResult endedBeforeAdvertising(const Harness& h, Process& node)
+{
+  if (!node.waitExit(kExitWallSeconds))
+    return ::testing::AssertionFailure() << "still running";
+  if (node.exitStatus() != kRefusedStatus)
+    return ::testing::AssertionFailure() << "exit status " << node.exitStatus() << ", stderr:\n" << node.err();
+  if (!node.out().empty())
+    return ::testing::AssertionFailure() << "standard output:\n" << node.out();
+  if (nodeRegisteredAnything())
+    return ::testing::AssertionFailure() << "registered with the master";
+  if (!h.events().empty())
+    return ::testing::AssertionFailure() << h.events().size() << " messages received";
+  return ::testing::AssertionSuccess();
+}
+}  // namespace
+
+// ---------------------------------------------------------------- command line
+
+struct CommandLineCase
+{
+  const char* name;
+  std::vector<std::string> args;
+};
+
+// Names the case in the test list (and so in ctest) instead of its bytes.
+void PrintTo(const CommandLineCase& c, std::ostream* os)
+{
+  *os << c.name;
+}
+
+std::string caseName(const ::testing::TestParamInfo<CommandLineCase>& info)
+{
+  return info.param.name;
+}
+
+class CommandLine : public ::testing::TestWithParam<CommandLineCase>
+{
+};
+
+// No count, or fewer file names than the count asks for: usage on standard
+// error and status 1, before anything is advertised.
+TEST_P(CommandLine, EndsBeforeAdvertising)
+{
+  Harness h(false);
+  TempDir dir;
+  writeRecordings(dir.path(), {makeRecording("a.txt", 1, 2, 0.5f, {}), makeRecording("b.txt", 2, 2, 0.5f, {})});
+  recordAll(h);
+  auto node = startNode(h, dir.path(), GetParam().args);
+
+  EXPECT_TRUE(endedBeforeAdvertising(h, *node));
+  EXPECT_TRUE(contains(node->err(), "usage")) << node->err();
+}
+
+INSTANTIATE_TEST_SUITE_P(Refused, CommandLine,
+                         ::testing::Values(CommandLineCase{"NoArguments", {}},
+                                           CommandLineCase{"ThreeAskedTwoGiven", {"3", "a.txt", "b.txt"}},
+                                           CommandLineCase{"FractionAskedTwoGivenOne", {"2.5", "a.txt"}}),
+                         caseName);
+
+class IdleCommandLine : public ::testing::TestWithParam<CommandLineCase>
+{
+};
+
+// A count that plays no recording (0, negative, not a number, below 1): a
+// warning naming it, the greeting, then nothing until Ctrl-C ends the node
+// with status 0.
+TEST_P(IdleCommandLine, WarnsGreetsAndIdles)
+{
+  Harness h;
+  TempDir dir;
+  writeRecordings(dir.path(), {makeRecording("a.txt", 1, 2, 0.5f, {})});
+  recordAll(h);
+  auto node = startNode(h, dir.path(), GetParam().args);
+  ASSERT_TRUE(connectedToAll(h)) << node->err();
+
+  Script s;
+  s.greeting();
+  s.wait(kIdleMs);
+  s.act([&] { EXPECT_TRUE(stopsOnInterrupt(*node)); });
+  ASSERT_TRUE(follow(h, s)) << node->err();
+
+  EXPECT_TRUE(ranAsScripted(h, s, {}));
+  EXPECT_EQ("", node->out());
+  const std::string err = node->err();
+  EXPECT_TRUE(contains(err, "WARN") && contains(err, GetParam().args[0])) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(PlaysNone, IdleCommandLine,
+                         ::testing::Values(CommandLineCase{"Zero", {"0"}}, CommandLineCase{"Negative", {"-2"}},
+                                           CommandLineCase{"NotANumber", {"abc"}},
+                                           CommandLineCase{"BelowOne", {"0.5", "a.txt"}}),
+                         caseName);
+
+// ---------------------------------------------------------------- recordings
+
+// Every recording that yields no row is named, and the session does not start.
+TEST(Recordings, UnplayableOnesEndTheProgramBeforeAdvertising)
+{
+  Harness h(false);
+  TempDir dir;
+  writeRecordings(dir.path(), {makeRecording("good.txt", 1, 2, 0.5f, {})});
+  dir.write("empty.txt", "");
+  dir.write("bad.txt", "1 2 3\n" + makeRecording("x", 2, 2, 0.5f, {}).text());
+  recordAll(h);
+  auto node = startNode(h, dir.path(), {"4", "good.txt", "missing.txt", "empty.txt", "bad.txt"});
+
+  EXPECT_TRUE(endedBeforeAdvertising(h, *node));
+  const std::string err = node->err();
+  for (const char* name : {"missing.txt", "empty.txt", "bad.txt"})
+    EXPECT_TRUE(contains(err, dir.path() + name)) << name << " not named in:\n" << err;
+}
+
+// A recording with unplayable lines after its rows: a warning naming the
+// file, and the rows before the first bad line are played.
+TEST(Recordings, WarningsLetTheRunGoOn)
+{
+  Harness h;
+  TempDir dir;
+  const Recording rec = makeRecording("w.txt", 1, 3, 0.5f, {5});
+  dir.write(rec.name, rec.text() + "1 2 3\n" + makeRecording("x", 2, 2, 0.5f, {}).text());
+  recordAll(h);
+  auto node = startNode(h, dir.path(), {"1", rec.name});
+  ASSERT_TRUE(connectedToAll(h)) << node->err();
+
+  Script s;
+  s.greeting();
+  s.play(rec, scheduleFor(2));
+  EXPECT_TRUE(closesAsScripted(h, *node, s, {rec}));
+  EXPECT_EQ(playedLines(3, {5}), node->out());
+  EXPECT_TRUE(contains(node->err(), "WARN") && contains(node->err(), dir.path() + rec.name)) << node->err();
+}
+
+// Recordings emptied after start-up are skipped when their turn comes: an
+// error names them, and the run goes on with the next recording, or closes
+// after the last.
+TEST(Recordings, EmptiedDuringTheSessionAreSkipped)
+{
+  Harness h;
+  TempDir dir;
+  std::vector<Recording> recs;
+  for (int n = 0; n < 4; ++n)
+    recs.push_back(makeRecording(std::string(1, 'a' + n) + ".txt", n, 2, 0.5f, {n}));
+  auto node = startRun(h, dir.path(), "4", recs);
+
+  Script s;
+  s.greeting();
+  s.play(recs[0], scheduleFor(2));
+  s.act([&] {
+    dir.write(recs[1].name, "");
+    dir.write(recs[3].name, "");
+    ASSERT_TRUE(tell(h, "trackingfinished", 1));
+  });
+  s.play(recs[2], scheduleFor(4));
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 2)); });
+  EXPECT_TRUE(closesAsScripted(h, *node, s, recs));
+  EXPECT_EQ(playedLines(2, {0}) + "Trackingfinished1\n" + playedLines(2, {2}) + "Trackingfinished2\n",
+            node->out());
+  const std::string err = node->err();
+  for (int n : {1, 3})
+    EXPECT_TRUE(contains(err, dir.path() + recs[n].name)) << recs[n].name << " not named in:\n" << err;
+}

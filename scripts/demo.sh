@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A whole nao_kinora session on this machine: the node plays the nine sample
 # exercises to simulated peers (audio player, motion executor, tracking node,
-# report reader) on a private ROS master, and shows the cues, the progress of
-# each exercise and the joints that moved, up to the closing cue.
+# report reader) on a private ROS master, all started by roslaunch
+# (nao_kinora_sim demo.launch), and shows the cues, the progress of each
+# exercise and the joints that moved, up to the closing cue.
 #
 #   scripts/demo.sh [--speed N] [--no-sound] [--no-install] [--no-build]
 #
@@ -20,16 +21,14 @@ set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 ws="${KINORA_WS:-$root/build/ws}"
-exercises="$root/nao_kinora_sim/exercises"
-closed_status=255  # the node's exit status after the closing cue
-stop_wait=10       # seconds a process gets to stop on SIGINT before SIGKILL
+stop_wait=10  # seconds a process gets to stop on SIGINT before roslaunch sends SIGTERM
 
 args=("$@")
 speed=4
 sound=yes
 install=yes
 build=yes
-usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --speed) speed=${2:?--speed needs a number}; shift ;;
@@ -71,6 +70,8 @@ set +u  # setup.bash reads variables that may be unset
 # shellcheck disable=SC1091
 source "$ws/devel/setup.bash"
 set -u
+# shellcheck source-path=SCRIPTDIR source=ros_env.sh
+source "$root/scripts/ros_env.sh"
 
 run="$ws/demo"  # logs of the last run
 rm -rf "$run"
@@ -81,72 +82,66 @@ if [ -n "$sound" ] && command -v espeak-ng >/dev/null; then
   "$root/nao_kinora_sim/scripts/make_cue_sounds.sh" "$sounds"
 fi
 
-# A private master on a free loopback port; nothing listens beyond this machine.
-port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-export ROS_MASTER_URI="http://localhost:$port" ROS_HOSTNAME=localhost ROS_IP=127.0.0.1
-export ROS_HOME="$run" ROS_LOG_DIR="$run/log"
+# roslaunch starts a master of its own on a free loopback port; nothing
+# listens beyond this machine.
+ros_private_env "$run"
+session_log="$run/session.jsonl"
 
-# Each process started below leads a process group of its own (job control),
-# so stopping one group stops everything it started, and a Ctrl-C reaches
-# only this script, which then stops them in order.
+# roslaunch's own lines (and everything else) go to launch.log; the screen
+# shows the peers' lines, warnings and errors, and the node's lines tagged
+# [node], without its "burdayım" per row, which would drown the rest. What is
+# left once roslaunch's lines are taken out is the node's: none of its lines
+# starts with a blank, as the lines of a Python traceback do. The view
+# ignores Ctrl-C, so that nothing loses its output while it is being stopped.
+launch_view() {
+  trap '' INT
+  tee "$run/launch.log" | sed -u -n -E \
+    -e '/^\[(audio|clock|motion|tracking|report)\] /{p;d}' \
+    -e '/^burdayım$/d' \
+    -e '/^(\x1b\[[0-9;]*m)?(\[ *(WARN|ERROR|FATAL)\]|RLException|ERROR|WARNING)/{p;d}' \
+    -e '/^\x1b\[|^\.\.\. logging to |^auto-starting new master$|^started core service /d' \
+    -e '/^\[[A-Za-z0-9_]+(-[0-9]+)?\] |^(\.\.\. )?shutting down processing monitor/d' \
+    -e '/^process has died \[|^log file: |^Initiating shutdown!$|^=+(\x1b\[0m)?$|^$/d' \
+    -e '/^Traceback \(most recent call last\):$|^[[:space:]]|^KeyboardInterrupt$/d' \
+    -e '/^The traceback for the exception was written to the log file$/d' \
+    -e 's/^/[node] /p'
+}
+
+# roslaunch runs the master, the peers and the node, and stops them all when
+# the node, which is required, ends. It leads a process group of its own (job
+# control), so a Ctrl-C reaches only this script, which hands it on.
 set -m
-pids=()
-stop_all() {
+launch=""
+stop_launch() {
   trap - INT TERM EXIT
-  local pid
-  for pid in "${pids[@]}"; do
-    kill -INT -- "-$pid" 2>/dev/null || true
-  done
-  for ((tenth = 0; tenth < stop_wait * 10; ++tenth)); do
-    kill -0 "${pids[@]}" 2>/dev/null || break
-    sleep 0.1
-  done
-  for pid in "${pids[@]}"; do
-    kill -KILL -- "-$pid" 2>/dev/null || true
-  done
+  [ -z "$launch" ] || kill -INT "$launch" 2>/dev/null || true
   wait 2>/dev/null || true
 }
-trap 'stop_all; echo "demo: interrupted" >&2; exit 130' INT TERM
-trap stop_all EXIT
-
-# Views of a process's output: all of it goes to a log, the part worth seeing
-# to the screen as it comes. They ignore Ctrl-C, so that nothing loses its
-# output while it is being stopped.
-peers_view() {
-  trap '' INT
-  tee "$run/peers.log" | grep --line-buffered -E '^\[(audio|clock|motion|tracking|report)\]|WARN|ERROR|FATAL|died'
-}
-node_view() {
-  trap '' INT
-  tee "$run/node.log" | grep --line-buffered -v '^burdayım$' | sed -u 's/^/[node] /'
-}
+trap 'stop_launch; echo "demo: interrupted" >&2; exit 130' INT TERM
+trap stop_launch EXIT
 
 echo "demo: master on $ROS_MASTER_URI, speed ${speed}x, logs in $run"
-rosmaster --core -p "$port" > "$run/master.log" 2>&1 &
-pids+=($!)
-for ((tenth = 0; ; ++tenth)); do
-  rosparam set /use_sim_time true 2>/dev/null && break
-  [ "$tenth" -lt 100 ] || { echo "demo: the ROS master did not start" >&2; exit 1; }
-  sleep 0.1
-done
+roslaunch --skip-log-check --no-summary --disable-title --sigint-timeout "$stop_wait" \
+  nao_kinora_sim demo.launch speed:="$speed" sound_dir:="$sounds" session_log:="$session_log" \
+  > >(launch_view) 2>&1 &
+launch=$!
+launch_status=0
+wait "$launch" || launch_status=$?
+launch=""  # ended: nothing to hand a signal on to
+stop_launch
 
-# roslaunch's own lines stay in its log; the peers' lines and any warning or
-# error are shown. The node's "burdayım" per row would drown the rest.
-roslaunch --skip-log-check --no-summary --disable-title nao_kinora_sim peers.launch \
-  speed:="$speed" sound_dir:="$sounds" > >(peers_view) 2>&1 &
-pids+=($!)
-
-mapfile -t files < <(cd "$exercises" && ls -- *.txt)
-rosrun nao_kinora nao_kinora "${#files[@]}" "${files[@]}" _recording_dir:="$exercises/" \
-  > >(node_view) 2>&1 &
-node=$!
-pids=("$node" "${pids[@]}")
-
-status=0
-wait "$node" || status=$?
-stop_all
-if [ "$status" -ne "$closed_status" ]; then
-  echo "demo: the session did not end with the closing cue (node exit status $status)" >&2
+# roslaunch does not pass the node's exit status on: the session log tells
+# whether the session got as far as the closing cue.
+if ! /usr/bin/python3 -c 'import json, sys
+events = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
+sys.exit(not any(e.get("event") == "cue" and e.get("kind") == "closing" for e in events))' \
+  "$session_log" 2>/dev/null; then
+  echo "demo: the session did not end with the closing cue (logs in $run)" >&2
+  grep -a 'has died' "$run/launch.log" | sed 's/\x1b\[[0-9;]*m//g; s/^=*//' >&2 || true
+  [ "$launch_status" -eq 0 ] || {
+    echo "demo: roslaunch ended with status $launch_status:" >&2
+    tail -n 5 "$run/launch.log" >&2
+  }
   exit 1
 fi
 echo "demo: session complete"

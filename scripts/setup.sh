@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   build-essential cmake catkin
   libroscpp-dev libstd-msgs-dev ros-std-msgs ros-message-generation ros-message-runtime
-  python3-rosmaster python3-rostopic python3-rospy python3-roslaunch python3-rostest
+  python3-rosmaster python3-rostopic python3-rospy python3-roslaunch python3-rostest python3-rosunit
   librostest-dev python3-rosbag librosbag-dev rosbash
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
   pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam
@@ -28,7 +28,7 @@ fi
 # catkin needs Debian's python3, not whichever python3 comes first on PATH.
 ws="${KINORA_WS:-$root/build/ws}"  # KINORA_WS: another workspace, e.g. for a second build
 mkdir -p "$ws/src"
-for pkg in nao_msgs nao_kinora nao_kinora_sim; do
+for pkg in nao_msgs nao_kinora_msgs nao_kinora nao_kinora_sim; do
   ln -sfn "$root/$pkg" "$ws/src/$pkg"
 done
 catkin_make -C "$ws" -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -21,6 +21,8 @@ echo "building ..."
 set +u
 source "$ws/devel/setup.bash"
 set -u
+# shellcheck source-path=SCRIPTDIR source=../../scripts/ros_env.sh
+source "$root/scripts/ros_env.sh"
 bin="$ws/devel/lib/nao_kinora"
 
 tmp=$(mktemp -d)
@@ -32,16 +34,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export ROS_HOME="$tmp" ROS_LOG_DIR="$tmp/log" ROS_HOSTNAME=localhost
-port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-export ROS_MASTER_URI="http://localhost:$port"
-rosmaster --core -p "$port" >"$tmp/master.log" 2>&1 &
+ros_private_env "$tmp"
+rosmaster --core -p "$ros_port" >"$tmp/master.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do
-  /usr/bin/python3 -c 'import os, xmlrpc.client; xmlrpc.client.ServerProxy(os.environ["ROS_MASTER_URI"]).getPid("/bench")' \
-    2>/dev/null && break
-  sleep 0.1
-done
+ros_wait_for_master
 
 mkdir -p "$tmp/rec"
 /usr/bin/python3 "$here/make_pacing_data.py" "$tmp/rec" "$rows" "$row_seconds"

@@ -1,5 +1,6 @@
 #include "nao_kinora/command_line.h"
 
+#include "nao_kinora/parameters.h"
 #include "nao_kinora/recording.h"
 #include "nao_kinora/recording_check.h"
 
@@ -14,8 +15,6 @@ namespace nao_kinora
 {
 namespace
 {
-const int kFirstRecordingArg = 2;
-
 void printUsage(const char* program)
 {
   std::cerr << "usage: " << program << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE]\n"
@@ -76,12 +75,13 @@ void setRecordingDir(std::string dir)
   staticdisplaycommand2 = dir;
 }
 
-std::string applyRecordingDir()
+bool applyRecordingDir()
 {
   std::string dir;
-  if (ros::param::get("~recording_dir", dir))
-    setRecordingDir(dir);
-  return staticdisplaycommand2;
+  if (!readTextParam("recording_dir", dir))
+    return false;
+  setRecordingDir(dir);
+  return true;
 }
 
 bool checkRecordings(const SessionPlan& plan)

@@ -1,5 +1,8 @@
 #include "nao_kinora/pacing.h"
 
+#include <sys/prctl.h>
+#include <time.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -11,7 +14,23 @@ namespace
 const double kSliceSeconds = 0.05;
 // Longest pause honoured: far beyond any exercise, far below ros::Duration's limit.
 const double kLongestPauseSeconds = 1e7;
-const double kPollHz = 100.0;
+const double kPollSeconds = 0.01;
+const unsigned long kTimerSlackNs = 1;
+
+// Sleeps until t on the pause clock; may return early (a signal, or simulated
+// time going back), which the callers' loops absorb.
+void sleepSlice(const ros::Time& t)
+{
+  if (ros::Time::isSimTime())
+  {
+    ros::Time::sleepUntil(t);
+    return;
+  }
+  timespec end;
+  end.tv_sec = t.sec;
+  end.tv_nsec = t.nsec;
+  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, 0);
+}
 }  // namespace
 
 ros::Duration pauseLength(double seconds)
@@ -28,31 +47,82 @@ ros::Time addPause(const ros::Time& t, double seconds)
   return ros::Time(std::min(sum, latest));
 }
 
-bool sleepUntil(const ros::Time& deadline)
+ros::Time pauseClockNow()
+{
+  if (ros::Time::isSimTime())
+    return ros::Time::now();
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return ros::Time(now.tv_sec, now.tv_nsec);
+}
+
+bool sleepUntil(ros::Time& deadline)
 {
   const ros::Duration slice(kSliceSeconds);
+  ros::Time last = pauseClockNow();
   while (ros::ok())
   {
-    const ros::Time now = ros::Time::now();
+    const ros::Time now = pauseClockNow();
+    if (now < last)
+      deadline = now + std::max(deadline - last, ros::Duration(0));
     if (now >= deadline)
       return true;
+    last = now;
     // An absolute end, so a clock step between reading now and sleeping
     // does not push the wake-up past the deadline.
-    ros::Time::sleepUntil(std::min(deadline, now + slice));
+    sleepSlice(std::min(deadline, now + slice));
   }
   return false;
 }
 
 bool pauseFor(double seconds)
 {
-  return sleepUntil(addPause(ros::Time::now(), seconds));
+  ros::Time deadline = addPause(pauseClockNow(), seconds);
+  return sleepUntil(deadline);
 }
 
-bool waitForSubscriber(const ros::Publisher& pub)
+Stopwatch::Stopwatch() : last_(pauseClockNow()), elapsed_(0.0)
 {
-  ros::Rate poll_rate(kPollHz);
+}
+
+double Stopwatch::elapsed()
+{
+  const ros::Time now = pauseClockNow();
+  if (now > last_)
+    elapsed_ += (now - last_).toSec();
+  last_ = now;
+  return elapsed_;
+}
+
+WaitReporter::WaitReporter(const std::string& what) : what_(what), warned_(0)
+{
+}
+
+void WaitReporter::poll()
+{
+  const double waited = clock_.elapsed();
+  const int due = static_cast<int>(waited / kSilentPeerWarnSeconds);
+  if (due <= warned_)
+    return;
+  warned_ = due;
+  ROS_WARN("waiting %.0f s for %s", due * kSilentPeerWarnSeconds, what_.c_str());
+}
+
+bool waitForSubscriber(const ros::Publisher& pub, const char* peer)
+{
+  if (pub.getNumSubscribers() > 0)
+    return ros::ok();
+  WaitReporter report("a subscriber on " + pub.getTopic() + " (" + peer + ")");
   while (ros::ok() && pub.getNumSubscribers() == 0)
-    poll_rate.sleep();
+  {
+    report.poll();
+    pauseFor(kPollSeconds);
+  }
   return ros::ok();
+}
+
+void tightenTimerSlack()
+{
+  prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);
 }
 }  // namespace nao_kinora

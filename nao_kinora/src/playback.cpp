@@ -29,13 +29,13 @@ bool rowInRecording(int index)
 // False when the node shut down meanwhile.
 bool startRecording(NaoKinora& obj)
 {
-  if (!waitForSubscriber(obj.motionStartStopPub))
+  if (!waitForSubscriber(obj.motionStartStopPub, "the motion executor"))
     return false;
   obj.motionstate_msg.data = kStartSignal;
   publishNow(obj.motionStartStopPub, obj.motionstate_msg);
   logEvent("start signal", {{"recording", currentargv - 1}});
 
-  if (!waitForSubscriber(obj.nao_talker_filenamePub))
+  if (!waitForSubscriber(obj.nao_talker_filenamePub, "the audio player"))
     return false;
   const CueSchedule* schedule = cueScheduleFor(currentargv);
   if (!schedule)
@@ -64,10 +64,11 @@ std_msgs::Float32MultiArray jointMessage(const JointRow& row)
 }
 
 // Moves rowDeadline on by the row's duration. A pass that is more than a row
-// behind starts the schedule again from now rather than sending a burst.
+// behind starts the schedule again from now rather than sending a burst, and
+// so does one that finds the clock gone back past the last deadline.
 void scheduleRowEnd(const ros::Time& sentAt, double duration)
 {
-  if (tempcounter == 0 || addPause(rowDeadline, duration) < sentAt)
+  if (tempcounter == 0 || sentAt < rowDeadline || addPause(rowDeadline, duration) < sentAt)
     rowDeadline = sentAt;
   rowDeadline = addPause(rowDeadline, duration);
 }
@@ -105,7 +106,7 @@ void kinora(NaoKinora& obj)
   const JointRow& row = play_joints[tempcounter];
   std_msgs::Float32MultiArray jointAnglesAll = jointMessage(row);
   std::cout << "burdayım" << std::endl;
-  const ros::Time sentAt = ros::Time::now();
+  const ros::Time sentAt = pauseClockNow();
   publishNow(obj.jointAnglePub, jointAnglesAll);
   logRowSent();
 

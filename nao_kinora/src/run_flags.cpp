@@ -1,5 +1,6 @@
 #include "nao_kinora/run_flags.h"
 
+#include "nao_kinora/command_line.h"
 #include "nao_kinora/session_log.h"
 
 #include <iostream>
@@ -14,7 +15,7 @@ float varseq[kJointCount] = {0};
 std::vector<int> feedbacks;
 int systemstate = nao_kinora::kPlaying;
 int tempcounter = -1;
-int currentargv = 2;
+int currentargv = nao_kinora::kFirstRecordingArg;
 int firsttime = 0;
 int trackingfinished = 0;
 
@@ -52,10 +53,13 @@ void trackingfinishedHandle(const std_msgs::Int32::ConstPtr& msg)
 void motionFinishedHandle(const std_msgs::Int32::ConstPtr& msg)
 {
   writeValueLine("Motionfinished", msg->data);
-  // Only a motion in progress can end. A late "motionfinished" (the executor
-  // finishing its last rows after we moved on) must not rerun the report and
-  // skip the next recording.
-  if (systemstate != nao_kinora::kPlaying)
+  // Only a motion in progress can end: a recording loaded and set up
+  // (firsttime 1), or the idle run of a count that plays none. A late
+  // "motionfinished" (the executor finishing its last rows after we moved on)
+  // must not rerun the report and skip the next recording, also not in the
+  // pass that leaves the wait for tracking or the one that skips a recording.
+  const bool idleRun = nao_kinora::recordingsToPlay(numberofFiles) == 0;
+  if (systemstate != nao_kinora::kPlaying || (firsttime == 0 && !idleRun))
     return;
   systemstate = nao_kinora::kMotionOver;
   logEvent("early end", {{"value", msg->data}, {"last row sent", tempcounter}});

@@ -1,5 +1,7 @@
 #include "nao_kinora/session_log.h"
 
+#include "nao_kinora/parameters.h"
+
 #include <ros/ros.h>
 
 #include <fstream>
@@ -14,7 +16,9 @@ std::ofstream logFile;
 bool openSessionLog()
 {
   std::string path;
-  if (!ros::param::get("~session_log", path) || path.empty())
+  if (!readTextParam("session_log", path))
+    return false;
+  if (path.empty())
     return true;
   logFile.open(path.c_str(), std::ios::out | std::ios::app);
   if (!logFile)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/demo.sh end to end at 20x speed on the built workspace (KINORA_WS):
 # it ends with status 0 after the simulated audio player has been given the
-# closing cue, every exercise reported, and nothing of it left running.
+# closing cue, every exercise reported, the node's session log closed, and
+# nothing of it (roslaunch, master, peers, node) left running.
 set -uo pipefail
 
 root="$(cd -P "$(dirname "$0")/.." && cd .. && pwd)"  # the repository, not the workspace link
@@ -34,8 +35,17 @@ rows=$(sed -n -E 's/^\[motion\] recording [1-9]: over: ([0-9]+) rows.*/\1/p' "$o
 [ "$(grep -c '^\[node\] burdayım' "$out")" -eq 0 ] || fail "the node's row lines are shown"
 grep -q '^demo: session complete$' "$out" || fail "no completion line"
 
+# The node's session log, which tells the demo that the session closed.
+run="${KINORA_WS:-$root/build/ws}/demo"
+logged=$(/usr/bin/python3 -c 'import json, sys
+cues = [e for e in map(json.loads, open(sys.argv[1])) if e["event"] == "cue"]
+print(len(cues), cues[-1]["kind"], cues[-1]["file"])' "$run/session.jsonl") ||
+  fail "no session log"
+[ "$logged" = "29 closing bitis.wav" ] || fail "session log: cues, last kind and file: $logged"
+
 port=$(sed -n -E 's|^demo: master on http://localhost:([0-9]+),.*|\1|p' "$out")
 [ -n "$port" ] || fail "no master port in the output"
 ! pgrep -f "rosmaster --core -p $port" > /dev/null || fail "the demo's master still runs"
-! pgrep -f "${KINORA_WS:-$root/build/ws}/demo/log" > /dev/null || fail "peers of the demo still run"
+! pgrep -f "$run/log" > /dev/null || fail "peers or the node of the demo still run"
+! pgrep -f "roslaunch .*session_log:=$run/session.jsonl" > /dev/null || fail "the demo's roslaunch still runs"
 echo "demo test passed"

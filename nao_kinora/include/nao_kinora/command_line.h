@@ -8,6 +8,9 @@
 
 namespace nao_kinora
 {
+// Argument number of the first recording's file name (argument 1 is the count).
+const int kFirstRecordingArg = 2;
+
 // How many recordings a count plays: the arguments k = 2, 3, ... with
 // k <= count + 1 (so 2.5 plays two, and below 1 or NaN plays none).
 long recordingsToPlay(float count);
@@ -31,8 +34,8 @@ bool readCommandLine(int argc, char** argv, SessionPlan& plan);
 void setRecordingDir(std::string dir);
 
 // Sets the recording directory from the private parameter ~recording_dir, when
-// given. Returns the directory in use.
-std::string applyRecordingDir();
+// given. False (with an error) when the parameter is not text.
+bool applyRecordingDir();
 
 // Checks every recording of the plan in the recording directory; warnings and
 // problems go to standard error. False when any recording yields no row.

@@ -12,7 +12,7 @@ namespace nao_kinora
 {
 // Opens the file named by the private parameter ~session_log for appending,
 // when the parameter is given. False (with an error on standard error) when
-// the file cannot be opened.
+// the parameter is not text or the file cannot be opened.
 bool openSessionLog();
 
 bool sessionLogOpen();

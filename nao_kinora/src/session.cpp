@@ -1,0 +1,199 @@
+#include "nao_kinora/session.h"
+
+#include "nao_kinora/command_line.h"
+#include "nao_kinora/cues.h"
+#include "nao_kinora/pacing.h"
+#include "nao_kinora/playback.h"
+#include "nao_kinora/recording.h"
+#include "nao_kinora/recording_check.h"
+#include "nao_kinora/run_flags.h"
+#include "nao_kinora/session_log.h"
+#include "nao_kinora/variance.h"
+
+#include "nao_kinora/parameters.h"
+
+#include <ros/callback_queue.h>
+
+#include <memory>
+#include <string>
+
+namespace nao_kinora
+{
+namespace
+{
+// A pass with nothing to do waits this long for a message instead of spinning.
+const double kIdleWaitSeconds = 0.01;
+
+// ~tracking_timeout: how long to wait for the tracking node before going on
+// without it; 0 waits as long as it takes.
+double trackingTimeout = 0.0;
+
+// The wait for the tracking node in progress, if any; it spans many passes.
+std::unique_ptr<WaitReporter> trackingWait;
+
+// Set when a recording was skipped at its load: the next load keeps a
+// "trackingfinished" handled since, as the first load keeps one that came
+// during the greeting, so it counts for the next wait instead of being lost.
+bool lastLoadSkipped = false;
+
+bool remain()
+{
+  return recordingsRemain(currentargv, numberofFiles);
+}
+
+void logLoaded(const std::string& path)
+{
+  if (!sessionLogOpen())
+    return;
+  nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+  for (const RecordingProblem& problem : checkRecording(path).problems)
+    warnings.push_back(problem.message);
+  logEvent("recording loaded", {{"recording", currentargv - 1},
+                                {"path", path},
+                                {"rows", play_joints.size()},
+                                {"warnings", warnings}});
+}
+
+// No start signal, no cues, no report for a recording skipped.
+void skipRecording(const char* name)
+{
+  const std::string path = staticdisplaycommand2 + name;
+  ROS_ERROR("skipping recording [%s]: it has no row to play", path.c_str());
+  logEvent("recording skipped", {{"recording", currentargv - 1}, {"path", path}});
+  ++currentargv;
+  firsttime = 0;
+  lastLoadSkipped = true;
+  if (!remain())
+    systemstate = kWaitingForTracking;  // no recording left: close on the next pass
+}
+
+void playPass(NaoKinora& obj, char** argv)
+{
+  if (firsttime == 0 && !loadNextRecording(argv))
+    return;
+  kinora(obj);
+}
+
+int closeSession(NaoKinora& obj)
+{
+  return sayCue(obj, kClosingCue, kGreetingPauseSeconds, {{"kind", "closing"}}) ? kClosedStatus : shutDown();
+}
+
+// One pass of the wait for the tracking node: warns while it lasts and, with
+// a tracking timeout, goes on without it once the timeout has passed.
+void waitForTracking()
+{
+  if (!trackingWait)
+  {
+    const int recording = currentargv - kFirstRecordingArg;  // the one just reported
+    trackingWait.reset(new WaitReporter("trackingfinished after recording " + std::to_string(recording)));
+  }
+  trackingWait->poll();
+  if (trackingTimeout > 0 && trackingWait->waited() >= trackingTimeout)
+  {
+    ROS_WARN("no trackingfinished within the tracking timeout of %g s: going on with the next recording",
+             trackingTimeout);
+    logEvent("tracking timeout", {{"recording", currentargv - kFirstRecordingArg}, {"seconds", trackingTimeout}});
+    trackingfinished = 1;
+  }
+}
+
+// Callbacks run here only, between passes.
+void endPass(bool idle)
+{
+  if (idle)
+    ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kIdleWaitSeconds));
+  else
+    ros::spinOnce();
+}
+}  // namespace
+
+PassAction choosePass()
+{
+  switch (systemstate)
+  {
+    case kPlaying:
+      return remain() ? PassAction::kPlay : PassAction::kIdle;
+    case kMotionOver:
+      return PassAction::kReport;
+    default:
+      // No recording left ends the run whether or not the tracking node is done.
+      if (!remain())
+        return PassAction::kClose;
+      return trackingfinished != 0 ? PassAction::kResume : PassAction::kWait;
+  }
+}
+
+bool readSessionParams()
+{
+  return readSecondsParam("tracking_timeout", trackingTimeout);
+}
+
+bool greet(NaoKinora& obj)
+{
+  return waitForSubscriber(obj.nao_talker_filenamePub, "the audio player") &&
+         sayCue(obj, kGreetingCue, kGreetingPauseSeconds, {{"kind", "greeting"}}) &&
+         sayCue(obj, kExplanationCue, kGreetingPauseSeconds, {{"kind", "greeting"}});
+}
+
+bool loadNextRecording(char** argv)
+{
+  firsttime = 1;
+  if (!lastLoadSkipped)
+    trackingfinished = 0;
+  lastLoadSkipped = false;
+  tempcounter = -1;
+  feedbacks.clear();  // a recording that ended early leaves none behind
+  loadRecording(argv[currentargv]);
+  if (play_joints.empty())
+  {
+    skipRecording(argv[currentargv]);
+    return false;
+  }
+  logLoaded(staticdisplaycommand2 + argv[currentargv]);
+  return true;
+}
+
+int runSession(NaoKinora& obj, char** argv)
+{
+  while (obj.nh.ok())
+  {
+    bool idle = false;
+    const PassAction action = choosePass();
+    if (action != PassAction::kWait)
+      trackingWait.reset();
+    switch (action)
+    {
+      case PassAction::kPlay:
+        playPass(obj, argv);
+        break;
+      case PassAction::kIdle:
+        idle = true;
+        break;
+      case PassAction::kReport:
+        motionOverReport(obj);
+        break;
+      case PassAction::kResume:
+        firsttime = 0;
+        systemstate = kPlaying;
+        break;
+      case PassAction::kWait:
+        firsttime = 0;
+        waitForTracking();
+        idle = true;
+        break;
+      case PassAction::kClose:
+        firsttime = 0;
+        return closeSession(obj);
+    }
+    endPass(idle);
+  }
+  return shutDown();
+}
+
+int shutDown()
+{
+  logEvent("shutdown");
+  return 0;
+}
+}  // namespace nao_kinora

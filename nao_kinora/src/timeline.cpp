@@ -1,0 +1,112 @@
+#include "nao_kinora/timeline.h"
+
+#include "nao_kinora/cues.h"
+#include "nao_kinora/pacing.h"
+#include "nao_kinora/recording.h"
+#include "nao_kinora/variance.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace nao_kinora
+{
+namespace
+{
+const int kNoRow = -1;
+
+void addOpeningCues(RecordingTimeline& r, const CueSchedule& schedule, double& t)
+{
+  for (const OpeningCue& cue : schedule.opening)
+  {
+    r.opening.push_back({t, cue.file, cue.pauseSeconds, kNoRow});
+    t += cue.pauseSeconds;
+  }
+}
+
+void addFeedbackCues(RecordingTimeline& r, const CueSchedule& schedule)
+{
+  for (std::size_t p = 0; p < schedule.feedbackRows.size(); ++p)
+  {
+    const int row = schedule.feedbackRows[p];
+    CueAt cue = {0.0, feedbackCueName(p), 0.0, row};
+    if (row >= 0 && row < static_cast<int>(r.rows.size()))
+    {
+      cue.time = r.rowTimes[row];
+      r.feedback.push_back(cue);
+    }
+    else
+      r.neverPlayed.push_back(cue);
+  }
+  // Playback says the cues of a row as it reaches it, whatever their place in the list.
+  std::stable_sort(r.feedback.begin(), r.feedback.end(),
+                   [](const CueAt& a, const CueAt& b) { return a.row < b.row; });
+}
+
+// The report analyses through meanseq and varseq; a plan made during a
+// session must not change what the node has in them.
+std::vector<int> movingJointsOf(const std::vector<JointRow>& rows)
+{
+  float savedMeans[kJointCount];
+  float savedVariances[kJointCount];
+  std::copy(std::begin(meanseq), std::end(meanseq), savedMeans);
+  std::copy(std::begin(varseq), std::end(varseq), savedVariances);
+  calculateVariance(rows);
+  const std::vector<int> moving = movingJoints();
+  std::copy(std::begin(savedMeans), std::end(savedMeans), meanseq);
+  std::copy(std::begin(savedVariances), std::end(savedVariances), varseq);
+  return moving;
+}
+}  // namespace
+
+// Opening cues and their pauses, then each row held for its duration (row 0
+// for 2 s), each pause read as the node reads it.
+RecordingTimeline planRecording(int currentargv, const std::string& name)
+{
+  RecordingTimeline r;
+  r.currentargv = currentargv;
+  r.name = name;
+  r.check = checkRecording(staticdisplaycommand2 + name, &r.rows);
+  const CueSchedule* schedule = cueScheduleFor(currentargv);
+  double t = 0.0;
+  if (schedule)
+    addOpeningCues(r, *schedule, t);
+  for (const JointRow& row : r.rows)
+  {
+    r.rowTimes.push_back(t);
+    t += pauseLength(row[kDurationColumn]).toSec();
+  }
+  r.end = t;
+  if (schedule)
+    addFeedbackCues(r, *schedule);
+  if (!r.rows.empty())
+    r.moving = movingJointsOf(r.rows);
+  return r;
+}
+
+bool SessionTimeline::playable() const
+{
+  for (const RecordingTimeline& r : recordings)
+    if (!r.check.playable())
+      return false;
+  return true;
+}
+
+SessionTimeline planSession(const SessionPlan& plan)
+{
+  SessionTimeline session;
+  double t = 0.0;
+  for (const char* cue : {kGreetingCue, kExplanationCue})
+  {
+    session.greeting.push_back({t, cue, kGreetingPauseSeconds, kNoRow});
+    t += kGreetingPauseSeconds;
+  }
+  for (std::size_t k = 0; k < plan.recordings.size(); ++k)
+  {
+    session.recordings.push_back(planRecording(kFirstRecordingArg + static_cast<int>(k), plan.recordings[k]));
+    session.starts.push_back(t);
+    t += session.recordings.back().length();
+  }
+  session.closing = {t, kClosingCue, kGreetingPauseSeconds, kNoRow};
+  return session;
+}
+}  // namespace nao_kinora

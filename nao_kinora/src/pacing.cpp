@@ -17,13 +17,18 @@ const double kLongestPauseSeconds = 1e7;
 const double kPollSeconds = 0.01;
 const unsigned long kTimerSlackNs = 1;
 
-// Sleeps until t on the pause clock; may return early (a signal, or simulated
-// time going back), which the callers' loops absorb.
+// Under simulated time the clock is polled as roscpp's own sleeps poll it,
+// but here, so that the pause sees every time it reaches and a step back
+// keeps exactly what was left.
+const ros::WallDuration kSimTimePoll(0.001);
+
+// Sleeps until t on the pause clock, or one poll under simulated time; may
+// return early (a signal), which the callers' loops absorb.
 void sleepSlice(const ros::Time& t)
 {
   if (ros::Time::isSimTime())
   {
-    ros::Time::sleepUntil(t);
+    kSimTimePoll.sleep();
     return;
   }
   timespec end;

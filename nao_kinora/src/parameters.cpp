@@ -4,6 +4,7 @@
 #include <xmlrpcpp/XmlRpcValue.h>
 
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 namespace nao_kinora
@@ -16,11 +17,21 @@ bool privateParam(const std::string& name, XmlRpc::XmlRpcValue& value)
   return ros::param::has("~" + name) && ros::param::get("~" + name, value);
 }
 
-std::string plainText(XmlRpc::XmlRpcValue& value)
+// The text of _name:=TEXT as the process was started (ros::init takes the
+// argument out of argv, and keeps only what it made of it).
+bool typedOnCommandLine(const std::string& name, std::string& text)
 {
-  std::ostringstream text;
-  text << value;
-  return text.str();
+  std::ifstream cmdline("/proc/self/cmdline");
+  const std::string prefix = "_" + name + ":=";
+  std::string arg;
+  bool found = false;
+  while (std::getline(cmdline, arg, '\0'))
+    if (arg.compare(0, prefix.size(), prefix) == 0)
+    {
+      text = arg.substr(prefix.size());  // the last one counts, as for ros::init
+      found = true;
+    }
+  return found;
 }
 
 // "the number 123", "true", ...: what the parameter server holds, in words.
@@ -28,7 +39,9 @@ std::string described(XmlRpc::XmlRpcValue& value)
 {
   const bool number =
       value.getType() == XmlRpc::XmlRpcValue::TypeInt || value.getType() == XmlRpc::XmlRpcValue::TypeDouble;
-  return (number ? "the number " : "") + plainText(value);
+  std::ostringstream text;
+  text << (number ? "the number " : "") << value;
+  return text.str();
 }
 }  // namespace
 
@@ -37,14 +50,22 @@ bool readTextParam(const std::string& name, std::string& value)
   XmlRpc::XmlRpcValue given;
   if (!privateParam(name, given))
     return true;
-  if (given.getType() != XmlRpc::XmlRpcValue::TypeString)
+  if (given.getType() == XmlRpc::XmlRpcValue::TypeString)
   {
-    ROS_ERROR("parameter ~%s must be text, not %s; to give a name made of digits, quote it: _%s:=\"'%s'\"",
-              name.c_str(), described(given).c_str(), name.c_str(), plainText(given).c_str());
-    return false;
+    value = static_cast<std::string>(given);
+    return true;
   }
-  value = static_cast<std::string>(given);
-  return true;
+  // ros::init stores _name:=123 as a number; the text typed is still on the
+  // command line, and a folder or file may well be named by digits.
+  std::string typed;
+  if (typedOnCommandLine(name, typed))
+  {
+    value = typed;
+    return true;
+  }
+  ROS_ERROR("parameter ~%s must be text, not %s (give it as a string, e.g. type=\"str\" in a launch file)",
+            name.c_str(), described(given).c_str());
+  return false;
 }
 
 bool readSecondsParam(const std::string& name, double& value)

@@ -126,7 +126,7 @@ PassAction choosePass()
 
 bool readSessionParams()
 {
-  return readSecondsParam("tracking_timeout", trackingTimeout);
+  return readSecondsParam("tracking_timeout", trackingTimeout) && readSessionLogParam();
 }
 
 bool greet(NaoKinora& obj)

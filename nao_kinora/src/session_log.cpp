@@ -11,19 +11,22 @@ namespace nao_kinora
 namespace
 {
 std::ofstream logFile;
+std::string logPath;
 }  // namespace
+
+bool readSessionLogParam()
+{
+  return readTextParam("session_log", logPath);
+}
 
 bool openSessionLog()
 {
-  std::string path;
-  if (!readTextParam("session_log", path))
-    return false;
-  if (path.empty())
+  if (logPath.empty())
     return true;
-  logFile.open(path.c_str(), std::ios::out | std::ios::app);
+  logFile.open(logPath.c_str(), std::ios::out | std::ios::app);
   if (!logFile)
   {
-    ROS_ERROR("cannot open session log [%s] for appending", path.c_str());
+    ROS_ERROR("cannot open session log [%s] for appending", logPath.c_str());
     return false;
   }
   return true;

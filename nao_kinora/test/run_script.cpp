@@ -1,6 +1,7 @@
 #include "run_script.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <iomanip>
 #include <locale>
@@ -392,5 +393,21 @@ ros::Time firstStamp(const Harness& h)
 {
   const std::vector<Event> events = h.events();
   return events.empty() ? ros::Time() : events.front().stamp;
+}
+
+// The master logs every registration ("+PUB [/topic] /node uri", "+SUB ...",
+// "+SERVICE ..."). ros::init itself only sets the private parameters.
+bool nodeRegisteredAnything()
+{
+  std::istringstream log(kinora_test::readFile(std::string(std::getenv("ROS_LOG_DIR")) + "/master.log"));
+  std::string line;
+  while (std::getline(log, line))
+  {
+    const bool registration = kinora_test::contains(line, "+PUB [") || kinora_test::contains(line, "+SUB [") ||
+                              kinora_test::contains(line, "+SERVICE [");
+    if (registration && kinora_test::contains(line, "] /nao_kinora "))
+      return true;
+  }
+  return false;
 }
 }  // namespace run_script

@@ -117,6 +117,10 @@ std::vector<std::string> describe(const std::vector<kinora_test::Event>& events,
 // The node, asked to stop, ends within kShutdownWallSeconds with status 0.
 ::testing::AssertionResult endsStopped(kinora_test::Process& node);
 
+// Whether the node registered a publisher, subscriber or service with the
+// harness's master (read from the master's log).
+bool nodeRegisteredAnything();
+
 // Starts the node with args and _recording_dir:=dir.
 std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const std::string& dir,
                                                 std::vector<std::string> args);

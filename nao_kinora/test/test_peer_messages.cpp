@@ -124,3 +124,55 @@ TEST(PeerMessages, EarlyEndLeavesNoFeedbackRows)
   s.play(b, scheduleFor(3));
   EXPECT_TRUE(closesAsScripted(h, *node, s, {a, b}));
 }
+
+// Messages the greeting leaves in the queue are handled at the end of the
+// first pass. When that pass skips its recording (emptied since start-up), a
+// "motionfinished" there has no motion to end: it must not report the
+// skipped recording nor end the next one.
+TEST(PeerMessages, MotionfinishedAfterASkippedRecordingEndsNothing)
+{
+  Harness h;
+  TempDir dir;
+  const Recording a = makeRecording("a.txt", 1, 2, 0.5f, {});
+  const Recording b = makeRecording("b.txt", 2, 3, 0.5f, {4});
+  auto node = startRun(h, dir.path(), "2", {a, b});
+
+  Script s;
+  s.cue("merhaba.wav");
+  s.act([&] {
+    dir.write(a.name, "");
+    ASSERT_TRUE(tell(h, "motionfinished", 3));
+  });
+  s.wait(kGreetingPauseMs);
+  s.cue("aciklama.wav");
+  s.wait(kGreetingPauseMs);
+  s.play(b, scheduleFor(3));
+  EXPECT_TRUE(closesAsScripted(h, *node, s, {a, b}));
+  EXPECT_EQ("Motionfinished3\n" + playedLines(3, {4}), node->out());
+}
+
+// A "trackingfinished" handled after a skipped load counts for the wait after
+// the next recording, as one from the greeting counts for the first wait.
+TEST(PeerMessages, TrackingfinishedAfterASkippedRecordingEndsTheNextWait)
+{
+  Harness h;
+  TempDir dir;
+  const Recording a = makeRecording("a.txt", 1, 2, 0.5f, {});
+  const Recording b = makeRecording("b.txt", 2, 2, 0.5f, {3});
+  const Recording c = makeRecording("c.txt", 3, 2, 0.5f, {5});
+  auto node = startRun(h, dir.path(), "3", {a, b, c});
+
+  Script s;
+  s.cue("merhaba.wav");
+  s.act([&] {
+    dir.write(a.name, "");
+    ASSERT_TRUE(tell(h, "trackingfinished", 7));
+  });
+  s.wait(kGreetingPauseMs);
+  s.cue("aciklama.wav");
+  s.wait(kGreetingPauseMs);
+  s.play(b, scheduleFor(3));
+  s.play(c, scheduleFor(4));  // no second "trackingfinished"
+  EXPECT_TRUE(closesAsScripted(h, *node, s, {a, b, c}));
+  EXPECT_EQ("Trackingfinished7\n" + playedLines(2, {3}) + playedLines(2, {5}), node->out());
+}

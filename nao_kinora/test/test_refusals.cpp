@@ -4,6 +4,9 @@
 #include "run_script.h"
 
 #include <gtest/gtest.h>
+#include <xmlrpcpp/XmlRpcValue.h>
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -19,19 +22,6 @@ namespace
 const double kExitWallSeconds = 10.0;  // for a node that ends on its own
 const int kRefusedStatus = 1;
 const int kIdleMs = 60000;
-
-// The master logs every registration ("+PUB [/topic] /node uri", "+SUB ...",
-// "+SERVICE ..."). ros::init itself only sets the private parameters.
-bool nodeRegisteredAnything()
-{
-  std::istringstream log(kinora_test::readFile(std::string(std::getenv("ROS_LOG_DIR")) + "/master.log"));
-  std::string line;
-  while (std::getline(log, line))
-    if ((contains(line, "+PUB [") || contains(line, "+SUB [") || contains(line, "+SERVICE [")) &&
-        contains(line, "] /nao_kinora "))
-      return true;
-  return false;
-}
 
 // Status 1, nothing on standard output, nothing registered with the master
 // and nothing received.
@@ -127,6 +117,72 @@ INSTANTIATE_TEST_SUITE_P(PlaysNone, IdleCommandLine,
                                            CommandLineCase{"NotANumber", {"abc"}},
                                            CommandLineCase{"BelowOne", {"0.5", "a.txt"}}),
                          caseName);
+
+// ---------------------------------------------------------------- parameters
+
+struct ParameterCase
+{
+  const char* name;
+  std::string param;               // a private parameter of the node
+  XmlRpc::XmlRpcValue onServer;    // set on the master before the start, when valid
+  std::vector<std::string> typed;  // or given on the command line
+};
+
+void PrintTo(const ParameterCase& c, std::ostream* os)
+{
+  *os << c.name;
+}
+
+class BadParameter : public ::testing::TestWithParam<ParameterCase>
+{
+};
+
+// A parameter of the wrong type (a number where a name is meant, a word where
+// seconds are) is refused with one error naming it, before anything is
+// advertised, instead of being replaced by its default without a word.
+TEST_P(BadParameter, EndsBeforeAdvertisingNamingIt)
+{
+  Harness h(false);
+  TempDir dir;
+  writeRecordings(dir.path(), {makeRecording("a.txt", 1, 2, 0.5f, {})});
+  recordAll(h);
+  XmlRpc::XmlRpcValue value = GetParam().onServer;
+  if (value.valid())
+    ros::param::set("/nao_kinora/" + GetParam().param, value);
+  std::vector<std::string> args{"1", "a.txt"};
+  args.insert(args.end(), GetParam().typed.begin(), GetParam().typed.end());
+  if (GetParam().param != "recording_dir")  // given here, it would replace the one on the master
+    args.push_back("_recording_dir:=" + dir.path());
+  auto node = h.start(KINORA_NODE, args);
+
+  EXPECT_TRUE(endedBeforeAdvertising(h, *node));
+  const std::vector<std::string> errors = kinora_test::linesWith(node->err(), "\x1b[31m[ERROR]");
+  ASSERT_EQ(1u, errors.size()) << node->err();
+  EXPECT_TRUE(contains(errors[0], "parameter ~" + GetParam().param + " must be")) << errors[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refused, BadParameter,
+    ::testing::Values(ParameterCase{"NumberAsRecordingDir", "recording_dir", XmlRpc::XmlRpcValue(123), {}},
+                      ParameterCase{"TruthAsSessionLog", "session_log", XmlRpc::XmlRpcValue(true), {}},
+                      ParameterCase{"WordAsTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=soon"}},
+                      ParameterCase{"NegativeTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=-5"}}),
+    [](const ::testing::TestParamInfo<ParameterCase>& info) { return std::string(info.param.name); });
+
+// ros::init stores _name:=123 as a number: the node takes the digits typed as
+// the name, for the recording directory and the session log alike.
+TEST(Parameters, DigitsTypedOnTheCommandLineAreNames)
+{
+  Harness h(false);
+  TempDir dir;
+  dir.makeDir("123");
+  writeRecordings(dir.path() + "123/", {makeRecording("a.txt", 1, 2, 0.5f, {})});
+  recordAll(h);
+  ASSERT_EQ(0, chdir(dir.path().c_str()));  // the node starts here: "123/" and "007" are beside it
+  auto node = h.start(KINORA_NODE, {"1", "a.txt", "_recording_dir:=123", "_session_log:=007"});
+  EXPECT_TRUE(h.waitWall([&] { return cueSent(h, "merhaba.wav"); }, kExitWallSeconds)) << node->err();
+  EXPECT_TRUE(contains(kinora_test::readFile(dir.path() + "007"), "\"file\":\"merhaba.wav\""));
+}
 
 // ---------------------------------------------------------------- recordings
 

@@ -3,6 +3,7 @@
 #include "nao_kinora/session.h"
 
 #include "nao_kinora/recording.h"
+#include "nao_kinora/command_line.h"
 #include "nao_kinora/run_flags.h"
 #include "recording_files.h"
 
@@ -13,7 +14,7 @@
 
 using namespace nao_kinora;
 
-using recording_files::TempDir;
+using kinora_test::TempDir;
 using recording_files::rowLines;
 
 namespace
@@ -113,5 +114,52 @@ TEST_F(NextRecording, SkipsARecordingWithNoRowAndClosesWhenNoneRemains)
   EXPECT_EQ(4, currentargv);
   EXPECT_EQ(kWaitingForTracking, systemstate);
   EXPECT_EQ(PassAction::kClose, choosePass());
+}
+
+// A "trackingfinished" handled after a load counts for the wait after that
+// recording; when the load was skipped, for the wait after the next one.
+TEST_F(NextRecording, KeepsATrackingfinishedHandledAfterASkippedLoad)
+{
+  EXPECT_FALSE(load({"empty.txt", "good.txt"}, 2));
+  trackingfinished = 1;  // handled at the end of the pass that skipped
+  ASSERT_TRUE(load({"empty.txt", "good.txt"}, 3));
+  EXPECT_EQ(1, trackingfinished);
+  ASSERT_TRUE(load({"good.txt", "good.txt"}, 3));
+  EXPECT_EQ(0, trackingfinished);
+}
+
+struct MotionfinishedCase
+{
+  const char* when;
+  int state;
+  int firsttime;
+  float count;
+  bool endsTheMotion;
+};
+
+// Only a recording loaded and set up (or the idle run of a count that plays
+// none) can end; in the pass that leaves the wait for tracking, or the one
+// that skipped a recording, state 0 holds no motion yet.
+TEST(Motionfinished, EndsOnlyAMotionInProgress)
+{
+  const MotionfinishedCase cases[] = {
+    {"playing", kPlaying, 1, 2.0f, true},
+    {"idle run", kPlaying, 0, 0.0f, true},
+    {"the pass that leaves the wait, or skipped a recording", kPlaying, 0, 2.0f, false},
+    {"motion over", kMotionOver, 1, 2.0f, false},
+    {"waiting for tracking", kWaitingForTracking, 0, 2.0f, false},
+  };
+  std_msgs::Int32::Ptr msg(new std_msgs::Int32);
+  for (const MotionfinishedCase& c : cases)
+  {
+    systemstate = c.state;
+    firsttime = c.firsttime;
+    numberofFiles = c.count;
+    currentargv = kFirstRecordingArg + 1;
+    ::testing::internal::CaptureStdout();
+    motionFinishedHandle(msg);
+    EXPECT_EQ("Motionfinished0\n", ::testing::internal::GetCapturedStdout()) << c.when;
+    EXPECT_EQ(c.endsTheMotion ? kMotionOver : c.state, systemstate) << c.when;
+  }
 }
 }  // namespace

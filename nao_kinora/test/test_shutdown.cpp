@@ -40,8 +40,11 @@ const char* const kWaitingNames[] = {"AudioPlayerWait",  "GreetingPause", "Motio
 enum class Stop
 {
   kInterrupt,        // Ctrl-C
+  kTerminate,        // SIGTERM, as a service manager or `kill` sends it
   kShutdownRequest,  // rosnode kill
 };
+
+const char* const kStopNames[] = {"_Interrupt", "_Terminate", "_Request"};
 
 std::size_t rowsSent(const Harness& h)
 {
@@ -141,8 +144,7 @@ using ShutdownCase = std::tuple<Waiting, Stop>;
 // found by argument-dependent lookup, so it lives beside Waiting.
 std::string caseName(const ShutdownCase& c)
 {
-  return std::string(kWaitingNames[static_cast<int>(std::get<0>(c))]) +
-         (std::get<1>(c) == Stop::kInterrupt ? "_Interrupt" : "_Request");
+  return std::string(kWaitingNames[static_cast<int>(std::get<0>(c))]) + kStopNames[static_cast<int>(std::get<1>(c))];
 }
 
 void PrintTo(const ShutdownCase& c, std::ostream* os)
@@ -165,10 +167,17 @@ TEST_P(ShutdownInEveryState, EndsWithinASecond)
   ASSERT_TRUE(node);
   const std::size_t sent = h.events().size();
 
-  if (std::get<1>(GetParam()) == Stop::kInterrupt)
-    node->interrupt();
-  else
-    ASSERT_TRUE(requestShutdown("/nao_kinora"));
+  switch (std::get<1>(GetParam()))
+  {
+    case Stop::kInterrupt:
+      node->interrupt();
+      break;
+    case Stop::kTerminate:
+      node->terminate();
+      break;
+    case Stop::kShutdownRequest:
+      ASSERT_TRUE(requestShutdown("/nao_kinora"));
+  }
   EXPECT_TRUE(endsStopped(*node));
   ros::WallDuration(kStillWallSeconds).sleep();
   EXPECT_EQ(sent, h.events().size());
@@ -180,7 +189,8 @@ INSTANTIATE_TEST_SUITE_P(States, ShutdownInEveryState,
                                                               Waiting::kMotionExecutor, Waiting::kAudioPlayerAgain,
                                                               Waiting::kOpeningCuePause, Waiting::kRowPause,
                                                               Waiting::kTrackingNode),
-                                            ::testing::Values(Stop::kInterrupt, Stop::kShutdownRequest)),
+                                            ::testing::Values(Stop::kInterrupt, Stop::kTerminate,
+                                                              Stop::kShutdownRequest)),
                          [](const ::testing::TestParamInfo<ShutdownCase>& info) { return caseName(info.param); });
 
 // In wall time a plain sleep does not look at shutdown: Ctrl-C in the
@@ -205,3 +215,56 @@ TEST(ShutdownInWallTime, GreetingPause)
   EXPECT_TRUE(stopsOnInterrupt(*node));
   EXPECT_EQ(1u, h.events().size());
 }
+
+// Before the node object exists roscpp has no signal handler: Ctrl-C and
+// SIGTERM while the node checks long recordings, or while ros::init waits for
+// a master that is not up, still end it within a second with status 0 and
+// nothing advertised.
+class ShutdownDuringStartUp : public ::testing::TestWithParam<Stop>
+{
+protected:
+  void stop(Process& node)
+  {
+    if (GetParam() == Stop::kInterrupt)
+      node.interrupt();
+    else
+      node.terminate();
+  }
+};
+
+TEST_P(ShutdownDuringStartUp, WhileCheckingRecordings)
+{
+  Harness h(false);
+  TempDir dir;
+  // Twenty checks of 150 000 rows take seconds; the node is stopped in the first.
+  writeRecordings(dir.path(), {makeRecording("long.txt", 1, 150000, 0.04f, {})});
+  std::vector<std::string> args{"20"};
+  args.insert(args.end(), 20, "long.txt");
+  auto node = startNode(h, dir.path(), args);
+  ros::WallDuration(0.5).sleep();
+  ASSERT_TRUE(node->running()) << node->err();
+
+  stop(*node);
+  EXPECT_TRUE(endsStopped(*node));
+  EXPECT_EQ("", node->out());
+  EXPECT_FALSE(nodeRegisteredAnything());
+}
+
+TEST_P(ShutdownDuringStartUp, WhileTheMasterIsNotUp)
+{
+  TempDir dir;
+  writeRecordings(dir.path(), {makeRecording("a.txt", 1, 2, 0.5f, {})});
+  // Nothing listens on port 1: ros::init retries setting _recording_dir for ever.
+  Process node({KINORA_NODE, "1", "a.txt", "_recording_dir:=" + dir.path()},
+               {"ROS_MASTER_URI=http://127.0.0.1:1", "ROS_HOSTNAME=localhost"});
+  ASSERT_TRUE(kinora_test::waitWallFor([&] { return kinora_test::contains(node.err(), "master"); }, kExitWallSeconds))
+      << node.err();
+
+  stop(node);
+  EXPECT_TRUE(endsStopped(node));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ShutdownDuringStartUp, ::testing::Values(Stop::kInterrupt, Stop::kTerminate),
+                         [](const ::testing::TestParamInfo<Stop>& info) {
+                           return std::string(kStopNames[static_cast<int>(info.param)] + 1);
+                         });

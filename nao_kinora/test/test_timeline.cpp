@@ -14,7 +14,7 @@
 
 using namespace nao_kinora;
 
-using recording_files::TempDir;
+using kinora_test::TempDir;
 
 namespace
 {

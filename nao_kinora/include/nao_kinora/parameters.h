@@ -9,9 +9,10 @@
 
 namespace nao_kinora
 {
-// Reads the private parameter name as text into value, when it is given. False,
-// with an error naming it, when it is given but is not text: a bare number
-// (_name:=123) arrives as one, and quoting it (_name:="'123'") makes it text.
+// Reads the private parameter name as text into value, when it is given. Given
+// on the command line as digits (_name:=123), it is the text typed; given
+// otherwise as a number or a truth value, it is refused: false, with an error
+// naming it.
 bool readTextParam(const std::string& name, std::string& value);
 
 // Reads the private parameter name as seconds (a number >= 0) into value, when

@@ -10,9 +10,12 @@
 
 namespace nao_kinora
 {
-// Opens the file named by the private parameter ~session_log for appending,
-// when the parameter is given. False (with an error on standard error) when
-// the parameter is not text or the file cannot be opened.
+// Reads the private parameter ~session_log, the log's path. False (with an
+// error on standard error) when it is not text.
+bool readSessionLogParam();
+
+// Opens the file that ~session_log names for appending, when it was given.
+// False (with an error on standard error) when it cannot be opened.
 bool openSessionLog();
 
 bool sessionLogOpen();

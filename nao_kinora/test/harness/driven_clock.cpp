@@ -101,6 +101,13 @@ void Harness::advance(ros::Duration d)
     step(std::min(tick_, target - now()));
 }
 
+void Harness::jump(ros::Duration d)
+{
+  requireSimTime();
+  settleBeforeTicks();
+  step(d);
+}
+
 bool Harness::runUntil(const std::function<bool()>& cond, ros::Duration maxSim, double maxWallSeconds)
 {
   requireSimTime();

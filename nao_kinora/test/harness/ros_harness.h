@@ -103,6 +103,8 @@ public:
   void setSettle(double baseWallSeconds, double quietWallSeconds);
   // Advances the clock by d, tick by tick, letting the node react after each tick.
   void advance(ros::Duration d);
+  // Moves the clock by d in one tick, forward or back (a simulator reset).
+  void jump(ros::Duration d);
   // Advances tick by tick until cond holds (checked before the first tick and
   // after each one) or maxSim / maxWallSeconds is used up; returns cond().
   bool runUntil(const std::function<bool()>& cond, ros::Duration maxSim, double maxWallSeconds = 60);

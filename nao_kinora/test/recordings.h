@@ -48,8 +48,9 @@ Recording makeRecording(const std::string& name, int id, int rows, float duratio
 // short enough for the node's joint queue (10 messages; roscpp writes them
 // from its own thread, so a longer run of rows sent at once loses some). The
 // row that ends a run is held half a second, and so are the row before each
-// of the feedback rows given (setting the cue apart from the run before it)
-// and the last row.
+// of the feedback rows given (setting the cue apart from the run before it,
+// whose rows the harness would otherwise receive all before the cue; see
+// "Order" in ros_harness.h) and the last row.
 Recording makeQuickRecording(const std::string& name, int id, int rows, const std::vector<int>& moving,
                              const std::vector<int>& feedbackRows = {});
 

@@ -37,7 +37,11 @@
 // which one thread serves in that order. Event::seq numbers the messages as
 // they come off that queue, so a test sees the order of receipt across topics.
 // The node hands each publish to its connections before its next one, so that
-// is the order it published in.
+// is the order it published in, with one exception: the poll thread takes
+// every whole message waiting on a connection before it turns to the next
+// one, so of messages sent at one instant as A1, B, A2 on two topics, A2 may
+// come before B (a cue sent inside a burst of rows came after the whole
+// burst, every time).
 //
 // Every wait has a wall-clock deadline, so a hung node fails a test instead of
 // hanging it.

@@ -298,7 +298,8 @@ const std::vector<std::string>& nodeTopics()
 }
 
 std::unique_ptr<Process> startRun(Harness& h, const std::string& dir, const std::string& count,
-                                  const std::vector<Recording>& recordings, const std::vector<std::string>& topics)
+                                  const std::vector<Recording>& recordings, const std::vector<std::string>& topics,
+                                  const std::vector<std::string>& params)
 {
   writeRecordings(dir, recordings);
   for (const std::string& topic : topics)
@@ -306,6 +307,7 @@ std::unique_ptr<Process> startRun(Harness& h, const std::string& dir, const std:
   std::vector<std::string> args{count};
   for (const Recording& rec : recordings)
     args.push_back(rec.name);
+  args.insert(args.end(), params.begin(), params.end());
   std::unique_ptr<Process> node = startNode(h, dir, args);
   EXPECT_TRUE(connectedTo(h, topics)) << node->err();
   return node;
@@ -393,21 +395,5 @@ ros::Time firstStamp(const Harness& h)
 {
   const std::vector<Event> events = h.events();
   return events.empty() ? ros::Time() : events.front().stamp;
-}
-
-// The master logs every registration ("+PUB [/topic] /node uri", "+SUB ...",
-// "+SERVICE ..."). ros::init itself only sets the private parameters.
-bool nodeRegisteredAnything()
-{
-  std::istringstream log(kinora_test::readFile(std::string(std::getenv("ROS_LOG_DIR")) + "/master.log"));
-  std::string line;
-  while (std::getline(log, line))
-  {
-    const bool registration = kinora_test::contains(line, "+PUB [") || kinora_test::contains(line, "+SUB [") ||
-                              kinora_test::contains(line, "+SERVICE [");
-    if (registration && kinora_test::contains(line, "] /nao_kinora "))
-      return true;
-  }
-  return false;
 }
 }  // namespace run_script

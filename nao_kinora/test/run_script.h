@@ -117,10 +117,6 @@ std::vector<std::string> describe(const std::vector<kinora_test::Event>& events,
 // The node, asked to stop, ends within kShutdownWallSeconds with status 0.
 ::testing::AssertionResult endsStopped(kinora_test::Process& node);
 
-// Whether the node registered a publisher, subscriber or service with the
-// harness's master (read from the master's log).
-bool nodeRegisteredAnything();
-
 // Starts the node with args and _recording_dir:=dir.
 std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const std::string& dir,
                                                 std::vector<std::string> args);
@@ -129,11 +125,12 @@ std::unique_ptr<kinora_test::Process> startNode(kinora_test::Harness& h, const s
 const std::vector<std::string>& nodeTopics();
 
 // Writes the recordings into dir, records the topics and starts the node
-// with the count and the recordings; returns once it publishes the topics to
-// the harness.
+// with the count, the recordings and params ("_name:=value"); returns once it
+// publishes the topics to the harness.
 std::unique_ptr<kinora_test::Process> startRun(kinora_test::Harness& h, const std::string& dir,
                                                const std::string& count, const std::vector<Recording>& recordings,
-                                               const std::vector<std::string>& topics = nodeTopics());
+                                               const std::vector<std::string>& topics = nodeTopics(),
+                                               const std::vector<std::string>& params = {});
 
 // Records the node's four outgoing topics.
 void recordAll(kinora_test::Harness& h);

@@ -93,12 +93,7 @@ TEST(ClockSteps, BackDuringTheWaitForTrackingKeepsWhatWasLeftOfItsTimeout)
   Harness h;
   TempDir dir;
   const std::vector<Recording> recs{makeRecording("a.txt", 1, 2, 0.5f, {}), makeRecording("b.txt", 2, 2, 0.5f, {})};
-  writeRecordings(dir.path(), recs);
-  recordAll(h);
-  std::vector<std::string> args = commandLine("2", recs);
-  args.push_back("_tracking_timeout:=10");
-  auto node = startNode(h, dir.path(), args);
-  ASSERT_TRUE(connectedToAll(h)) << node->err();
+  auto node = startRun(h, dir.path(), "2", recs, nodeTopics(), {"_tracking_timeout:=10"});
   ASSERT_TRUE(runUntil(h, kTick.toSec(), [&] { return signals(h, 1) == 1; }, kMaxSim)) << node->err();
   h.advance(ros::Duration(4));
   letThePassesSeeTheTime(h);

@@ -33,7 +33,7 @@ const int kIdleMs = 60000;
     return ::testing::AssertionFailure() << "exit status " << node.exitStatus() << ", stderr:\n" << node.err();
   if (!node.out().empty())
     return ::testing::AssertionFailure() << "standard output:\n" << node.out();
-  if (nodeRegisteredAnything())
+  if (kinora_test::registeredAnything("/nao_kinora"))
     return ::testing::AssertionFailure() << "registered with the master";
   if (!h.events().empty())
     return ::testing::AssertionFailure() << h.events().size() << " messages received";

@@ -247,7 +247,7 @@ TEST_P(ShutdownDuringStartUp, WhileCheckingRecordings)
   stop(*node);
   EXPECT_TRUE(endsStopped(*node));
   EXPECT_EQ("", node->out());
-  EXPECT_FALSE(nodeRegisteredAnything());
+  EXPECT_FALSE(kinora_test::registeredAnything("/nao_kinora"));
 }
 
 TEST_P(ShutdownDuringStartUp, WhileTheMasterIsNotUp)

@@ -98,13 +98,8 @@ TEST(SilentTracker, TrackingTimeoutGoesOnWithTheNextRecording)
   Harness h;
   TempDir dir;
   const std::vector<Recording> recs{makeRecording("a.txt", 1, 2, 0.5f, {}), makeRecording("b.txt", 2, 2, 0.5f, {})};
-  writeRecordings(dir.path(), recs);
-  recordAll(h);
-  std::vector<std::string> args = commandLine("2", recs);
-  args.push_back("_tracking_timeout:=7.5");
-  args.push_back("_session_log:=" + dir.path() + "session.jsonl");
-  auto node = startNode(h, dir.path(), args);
-  ASSERT_TRUE(connectedToAll(h)) << node->err();
+  auto node = startRun(h, dir.path(), "2", recs, nodeTopics(),
+                       {"_tracking_timeout:=7.5", "_session_log:=" + dir.path() + "session.jsonl"});
 
   Script s;
   s.greeting();

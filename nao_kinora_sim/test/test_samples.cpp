@@ -1,4 +1,5 @@
 // The sample exercises and the spoken cue table: what the demo plays and says.
+#include <nao_kinora/command_line.h>
 #include <nao_kinora/cues.h>
 #include <nao_kinora/recording.h>
 #include <nao_kinora/recording_check.h>
@@ -20,7 +21,6 @@ namespace
 {
 const std::string kExercises = SIM_DIR "/exercises/";
 const std::string kCueTexts = SIM_DIR "/sounds/cue_texts.tsv";
-const int kFirstRecordingArg = 2;
 const float kRowDuration = 0.04f;  // 25 rows per second
 // "Well inside" the joint limits: at least this far from each.
 const double kLimitClearance = 0.05;

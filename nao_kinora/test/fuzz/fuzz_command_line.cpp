@@ -22,7 +22,6 @@ using namespace nao_kinora;
 namespace
 {
 const char kProgram[] = "nao_kinora";
-const int kFirstRecordingArg = 2;
 
 void require(bool condition, const char* what)
 {

@@ -286,4 +286,20 @@ Master::~Master()
   std::error_code ignored;  // a leftover temporary directory is no reason to fail a test
   std::filesystem::remove_all(dir_, ignored);
 }
+
+// The master logs every registration ("+PUB [/topic] /node uri", "+SUB ...",
+// "+SERVICE ..."). ros::init itself only sets the private parameters.
+bool registeredAnything(const std::string& node)
+{
+  std::istringstream log(readFile(std::string(std::getenv("ROS_LOG_DIR")) + "/master.log"));
+  std::string line;
+  while (std::getline(log, line))
+  {
+    const bool registration = contains(line, "+PUB [") || contains(line, "+SUB [") ||
+                              contains(line, "+SERVICE [");
+    if (registration && contains(line, "] " + node + " "))
+      return true;
+  }
+  return false;
+}
 }  // namespace kinora_test

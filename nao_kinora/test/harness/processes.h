@@ -68,6 +68,9 @@ private:
   std::string uri_;
   std::unique_ptr<Process> process_;
 };
+// Whether the program named node registered a publisher, subscriber or service
+// with this process's master (read from the master's log).
+bool registeredAnything(const std::string& node);
 }  // namespace kinora_test
 
 #endif  // NAO_KINORA_TEST_HARNESS_PROCESSES_H

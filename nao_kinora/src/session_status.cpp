@@ -12,6 +12,7 @@ namespace
 const uint32_t kStatusQueue = 10;  // a report and the wait after it come at one instant
 const bool kLatched = true;
 const double kLongTrackingWaitSeconds = 30.0;
+const ros::WallDuration kLastStatusWait(0.1);
 
 StatusPublisher* active = nullptr;
 
@@ -63,6 +64,10 @@ StatusPublisher::~StatusPublisher()
 {
   setProgressHook(nullptr);
   active = nullptr;
+  // roscpp writes to subscribers from its own thread: give the last status
+  // (over, or shut down) the time to leave before the node ends.
+  if (statusPub_.getNumSubscribers() > 0)
+    kLastStatusWait.sleep();
 }
 
 void StatusPublisher::publish(bool force)

@@ -1,5 +1,7 @@
 #include "nao_kinora/pacing.h"
 
+#include "nao_kinora/operator_state.h"
+
 #include <sys/prctl.h>
 #include <time.h>
 
@@ -15,20 +17,19 @@ const double kSliceSeconds = 0.05;
 // Longest pause honoured: far beyond any exercise, far below ros::Duration's limit.
 const double kLongestPauseSeconds = 1e7;
 const double kPollSeconds = 0.01;
+// Under simulated time the clock is polled as roscpp's own sleeps poll it.
+const ros::WallDuration kSimPoll(0.001);
 const unsigned long kTimerSlackNs = 1;
 
-// Under simulated time the clock is polled as roscpp's own sleeps poll it,
-// but here, so that the pause sees every time it reaches and a step back
-// keeps exactly what was left.
-const ros::WallDuration kSimTimePoll(0.001);
-
-// Sleeps until t on the pause clock, or one poll under simulated time; may
-// return early (a signal), which the callers' loops absorb.
+// Sleeps until t on the pause clock, or one poll under simulated time, so
+// that the caller's loop sees every time the clock reaches (a step back keeps
+// exactly what was left) and a pause or a skip at once; may return early (a
+// signal), which the callers' loops absorb.
 void sleepSlice(const ros::Time& t)
 {
   if (ros::Time::isSimTime())
   {
-    kSimTimePoll.sleep();
+    kSimPoll.sleep();
     return;
   }
   timespec end;
@@ -67,6 +68,14 @@ bool sleepUntil(ros::Time& deadline)
   ros::Time last = pauseClockNow();
   while (ros::ok())
   {
+    if (paused())
+    {
+      if (!holdWhilePaused(&deadline))
+        return false;
+      last = pauseClockNow();
+    }
+    if (interrupted())
+      return false;
     const ros::Time now = pauseClockNow();
     if (now < last)
       deadline = now + std::max(deadline - last, ros::Duration(0));
@@ -76,6 +85,7 @@ bool sleepUntil(ros::Time& deadline)
     // An absolute end, so a clock step between reading now and sleeping
     // does not push the wake-up past the deadline.
     sleepSlice(std::min(deadline, now + slice));
+    progressTick();
   }
   return false;
 }
@@ -116,14 +126,15 @@ void WaitReporter::poll()
 bool waitForSubscriber(const ros::Publisher& pub, const char* peer)
 {
   if (pub.getNumSubscribers() > 0)
-    return ros::ok();
+    return ros::ok() && !interrupted();
   WaitReporter report("a subscriber on " + pub.getTopic() + " (" + peer + ")");
   while (ros::ok() && pub.getNumSubscribers() == 0)
   {
     report.poll();
-    pauseFor(kPollSeconds);
+    if (!pauseFor(kPollSeconds))
+      break;
   }
-  return ros::ok();
+  return ros::ok() && !interrupted();
 }
 
 void tightenTimerSlack()

@@ -5,6 +5,7 @@
 #include <ros/ros.h>
 
 #include <fstream>
+#include <mutex>
 
 namespace nao_kinora
 {
@@ -12,6 +13,7 @@ namespace
 {
 std::ofstream logFile;
 std::string logPath;
+std::mutex logMutex;  // the operator's services log from their own thread
 }  // namespace
 
 bool readSessionLogParam()
@@ -43,6 +45,7 @@ void logEvent(const std::string& event, const nlohmann::ordered_json& fields)
     return;
   nlohmann::ordered_json line = {{"time", ros::Time::now().toSec()}, {"event", event}};
   line.update(fields);
+  std::lock_guard<std::mutex> lock(logMutex);
   // Replace invalid UTF-8 (say, in a file name) rather than throw.
   logFile << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }

@@ -12,7 +12,7 @@ packages=(
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
   pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam
   clang libclang-rt-dev libfaketime
-  libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev python3-rosservice
+  libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev python3-rosservice python3-std-srvs python3-diagnostic-msgs
 )
 
 missing=()

@@ -121,6 +121,14 @@ CueSchedule scheduleFor(int currentargv)
   }
 }
 
+std::vector<std::string> commandLine(const std::string& count, const std::vector<Recording>& recordings)
+{
+  std::vector<std::string> args{count};
+  for (const Recording& rec : recordings)
+    args.push_back(rec.name);
+  return args;
+}
+
 std::string playedLines(int rows, const std::vector<int>& moving)
 {
   std::string text;

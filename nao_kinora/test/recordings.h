@@ -76,6 +76,9 @@ std::string playedLines(int rows, const std::vector<int>& moving);
 // Writes the recordings into dir (which ends in "/").
 void writeRecordings(const std::string& dir, const std::vector<Recording>& recordings);
 
+// The node's command line for the recordings: the count, then their names.
+std::vector<std::string> commandLine(const std::string& count, const std::vector<Recording>& recordings);
+
 // The bytes of the floats, to find a row by the exact values on the wire.
 std::string floatBytes(const std::vector<float>& values);
 }  // namespace run_script

@@ -93,6 +93,9 @@ bool awaitGreeting(Harness& h)
                                        << " received";
 }
 
+
+}  // namespace
+
 // Waits in wall time, clock still, until the node publishes the topics to the harness.
 bool connectedTo(Harness& h, const std::vector<std::string>& topics)
 {
@@ -123,7 +126,6 @@ bool connectedTo(Harness& h, const std::vector<std::string>& topics)
     return ::testing::AssertionFailure() << h.events().size() - sent << " messages after the closing cue";
   return ::testing::AssertionSuccess();
 }
-}  // namespace
 
 void Script::add(const std::string& what)
 {
@@ -304,9 +306,7 @@ std::unique_ptr<Process> startRun(Harness& h, const std::string& dir, const std:
   writeRecordings(dir, recordings);
   for (const std::string& topic : topics)
     h.record(topic);
-  std::vector<std::string> args{count};
-  for (const Recording& rec : recordings)
-    args.push_back(rec.name);
+  std::vector<std::string> args = commandLine(count, recordings);
   args.insert(args.end(), params.begin(), params.end());
   std::unique_ptr<Process> node = startNode(h, dir, args);
   EXPECT_TRUE(connectedTo(h, topics)) << node->err();

@@ -112,6 +112,11 @@ std::vector<std::string> describe(const std::vector<kinora_test::Event>& events,
 ::testing::AssertionResult closesAsScripted(kinora_test::Harness& h, kinora_test::Process& node, Script s,
                                             const std::vector<Recording>& recordings);
 
+// Called with the clock at the closing cue: the node still runs 4.5 s later,
+// and ends at 5 s with status 255 without the clock moving on, having sent
+// nothing after the cue.
+::testing::AssertionResult closesAfterPause(kinora_test::Harness& h, kinora_test::Process& node);
+
 // Ctrl-C ends the node within kShutdownWallSeconds with status 0.
 ::testing::AssertionResult stopsOnInterrupt(kinora_test::Process& node);
 // The node, asked to stop, ends within kShutdownWallSeconds with status 0.
@@ -134,6 +139,9 @@ std::unique_ptr<kinora_test::Process> startRun(kinora_test::Harness& h, const st
 
 // Records the node's four outgoing topics.
 void recordAll(kinora_test::Harness& h);
+
+// Waits in wall time, clock still, until the node publishes the topics to the harness.
+bool connectedTo(kinora_test::Harness& h, const std::vector<std::string>& topics);
 
 // Waits in wall time, clock still, until the node publishes the four topics
 // of recordAll to the harness.

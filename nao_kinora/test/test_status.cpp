@@ -17,7 +17,7 @@
 #include <sstream>
 
 using kinora_test::Harness;
-using recording_files::TempDir;
+using kinora_test::TempDir;
 using namespace run_script;
 using namespace operator_calls;
 

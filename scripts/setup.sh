@@ -11,18 +11,36 @@ packages=(
   librostest-dev python3-rosbag librosbag-dev rosbash
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
   pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam
+  libcpp-httplib-dev libstd-srvs-dev ros-std-srvs libroslib-dev
+  chromium fonts-dejavu-core nodejs
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Debian's nodejs comes without npm; other builds of nodejs bring their own.
+command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ] && [ -n "${KINORA_NO_INSTALL:-}" ]; then
   echo "not installing (KINORA_NO_INSTALL): ${missing[*]}" >&2
 elif [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+fi
+
+# The browser test's npm packages, exactly as locked, in a git-ignored
+# node_modules; installed again only when the lock file has changed.
+browser_test="$root/nao_kinora_console/test/browser"
+lock_sum=$(sha256sum "$browser_test/package-lock.json" | cut -d' ' -f1)
+if [ "$(cat "$browser_test/node_modules/.lock-sha256" 2>/dev/null)" != "$lock_sum" ]; then
+  if [ -n "${KINORA_NO_INSTALL:-}" ]; then
+    echo "not installing (KINORA_NO_INSTALL): the npm packages of $browser_test" >&2
+  else
+    echo "installing the npm packages of $browser_test"
+    (cd "$browser_test" && npm ci --no-audit --no-fund)
+    echo "$lock_sum" > "$browser_test/node_modules/.lock-sha256"
+  fi
 fi
 
 # catkin needs Debian's python3, not whichever python3 comes first on PATH.

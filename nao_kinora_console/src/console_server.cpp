@@ -108,6 +108,12 @@ Console::Console(const ConsoleOptions& options)
                           this);
 
   server_.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+  // httplib's default also sets SO_REUSEPORT, with which a second program
+  // could bind the same port and take part of the page's requests.
+  server_.set_socket_options([](socket_t socket) {
+    const int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server_.set_payload_max_length(kMaxBody);
   server_.set_pre_routing_handler([this](const Request& request, Response& response) {
     return guard(request, response);

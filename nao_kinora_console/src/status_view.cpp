@@ -188,8 +188,8 @@ nlohmann::json statusView(const SessionStatus& status, const StatusContext& cont
                         { "title", exerciseTitle(recording.file) },
                         { "rows", recording.rows },
                         { "playing_time", recording.playing_time },
-                        { "reported", recording.reported },
-                        { "skipped", recording.skipped },
+                        { "reported", static_cast<bool>(recording.reported) },
+                        { "skipped", static_cast<bool>(recording.skipped) },
                         { "moving", moving },
                         { "current", static_cast<int>(k) + 1 == status.recording } });
   }

@@ -194,7 +194,9 @@
     };
   }
 
-  function act(path, body) {
+  // done: the page's own words once the coaching program has done it (its
+  // answer names internals); a refusal shows the program's reason.
+  function act(path, body, done) {
     busy = true;
     renderButtons();
     showMessage('Sending…', '');
@@ -207,7 +209,7 @@
       })
       .then(function (r) {
         var words = r.answer.message || '';
-        if (r.answer.ok) showMessage(words, '');
+        if (r.answer.ok) showMessage(done, '');
         else if (r.answer.answered) showMessage('Not done: ' + (words || 'the coaching program said no.'), 'refused');
         else showMessage(words || 'The console answered ' + r.status + '.', 'error');
       }, function () {
@@ -225,13 +227,18 @@
   }
 
   function start() {
-    $('pause').addEventListener('click', function () { act('/api/pause', { pause: !(last && last.paused) }); });
-    $('skip').addEventListener('click', function () { act('/api/skip', {}); });
+    $('pause').addEventListener('click', function () {
+      var pause = !(last && last.paused);
+      act('/api/pause', { pause: pause }, pause ? 'The session is paused.' : 'The session goes on.');
+    });
+    $('skip').addEventListener('click', function () {
+      act('/api/skip', {}, 'Skipping the rest of this part.');
+    });
     $('end').addEventListener('click', function () { openConfirm(true); });
     $('confirm-cancel').addEventListener('click', function () { openConfirm(false); });
     $('confirm-end').addEventListener('click', function () {
       openConfirm(false);
-      act('/api/end', { confirm: true });
+      act('/api/end', { confirm: true }, 'Ending the session: the closing words come next.');
     });
     document.addEventListener('keydown', function (e) {
       if (e.key === 'Escape' && !$('confirm').hidden) openConfirm(false);

@@ -11,8 +11,8 @@ packages=(
   librostest-dev python3-rosbag librosbag-dev rosbash
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
   pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam
-  libcpp-httplib-dev libstd-srvs-dev ros-std-srvs libroslib-dev
-  chromium fonts-dejavu-core nodejs
+  libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev
+  libcpp-httplib-dev libroslib-dev chromium fonts-dejavu-core nodejs
 )
 
 missing=()

@@ -17,11 +17,13 @@ namespace
 {
 void printUsage(const char* program)
 {
-  std::cerr << "usage: " << program << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE]\n"
+  std::cerr << "usage: " << program
+            << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE] [_first_recording:=K]\n"
             << "  COUNT  number of recordings to play (a count below 1 plays none and idles)\n"
             << "  FILE   one recording per COUNT, in playing order, relative to the recording\n"
             << "         directory (" << staticdisplaycommand2 << " unless _recording_dir:= is given)\n"
-            << "  FILE after _session_log:= gets one JSON line per session event\n";
+            << "  FILE after _session_log:= gets one JSON line per session event\n"
+            << "  K      start at the K-th recording, after the greeting (default 1)\n";
 }
 }  // namespace
 
@@ -84,11 +86,34 @@ bool applyRecordingDir()
   return true;
 }
 
+bool setFirstRecording(SessionPlan& plan, long k, const std::string& given)
+{
+  const long count = static_cast<long>(plan.recordings.size());
+  if (k < 1 || (k > count && k != 1))  // 1, the default, also for a count that plays none
+  {
+    ROS_ERROR("parameter ~first_recording must be a recording of the session, 1 to %ld, not %s", count,
+              given.c_str());
+    return false;
+  }
+  plan.first = static_cast<int>(k);
+  return true;
+}
+
+bool applyFirstRecording(SessionPlan& plan)
+{
+  long k = plan.first;
+  std::string given;
+  if (!readWholeParam("first_recording", k, given))
+    return false;
+  return given.empty() || setFirstRecording(plan, k, given);
+}
+
 bool checkRecordings(const SessionPlan& plan)
 {
   int unplayable = 0;
-  for (const std::string& name : plan.recordings)
+  for (std::size_t k = plan.first - 1; k < plan.recordings.size(); ++k)
   {
+    const std::string& name = plan.recordings[k];
     const RecordingCheck check = checkRecording(staticdisplaycommand2 + name);
     for (const RecordingProblem& problem : check.problems)
     {
@@ -102,7 +127,7 @@ bool checkRecordings(const SessionPlan& plan)
   }
   if (unplayable > 0)
     ROS_ERROR("%d of %zu recordings cannot be played; the session does not start", unplayable,
-              plan.recordings.size());
+              plan.recordings.size() - (plan.first - 1));
   return unplayable == 0;
 }
 }  // namespace nao_kinora

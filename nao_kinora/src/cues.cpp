@@ -1,7 +1,9 @@
 #include "nao_kinora/cues.h"
 
+#include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/session_log.h"
+#include "nao_kinora/session_status.h"
 
 namespace nao_kinora
 {
@@ -47,6 +49,7 @@ void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered
 {
   obj.talker_filename_msg.data = file;
   publishNow(obj.nao_talker_filenamePub, obj.talker_filename_msg);
+  noteCue(file);
   nlohmann::ordered_json fields = details;
   fields["file"] = file;
   logEvent("cue", fields);
@@ -54,6 +57,8 @@ void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered
 
 bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds, const nlohmann::ordered_json& details)
 {
+  if (!holdWhilePaused())
+    return false;
   publishCue(obj, file, details);
   return pauseFor(pauseSeconds);
 }

@@ -1,6 +1,6 @@
 // nao_kinora: leads a person through recorded exercises on a NAO robot.
 //
-//   nao_kinora COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE]
+//   nao_kinora COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE] [_first_recording:=K]
 //
 // Exit status: 0 when shut down from outside, 255 after the closing cue,
 // 1 when the command line or a recording cannot be played.
@@ -28,15 +28,11 @@ int main(int argc, char** argv)
   if (!nao_kinora::readCommandLine(argc, argv, plan))
     return kBadCommandLineStatus;
   numberofFiles = plan.count;
-  if (!nao_kinora::applyRecordingDir() || !nao_kinora::readSessionParams() || !nao_kinora::checkRecordings(plan) ||
-      !nao_kinora::openSessionLog())
+  if (!nao_kinora::applyRecordingDir() || !nao_kinora::applyFirstRecording(plan) ||
+      !nao_kinora::readSessionParams() || !nao_kinora::checkRecordings(plan) || !nao_kinora::openSessionLog())
     return kBadCommandLineStatus;
 
   NaoKinora obj;
   nao_kinora::stopThroughRosOnSignals();
-  // Under simulated time, pauses measured before the first /clock would end at once.
-  ros::Time::waitForValid();
-  if (!nao_kinora::greet(obj))
-    return nao_kinora::shutDown();
-  return nao_kinora::runSession(obj, argv);
+  return nao_kinora::leadSession(obj, argv, plan);
 }

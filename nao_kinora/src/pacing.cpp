@@ -1,5 +1,7 @@
 #include "nao_kinora/pacing.h"
 
+#include "nao_kinora/operator_state.h"
+
 #include <sys/prctl.h>
 #include <time.h>
 
@@ -15,15 +17,26 @@ const double kSliceSeconds = 0.05;
 // Longest pause honoured: far beyond any exercise, far below ros::Duration's limit.
 const double kLongestPauseSeconds = 1e7;
 const double kPollSeconds = 0.01;
+// Under simulated time the clock is polled as roscpp's own sleeps poll it.
+const ros::WallDuration kSimPoll(0.001);
 const unsigned long kTimerSlackNs = 1;
 
-// Sleeps until t on the pause clock; may return early (a signal, or simulated
-// time going back), which the callers' loops absorb.
+// Sleeps until t on the pause clock; may return early (a signal, simulated
+// time going back, or, under simulated time, a pause or a skip), which the
+// callers' loops absorb. Under simulated time one step of the clock may pass
+// many slices, so a pause is looked for on every poll.
 void sleepSlice(const ros::Time& t)
 {
   if (ros::Time::isSimTime())
   {
-    ros::Time::sleepUntil(t);
+    const ros::Time start = ros::Time::now();
+    while (ros::ok() && !paused() && !interrupted())
+    {
+      const ros::Time now = ros::Time::now();
+      if (now >= t || now < start)
+        return;
+      kSimPoll.sleep();
+    }
     return;
   }
   timespec end;
@@ -62,6 +75,14 @@ bool sleepUntil(ros::Time& deadline)
   ros::Time last = pauseClockNow();
   while (ros::ok())
   {
+    if (paused())
+    {
+      if (!holdWhilePaused(&deadline))
+        return false;
+      last = pauseClockNow();
+    }
+    if (interrupted())
+      return false;
     const ros::Time now = pauseClockNow();
     if (now < last)
       deadline = now + std::max(deadline - last, ros::Duration(0));
@@ -71,6 +92,7 @@ bool sleepUntil(ros::Time& deadline)
     // An absolute end, so a clock step between reading now and sleeping
     // does not push the wake-up past the deadline.
     sleepSlice(std::min(deadline, now + slice));
+    progressTick();
   }
   return false;
 }
@@ -111,14 +133,15 @@ void WaitReporter::poll()
 bool waitForSubscriber(const ros::Publisher& pub, const char* peer)
 {
   if (pub.getNumSubscribers() > 0)
-    return ros::ok();
+    return ros::ok() && !interrupted();
   WaitReporter report("a subscriber on " + pub.getTopic() + " (" + peer + ")");
   while (ros::ok() && pub.getNumSubscribers() == 0)
   {
     report.poll();
-    pauseFor(kPollSeconds);
+    if (!pauseFor(kPollSeconds))
+      break;
   }
-  return ros::ok();
+  return ros::ok() && !interrupted();
 }
 
 void tightenTimerSlack()

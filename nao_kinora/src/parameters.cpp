@@ -65,4 +65,19 @@ bool readSecondsParam(const std::string& name, double& value)
   value = seconds;
   return true;
 }
+
+bool readWholeParam(const std::string& name, long& value, std::string& given)
+{
+  XmlRpc::XmlRpcValue param;
+  if (!privateParam(name, param))
+    return true;
+  given = described(param);
+  if (param.getType() != XmlRpc::XmlRpcValue::TypeInt)
+  {
+    ROS_ERROR("parameter ~%s must be a whole number, not %s", name.c_str(), given.c_str());
+    return false;
+  }
+  value = static_cast<int>(param);
+  return true;
+}
 }  // namespace nao_kinora

@@ -1,6 +1,7 @@
 #include "nao_kinora/playback.h"
 
 #include "nao_kinora/cues.h"
+#include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/run_flags.h"
 #include "nao_kinora/session_log.h"
@@ -27,9 +28,11 @@ bool rowInRecording(int index)
 
 // Waits for the peers, sends the start signal and the opening cues.
 // False when the node shut down meanwhile.
+// False when the node shut down or the operator skipped or ended meanwhile.
 bool startRecording(NaoKinora& obj)
 {
-  if (!waitForSubscriber(obj.motionStartStopPub, "the motion executor"))
+  beginRecording(currentargv - 1);
+  if (!waitForSubscriber(obj.motionStartStopPub, "the motion executor") || !holdWhilePaused())
     return false;
   obj.motionstate_msg.data = kStartSignal;
   publishNow(obj.motionStartStopPub, obj.motionstate_msg);
@@ -92,13 +95,27 @@ void endMotion()
 void kinora(NaoKinora& obj)
 {
   ++tempcounter;
-  if (tempcounter == 0 && !startRecording(obj))
-    return;
+  if (tempcounter == 0)
+  {
+    if (!startRecording(obj))
+    {
+      tempcounter = -1;  // no row went out
+      return;
+    }
+    enterPhase(Status::PHASE_PLAYING);
+  }
   // Never read outside the recording; a caller that goes on past the end
   // ends the motion instead.
   if (!rowInRecording(tempcounter))
   {
     endMotion();
+    return;
+  }
+  // While paused neither the row nor its feedback cue goes out; the row is
+  // held from the resume as long as it would have been.
+  if (!clearToSendRow(tempcounter, rowDeadline))
+  {
+    --tempcounter;  // not sent: a skip or an end came, or a shutdown
     return;
   }
   sayDueFeedback(obj);

@@ -2,12 +2,16 @@
 
 #include "nao_kinora/command_line.h"
 #include "nao_kinora/cues.h"
+#include "nao_kinora/operator_control.h"
+#include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/playback.h"
 #include "nao_kinora/recording.h"
 #include "nao_kinora/recording_check.h"
 #include "nao_kinora/run_flags.h"
 #include "nao_kinora/session_log.h"
+#include "nao_kinora/session_status.h"
+#include "nao_kinora/timeline.h"
 #include "nao_kinora/variance.h"
 
 #include "nao_kinora/parameters.h"
@@ -36,6 +40,10 @@ std::unique_ptr<WaitReporter> trackingWait;
 // during the greeting, so it counts for the next wait instead of being lost.
 bool lastLoadSkipped = false;
 
+// The operator ended the session: no recording is loaded any more, and the
+// next pass that is not a report closes.
+bool ending = false;
+
 bool remain()
 {
   return recordingsRemain(currentargv, numberofFiles);
@@ -60,6 +68,7 @@ void skipRecording(const char* name)
   const std::string path = staticdisplaycommand2 + name;
   ROS_ERROR("skipping recording [%s]: it has no row to play", path.c_str());
   logEvent("recording skipped", {{"recording", currentargv - 1}, {"path", path}});
+  noteSkipped(currentargv - 1);
   ++currentargv;
   firsttime = 0;
   lastLoadSkipped = true;
@@ -76,7 +85,27 @@ void playPass(NaoKinora& obj, char** argv)
 
 int closeSession(NaoKinora& obj)
 {
-  return sayCue(obj, kClosingCue, kGreetingPauseSeconds, {{"kind", "closing"}}) ? kClosedStatus : shutDown();
+  enterPhase(Status::PHASE_CLOSING);
+  if (!sayCue(obj, kClosingCue, kGreetingPauseSeconds, {{"kind", "closing"}}))
+    return shutDown();
+  enterPhase(Status::PHASE_OVER);
+  return kClosedStatus;
+}
+
+// A skip or an end from the operator, as the run variables take it: a
+// recording in progress ends as on "motionfinished" (its report comes next);
+// a skip in the wait for tracking counts as "trackingfinished".
+void takeOperatorRequests()
+{
+  const Request request = takeRequest();
+  if (request == Request::kNone)
+    return;
+  if (request == Request::kEnd)
+    ending = true;
+  if (systemstate == kPlaying && firsttime != 0)
+    systemstate = kMotionOver;
+  else if (request == Request::kSkip && systemstate == kWaitingForTracking)
+    trackingfinished = 1;
 }
 
 // One pass of the wait for the tracking node: warns while it lasts and, with
@@ -105,6 +134,7 @@ void endPass(bool idle)
     ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kIdleWaitSeconds));
   else
     ros::spinOnce();
+  progressTick();
 }
 }  // namespace
 
@@ -113,12 +143,14 @@ PassAction choosePass()
   switch (systemstate)
   {
     case kPlaying:
+      if (ending)
+        return PassAction::kClose;
       return remain() ? PassAction::kPlay : PassAction::kIdle;
     case kMotionOver:
       return PassAction::kReport;
     default:
       // No recording left ends the run whether or not the tracking node is done.
-      if (!remain())
+      if (!remain() || ending)
         return PassAction::kClose;
       return trackingfinished != 0 ? PassAction::kResume : PassAction::kWait;
   }
@@ -131,8 +163,10 @@ bool readSessionParams()
 
 bool greet(NaoKinora& obj)
 {
-  return waitForSubscriber(obj.nao_talker_filenamePub, "the audio player") &&
-         sayCue(obj, kGreetingCue, kGreetingPauseSeconds, {{"kind", "greeting"}}) &&
+  if (!waitForSubscriber(obj.nao_talker_filenamePub, "the audio player"))
+    return false;
+  enterPhase(Status::PHASE_GREETING);
+  return sayCue(obj, kGreetingCue, kGreetingPauseSeconds, {{"kind", "greeting"}}) &&
          sayCue(obj, kExplanationCue, kGreetingPauseSeconds, {{"kind", "greeting"}});
 }
 
@@ -158,6 +192,7 @@ int runSession(NaoKinora& obj, char** argv)
 {
   while (obj.nh.ok())
   {
+    takeOperatorRequests();
     bool idle = false;
     const PassAction action = choosePass();
     if (action != PassAction::kWait)
@@ -168,9 +203,11 @@ int runSession(NaoKinora& obj, char** argv)
         playPass(obj, argv);
         break;
       case PassAction::kIdle:
+        enterPhase(Status::PHASE_WAITING_FOR_TRACKING);
         idle = true;
         break;
       case PassAction::kReport:
+        enterPhase(Status::PHASE_REPORT);
         motionOverReport(obj);
         break;
       case PassAction::kResume:
@@ -178,6 +215,7 @@ int runSession(NaoKinora& obj, char** argv)
         systemstate = kPlaying;
         break;
       case PassAction::kWait:
+        enterPhase(Status::PHASE_WAITING_FOR_TRACKING);
         firsttime = 0;
         waitForTracking();
         idle = true;
@@ -193,7 +231,22 @@ int runSession(NaoKinora& obj, char** argv)
 
 int shutDown()
 {
+  enterPhase(Status::PHASE_OVER);
   logEvent("shutdown");
   return 0;
+}
+
+int leadSession(NaoKinora& obj, char** argv, const SessionPlan& plan)
+{
+  currentargv = kFirstRecordingArg + plan.first - 1;
+  const SessionTimeline timeline = planSession(plan);
+  OperatorControl control;
+  StatusPublisher status(obj, timeline);
+  // Under simulated time, pauses measured before the first /clock would end at once.
+  ros::Time::waitForValid();
+  // An end during the greeting goes straight on to the closing.
+  if (!greet(obj) && !obj.nh.ok())
+    return shutDown();
+  return runSession(obj, argv);
 }
 }  // namespace nao_kinora

@@ -5,12 +5,14 @@
 #include <ros/ros.h>
 
 #include <fstream>
+#include <mutex>
 
 namespace nao_kinora
 {
 namespace
 {
 std::ofstream logFile;
+std::mutex logMutex;  // the operator's services log from their own thread
 }  // namespace
 
 bool openSessionLog()
@@ -40,6 +42,7 @@ void logEvent(const std::string& event, const nlohmann::ordered_json& fields)
     return;
   nlohmann::ordered_json line = {{"time", ros::Time::now().toSec()}, {"event", event}};
   line.update(fields);
+  std::lock_guard<std::mutex> lock(logMutex);
   // Replace invalid UTF-8 (say, in a file name) rather than throw.
   logFile << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }

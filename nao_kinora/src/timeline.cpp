@@ -100,7 +100,9 @@ SessionTimeline planSession(const SessionPlan& plan)
     session.greeting.push_back({t, cue, kGreetingPauseSeconds, kNoRow});
     t += kGreetingPauseSeconds;
   }
-  for (std::size_t k = 0; k < plan.recordings.size(); ++k)
+  session.first = plan.first;
+  session.count = plan.recordings.size();
+  for (std::size_t k = plan.first - 1; k < plan.recordings.size(); ++k)
   {
     session.recordings.push_back(planRecording(kFirstRecordingArg + static_cast<int>(k), plan.recordings[k]));
     session.starts.push_back(t);

@@ -1,6 +1,7 @@
 #include "nao_kinora/variance.h"
 
 #include "nao_kinora/session_log.h"
+#include "nao_kinora/session_status.h"
 
 #include <std_msgs/Int32MultiArray.h>
 
@@ -72,6 +73,7 @@ void motionOverReport(NaoKinora& obj)
                       {"rows", play_joints.size()},
                       {"variances", std::vector<float>(varseq, varseq + kJointCount)},
                       {"moving joints", moving}});
+  noteReport(currentargv - 2, moving);
 
   obj.motionstate_msg.data = kMotionOverSignal;
   publishNow(obj.motionStartStopPub, obj.motionstate_msg);

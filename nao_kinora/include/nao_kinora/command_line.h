@@ -22,6 +22,7 @@ struct SessionPlan
 {
   float count;
   std::vector<std::string> recordings;  // file names, in playing order
+  int first = 1;  // the recording the session starts at (~first_recording), from 1
 };
 
 // Reads argv the way the node does. On a command line that cannot be played
@@ -37,8 +38,18 @@ void setRecordingDir(std::string dir);
 // given. False (with an error) when the parameter is not text.
 bool applyRecordingDir();
 
-// Checks every recording of the plan in the recording directory; warnings and
-// problems go to standard error. False when any recording yields no row.
+// Sets plan.first to k, the place of the recording to start at; given is how
+// the value was written, for the error. False, with an error naming
+// ~first_recording, when k is below 1 or beyond the recordings of the plan.
+bool setFirstRecording(SessionPlan& plan, long k, const std::string& given);
+
+// Sets plan.first from the private parameter ~first_recording, when given.
+// False (with an error) when it is not a whole number in the plan's range.
+bool applyFirstRecording(SessionPlan& plan);
+
+// Checks every recording of the plan that will be played (plan.first on) in
+// the recording directory; warnings and problems go to standard error. False
+// when any of them yields no row.
 bool checkRecordings(const SessionPlan& plan);
 }  // namespace nao_kinora
 

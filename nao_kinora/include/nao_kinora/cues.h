@@ -40,7 +40,8 @@ std::string feedbackCueName(std::size_t position);
 // the session log gets the cue with its details (kind, row).
 void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered_json& details);
 
-// Sends a cue, then pauses. False when the node shut down during the pause.
+// Sends a cue, then pauses; while the operator has the session paused, the cue
+// waits. False when the node shut down or the operator skipped or ended first.
 bool sayCue(NaoKinora& obj, const std::string& file, double pauseSeconds, const nlohmann::ordered_json& details);
 }  // namespace nao_kinora
 

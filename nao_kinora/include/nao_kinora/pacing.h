@@ -63,7 +63,8 @@ private:
 const double kSilentPeerWarnSeconds = 30.0;
 
 // Polls at 100 Hz until pub has a subscriber; peer names what listens there
-// (e.g. "the audio player"), for the warnings of a long wait. False on shutdown.
+// (e.g. "the audio player"), for the warnings of a long wait. False on shutdown
+// or when the operator skips or ends.
 bool waitForSubscriber(const ros::Publisher& pub, const char* peer);
 
 // Lets the thread's sleeps end when they are due instead of up to 50 us later

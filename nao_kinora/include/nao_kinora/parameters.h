@@ -17,6 +17,11 @@ bool readTextParam(const std::string& name, std::string& value);
 // Reads the private parameter name as seconds (a number >= 0) into value, when
 // it is given. False, with an error naming it, for anything else.
 bool readSecondsParam(const std::string& name, double& value);
+
+// Reads the private parameter name as a whole number into value, when it is
+// given, and how it was given into given (left empty when it is not). False,
+// with an error naming it, for anything but a whole number.
+bool readWholeParam(const std::string& name, long& value, std::string& given);
 }  // namespace nao_kinora
 
 #endif  // NAO_KINORA_PARAMETERS_H

@@ -3,6 +3,7 @@
 #ifndef NAO_KINORA_SESSION_H
 #define NAO_KINORA_SESSION_H
 
+#include "nao_kinora/command_line.h"
 #include "nao_kinora/node_endpoints.h"
 
 namespace nao_kinora
@@ -21,7 +22,8 @@ enum class PassAction
   kClose,    // waiting, no recording remains: the closing cue, then the end
 };
 
-// Reads systemstate, currentargv, numberofFiles and trackingfinished; changes nothing.
+// Reads systemstate, currentargv, numberofFiles and trackingfinished, and
+// whether the operator ended the session; changes nothing.
 PassAction choosePass();
 
 // Reads the private parameters of the session (~tracking_timeout: seconds to
@@ -30,7 +32,7 @@ PassAction choosePass();
 bool readSessionParams();
 
 // Waits for the audio player, then says the two greeting cues. False when the
-// node shut down meanwhile.
+// node shut down meanwhile or the operator ended the session.
 bool greet(NaoKinora& obj);
 
 // Starts the recording at argument currentargv of argv: resets the run flags
@@ -45,6 +47,11 @@ int runSession(NaoKinora& obj, char** argv);
 
 // Records a shutdown from outside; returns main's result for it, 0.
 int shutDown();
+
+// The whole session once the node object exists: the operator's services and
+// the status (operator_control.h, session_status.h), the greeting from
+// recording plan.first on, the main loop. Returns main's result.
+int leadSession(NaoKinora& obj, char** argv, const SessionPlan& plan);
 }  // namespace nao_kinora
 
 #endif  // NAO_KINORA_SESSION_H

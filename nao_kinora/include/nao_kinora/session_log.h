@@ -17,7 +17,7 @@ bool openSessionLog();
 
 bool sessionLogOpen();
 
-// Appends {"time": <ROS time in s>, "event": event, ...fields}.
+// Appends {"time": <ROS time in s>, "event": event, ...fields}. Safe from any thread.
 void logEvent(const std::string& event, const nlohmann::ordered_json& fields = nlohmann::ordered_json::object());
 }  // namespace nao_kinora
 

@@ -50,11 +50,14 @@ struct RecordingTimeline
 RecordingTimeline planRecording(int currentargv, const std::string& name);
 
 // A whole session; times in seconds since the node's start, once the audio
-// player is connected.
+// player is connected. A session that starts at a later recording (plan.first)
+// has the greeting, then that recording and those after it.
 struct SessionTimeline
 {
   std::vector<CueAt> greeting;
-  std::vector<RecordingTimeline> recordings;
+  int first = 1;                             // place of recordings[0] in the full session
+  std::size_t count = 0;                     // recordings in the full session
+  std::vector<RecordingTimeline> recordings;  // those played: first to count
   std::vector<double> starts;  // each recording's start signal
   CueAt closing;               // meaningful when a recording is played and playable()
 

@@ -1,6 +1,6 @@
 // nao_kinora_check: the timeline of a session, worked out without running it.
 //
-//   nao_kinora_check [--plot DIR] COUNT FILE... [_recording_dir:=DIR]
+//   nao_kinora_check [--plot DIR] COUNT FILE... [_recording_dir:=DIR] [_first_recording:=K]
 //
 // Takes the node's own command line, reads every recording the node would play
 // and prints, in ROS seconds from the node's start: the greeting, per recording
@@ -8,7 +8,9 @@
 // feedback cues, the feedback rows that fall past the recording's end, the
 // recording check's warnings and the joints that the report will name; then the
 // closing cue and the length of the session. The waits for the tracking node
-// between recordings are not included: only that node knows them.
+// between recordings are not included: only that node knows them. With
+// _first_recording:=K, as the node takes it, the session starts at recording K
+// after the greeting, with the cues of K's place.
 //
 // --plot DIR writes one PNG per recording into DIR: the 22 joint curves over
 // time, the moving joints highlighted, the feedback cues marked.
@@ -24,6 +26,8 @@
 
 #include <ros/init.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -34,16 +38,37 @@ namespace
 {
 const char* const kPlotOption = "--plot";
 const std::string kRecordingDirArg = "_recording_dir:=";
+const std::string kFirstRecordingArg = "_first_recording:=";
 const int kRefuseStatus = 1;
 const int kPlotFailedStatus = 2;
 
+bool startsWith(const std::string& text, const std::string& prefix)
+{
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// As the node reads ~first_recording: a whole number, in the plan's range.
+bool applyFirstRecording(const std::string& given, SessionPlan& plan)
+{
+  errno = 0;
+  char* end = nullptr;
+  const long k = std::strtol(given.c_str(), &end, 10);
+  if (given.empty() || *end != '\0' || errno == ERANGE)
+  {
+    std::cerr << "parameter ~first_recording must be a whole number, not " << given << '\n';
+    return false;
+  }
+  return setFirstRecording(plan, k, "the number " + given);
+}
+
 // Reads the tool's own options into plotDir, and the node's command line, as
 // ros::init would leave it, into plan. Of the name:=value arguments only the
-// recording directory matters here; it is read from the command line, so no
-// master is needed. False, with the problem on standard error, on a command
-// line the node would refuse.
+// recording directory and the first recording matter here; they are read from
+// the command line, so no master is needed. False, with the problem on
+// standard error, on a command line the node would refuse.
 bool readArguments(int argc, char** argv, std::string& plotDir, SessionPlan& plan)
 {
+  std::string firstRecording;
   std::vector<const char*> rest = {argv[0]};
   for (int k = 1; k < argc; ++k)
   {
@@ -58,8 +83,10 @@ bool readArguments(int argc, char** argv, std::string& plotDir, SessionPlan& pla
       plotDir = argv[++k];
       continue;
     }
-    if (arg.compare(0, kRecordingDirArg.size(), kRecordingDirArg) == 0)
+    if (startsWith(arg, kRecordingDirArg))
       setRecordingDir(arg.substr(kRecordingDirArg.size()));
+    if (startsWith(arg, kFirstRecordingArg))
+      firstRecording = arg.substr(kFirstRecordingArg.size());
     rest.push_back(argv[k]);
   }
   std::vector<std::string> nodeArgs;
@@ -67,7 +94,9 @@ bool readArguments(int argc, char** argv, std::string& plotDir, SessionPlan& pla
   std::vector<char*> nodeArgv;
   for (std::string& arg : nodeArgs)
     nodeArgv.push_back(&arg[0]);
-  return readCommandLine(static_cast<int>(nodeArgv.size()), nodeArgv.data(), plan);
+  if (!readCommandLine(static_cast<int>(nodeArgv.size()), nodeArgv.data(), plan))
+    return false;
+  return firstRecording.empty() || applyFirstRecording(firstRecording, plan);
 }
 }  // namespace
 

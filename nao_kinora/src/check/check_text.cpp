@@ -98,13 +98,16 @@ std::string seconds(double s)
 void printSession(const SessionTimeline& session)
 {
   const std::vector<RecordingTimeline>& recordings = session.recordings;
-  std::cout << "session of " << recordings.size() << " recording(s) from " << staticdisplaycommand2 << '\n'
-            << "times: ROS seconds since the node's start (once the audio player is connected), then since\n"
+  std::cout << "session of " << recordings.size() << " recording(s) from " << staticdisplaycommand2 << '\n';
+  if (session.first > 1)
+    std::cout << "starting at recording " << session.first << " of " << session.count << " (_first_recording:="
+              << session.first << "), after the greeting\n";
+  std::cout << "times: ROS seconds since the node's start (once the audio player is connected), then since\n"
             << "each recording's start signal; the waits for the tracking node between recordings are not included\n\n";
   for (const CueAt& cue : session.greeting)
     printSessionCue(cue, "greeting");
   for (std::size_t k = 0; k < recordings.size(); ++k)
-    printRecording(recordings[k], recordings.size(), session.starts[k]);
+    printRecording(recordings[k], session.count, session.starts[k]);
   std::cout << '\n';
   if (recordings.empty())
   {

@@ -1,0 +1,48 @@
+#include "nao_kinora/operator_control.h"
+
+#include "nao_kinora/operator_state.h"
+
+namespace nao_kinora
+{
+namespace
+{
+const uint32_t kServiceThreads = 1;
+
+template <class Response>
+bool answer(const Answer& a, Response& response)
+{
+  response.success = a.success;
+  response.message = a.message;
+  return true;
+}
+}  // namespace
+
+OperatorControl::OperatorControl() : nh_("~"), spinner_(kServiceThreads, &queue_)
+{
+  nh_.setCallbackQueue(&queue_);
+  pauseService_ = nh_.advertiseService("pause_playback", &OperatorControl::pause, this);
+  skipService_ = nh_.advertiseService("skip_exercise", &OperatorControl::skip, this);
+  endService_ = nh_.advertiseService("end_session", &OperatorControl::end, this);
+  spinner_.start();
+}
+
+OperatorControl::~OperatorControl()
+{
+  spinner_.stop();
+}
+
+bool OperatorControl::pause(std_srvs::SetBool::Request& request, std_srvs::SetBool::Response& response)
+{
+  return answer(requestPause(request.data), response);
+}
+
+bool OperatorControl::skip(std_srvs::Trigger::Request&, std_srvs::Trigger::Response& response)
+{
+  return answer(requestSkip(), response);
+}
+
+bool OperatorControl::end(std_srvs::Trigger::Request&, std_srvs::Trigger::Response& response)
+{
+  return answer(requestEnd(), response);
+}
+}  // namespace nao_kinora

@@ -1,0 +1,541 @@
+// The operator's services against a real master with the clock driven by the
+// test: pause and resume in a recording, the greeting and the wait for
+// tracking; skip in each phase; end in a recording; the session resumed at a
+// later recording (~first_recording, and nao_kinora_check with it); how fast
+// the services answer; and what the node registers on the master.
+#include "operator_calls.h"
+#include "recording_files.h"
+#include "ros_harness.h"
+#include "run_script.h"
+
+#include <gtest/gtest.h>
+#include <ros/master.h>
+
+#include <map>
+#include <set>
+#include <sstream>
+
+using kinora_test::Harness;
+using recording_files::TempDir;
+using namespace run_script;
+using namespace operator_calls;
+
+namespace
+{
+const double kFineStep = 0.25;
+const int kPauseMs = 10000;
+const double kAnswerLimitSeconds = 0.1;
+const int kRefused = 1;
+
+std::unique_ptr<kinora_test::Process> startWith(Harness& h, const std::string& dir, const std::string& count,
+                                                const std::vector<Recording>& recordings,
+                                                const std::vector<std::string>& extra)
+{
+  writeRecordings(dir, recordings);
+  recordAll(h);
+  std::vector<std::string> args = commandLine(count, recordings);
+  args.insert(args.end(), extra.begin(), extra.end());
+  std::unique_ptr<kinora_test::Process> node = startNode(h, dir, args);
+  EXPECT_TRUE(connectedToAll(h)) << node->err();
+  return node;
+}
+}  // namespace
+
+// Paused in the pause after row 5, nothing goes out for 10 s of ROS time; on
+// resume what was left of row 5's pause runs, then every row keeps its own
+// duration: the run is the full run shifted by the pause, row for row, bit for bit.
+TEST(Pause, MidRecordingHoldsTheRowsAndResumesWithTheirOwnDurations)
+{
+  Harness h;
+  TempDir dir;
+  const std::string log = dir.write("session.jsonl", "");
+  Recording rec = makeRecording("rec.txt", 1, 12, 0.5f, {2, 9});
+  rec.durations[7] = 0.25f;
+  auto node = startWith(h, dir.path(), "1", {rec}, {"_session_log:=" + log});
+
+  Script s;
+  s.greeting();
+  s.startRecording(scheduleFor(2));
+  s.steps(kFineStep);
+  s.rows(rec, scheduleFor(2), 0, 4);
+  s.row(rec, 5);
+  s.wait(250);
+  s.act([] {
+    EXPECT_TRUE(answered(pause(true), true, "paused in recording 1 at row 5"));
+    EXPECT_TRUE(answered(pause(true), false, "already paused in recording 1 at row 5"));
+  });
+  s.wait(kPauseMs);
+  s.act([] {
+    EXPECT_TRUE(answered(pause(false), true, "resumed in recording 1 at row 5 after 10.0 s"));
+    EXPECT_TRUE(answered(pause(false), false, "not paused: the session goes on in recording 1 at row 5"));
+  });
+  s.wait(250);  // what was left of row 5's pause
+  s.rows(rec, scheduleFor(2), 6, rec.rows() - 1);
+  s.report(rec.reported());
+  s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  EXPECT_TRUE(ranAsScripted(h, s, {rec}));
+  EXPECT_EQ(playedLines(rec.rows(), rec.reported()), node->out());
+  const std::vector<nlohmann::json> events = sessionLog(log);
+  ASSERT_EQ(1u, eventsNamed(events, "pause").size());
+  EXPECT_EQ((nlohmann::json{{"event", "pause"}, {"recording", 1}, {"row", 5}, {"phase", "in recording 1 at row 5"}}),
+            eventsNamed(events, "pause")[0]);
+  ASSERT_EQ(1u, eventsNamed(events, "resume").size());
+  EXPECT_EQ((nlohmann::json{{"event", "resume"},
+                            {"recording", 1},
+                            {"row", 5},
+                            {"phase", "in recording 1 at row 5"},
+                            {"paused seconds", 10.0}}),
+            eventsNamed(events, "resume")[0]);
+}
+
+// Paused 2 s into the greeting's first pause, the second cue comes 10 s late;
+// paused in the wait for tracking, a "trackingfinished" that comes meanwhile
+// starts the next recording only on resume.
+TEST(Pause, DuringTheGreetingAndTheWaitForTracking)
+{
+  Harness h;
+  TempDir dir;
+  const Recording a = makeRecording("a.txt", 1, 3, 0.5f, {4});
+  const Recording b = makeRecording("b.txt", 2, 2, 0.5f, {});
+  auto node = startWith(h, dir.path(), "2", {a, b}, {});
+
+  Script s;
+  s.cue("merhaba.wav");
+  s.wait(2000);
+  s.act([] { EXPECT_TRUE(answered(pause(true), true, "paused in the greeting")); });
+  s.wait(kPauseMs);
+  s.act([] { EXPECT_TRUE(answered(pause(false), true, "resumed in the greeting after 10.0 s")); });
+  s.wait(3000);
+  s.cue("aciklama.wav");
+  s.wait(kGreetingPauseMs);
+  s.play(a, scheduleFor(2));
+  s.wait(1000);
+  s.act([&] {
+    EXPECT_TRUE(answered(pause(true), true, "paused after recording 1, waiting for trackingfinished"));
+    ASSERT_TRUE(tell(h, "trackingfinished", 4));
+  });
+  s.wait(kPauseMs);
+  s.act([] { EXPECT_TRUE(answered(pause(false), true, "resumed in recording 2 before its first row after 10.0 s")); });
+  s.play(b, scheduleFor(3));
+  s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
+  EXPECT_EQ(playedLines(3, a.reported()) + "Trackingfinished4\n" + playedLines(2, b.reported()), node->out());
+}
+
+// Refused in the greeting; in a row's pause the report and the stop signal
+// come at once; in the wait for tracking the next recording starts at once;
+// during the opening cue's pause the recording ends before its first row;
+// refused in the closing.
+TEST(Skip, InEachPhase)
+{
+  Harness h;
+  TempDir dir;
+  const std::string log = dir.write("session.jsonl", "");
+  const Recording a = makeRecording("a.txt", 1, 10, 0.5f, {3});
+  const Recording b = makeRecording("b.txt", 2, 4, 0.5f, {4, 5});
+  const Recording c = makeRecording("c.txt", 3, 2, 0.5f, {});
+  auto node = startWith(h, dir.path(), "3", {a, b, c}, {"_session_log:=" + log});
+
+  Script s;
+  s.cue("merhaba.wav");
+  s.wait(2000);
+  s.act([] {
+    EXPECT_TRUE(answered(skip(), false, "nothing to skip in the greeting: the first recording starts after the greeting"));
+  });
+  s.wait(3000);
+  s.cue("aciklama.wav");
+  s.wait(kGreetingPauseMs);
+  s.startRecording(scheduleFor(2));
+  s.steps(kFineStep);
+  s.rows(a, scheduleFor(2), 0, 2);
+  s.row(a, 3);
+  s.wait(250);
+  s.act([] {
+    EXPECT_TRUE(answered(skip(), true,
+                         "skipping the rest of recording 1 after row 3: report, then 1 on motionStartStop"));
+  });
+  s.report(a.reported());  // over every row, as on "motionfinished"
+  s.wait(1000);
+  s.act([] { EXPECT_TRUE(answered(skip(), true, "going on after recording 1 without waiting for trackingfinished")); });
+  s.signal(0);
+  s.cue("ellerbeldesag.wav");
+  s.wait(2000);
+  s.act([] {
+    EXPECT_TRUE(answered(skip(), true,
+                         "skipping the rest of recording 2 before its first row: report, then 1 on motionStartStop"));
+  });
+  s.report(b.reported());
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 0)); });
+  s.play(c, scheduleFor(4));
+  s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(answered(skip(), false, "nothing to skip in the closing"));
+  EXPECT_TRUE(answered(end(), false, "the session is already closing"));
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  EXPECT_TRUE(ranAsScripted(h, s, {a, b, c}));
+  EXPECT_EQ(playedLines(4, a.reported()) + playedLines(0, b.reported()) + "Trackingfinished0\n" +
+                playedLines(2, c.reported()),
+            node->out());
+  const std::vector<nlohmann::json> skips = eventsNamed(sessionLog(log), "skip");
+  ASSERT_EQ(3u, skips.size());
+  EXPECT_EQ((nlohmann::json{{"event", "skip"}, {"recording", 1}, {"row", 3}, {"phase", "in recording 1 at row 3"}}),
+            skips[0]);
+  EXPECT_EQ(1, skips[1]["recording"]);
+  EXPECT_EQ("after recording 1, waiting for trackingfinished", skips[1]["phase"]);
+  EXPECT_EQ((nlohmann::json{{"event", "skip"},
+                            {"recording", 2},
+                            {"row", -1},
+                            {"phase", "in recording 2 before its first row"}}),
+            skips[2]);
+}
+
+// Ended in a row's pause: report and stop signal at once, the closing cue, its
+// pause and status 255; the second recording is never loaded.
+TEST(EndSession, MidRecordingReportsStopsAndCloses)
+{
+  Harness h;
+  TempDir dir;
+  const std::string log = dir.write("session.jsonl", "");
+  const Recording a = makeRecording("a.txt", 1, 10, 0.5f, {6});
+  const Recording b = makeRecording("b.txt", 2, 3, 0.5f, {});
+  auto node = startWith(h, dir.path(), "2", {a, b}, {"_session_log:=" + log});
+
+  Script s;
+  s.greeting();
+  s.startRecording(scheduleFor(2));
+  s.steps(kFineStep);
+  s.rows(a, scheduleFor(2), 0, 2);
+  s.row(a, 3);
+  s.wait(250);
+  s.act([] {
+    EXPECT_TRUE(answered(end(), true,
+                         "ending the session in recording 1 at row 3: report, stop signal, then the closing cue"));
+  });
+  s.report(a.reported());
+  s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(answered(end(), false, "the session is already ending"));
+  EXPECT_TRUE(answered(skip(), false, "the session is ending"));
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
+  EXPECT_EQ(playedLines(4, a.reported()), node->out());
+  const std::vector<nlohmann::json> events = sessionLog(log);
+  EXPECT_EQ(1u, eventsNamed(events, "recording loaded").size());
+  ASSERT_EQ(1u, eventsNamed(events, "end").size());
+  EXPECT_EQ(3, eventsNamed(events, "end")[0]["row"]);
+}
+
+// Started at recording 3 of 4: the greeting, then recordings 3 and 4 with the
+// cue schedules and feedback rows of their places, exactly as in a full run,
+// and numbered 3 and 4 in the session log. Recording 1 is not needed (here
+// it has no row) and not loaded.
+TEST(FirstRecording, ThreeOfFourHasTheCueScheduleOfItsPlace)
+{
+  Harness h;
+  TempDir dir;
+  const std::string log = dir.write("session.jsonl", "");
+  std::vector<Recording> recordings;
+  for (int n = 0; n < 4; ++n)
+  {
+    const std::vector<int> feedback = scheduleFor(n + 2).feedbackRows;
+    recordings.push_back(makeQuickRecording("r" + std::to_string(n + 1) + ".txt", n + 1, feedback.back() + 10, {n},
+                                            feedback));
+  }
+  recordings[0].durations.clear();
+  auto node = startWith(h, dir.path(), "4", recordings, {"_first_recording:=3", "_session_log:=" + log});
+
+  Script s;
+  s.greeting();
+  s.play(recordings[2], scheduleFor(4));
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 0)); });
+  s.play(recordings[3], scheduleFor(5));
+  s.cue("bitis.wav");
+  ASSERT_TRUE(follow(h, s)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+
+  EXPECT_TRUE(ranAsScripted(h, s, recordings));
+  EXPECT_EQ(playedLines(recordings[2].rows(), {2}) + "Trackingfinished0\n" + playedLines(recordings[3].rows(), {3}),
+            node->out());
+  const std::vector<nlohmann::json> events = sessionLog(log);
+  const std::vector<nlohmann::json> loaded = eventsNamed(events, "recording loaded");
+  const std::vector<nlohmann::json> reports = eventsNamed(events, "report");
+  ASSERT_EQ(2u, loaded.size());
+  ASSERT_EQ(2u, reports.size());
+  EXPECT_EQ(3, loaded[0]["recording"]);
+  EXPECT_EQ(4, loaded[1]["recording"]);
+  EXPECT_EQ(3, reports[0]["recording"]);
+  EXPECT_EQ(4, reports[1]["recording"]);
+}
+
+// A first recording that is not one of the session, or not a whole number,
+// ends the node with one error naming the parameter and status 1, before it
+// advertises anything.
+TEST(FirstRecording, RefusedOutsideTheSession)
+{
+  Harness h(false);
+  TempDir dir;
+  const std::vector<Recording> recordings = {makeRecording("a.txt", 1, 2, 0.5f, {}),
+                                             makeRecording("b.txt", 2, 2, 0.5f, {})};
+  writeRecordings(dir.path(), recordings);
+  const struct
+  {
+    std::string value;
+    std::string error;
+  } cases[] = {
+      {"0", "parameter ~first_recording must be a recording of the session, 1 to 2, not the number 0"},
+      {"3", "parameter ~first_recording must be a recording of the session, 1 to 2, not the number 3"},
+      {"-1", "parameter ~first_recording must be a recording of the session, 1 to 2, not the number -1"},
+      {"2.5", "parameter ~first_recording must be a whole number, not the number 2.5"},
+      {"two", "parameter ~first_recording must be a whole number, not two"},
+  };
+  for (const auto& c : cases)
+  {
+    SCOPED_TRACE(c.value);
+    std::vector<std::string> args = commandLine("2", recordings);
+    args.push_back("_first_recording:=" + c.value);
+    auto node = startNode(h, dir.path(), args);
+    ASSERT_TRUE(node->waitExit(kinora_test::kConnectSeconds));
+    EXPECT_EQ(kRefused, node->exitStatus());
+    EXPECT_EQ("", node->out());
+    // One line on standard error, naming the parameter.
+    std::istringstream lines(node->err());
+    std::vector<std::string> errors;
+    for (std::string line; std::getline(lines, line);)
+      errors.push_back(line);
+    ASSERT_EQ(1u, errors.size()) << node->err();
+    EXPECT_NE(std::string::npos, errors[0].find("[ERROR]")) << errors[0];
+    EXPECT_NE(std::string::npos, errors[0].find(c.error)) << errors[0];
+    ros::master::V_TopicInfo published;
+    ASSERT_TRUE(ros::master::getTopics(published));
+    for (const ros::master::TopicInfo& t : published)
+      EXPECT_NE("/talkerfilename", t.name);
+  }
+}
+
+namespace
+{
+std::string runCheck(const std::vector<std::string>& args, int& status)
+{
+  std::vector<std::string> argv = {KINORA_CHECK};
+  argv.insert(argv.end(), args.begin(), args.end());
+  kinora_test::Process check(argv);
+  EXPECT_TRUE(check.waitExit(kinora_test::kConnectSeconds));
+  status = check.exitStatus();
+  return check.out() + check.err();
+}
+
+// The lines of one recording's block, without the session-time column: the
+// same in a full session and in one that starts at it.
+std::vector<std::string> recordingBlock(const std::string& text, int k, int count)
+{
+  std::istringstream in(text);
+  std::vector<std::string> block;
+  std::string line;
+  bool inside = false;
+  while (std::getline(in, line))
+  {
+    if (line.rfind("recording ", 0) == 0)
+      inside = line.rfind("recording " + std::to_string(k) + " of " + std::to_string(count) + ":", 0) == 0;
+    else if (line.empty())
+      inside = false;
+    if (inside)
+      block.push_back(line.size() > 14 && line[0] == ' ' && line[13] == ' ' ? line.substr(14) : line);
+  }
+  return block;
+}
+}  // namespace
+
+// nao_kinora_check with _first_recording:=3 shows recordings 3 and 4 as in the
+// full session, after the greeting, and refuses a recording beyond the count.
+TEST(FirstRecording, CheckToolShowsTheSameTimeline)
+{
+  TempDir dir;
+  std::vector<Recording> recordings;
+  for (int n = 0; n < 4; ++n)
+    recordings.push_back(makeRecording("r" + std::to_string(n + 1) + ".txt", n + 1, 1000, 0.04f, {n}));
+  writeRecordings(dir.path(), recordings);
+  std::vector<std::string> args = commandLine("4", recordings);
+  args.push_back("_recording_dir:=" + dir.path());
+
+  int status = -1;
+  const std::string full = runCheck(args, status);
+  ASSERT_EQ(0, status) << full;
+  args.push_back("_first_recording:=3");
+  const std::string resumed = runCheck(args, status);
+  ASSERT_EQ(0, status) << resumed;
+
+  EXPECT_NE(std::string::npos, resumed.find("starting at recording 3 of 4")) << resumed;
+  EXPECT_TRUE(recordingBlock(resumed, 1, 4).empty()) << resumed;
+  EXPECT_TRUE(recordingBlock(resumed, 2, 4).empty()) << resumed;
+  for (int k : {3, 4})
+  {
+    const std::vector<std::string> block = recordingBlock(resumed, k, 4);
+    EXPECT_GT(block.size(), 5u) << resumed;
+    EXPECT_EQ(recordingBlock(full, k, 4), block);
+  }
+  // The greeting, then 3 (5 s, 2 s, 999 rows of 40 ms) and 4 (15 s, 2 s, the same), then the closing.
+  EXPECT_NE(std::string::npos, resumed.find("      10.000      +0.000  start signal 0 on motionStartStop")) << resumed;
+  EXPECT_NE(std::string::npos, resumed.find("session length 118.920 s")) << resumed;
+
+  args.back() = "_first_recording:=5";
+  const std::string beyond = runCheck(args, status);
+  EXPECT_EQ(kRefused, status);
+  EXPECT_NE(std::string::npos,
+            beyond.find("parameter ~first_recording must be a recording of the session, 1 to 4, not the number 5"))
+      << beyond;
+}
+
+namespace
+{
+// Calls each service once and says how long the slowest answer took.
+double slowestAnswer(const std::vector<std::function<Reply()>>& calls)
+{
+  double slowest = 0.0;
+  for (const auto& call : calls)
+  {
+    const ros::WallTime start = ros::WallTime::now();
+    const Reply reply = call();
+    const double took = (ros::WallTime::now() - start).toSec();
+    EXPECT_TRUE(reply.called);
+    slowest = std::max(slowest, took);
+  }
+  return slowest;
+}
+}  // namespace
+
+// While the node waits for the audio player, in the greeting's pause, in the
+// opening cue's pause, in a row held 30 s and in the wait for tracking (the
+// main thread sleeping or polling each time), every service answers within
+// 100 ms; an end in the wait closes the session at once.
+TEST(Services, AnswerWithin100MsInEveryPhase)
+{
+  Harness h;
+  TempDir dir;
+  Recording a = makeRecording("a.txt", 1, 3, 0.5f, {});
+  a.durations[1] = 30.0f;
+  const Recording b = makeRecording("b.txt", 2, 2, 0.5f, {});
+  writeRecordings(dir.path(), {a, b});
+  auto node = startNode(h, dir.path(), commandLine("2", {a, b}));
+  ASSERT_TRUE(ros::service::waitForService(kEndService, ros::Duration(kinora_test::kConnectSeconds))) << node->err();
+  const auto pauseAndResume = std::vector<std::function<Reply()>>{[] { return pause(true); },
+                                                                   [] { return pause(false); }};
+  auto phase = [&](const char* what, const std::function<bool()>& reached) {
+    SCOPED_TRACE(what);
+    ASSERT_TRUE(run_script::runUntil(h, 0.5, reached, 60)) << node->err();
+    h.advance(ros::Duration(1));  // into the pause
+    EXPECT_LT(slowestAnswer(pauseAndResume), kAnswerLimitSeconds);
+  };
+
+  // No audio player yet.
+  EXPECT_LT(slowestAnswer({[] { return pause(true); }, [] { return pause(false); }, [] { return skip(); }}),
+            kAnswerLimitSeconds);
+  recordAll(h);
+  ASSERT_TRUE(connectedToAll(h)) << node->err();
+  phase("greeting", [&] { return cueSent(h, "merhaba.wav"); });
+  EXPECT_LT(slowestAnswer({[] { return skip(); }}), kAnswerLimitSeconds);
+  phase("opening cue", [&] { return cueSent(h, "ellerbeldesol.wav"); });
+  phase("row held 30 s", [&] { return h.count("jointAngleArray") == 2; });
+  phase("wait for tracking", [&] { return h.count("variancedJoints") == 1; });
+  EXPECT_LT(slowestAnswer({[] { return end(); }}), kAnswerLimitSeconds);
+  ASSERT_TRUE(h.waitWall([&] { return cueSent(h, "bitis.wav"); }, kinora_test::kConnectSeconds)) << node->err();
+  EXPECT_TRUE(closesAfterPause(h, *node));
+}
+
+namespace
+{
+typedef std::map<std::string, std::string> TopicTypes;
+
+// What the master lists for a node: published and subscribed topics with
+// their types, and its services.
+struct Registration
+{
+  TopicTypes published;
+  TopicTypes subscribed;
+  std::set<std::string> services;
+};
+
+Registration registrationOf(const std::string& node)
+{
+  XmlRpc::XmlRpcValue args, result, state, types;
+  args[0] = "/kinora_test";
+  EXPECT_TRUE(ros::master::execute("getSystemState", args, result, state, true));
+  EXPECT_TRUE(ros::master::execute("getTopicTypes", args, result, types, true));
+  TopicTypes typeOf;
+  for (int i = 0; i < types.size(); ++i)
+    typeOf[std::string(types[i][0])] = std::string(types[i][1]);
+  Registration r;
+  for (int kind = 0; kind < 3; ++kind)
+    for (int i = 0; i < state[kind].size(); ++i)
+      for (int j = 0; j < state[kind][i][1].size(); ++j)
+      {
+        if (std::string(state[kind][i][1][j]) != node)
+          continue;
+        const std::string name = state[kind][i][0];
+        if (kind == 0)
+          r.published[name] = typeOf[name];
+        else if (kind == 1)
+          r.subscribed[name] = typeOf[name];
+        else
+          r.services.insert(name);
+      }
+  return r;
+}
+}  // namespace
+
+// The node itself, beside the topics of its node object: the latched ~status,
+// /diagnostics and the three services, and nothing else.
+TEST(Services, NodeRegistersStatusDiagnosticsAndServices)
+{
+  Harness h(false);
+  TempDir dir;
+  const Recording a = makeRecording("a.txt", 1, 2, 0.5f, {});
+  writeRecordings(dir.path(), {a});
+  auto node = startNode(h, dir.path(), commandLine("1", {a}));
+  ASSERT_TRUE(ros::service::waitForService(kEndService, ros::Duration(kinora_test::kConnectSeconds))) << node->err();
+  ASSERT_TRUE(h.waitWall([] { return registrationOf("/nao_kinora").published.count("/diagnostics") > 0; },
+                         kinora_test::kConnectSeconds));
+
+  const Registration r = registrationOf("/nao_kinora");
+  const TopicTypes published = {
+      {"/jointAngleArray", "std_msgs/Float32MultiArray"},
+      {"/speech", "std_msgs/String"},
+      {"/all_angles", "nao_msgs/AllAngles"},
+      {"/talkerfilename", "std_msgs/String"},
+      {"/talkertext", "std_msgs/String"},
+      {"/listen", "std_msgs/String"},
+      {"/motionStartStop", "std_msgs/Int32"},
+      {"/variancedJoints", "std_msgs/Int32MultiArray"},
+      {"/nao_kinora/status", "nao_kinora_msgs/SessionStatus"},
+      {"/diagnostics", "diagnostic_msgs/DiagnosticArray"},
+      {"/rosout", "rosgraph_msgs/Log"},
+  };
+  const TopicTypes subscribed = {
+      {"/speechtotext", "std_msgs/String"},
+      {"/textsent", "std_msgs/String"},
+      {"/trackingfinished", "std_msgs/Int32"},
+      {"/motionfinished", "std_msgs/Int32"},
+  };
+  const std::set<std::string> services = {
+      "/nao_kinora/pause_playback", "/nao_kinora/skip_exercise", "/nao_kinora/end_session",
+      "/nao_kinora/get_loggers", "/nao_kinora/set_logger_level",
+  };
+  EXPECT_EQ(published, r.published);
+  EXPECT_EQ(subscribed, r.subscribed);
+  EXPECT_EQ(services, r.services);
+
+  // Latched: a subscriber that comes late still gets where the session stands.
+  StatusLog status("/nao_kinora/status");
+  ASSERT_TRUE(h.waitWall([&] { return status.size() > 0; }, kinora_test::kConnectSeconds));
+  EXPECT_EQ(Status::PHASE_STARTING, status.last().phase);
+  EXPECT_EQ(1, status.last().recordings);
+  node->interrupt();
+  EXPECT_TRUE(node->waitExit(kinora_test::kConnectSeconds));
+}

@@ -12,7 +12,7 @@ packages=(
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
   pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam
   libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev
-  libcpp-httplib-dev libroslib-dev chromium fonts-dejavu-core nodejs
+  libcpp-httplib-dev libroslib-dev chromium fonts-dejavu-core nodejs socat
 )
 
 missing=()

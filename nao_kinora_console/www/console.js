@@ -44,10 +44,14 @@
     banner.className = 'banner' + (kind ? ' ' + kind : '');
   }
 
-  function showMessage(words, kind) {
+  // A confirmation goes after a while; a refusal or an error stays a little longer.
+  var messageTimer = null;
+  function showMessage(words, kind, seconds) {
     var m = $('message');
     m.textContent = words || '';
     m.className = 'message' + (kind ? ' ' + kind : '');
+    clearTimeout(messageTimer);
+    if (seconds) messageTimer = setTimeout(function () { showMessage(''); }, seconds * 1000);
   }
 
   function renderButtons() {
@@ -107,7 +111,8 @@
   function render(v) {
     last = v;
     var phase = $('phase');
-    phase.textContent = v.phase_words;
+    // "45 %" and "12 s" stay on one line.
+    phase.textContent = v.phase_words.replace(/ (%|s)$/, '\u00a0$1');
     phase.className = 'phase' + (v.paused ? ' paused' : v.over ? ' over' : '');
     text('phase-detail', v.paused ? 'Stopped at: ' + v.paused_words : '');
 
@@ -209,11 +214,11 @@
       })
       .then(function (r) {
         var words = r.answer.message || '';
-        if (r.answer.ok) showMessage(done, '');
-        else if (r.answer.answered) showMessage('Not done: ' + (words || 'the coaching program said no.'), 'refused');
-        else showMessage(words || 'The console answered ' + r.status + '.', 'error');
+        if (r.answer.ok) showMessage(done, '', 6);
+        else if (r.answer.answered) showMessage('Not done: ' + (words || 'the coaching program said no.'), 'refused', 20);
+        else showMessage(words || 'The console answered ' + r.status + '.', 'error', 20);
       }, function () {
-        showMessage('The console cannot be reached.', 'error');
+        showMessage('The console cannot be reached.', 'error', 20);
       })
       .then(function () {
         busy = false;

@@ -185,7 +185,7 @@ async function main() {
     const items = await page.$$eval('#peers li', (lis) => lis.map((li) => li.className));
     return items.length === 3 && items.every((c) => c === 'connected');
   }, 30);
-  const recording1 = /^Exercise 1 of 9: hands on waist left — (\d+) %$/;
+  const recording1 = /^Exercise 1 of 9: hands on waist left — (\d+)\s%$/;
   const first = Number((await phaseMatches(recording1, 'recording 1 plays', 30)).match(recording1)[1]);
   const rowOf = async () => Number(((await text('#recording-text')).match(/row (\d+) of 900/) || [])[1] || -1);
   const firstRow = await rowOf();
@@ -237,14 +237,14 @@ async function main() {
   log('ok: the page reconnects after the console restarted');
 
   // --- Mid-session screenshot, recording 2 playing.
-  const playing2 = /^Exercise 2 of 9: hands on waist right — (\d+) %$/;
+  const playing2 = /^Exercise 2 of 9: hands on waist right — (\d+)\s%$/;
   await until('recording 2 a quarter played', async () => {
     const m = (await phase()).match(playing2);
     return m && Number(m[1]) >= 25;
   }, 15);
   await sleep(200);
   const shot = path.join(run, 'console.png');
-  await page.screenshot({ path: shot });
+  await page.screenshot({ path: shot, fullPage: true });
   if (screenshotCopy) fs.copyFileSync(shot, screenshotCopy);
   log(`ok: screenshot ${shot}${screenshotCopy ? ` (and ${screenshotCopy})` : ''}`);
 

@@ -177,21 +177,25 @@ nlohmann::json statusView(const SessionStatus& status, const StatusContext& cont
   view["remaining"] = status.session_remaining;
   view["last_cue"] = status.last_cue;
 
+  // A session started at a later recording lists only those it plays, the last ones.
+  const int first = status.recordings - static_cast<int>(status.session.size()) + 1;
   json session = json::array();
   for (std::size_t k = 0; k < status.session.size(); ++k)
   {
     const auto& recording = status.session[k];
+    const int number = first + static_cast<int>(k);
     json moving = json::array();
     for (int joint : recording.moving_joints)
       moving.push_back(jointWords(joint));
-    session.push_back({ { "file", recording.file },
+    session.push_back({ { "number", number },
+                        { "file", recording.file },
                         { "title", exerciseTitle(recording.file) },
                         { "rows", recording.rows },
                         { "playing_time", recording.playing_time },
                         { "reported", static_cast<bool>(recording.reported) },
                         { "skipped", static_cast<bool>(recording.skipped) },
                         { "moving", moving },
-                        { "current", static_cast<int>(k) + 1 == status.recording } });
+                        { "current", number == status.recording } });
   }
   view["session"] = session;
 

@@ -278,7 +278,9 @@ nao_kinora_msgs::SessionStatus playingStatus()
   status.session_elapsed = 120.5;
   status.session_remaining = 210.0;
   status.last_cue = "kollaryana.wav";
-  for (const char* file : { "01_hands_on_waist_left.txt", "02_hands_on_waist_right.txt", "03_arms_to_the_side.txt" })
+  for (const char* file : { "01_hands_on_waist_left.txt", "02_hands_on_waist_right.txt", "03_arms_to_the_side.txt",
+                            "04_seated_elbows.txt", "05_nao_sits.txt", "06_right_knee.txt", "07_left_knee.txt",
+                            "08_right_wrist.txt", "09_left_wrist.txt" })
   {
     nao_kinora_msgs::RecordingStatus recording;
     recording.file = file;

@@ -126,6 +126,7 @@ TEST(StatusView, SessionRowsAndProgress)
   status.session_elapsed = 120.5;
   status.session_remaining = 210;
   status.last_cue = "kollaryana.wav";
+  status.recordings = 3;
   for (const char* file : { "01_a_b.txt", "02_c.txt", "03_arms_to_the_side.txt" })
   {
     nao_kinora_msgs::RecordingStatus recording;
@@ -141,7 +142,7 @@ TEST(StatusView, SessionRowsAndProgress)
   const nlohmann::json view = statusView(status, running());
   EXPECT_EQ("running", view["coach"]);
   EXPECT_EQ(3, view["recording"]);
-  EXPECT_EQ(9, view["recordings"]);
+  EXPECT_EQ(3, view["recordings"]);
   EXPECT_EQ("arms to the side", view["title"]);
   EXPECT_EQ(431, view["row"]);
   EXPECT_EQ(960, view["rows"]);
@@ -151,7 +152,8 @@ TEST(StatusView, SessionRowsAndProgress)
   EXPECT_DOUBLE_EQ(210, view["remaining"].get<double>());
   EXPECT_EQ("kollaryana.wav", view["last_cue"]);
   ASSERT_EQ(3u, view["session"].size());
-  EXPECT_EQ((nlohmann::json{ { "file", "01_a_b.txt" },
+  EXPECT_EQ((nlohmann::json{ { "number", 1 },
+                             { "file", "01_a_b.txt" },
                              { "title", "a b" },
                              { "rows", 25 },
                              { "playing_time", 2.96 },
@@ -164,6 +166,22 @@ TEST(StatusView, SessionRowsAndProgress)
   EXPECT_EQ(false, view["session"][1]["current"]);
   EXPECT_EQ(true, view["session"][2]["current"]);
   EXPECT_EQ(0u, view["session"][2]["moving"].size());
+  EXPECT_EQ(3, view["session"][2]["number"]);
+}
+
+TEST(StatusView, SessionStartedAtALaterRecording)
+{
+  // Recordings 7 to 9 of 9; the 8th plays.
+  SessionStatus status = playing();
+  status.recording = 8;
+  status.session.resize(3);
+  const nlohmann::json view = statusView(status, running());
+  ASSERT_EQ(3u, view["session"].size());
+  for (int k = 0; k < 3; ++k)
+  {
+    EXPECT_EQ(7 + k, view["session"][k]["number"]);
+    EXPECT_EQ(k == 1, view["session"][k]["current"]) << k;
+  }
 }
 
 TEST(StatusView, PeersFromSubscriberCounts)

@@ -86,13 +86,13 @@
   function renderRecordings(session) {
     var body = $('recordings');
     body.textContent = '';
-    session.forEach(function (r, k) {
+    session.forEach(function (r) {
       var tr = document.createElement('tr');
       tr.className = r.current ? 'current' : r.skipped ? 'skipped' : r.reported ? 'done' : '';
       if (r.current) tr.setAttribute('aria-current', 'step');
       var number = document.createElement('td');
       number.className = 'number';
-      number.textContent = k + 1;
+      number.textContent = r.number;
       var name = document.createElement('td');
       name.textContent = r.title || r.file;
       var file = document.createElement('span');

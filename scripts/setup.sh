@@ -11,7 +11,7 @@ packages=(
   librostest-dev python3-rosbag librosbag-dev rosbash
   libboost-dev libgtest-dev googletest nlohmann-json3-dev
   pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam
-  libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev
+  libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev python3-rosservice python3-std-srvs python3-diagnostic-msgs
   libcpp-httplib-dev libroslib-dev chromium fonts-dejavu-core nodejs socat
 )
 

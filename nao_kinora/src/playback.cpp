@@ -27,7 +27,6 @@ bool rowInRecording(int index)
 }
 
 // Waits for the peers, sends the start signal and the opening cues.
-// False when the node shut down meanwhile.
 // False when the node shut down or the operator skipped or ended meanwhile.
 bool startRecording(NaoKinora& obj)
 {

@@ -12,8 +12,12 @@
 #include <std_srvs/SetBool.h>
 #include <std_srvs/Trigger.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -25,6 +29,11 @@ const char kPauseService[] = "/nao_kinora/pause_playback";
 const char kSkipService[] = "/nao_kinora/skip_exercise";
 const char kEndService[] = "/nao_kinora/end_session";
 
+// A call that has no answer after this long fails instead of hanging the test
+// (a node that served its services from its main loop would answer only when
+// the clock moves, and the clock stands still during the call).
+const std::chrono::seconds kCallDeadline(5);
+
 struct Reply
 {
   bool called = false;  // the node answered
@@ -32,25 +41,33 @@ struct Reply
   std::string message;
 };
 
+template <class Srv>
+Reply callService(const std::string& service, Srv srv)
+{
+  auto answer = std::make_shared<std::promise<Reply>>();
+  std::future<Reply> future = answer->get_future();
+  std::thread([service, srv, answer]() mutable {
+    Reply reply;
+    reply.called = ros::service::call(service, srv);
+    reply.success = srv.response.success;
+    reply.message = srv.response.message;
+    answer->set_value(reply);
+  }).detach();
+  if (future.wait_for(kCallDeadline) != std::future_status::ready)
+    return Reply();
+  return future.get();
+}
+
 inline Reply pause(bool on)
 {
   std_srvs::SetBool srv;
   srv.request.data = on;
-  Reply reply;
-  reply.called = ros::service::call(kPauseService, srv);
-  reply.success = srv.response.success;
-  reply.message = srv.response.message;
-  return reply;
+  return callService(kPauseService, srv);
 }
 
 inline Reply trigger(const std::string& service)
 {
-  std_srvs::Trigger srv;
-  Reply reply;
-  reply.called = ros::service::call(service, srv);
-  reply.success = srv.response.success;
-  reply.message = srv.response.message;
-  return reply;
+  return callService(service, std_srvs::Trigger());
 }
 
 inline Reply skip()

@@ -162,6 +162,19 @@ TEST_F(OperatorState, ASkipLapsesOnceItsPhaseIsOver)
   EXPECT_EQ(Request::kNone, takeRequest());
 }
 
+// A skip while paused acts at once; the session stays paused for what follows.
+TEST_F(OperatorState, ASkipWhilePausedActsAndThePauseStays)
+{
+  at(Status::PHASE_PLAYING, 4, 20);
+  ASSERT_TRUE(requestPause(true).success);
+  ASSERT_TRUE(requestSkip().success);
+  EXPECT_TRUE(interrupted());  // ends the hold of the row's pause
+  EXPECT_EQ(Request::kSkip, takeRequest());
+  EXPECT_TRUE(paused());
+  enterPhase(Status::PHASE_REPORT);
+  EXPECT_EQ("already paused in recording 4 at its report", requestPause(true).message);
+}
+
 // An end lifts a pause and ends the session whatever comes after; the closing
 // takes it as done, so its pause is not cut short.
 TEST_F(OperatorState, AnEndLiftsThePauseAndTheClosingTakesIt)

@@ -3,19 +3,24 @@
 # exercises to simulated peers (audio player, motion executor, tracking node,
 # report reader) on a private ROS master, all started by roslaunch
 # (nao_kinora_sim demo.launch), and shows the cues, the progress of each
-# exercise and the joints that moved, up to the closing cue.
+# exercise and the joints that moved, up to the closing cue. The session
+# console (nao_kinora_console) runs beside it: its address is the first line.
 #
-#   scripts/demo.sh [--speed N] [--no-sound] [--no-install] [--no-build]
+#   scripts/demo.sh [--speed N] [--console-port N] [--no-sound] [--no-install] [--no-build]
 #
 #   --speed N     simulated seconds per wall second (default 4: the session of
 #                 about 6 minutes takes about 90 s); --speed 1 is the real session
+#   --console-port N  the console's port on 127.0.0.1 (default 8080, or a free
+#                 one when 8080 is taken)
 #   --no-sound    neither make nor play the spoken cues
 #   --no-install  do not install missing Debian packages
 #   --no-build    use the workspace as it is built
 #
 # The workspace is KINORA_WS (default build/ws). The session runs in a network
 # namespace of its own where unshare allows it, with the loopback device only,
-# and everything in it listens on the loopback address. Exit status: 0 after
+# and everything in it listens on the loopback address; the console's port is
+# carried out of it to this machine's loopback address through a socket file
+# (socat). Exit status: 0 after
 # the closing cue, 130 on Ctrl-C, 1 when the session did not end with it.
 set -euo pipefail
 
@@ -28,10 +33,12 @@ speed=4
 sound=yes
 install=yes
 build=yes
-usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
+console_port=""
+usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --speed) speed=${2:?--speed needs a number}; shift ;;
+    --console-port) console_port=${2:?--console-port needs a number}; shift ;;
     --no-sound) sound= ;;
     --no-install) install= ;;
     --no-build) build= ;;
@@ -43,6 +50,8 @@ done
 
 [[ "$speed" =~ ^[0-9]*\.?[0-9]+$ ]] && [[ ! "$speed" =~ ^[0.]+$ ]] ||
   { echo "--speed needs a number above 0, not [$speed]" >&2; exit 2; }
+[ -z "$console_port" ] || { [[ "$console_port" =~ ^[0-9]+$ ]] && [ "$console_port" -ge 1 ] && [ "$console_port" -le 65535 ]; } ||
+  { echo "--console-port needs a port number (1 to 65535), not [$console_port]" >&2; exit 2; }
 
 if [ -n "$build" ]; then
   no_install=""
@@ -54,11 +63,27 @@ fi
 # In a network namespace of its own, where only the loopback device exists,
 # the session opens nothing to the network; installing and building, which
 # may need the network, are done by then.
+# The console's page must be reachable from this machine's browser: its port
+# is chosen here, and a bridge (socat) listens on it and hands each
+# connection to a socket file, where a second bridge in the namespace takes
+# it on to the console.
+port_is_free() {
+  /usr/bin/python3 -c 'import socket, sys; socket.socket().bind(("127.0.0.1", int(sys.argv[1])))' "$1" 2>/dev/null
+}
 if [ -z "${KINORA_DEMO_PRIVATE_NET:-}" ]; then
+  if [ -z "$console_port" ]; then
+    console_port=8080
+    port_is_free "$console_port" || console_port=$(/usr/bin/python3 -c 'import socket
+s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  fi
+  port_is_free "$console_port" || { echo "demo: port $console_port is taken: choose another with --console-port" >&2; exit 1; }
   netns=(--net)
   [ "$(id -u)" -eq 0 ] || netns+=(--map-root-user)
-  if command -v ip >/dev/null && unshare "${netns[@]}" true 2>/dev/null; then
-    KINORA_DEMO_PRIVATE_NET=1 exec unshare "${netns[@]}" -- "$0" "${args[@]}" --no-install --no-build
+  if command -v ip >/dev/null && command -v socat >/dev/null && unshare "${netns[@]}" true 2>/dev/null; then
+    bridge_dir=$(mktemp -d "${TMPDIR:-/tmp}/kinora_console.XXXXXX")
+    socat "TCP-LISTEN:$console_port,bind=127.0.0.1,reuseaddr,fork" "UNIX-CONNECT:$bridge_dir/console.sock" 2>/dev/null &
+    KINORA_DEMO_PRIVATE_NET=1 KINORA_DEMO_BRIDGE_PID=$! KINORA_DEMO_BRIDGE_DIR=$bridge_dir \
+      exec unshare "${netns[@]}" -- "$0" "${args[@]}" --no-install --no-build --console-port "$console_port"
   fi
   echo "demo: warning: no private network namespace (unshare, ip): the nodes' XML-RPC ports" \
     "listen on every address while the demo runs" >&2
@@ -112,19 +137,36 @@ launch_view() {
 # control), so a Ctrl-C reaches only this script, which hands it on.
 set -m
 launch=""
+console=""
+bridge=""
 stop_launch() {
   trap - INT TERM EXIT
   [ -z "$launch" ] || kill -INT "$launch" 2>/dev/null || true
+  [ -z "$console" ] || kill -INT "$console" 2>/dev/null || true
+  # The bridges are background jobs of a script, which ignore SIGINT.
+  for pid in $bridge ${KINORA_DEMO_BRIDGE_PID:-}; do kill -TERM "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  [ -z "${KINORA_DEMO_BRIDGE_DIR:-}" ] || rm -rf "$KINORA_DEMO_BRIDGE_DIR"
 }
 trap 'stop_launch; echo "demo: interrupted" >&2; exit 130' INT TERM
 trap stop_launch EXIT
 
+console_port=${console_port:-8080}
+echo "demo: session console on http://127.0.0.1:$console_port/ (open it in a browser)"
 echo "demo: master on $ROS_MASTER_URI, speed ${speed}x, logs in $run"
+if [ -n "${KINORA_DEMO_BRIDGE_DIR:-}" ]; then
+  socat "UNIX-LISTEN:$KINORA_DEMO_BRIDGE_DIR/console.sock,fork,unlink-early" "TCP:127.0.0.1:$console_port" \
+    2>/dev/null &
+  bridge=$!
+fi
 roslaunch --skip-log-check --no-summary --disable-title --sigint-timeout "$stop_wait" \
   nao_kinora_sim demo.launch speed:="$speed" sound_dir:="$sounds" session_log:="$session_log" \
   > >(launch_view) 2>&1 &
 launch=$!
+# The console, once roslaunch's master answers; its lines go to console.log.
+(ros_wait_for_master 30 && exec rosrun nao_kinora_console nao_kinora_console _port:="$console_port" \
+  __name:=nao_kinora_console > "$run/console.log" 2>&1) &
+console=$!
 launch_status=0
 wait "$launch" || launch_status=$?
 launch=""  # ended: nothing to hand a signal on to

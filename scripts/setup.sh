@@ -13,12 +13,15 @@ packages=(
   pkg-config libplplot-dev plplot-driver-cairo espeak-ng alsa-utils iproute2 procps python3-rosparam
   clang libclang-rt-dev libfaketime
   libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev python3-rosservice python3-std-srvs python3-diagnostic-msgs
+  libcpp-httplib-dev libroslib-dev chromium fonts-dejavu-core nodejs socat
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Debian's nodejs comes without npm; other builds of nodejs bring their own.
+command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ] && [ -n "${KINORA_NO_INSTALL:-}" ]; then
   echo "not installing (KINORA_NO_INSTALL): ${missing[*]}" >&2
 elif [ ${#missing[@]} -gt 0 ]; then
@@ -27,10 +30,24 @@ elif [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
 fi
 
+# The browser test's npm packages, exactly as locked, in a git-ignored
+# node_modules; installed again only when the lock file has changed.
+browser_test="$root/nao_kinora_console/test/browser"
+lock_sum=$(sha256sum "$browser_test/package-lock.json" | cut -d' ' -f1)
+if [ "$(cat "$browser_test/node_modules/.lock-sha256" 2>/dev/null)" != "$lock_sum" ]; then
+  if [ -n "${KINORA_NO_INSTALL:-}" ]; then
+    echo "not installing (KINORA_NO_INSTALL): the npm packages of $browser_test" >&2
+  else
+    echo "installing the npm packages of $browser_test"
+    (cd "$browser_test" && npm ci --no-audit --no-fund)
+    echo "$lock_sum" > "$browser_test/node_modules/.lock-sha256"
+  fi
+fi
+
 # catkin needs Debian's python3, not whichever python3 comes first on PATH.
 ws="${KINORA_WS:-$root/build/ws}"  # KINORA_WS: another workspace, e.g. for a second build
 mkdir -p "$ws/src"
-for pkg in nao_msgs nao_kinora_msgs nao_kinora nao_kinora_sim; do
+for pkg in nao_msgs nao_kinora_msgs nao_kinora nao_kinora_sim nao_kinora_console; do
   ln -sfn "$root/$pkg" "$ws/src/$pkg"
 done
 catkin_make -C "$ws" -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -2,7 +2,9 @@
 # scripts/demo.sh end to end at 20x speed on the built workspace (KINORA_WS):
 # it ends with status 0 after the simulated audio player has been given the
 # closing cue, every exercise reported, the node's session log closed, and
-# nothing of it (roslaunch, master, peers, node) left running.
+# nothing of it (roslaunch, master, peers, node, console) left running. The
+# session console's address is the first line, and the console answers there
+# from this machine while the session runs.
 set -uo pipefail
 
 root="$(cd -P "$(dirname "$0")/.." && cd .. && pwd)"  # the repository, not the workspace link
@@ -17,7 +19,20 @@ fail() {
 }
 
 start=$SECONDS
-"$root/scripts/demo.sh" --speed 20 --no-install --no-build --no-sound > "$out" 2>&1
+# In the background, while the console is asked; with job control, so that
+# the demo takes SIGINT as it does from a terminal.
+set -m
+"$root/scripts/demo.sh" --speed 20 --no-install --no-build --no-sound > "$out" 2>&1 &
+demo=$!
+console_answer=""
+while [ -z "$console_answer" ] && kill -0 "$demo" 2>/dev/null; do
+  url=$(sed -n -E '1s|^demo: session console on (http://127\.0\.0\.1:[0-9]+/) .*|\1|p' "$out")
+  [ -z "$url" ] || console_answer=$(/usr/bin/python3 -c 'import sys, urllib.request
+print(urllib.request.urlopen(sys.argv[1] + "api/status", timeout=2).read().decode())' "$url" 2>/dev/null |
+    grep -o '"phase_words":"Exercise [0-9] of 9[^"]*"')
+  sleep 0.2
+done
+wait "$demo"
 status=$?
 echo "demo: exit status $status after $((SECONDS - start)) s"
 
@@ -37,6 +52,8 @@ grep -q '^\[motion\] identifying rows of 9 recording(s) from ' "$out" || fail "t
   fail "rows missed or out of order: $(grep -E '^\[motion\] .*(missed rows|out of order|repeated|not received)' "$out")"
 [ "$(grep -c '^\[node\] burdayım' "$out")" -eq 0 ] || fail "the node's row lines are shown"
 grep -q '^demo: session complete$' "$out" || fail "no completion line"
+[ -n "$console_answer" ] || fail "the console did not show an exercise at the address of the first line"
+echo "console: $console_answer"
 
 # The node's session log, which tells the demo that the session closed.
 run="${KINORA_WS:-$root/build/ws}/demo"
@@ -51,4 +68,7 @@ port=$(sed -n -E 's|^demo: master on http://localhost:([0-9]+),.*|\1|p' "$out")
 ! pgrep -f "rosmaster --core -p $port" > /dev/null || fail "the demo's master still runs"
 ! pgrep -f "$run/log" > /dev/null || fail "peers or the node of the demo still run"
 ! pgrep -f "roslaunch .*session_log:=$run/session.jsonl" > /dev/null || fail "the demo's roslaunch still runs"
+console_port=$(sed -n -E '1s|^demo: session console on http://127\.0\.0\.1:([0-9]+)/ .*|\1|p' "$out")
+! pgrep -f "nao_kinora_console _port:=$console_port " > /dev/null || fail "the demo's console still runs"
+! pgrep -f "socat TCP-LISTEN:$console_port," > /dev/null || fail "the demo's bridge to the console still runs"
 echo "demo test passed"

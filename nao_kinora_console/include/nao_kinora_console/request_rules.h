@@ -1,0 +1,40 @@
+// Who may ask the console what. The console moves a robot next to a person:
+// these checks run before any request is served (console_server.cpp), and
+// are kept free of the server so that each can be tested on its own.
+#ifndef NAO_KINORA_CONSOLE_REQUEST_RULES_H
+#define NAO_KINORA_CONSOLE_REQUEST_RULES_H
+
+#include <string>
+
+namespace nao_kinora_console
+{
+// Largest request body the console reads; its actions take a few bytes.
+const std::size_t kMaxBody = 1024;
+
+// 127.0.0.0/8, ::1 and "localhost": a console bound there is reachable from
+// this machine only, and may run without a token.
+bool isLoopbackAddress(const std::string& address);
+
+// The Host header of a request to a console bound to a loopback address must
+// name this machine by loopback and the console's port: another name means a
+// page of some other site whose name was pointed at 127.0.0.1.
+bool loopbackHostAllowed(const std::string& host, int port);
+
+// The token compared in time independent of where the two first differ.
+bool tokenMatches(const std::string& given, const std::string& token);
+
+// An action's Origin header must name the console itself, as the Host header does.
+bool originAllowed(const std::string& origin, const std::string& host);
+
+// The file under root (a real path, no final '/') that the raw request target
+// names, or "" when nothing may be served for it: anything but plain
+// letters, digits, '.', '_', '-' and '/' in its path (so any %-encoding), a
+// ".." or "." segment, a hidden name, or a real path (symbolic links
+// followed) that is not a regular file inside root. "/" names index.html.
+std::string staticFile(const std::string& target, const std::string& root);
+
+// The MIME type served for a static file, by its extension.
+std::string mimeType(const std::string& path);
+}  // namespace nao_kinora_console
+
+#endif  // NAO_KINORA_CONSOLE_REQUEST_RULES_H

@@ -1,0 +1,66 @@
+// nao_kinora_console: the web console of a coaching session.
+//
+//   rosrun nao_kinora_console nao_kinora_console [_port:=8080] [_bind:=127.0.0.1]
+//       [_token:=TOKEN] [_coach_node:=/nao_kinora]
+//
+// Prints the page's address on standard output once it listens; exits 1 when
+// its parameters cannot be used or the address cannot be bound.
+#include "nao_kinora_console/console_server.h"
+
+#include <ros/package.h>
+#include <ros/ros.h>
+
+#include <iostream>
+#include <thread>
+
+namespace
+{
+// Reads a private parameter of type T; false (with the reason) when it is
+// set but of another type, which param() would silently replace by the default.
+template <class T>
+bool readParam(const ros::NodeHandle& pnh, const std::string& name, T& value, const char* type)
+{
+  if (!pnh.hasParam(name) || pnh.getParam(name, value))
+    return true;
+  ROS_ERROR("~%s must be %s", name.c_str(), type);
+  return false;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  ros::init(argc, argv, "nao_kinora_console");
+  ros::NodeHandle pnh("~");
+
+  nao_kinora_console::ConsoleOptions options;
+  if (!readParam(pnh, "port", options.port, "an integer") || !readParam(pnh, "bind", options.bind, "a string") ||
+      !readParam(pnh, "token", options.token, "a string") ||
+      !readParam(pnh, "coach_node", options.coach, "a string"))
+    return 1;
+  options.webRoot = ros::package::getPath("nao_kinora_console") + "/www";
+  const std::string fault = nao_kinora_console::optionsFault(options);
+  if (!fault.empty())
+  {
+    ROS_ERROR("%s", fault.c_str());
+    return 1;
+  }
+
+  nao_kinora_console::Console console(options);
+  std::string error;
+  if (!console.bind(error))
+  {
+    ROS_ERROR("%s", error.c_str());
+    return 1;
+  }
+  const std::string host = options.bind.find(':') != std::string::npos ? "[" + options.bind + "]" : options.bind;
+  std::cout << "console: http://" << host << ":" << console.port() << "/"
+            << (options.token.empty() ? "" : "?token=" + options.token) << std::endl;
+
+  ros::AsyncSpinner spinner(1);
+  spinner.start();
+  std::thread http([&console] { console.serve(); });
+  ros::waitForShutdown();
+  console.stop();
+  http.join();
+  return 0;
+}

@@ -1,0 +1,291 @@
+// The session console in headless chromium during a short simulated session
+// (started by run_browser_test.sh, which sets up the master and the
+// environment). Step by step, each with a deadline in wall time:
+//
+//   the page before there is a session, and while the node waits for its
+//   audio player (a refused Skip shows the node's reason); recording 1 and its
+//   progress advancing; Pause: the page says Paused and no row reaches the
+//   simulated motion executor; Resume: rows go on; Skip exercise: recording 2
+//   starts; the console stops and starts again: the page says it is
+//   disconnected, then reconnects by itself; a screenshot; End session and
+//   its confirmation: the closing cue goes out and the page says the session
+//   is over. No ROS words on the page at any step.
+'use strict';
+
+const { spawn } = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const puppeteer = require('puppeteer-core');
+
+const run = process.env.KINORA_CONSOLE_RUN;
+const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
+const screenshotCopy = process.env.KINORA_CONSOLE_SCREENSHOT || '';
+const SPEED = 5;           // simulated seconds per wall second
+const STEP_SECONDS = 20;   // wall deadline of a step
+const PAUSE_HOLD_MS = 1500;  // 7.5 simulated seconds: about 190 rows if nothing held them
+const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
+
+const started = Date.now();
+const children = [];
+let browser = null;
+
+function log(line) {
+  console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${line}`);
+}
+
+function fail(message) {
+  throw new Error(message);
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function until(what, cond, seconds = STEP_SECONDS) {
+  const end = Date.now() + seconds * 1000;
+  for (;;) {
+    const value = await cond();
+    if (value) return value;
+    if (Date.now() > end) fail(`not within ${seconds} s: ${what}`);
+    await sleep(50);
+  }
+}
+
+// A program in a process group of its own, its lines kept and passed to
+// onLine, its output also in RUN/<name>.log.
+function start(name, argv, onLine = () => {}) {
+  const logFile = fs.createWriteStream(path.join(run, `${name}.log`), { flags: 'a' });
+  const child = spawn(argv[0], argv.slice(1), { detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
+  child.lines = [];
+  child.exited = null;
+  for (const stream of [child.stdout, child.stderr]) {
+    let pending = '';
+    stream.on('data', (data) => {
+      logFile.write(data);
+      pending += data.toString();
+      let at;
+      while ((at = pending.indexOf('\n')) >= 0) {
+        const line = pending.slice(0, at);
+        pending = pending.slice(at + 1);
+        child.lines.push(line);
+        onLine(line);
+      }
+    });
+  }
+  child.on('exit', (code, signal) => { child.exited = { code, signal }; });
+  children.push(child);
+  return child;
+}
+
+async function stop(child, what) {
+  if (child.exited) return;
+  try { process.kill(-child.pid, 'SIGINT'); } catch (e) { return; }
+  const end = Date.now() + 15000;
+  while (!child.exited && Date.now() < end) await sleep(50);
+  if (!child.exited) {
+    log(`${what} did not stop on SIGINT: killed`);
+    try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+  }
+}
+
+// The last resort: roslaunch's nodes, in process groups of their own, outlive it.
+function killAll() {
+  for (const child of children)
+    if (!child.exited) try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+}
+process.on('exit', killAll);
+
+// What the simulated peers report: rows received per recording, start
+// signals, cues.
+const peers = { rows: {}, starts: [], cues: [] };
+function peerLine(line) {
+  let m = line.match(/^\[motion\] recording (\d+): (?:over: )?(\d+) rows/);
+  if (m) peers.rows[m[1]] = Math.max(peers.rows[m[1]] || 0, Number(m[2]));
+  m = line.match(/^\[motion\] recording (\d+): start signal/);
+  if (m) peers.starts.push(Number(m[1]));
+  m = line.match(/^\[audio\] .* cue (\S+)/);
+  if (m) peers.cues.push(m[1]);
+}
+
+async function startConsole(port) {
+  const child = start('console', [consoleProgram, `_port:=${port}`]);
+  const line = await until('the console prints its address',
+    () => child.lines.find((l) => l.startsWith('console: http://')) || (child.exited && fail('the console ended')), 15);
+  return { child, url: line.slice('console: '.length) };
+}
+
+async function main() {
+  if (!run || !consoleProgram) fail('run through run_browser_test.sh');
+  const logs = [];
+
+  // --- The console and the page, before there is any session.
+  let con = await startConsole(0);
+  const port = Number(new URL(con.url).port);
+  log(`console on ${con.url}`);
+
+  const executable = ['/usr/lib/chromium/chromium', '/usr/bin/chromium'].find((p) => fs.existsSync(p));
+  if (!executable) fail('no chromium (scripts/setup.sh installs it)');
+  browser = await puppeteer.launch({
+    executablePath: executable,
+    headless: true,
+    userDataDir: fs.mkdtempSync(path.join(os.tmpdir(), 'console-chromium-')),
+    // Without the background networking switches chromium keeps trying to
+    // reach its services, and those attempts are refused here.
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad'],
+  });
+  const page = await browser.newPage();
+  page.on('console', (m) => logs.push(`page: ${m.text()}`));
+  page.on('pageerror', (e) => logs.push(`page error: ${e.message}`));
+  await page.setViewport({ width: 1280, height: 800 });
+  await page.goto(con.url, { waitUntil: 'load' });
+
+  const text = (selector) => page.$eval(selector, (e) => e.textContent.trim()).catch(() => '');
+  const phase = () => text('#phase');
+  const seen = new Set();
+  async function noRosWords(when) {
+    const body = await page.evaluate(() => document.body.innerText);
+    const m = body.match(ROS_WORDS);
+    if (m) fail(`the page shows the word "${m[0]}" ${when}:\n${body}`);
+    seen.add(when);
+  }
+  async function phaseMatches(re, what, seconds) {
+    return until(`${what} (the page says "${await phase()}")`, async () => {
+      const words = await phase();
+      return re.test(words) && words;
+    }, seconds);
+  }
+
+  await phaseMatches(/^Waiting for the coaching program$/, 'the page waits for the coaching program');
+  await until('a banner says so', async () => /Waiting for the coaching program/.test(await text('#connection')));
+  await noRosWords('before the session');
+  log('ok: the page waits for the coaching program');
+
+  // --- The node alone: it waits for its audio player; Skip is refused.
+  const coach = start('coach', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title',
+    'nao_kinora_console', 'browser_coach.launch', `speed:=${SPEED}`, `session_log:=${path.join(run, 'session.jsonl')}`],
+    peerLine);
+  await phaseMatches(/^Waiting for the audio player$/, 'the node waits for its audio player', 30);
+  const peersShown = await page.$$eval('#peers li', (items) => items.map((li) => li.textContent));
+  if (peersShown.length !== 3 || peersShown.some((p) => !/not connected$/.test(p)))
+    fail(`peers before they start: ${JSON.stringify(peersShown)}`);
+  await until('Skip can be pressed', () => page.$eval('#skip', (b) => !b.disabled));
+  await page.click('#skip');
+  const refusal = await until('the refusal shows the node\'s reason', async () => {
+    const m = await text('#message');
+    return /^Not done: .{10,}/.test(m) && m;
+  }, 5);
+  if ((await page.$eval('#message', (e) => e.className)) !== 'message refused') fail('the refusal is not shown as one');
+  await noRosWords('while the node waits for its audio player');
+  log(`ok: refused Skip shows the reason: "${refusal}"`);
+
+  // --- The peers: greeting, then recording 1 and its progress.
+  const peersLaunch = start('peers', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title',
+    'nao_kinora_console', 'browser_peers.launch'], peerLine);
+  await until('all three peers shown connected', async () => {
+    const items = await page.$$eval('#peers li', (lis) => lis.map((li) => li.className));
+    return items.length === 3 && items.every((c) => c === 'connected');
+  }, 30);
+  const recording1 = /^Exercise 1 of 9: hands on waist left — (\d+)\s%$/;
+  const first = Number((await phaseMatches(recording1, 'recording 1 plays', 30)).match(recording1)[1]);
+  const rowOf = async () => Number(((await text('#recording-text')).match(/row (\d+) of 900/) || [])[1] || -1);
+  const firstRow = await rowOf();
+  const current = await page.$$eval('#recordings tr', (rows) => rows.map((r) => r.className));
+  if (current.length !== 9 || current[0] !== 'current') fail(`table rows: ${JSON.stringify(current)}`);
+  await until('the progress of recording 1 advances', async () => {
+    const m = (await phase()).match(recording1);
+    return m && Number(m[1]) > first && (await rowOf()) > firstRow;
+  }, 10);
+  await until('the pose is drawn', () => page.$eval('#figure', (svg) => svg.querySelectorAll('line').length >= 10));
+  await noRosWords('while recording 1 plays');
+  log(`ok: recording 1 advances (from ${first} %, row ${firstRow}); the pose is drawn`);
+
+  // --- Pause: nothing reaches the motion executor; Resume: rows go on.
+  await page.click('#pause');
+  await phaseMatches(/^Paused$/, 'the page says Paused', 5);
+  if ((await text('#pause')) !== 'Resume') fail('the Pause button does not offer Resume');
+  if (!/^Stopped at: Exercise 1 of 9: hands on waist left — \d+ %$/.test(await text('#phase-detail')))
+    fail(`the pause does not say where: "${await text('#phase-detail')}"`);
+  await sleep(300);  // rows already on their way
+  const heldAt = peers.rows['1'] || 0;
+  await sleep(PAUSE_HOLD_MS);
+  const afterHold = peers.rows['1'] || 0;
+  if (afterHold !== heldAt) fail(`rows reached the motion executor while paused: ${heldAt} -> ${afterHold}`);
+  if ((await phase()) !== 'Paused') fail('the page no longer says Paused');
+  await noRosWords('while paused');
+  log(`ok: paused at ${heldAt} rows, none for ${PAUSE_HOLD_MS} ms`);
+
+  await page.click('#pause');
+  await phaseMatches(recording1, 'recording 1 plays again', 5);
+  await until('rows go on after Resume', () => (peers.rows['1'] || 0) > afterHold, 5);
+  log(`ok: resumed; rows go on (${peers.rows['1']})`);
+
+  // --- Skip: recording 2 starts.
+  await page.click('#skip');
+  const recording2 = /^Exercise 2 of 9: hands on waist right — /;
+  await phaseMatches(recording2, 'recording 2 starts', 15);
+  await until('the motion executor gets the start signal of recording 2', () => peers.starts.includes(2), 10);
+  const rows1 = peers.rows['1'];
+  if (!(rows1 < 900)) fail(`recording 1 was not cut short: ${rows1} rows`);
+  log(`ok: skipped recording 1 after ${rows1} rows; recording 2 starts`);
+
+  // --- The console goes away and comes back: the page reconnects by itself.
+  await stop(con.child, 'the console');
+  await until('the page says it is disconnected', async () => /No connection to the console/.test(await text('#connection')), 10);
+  if (await page.$eval('#skip', (b) => !b.disabled)) fail('Skip can be pressed while disconnected');
+  con = await startConsole(port);
+  await until('the page reconnects', async () => page.$eval('#connection', (e) => e.hidden), 10);
+  log('ok: the page reconnects after the console restarted');
+
+  // --- Mid-session screenshot, a recording well under way (recording 2
+  // unless the machine was slow).
+  const playing = /^Exercise [2-9] of 9: .* — (\d+)\s%$/;
+  await until('a recording a quarter played', async () => {
+    const m = (await phase()).match(playing);
+    return m && Number(m[1]) >= 25;
+  }, 30);
+  await sleep(200);
+  const shot = path.join(run, 'console.png');
+  await page.screenshot({ path: shot, fullPage: true });
+  if (screenshotCopy) fs.copyFileSync(shot, screenshotCopy);
+  log(`ok: screenshot ${shot}${screenshotCopy ? ` (and ${screenshotCopy})` : ''}`);
+
+  // --- End, after confirming: the closing cue, then the session is over.
+  await page.click('#end');
+  await until('the confirmation opens', () => page.$eval('#confirm', (e) => !e.hidden), 5);
+  if (peers.cues.includes('bitis.wav')) fail('the closing cue went out before the confirmation');
+  await noRosWords('while asking to confirm');
+  await page.click('#confirm-end');
+  await until('the closing cue reaches the audio player', () => peers.cues.includes('bitis.wav'), 15);
+  await phaseMatches(/^Session over$/, 'the page says the session is over', 15);
+  for (const button of ['#pause', '#skip', '#end'])
+    if (await page.$eval(button, (b) => !b.disabled)) fail(`${button} can still be pressed`);
+  await noRosWords('after the session');
+  log(`ok: ended; cues ${peers.cues.join(' ')}`);
+
+  await until('the node ends the launch', () => coach.exited, 15);
+  const errors = logs.filter((l) => l.startsWith('page error'));
+  if (errors.length) fail(`errors on the page:\n${errors.join('\n')}`);
+  await stop(peersLaunch, 'the peers');
+  await stop(con.child, 'the console');
+  await browser.close();
+  browser = null;
+  log(`browser test passed (${seen.size} views checked for ROS words)`);
+}
+
+main().then(() => process.exit(0), async (error) => {
+  console.log(`FAIL: ${error.message}`);
+  if (browser) {
+    try {
+      const pages = await browser.pages();
+      if (pages.length) {
+        await pages[pages.length - 1].screenshot({ path: path.join(run, 'failure.png') });
+        console.log(`page at the failure: ${path.join(run, 'failure.png')}`);
+      }
+    } catch (e) { /* the browser is gone */ }
+    try { await browser.close(); } catch (e) { /* gone */ }
+  }
+  // roslaunch stops the nodes it started only when asked with SIGINT.
+  for (const child of children.slice().reverse()) await stop(child, child.spawnargs.join(' '));
+  console.log(`logs: ${run}`);
+  process.exit(1);
+});

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The console in a real browser during a simulated session: Debian's chromium,
+# headless, driven by puppeteer-core (console_browser_test.js), against the
+# console, the node and the simulated peers on a private master.
+#
+#   run_browser_test.sh            (KINORA_WS: the built workspace, default build/ws)
+#
+# Runs in a network namespace of its own with the loopback device only, where
+# unshare allows it, as the demo does. Logs and the screenshot go to
+# $KINORA_WS/console_browser_test/; KINORA_CONSOLE_SCREENSHOT names another
+# copy of the screenshot (docs/console.png when refreshing the README's).
+set -euo pipefail
+
+here=$(cd -P "$(dirname "$0")" && pwd)
+root=$(cd "$here/../../.." && pwd)
+ws="${KINORA_WS:-$root/build/ws}"
+
+if [ -z "${KINORA_CONSOLE_TEST_NET:-}" ]; then
+  netns=(--net)
+  [ "$(id -u)" -eq 0 ] || netns+=(--map-root-user)
+  if command -v ip >/dev/null && unshare "${netns[@]}" true 2>/dev/null; then
+    KINORA_CONSOLE_TEST_NET=1 exec unshare "${netns[@]}" -- "$0" "$@"
+  fi
+  echo "browser test: no private network namespace: the ROS nodes listen on every address meanwhile" >&2
+else
+  ip link set lo up
+fi
+
+[ -d "$here/node_modules/puppeteer-core" ] ||
+  { echo "FAIL: puppeteer-core is not installed in $here/node_modules (scripts/setup.sh installs it)"; exit 1; }
+
+set +u  # setup.bash reads variables that may be unset
+# shellcheck disable=SC1091
+source "$ws/devel/setup.bash"
+set -u
+# shellcheck source=../../../scripts/ros_env.sh
+source "$root/scripts/ros_env.sh"
+
+run="$ws/console_browser_test"
+rm -rf "$run"
+mkdir -p "$run/log"
+ros_private_env "$run"
+
+master=""
+stop_master() {
+  # SIGTERM: a background job of a script ignores SIGINT.
+  [ -z "$master" ] || { kill -TERM "$master" 2>/dev/null; wait "$master" 2>/dev/null || true; }
+}
+trap stop_master EXIT
+rosmaster --core -p "$ros_port" > "$run/master.log" 2>&1 &
+master=$!
+ros_wait_for_master 15
+
+export KINORA_CONSOLE_RUN="$run"
+export KINORA_CONSOLE_PROGRAM="$ws/devel/lib/nao_kinora_console/nao_kinora_console"
+node "$here/console_browser_test.js"

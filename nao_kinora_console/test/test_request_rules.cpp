@@ -1,0 +1,102 @@
+// The console's request rules on their own: addresses, hosts, token, origin,
+// and which file a request target may name (on a folder with symbolic links).
+#include "nao_kinora_console/request_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+using namespace nao_kinora_console;
+
+TEST(RequestRules, LoopbackAddresses)
+{
+  for (const char* address : { "127.0.0.1", "127.1.2.3", "localhost", "::1" })
+    EXPECT_TRUE(isLoopbackAddress(address)) << address;
+  for (const char* address : { "0.0.0.0", "192.168.1.5", "10.0.0.1", "::", "128.0.0.1", "localhost.example", "", "127" })
+    EXPECT_FALSE(isLoopbackAddress(address)) << address;
+}
+
+TEST(RequestRules, HostOfALoopbackConsole)
+{
+  for (const char* host : { "127.0.0.1:8080", "localhost:8080", "[::1]:8080", "127.0.0.2:8080" })
+    EXPECT_TRUE(loopbackHostAllowed(host, 8080)) << host;
+  for (const char* host : { "127.0.0.1:8081", "127.0.0.1", "evil.example:8080", "127.0.0.1.evil.example:8080",
+                            "localhost:80800", ":8080", "", "0.0.0.0:8080", "[::1]x:8080" })
+    EXPECT_FALSE(loopbackHostAllowed(host, 8080)) << host;
+}
+
+TEST(RequestRules, Token)
+{
+  EXPECT_TRUE(tokenMatches("s3cret-token", "s3cret-token"));
+  EXPECT_FALSE(tokenMatches("s3cret-tokem", "s3cret-token"));
+  EXPECT_FALSE(tokenMatches("s3cret", "s3cret-token"));
+  EXPECT_FALSE(tokenMatches("s3cret-token-and-more", "s3cret-token"));
+  EXPECT_FALSE(tokenMatches("", "s3cret-token"));
+  EXPECT_FALSE(tokenMatches(std::string("s3cret-token\0", 13), "s3cret-token"));
+  // No token set: nothing matches it.
+  EXPECT_FALSE(tokenMatches("", ""));
+}
+
+TEST(RequestRules, Origin)
+{
+  EXPECT_TRUE(originAllowed("http://127.0.0.1:8080", "127.0.0.1:8080"));
+  EXPECT_TRUE(originAllowed("http://tablet-console.local:8080", "tablet-console.local:8080"));
+  EXPECT_FALSE(originAllowed("http://localhost:8080", "127.0.0.1:8080"));
+  EXPECT_FALSE(originAllowed("https://127.0.0.1:8080", "127.0.0.1:8080"));
+  EXPECT_FALSE(originAllowed("http://evil.example", "127.0.0.1:8080"));
+  EXPECT_FALSE(originAllowed("null", "127.0.0.1:8080"));
+  EXPECT_FALSE(originAllowed("", "127.0.0.1:8080"));
+  EXPECT_FALSE(originAllowed("http://", ""));
+}
+
+class StaticFiles : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    char pattern[] = "/tmp/console_static_XXXXXX";
+    ASSERT_TRUE(mkdtemp(pattern));
+    char real[PATH_MAX];
+    ASSERT_TRUE(realpath(pattern, real));
+    top_ = real;
+    root_ = top_ + "/www";
+    mkdir(root_.c_str(), 0755);
+    mkdir((root_ + "/sub").c_str(), 0755);
+    write(root_ + "/index.html");
+    write(root_ + "/console.js");
+    write(root_ + "/sub/a.css");
+    write(root_ + "/.hidden");
+    write(top_ + "/secret.txt");  // beside the folder, as package.xml is beside www/
+    ASSERT_EQ(0, symlink((top_ + "/secret.txt").c_str(), (root_ + "/out.txt").c_str()));
+    ASSERT_EQ(0, symlink(top_.c_str(), (root_ + "/up").c_str()));
+    ASSERT_EQ(0, symlink("console.js", (root_ + "/same.js").c_str()));
+  }
+  void TearDown() override { std::system(("rm -rf " + top_).c_str()); }
+
+  static void write(const std::string& path) { std::ofstream(path.c_str()) << "x"; }
+
+  std::string top_, root_;
+};
+
+TEST_F(StaticFiles, OnlyPlainNamesInsideTheFolder)
+{
+  EXPECT_EQ(root_ + "/index.html", staticFile("/", root_));
+  EXPECT_EQ(root_ + "/index.html", staticFile("/?token=abc", root_));
+  EXPECT_EQ(root_ + "/console.js", staticFile("/console.js?token=abc", root_));
+  EXPECT_EQ(root_ + "/sub/a.css", staticFile("/sub/a.css", root_));
+  // A link that stays inside the folder is served as what it points at.
+  EXPECT_EQ(root_ + "/console.js", staticFile("/same.js", root_));
+
+  for (const char* target : { "/../secret.txt", "/sub/../../secret.txt", "/%2e%2e/secret.txt", "/%2E%2E/secret.txt",
+                              "/..%2fsecret.txt", "/sub%2fa.css", "/sub%2Fa.css", "/.%2e/secret.txt", "/./index.html",
+                              "/sub/./a.css", "//index.html", "/sub/", "/sub", "/.hidden", "/..", "/index.html%00",
+                              "/sub\\a.css", "/out.txt", "/up/secret.txt", "/missing.js",
+                              "index.html", "", "http://evil/index.html", "/index%2ehtml" })
+    EXPECT_EQ("", staticFile(target, root_)) << target;
+}

@@ -40,16 +40,6 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-fail() {
-  echo "FAIL: $*"
-  local f
-  for f in "$run"/*.out "$run"/*.err; do
-    [ -s "$f" ] || continue
-    echo "--- $(basename "$f") ---"
-    grep -v '^burdayım$' "$f" | tail -n 30
-  done
-  exit 1
-}
 
 if ! refusal=$(ip netns add "$ns_peers" 2>&1); then
   echo "SKIP: no network namespace can be made here (ip netns add: ${refusal:-no reason given});" \

@@ -33,16 +33,6 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-fail() {
-  echo "FAIL: $*"
-  local f
-  for f in "$run"/*.out "$run"/*.err; do
-    [ -s "$f" ] || continue
-    echo "--- $(basename "$f") ---"
-    grep -v '^burdayım$' "$f" | tail -n 40
-  done
-  exit 1
-}
 
 write_recordings "$run/rec" "${rows[@]}"
 ros_private_env "$run"

@@ -98,3 +98,16 @@ print(" ".join(map(str, r)) if isinstance(r, list) else r)' "$1" "$2"
 audio_cues() {
   sed -n -E 's/^\[audio\] .* cue ([^ ]+) .*/\1/p' "$@"
 }
+
+# Fails the test with the reason and the last lines of every program's output
+# in "$run", the run folder of the test.
+fail() {
+  echo "FAIL: $*"
+  local f
+  for f in "$run"/*.out "$run"/*.err; do
+    [ -s "$f" ] || continue
+    echo "--- $(basename "$f") ---"
+    grep -v '^burdayım$' "$f" | tail -n 40
+  done
+  exit 1
+}

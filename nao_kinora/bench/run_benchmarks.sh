@@ -4,12 +4,23 @@
 #  1. playback pacing: 1000 rows of 40 ms played by the node, and at the same
 #     time the same joint messages played by `rosbag play`, each against a
 #     receiver of its own (the same program);
-#  2. the node's CPU use over 10 s of waiting for the tracking node.
-# Takes about a minute and a half. KINORA_WS selects the build workspace, as for setup.sh.
+#  2. the node's CPU use over 10 s of waiting for the tracking node (round 1).
+# Plays --rounds N rounds (5), about a minute each, and says per round which
+# player kept the lower p99. --busy keeps both cores busy meanwhile.
+# KINORA_WS selects the build workspace, as for setup.sh.
 set -euo pipefail
 
 rows=1000
 row_seconds=0.04
+rounds=5
+busy=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --rounds) rounds=$2; shift 2 ;;
+    --busy) busy=1; shift ;;
+    *) echo "usage: $0 [--rounds N] [--busy]" >&2; exit 2 ;;
+  esac
+done
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -43,26 +54,51 @@ mkdir -p "$tmp/rec"
 /usr/bin/python3 "$here/make_pacing_data.py" "$tmp/rec" "$rows" "$row_seconds"
 echo "pacing of $rows rows of ${row_seconds} s (row 0 held 2 s), wall time; error = arrival - (row 0 arrival + durations before)"
 
-# Count 2 with no tracking node: after the first recording the node waits.
-"$bin/nao_kinora" 2 pace.txt pace.txt _recording_dir:="$tmp/rec/" >"$tmp/node.out" 2>"$tmp/node.err" &
-node=$!
-pids+=("$node")
-"$bin/kinora_pacing_receiver" nao_kinora "$rows" "$node" >"$tmp/node.figures" &
-node_receiver=$!
-pids+=("$node_receiver")
+# One round: the node and rosbag play, side by side. Count 2 with no tracking
+# node: after the first recording the node waits, which round 1 uses to
+# measure its CPU while waiting.
+play_round() {
+  local round=$1 cpu_pid=""
+  "$bin/nao_kinora" 2 pace.txt pace.txt _recording_dir:="$tmp/rec/" >"$tmp/node.out" 2>"$tmp/node.err" &
+  local node=$!
+  pids+=("$node")
+  [ "$round" = 1 ] && cpu_pid=$node
+  "$bin/kinora_pacing_receiver" nao_kinora "$rows" $cpu_pid >"$tmp/node.figures" &
+  local node_receiver=$!
+  pids+=("$node_receiver")
+  # rosbag play runs beside the node's playback, which starts after 15 s of
+  # greeting and opening cue, so that both meet the same load on the machine.
+  "$bin/kinora_pacing_receiver" "rosbag play" "$rows" jointAngleArray:=/bag/jointAngleArray >"$tmp/bag.figures" &
+  local bag_receiver=$!
+  pids+=("$bag_receiver")
+  sleep 15
+  rosbag play -q --wait-for-subscribers --prefix /bag "$tmp/rec/pace.bag" >"$tmp/rosbag.log" 2>&1
+  wait "$bag_receiver"
+  wait "$node_receiver"
+  kill -INT "$node"
+  local status=0
+  wait "$node" || status=$?
+  [ "$status" = 0 ] || echo "round $round: node ended on SIGINT with status $status" >&2
+  echo "round $round"
+  cat "$tmp/node.figures" "$tmp/bag.figures"
+  cat "$tmp/node.figures" "$tmp/bag.figures" >>"$tmp/all.figures"
+}
 
-# rosbag play runs beside the node's playback, which starts after 15 s of
-# greeting and opening cue, so that both meet the same load on the machine.
-"$bin/kinora_pacing_receiver" "rosbag play" "$rows" jointAngleArray:=/bag/jointAngleArray >"$tmp/bag.figures" &
-bag_receiver=$!
-pids+=("$bag_receiver")
-sleep 15
-rosbag play -q --wait-for-subscribers --prefix /bag "$tmp/rec/pace.bag" >"$tmp/rosbag.log" 2>&1
+if [ "$busy" = 1 ]; then
+  echo "both cores kept busy by two 'yes > /dev/null'"
+  yes >/dev/null & pids+=($!)
+  yes >/dev/null & pids+=($!)
+fi
+: >"$tmp/all.figures"
+for round in $(seq 1 "$rounds"); do
+  play_round "$round"
+done
 
-wait "$bag_receiver"
-wait "$node_receiver"
-kill -INT "$node"
-status=0
-wait "$node" || status=$?
-cat "$tmp/node.figures" "$tmp/bag.figures"
-echo "node ended on SIGINT with status $status"
+# Per round, which player had the lower p99 (a tie counts for the node), and
+# the node's worst figures over all rounds.
+awk '
+  / p99 / { for (k = 1; k <= NF; ++k) { if ($k == "p99") p = $(k + 1); if ($k == "max") m = $(k + 1); if ($k == "drift") d = $(k + 1) }
+            if ($1 == "nao_kinora") { np = p; nm = m; nd = d < 0 ? -d : d; if (nm > worst) worst = nm; if (nd > drift) drift = nd }
+            else { rounds++; if (np + 0 <= p + 0) node++; else bag++ } }
+  END { printf "p99: node won %d of %d rounds, rosbag play %d; node max over all rounds %.3f ms, largest |drift| %.3f ms\n",
+               node, rounds, bag, worst, drift }' "$tmp/all.figures"

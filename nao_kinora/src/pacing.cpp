@@ -20,22 +20,41 @@ const double kPollSeconds = 0.01;
 // Under simulated time the clock is polled as roscpp's own sleeps poll it.
 const ros::WallDuration kSimPoll(0.001);
 const unsigned long kTimerSlackNs = 1;
+// A thread woken from sleep runs 0.05-2 ms after its timer, more on a busy
+// machine: the last stretch before a pause ends is spent awake, reading the
+// clock, so that the next row leaves on time.
+const ros::Duration kAwakeBeforeEnd(0.0005);
+
+void sleepUntilMonotonic(const ros::Time& t)
+{
+  timespec end;
+  end.tv_sec = t.sec;
+  end.tv_nsec = t.nsec;
+  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, 0);
+}
 
 // Sleeps until t on the pause clock, or one poll under simulated time, so
 // that the caller's loop sees every time the clock reaches (a step back keeps
 // exactly what was left) and a pause or a skip at once; may return early (a
-// signal), which the callers' loops absorb.
-void sleepSlice(const ros::Time& t)
+// signal), which the callers' loops absorb. When t is the pause's end, the
+// sleep ends a little before it and the rest is waited awake.
+void sleepSlice(const ros::Time& now, const ros::Time& t, bool pauseEnds)
 {
   if (ros::Time::isSimTime())
   {
     kSimPoll.sleep();
     return;
   }
-  timespec end;
-  end.tv_sec = t.sec;
-  end.tv_nsec = t.nsec;
-  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, 0);
+  if (!pauseEnds)
+  {
+    sleepUntilMonotonic(t);
+    return;
+  }
+  if (t - now > kAwakeBeforeEnd)
+    sleepUntilMonotonic(t - kAwakeBeforeEnd);
+  while (pauseClockNow() < t)
+  {
+  }
 }
 }  // namespace
 
@@ -82,10 +101,13 @@ bool sleepUntil(ros::Time& deadline)
     if (now >= deadline)
       return true;
     last = now;
+    // Status and diagnostics go out at the start of a pause, never in the
+    // moment before the next row.
+    progressTick();
     // An absolute end, so a clock step between reading now and sleeping
     // does not push the wake-up past the deadline.
-    sleepSlice(std::min(deadline, now + slice));
-    progressTick();
+    const bool ends = deadline <= now + slice;
+    sleepSlice(now, ends ? deadline : now + slice, ends);
   }
   return false;
 }

@@ -121,9 +121,10 @@ void kinora(NaoKinora& obj)
 
   const JointRow& row = play_joints[tempcounter];
   std_msgs::Float32MultiArray jointAnglesAll = jointMessage(row);
-  std::cout << "burdayım" << std::endl;
   const ros::Time sentAt = pauseClockNow();
   publishNow(obj.jointAnglePub, jointAnglesAll);
+  // After the row: a slow terminal or pipe must not hold the row up.
+  std::cout << "burdayım" << std::endl;
   logRowSent();
 
   scheduleRowEnd(sentAt, row[kDurationColumn]);

@@ -127,14 +127,16 @@ void waitForTracking()
   }
 }
 
-// Callbacks run here only, between passes.
-void endPass(bool idle)
+// Callbacks run here only, between passes. A play pass has updated the
+// status in its pause already; doing it again here would hold up the next row.
+void endPass(bool idle, bool played)
 {
   if (idle)
     ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kIdleWaitSeconds));
   else
     ros::spinOnce();
-  progressTick();
+  if (!played)
+    progressTick();
 }
 }  // namespace
 
@@ -224,7 +226,7 @@ int runSession(NaoKinora& obj, char** argv)
         firsttime = 0;
         return closeSession(obj);
     }
-    endPass(idle);
+    endPass(idle, action == PassAction::kPlay);
   }
   return shutDown();
 }

@@ -3,10 +3,14 @@
 // Faults that only show in wall time are tested in wall time.
 #include "run_script.h"
 
+#include "nao_kinora/operator_state.h"
+#include "nao_kinora/pacing.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 
 using kinora_test::Harness;
@@ -161,4 +165,45 @@ TEST(Pacing, PassesMoreThanARowBehindRestartTheSchedule)
   for (int k = 1; k <= 7; ++k)
     expectedMs.push_back(2000 + stepMs * (k - 1));
   EXPECT_TRUE(pacedAt(stepMs / 1000.0, expectedMs));
+}
+
+namespace
+{
+std::vector<ros::Time> progressTicks;
+
+void noteTick(bool)
+{
+  progressTicks.push_back(nao_kinora::pauseClockNow());
+}
+}  // namespace
+
+// In wall time, in this process: a pause ends on time, not when a thread
+// woken from sleep gets to run, and the status is updated at the start of a
+// pause, never in the moment before it ends (when the next row should leave).
+TEST(Pacing, PausesEndOnTimeAndUpdateTheStatusAtTheirStart)
+{
+  Harness h(false);  // a master, so that ros::ok() holds
+  nao_kinora::setProgressHook(noteTick);
+  const double pauseSeconds = 0.005;
+  const int pauses = 21;
+  std::vector<double> lateUs;
+  for (int k = 0; k < pauses; ++k)
+  {
+    progressTicks.clear();
+    ros::Time deadline = nao_kinora::addPause(nao_kinora::pauseClockNow(), pauseSeconds);
+    const ros::Time end = deadline;
+    ASSERT_TRUE(nao_kinora::sleepUntil(deadline));
+    lateUs.push_back((nao_kinora::pauseClockNow() - end).toSec() * 1e6);
+    ASSERT_FALSE(progressTicks.empty()) << "pause " << k << " never updated the status";
+    for (const ros::Time& tick : progressTicks)
+      EXPECT_LT((end - tick).toSec(), pauseSeconds) << "pause " << k;
+    EXPECT_GT((end - progressTicks.back()).toSec(), pauseSeconds / 2)
+        << "pause " << k << " updated the status " << (end - progressTicks.back()).toSec() * 1e3
+        << " ms before its end";
+  }
+  nao_kinora::setProgressHook(nullptr);
+  std::sort(lateUs.begin(), lateUs.end());
+  // Woken by the timer, a thread starts 50-100 us late here, more when busy.
+  EXPECT_LT(lateUs[pauses / 2], 20.0) << "median lateness " << lateUs[pauses / 2] << " us, worst "
+                                      << lateUs.back() << " us";
 }

@@ -2,15 +2,29 @@
 
 #include "nao_kinora/operator_state.h"
 
+#include <boost/make_shared.hpp>
+
 namespace nao_kinora
 {
 namespace
 {
 const uint32_t kServiceThreads = 1;
 
+// Ends the session loop's wait for callbacks, so that it takes up a request now.
+class WakeSessionLoop : public ros::CallbackInterface
+{
+public:
+  CallResult call() override
+  {
+    return Success;
+  }
+};
+
 template <class Response>
 bool answer(const Answer& a, Response& response)
 {
+  if (a.success)
+    ros::getGlobalCallbackQueue()->addCallback(boost::make_shared<WakeSessionLoop>());
   response.success = a.success;
   response.message = a.message;
   return true;

@@ -25,8 +25,13 @@ namespace nao_kinora
 {
 namespace
 {
-// A pass with nothing to do waits this long for a message instead of spinning.
-const double kIdleWaitSeconds = 0.01;
+// A pass with nothing to do waits this long for a message instead of
+// spinning. A message or an operator's request ends the wait at once; the
+// rest (the tracking timeout, the warnings, the status) can wait 0.1 s. Under
+// simulated time the clock may run faster than the wall, and its ticks do not
+// end the wait, so the pass comes round more often.
+const ros::WallDuration kIdleWait(0.1);
+const ros::WallDuration kSimIdleWait(0.01);
 
 // ~tracking_timeout: how long to wait for the tracking node before going on
 // without it; 0 waits as long as it takes.
@@ -132,7 +137,7 @@ void waitForTracking()
 void endPass(bool idle, bool played)
 {
   if (idle)
-    ros::getGlobalCallbackQueue()->callAvailable(ros::WallDuration(kIdleWaitSeconds));
+    ros::getGlobalCallbackQueue()->callAvailable(ros::Time::isSimTime() ? kSimIdleWait : kIdleWait);
   else
     ros::spinOnce();
   if (!played)

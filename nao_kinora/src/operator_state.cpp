@@ -104,7 +104,7 @@ std::string describe(const Where& w)
     case Status::PHASE_REPORT:
       return "in " + recording + " at its report";
     case Status::PHASE_WAITING_FOR_TRACKING:
-      return w.recording > 0 ? afterWhat(w) + ", waiting for trackingfinished"
+      return w.recording > 0 ? afterWhat(w) + ", waiting for person tracking"
                              : "after the greeting, with no recording to play";
     case Status::PHASE_CLOSING:
       return "in the closing";
@@ -176,10 +176,10 @@ Answer requestSkip()
   changed = true;
   logEvent("skip", logFields(w));
   if (skipKind == SkipKind::kWait)
-    return {true, "going on " + afterWhat(w) + " without waiting for trackingfinished"};
+    return {true, "going on " + afterWhat(w) + " without waiting for person tracking"};
   const std::string rows = w.row < 0 ? "before its first row" : "after row " + std::to_string(w.row);
   return {true, "skipping the rest of " + recordingText(w.recording) + " " + rows +
-                    ": report, then 1 on motionStartStop"};
+                    ": report, then the stop signal"};
 }
 
 Answer requestEnd()

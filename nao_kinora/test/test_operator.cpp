@@ -146,7 +146,7 @@ TEST(Pause, DuringTheGreetingAndTheWaitForTracking)
   s.play(a, scheduleFor(2));
   s.wait(1000);
   s.act([&] {
-    EXPECT_TRUE(answered(pause(true), true, "paused after recording 1, waiting for trackingfinished"));
+    EXPECT_TRUE(answered(pause(true), true, "paused after recording 1, waiting for person tracking"));
     ASSERT_TRUE(tell(h, "trackingfinished", 4));
   });
   s.wait(kPauseMs);
@@ -190,17 +190,17 @@ TEST(Skip, InEachPhase)
   s.wait(250);
   s.act([] {
     EXPECT_TRUE(answered(skip(), true,
-                         "skipping the rest of recording 1 after row 3: report, then 1 on motionStartStop"));
+                         "skipping the rest of recording 1 after row 3: report, then the stop signal"));
   });
   s.report(a.reported());  // over every row, as on "motionfinished"
   s.wait(1000);
-  s.act([] { EXPECT_TRUE(answered(skip(), true, "going on after recording 1 without waiting for trackingfinished")); });
+  s.act([] { EXPECT_TRUE(answered(skip(), true, "going on after recording 1 without waiting for person tracking")); });
   s.signal(0);
   s.cue("ellerbeldesag.wav");
   s.wait(2000);
   s.act([] {
     EXPECT_TRUE(answered(skip(), true,
-                         "skipping the rest of recording 2 before its first row: report, then 1 on motionStartStop"));
+                         "skipping the rest of recording 2 before its first row: report, then the stop signal"));
   });
   s.report(b.reported());
   s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 0)); });
@@ -220,7 +220,7 @@ TEST(Skip, InEachPhase)
   EXPECT_EQ((nlohmann::json{{"event", "skip"}, {"recording", 1}, {"row", 3}, {"phase", "in recording 1 at row 3"}}),
             skips[0]);
   EXPECT_EQ(1, skips[1]["recording"]);
-  EXPECT_EQ("after recording 1, waiting for trackingfinished", skips[1]["phase"]);
+  EXPECT_EQ("after recording 1, waiting for person tracking", skips[1]["phase"]);
   EXPECT_EQ((nlohmann::json{{"event", "skip"},
                             {"recording", 2},
                             {"row", -1},

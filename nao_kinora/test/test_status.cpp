@@ -300,7 +300,7 @@ TEST(Diagnostics, OkWarnAndError)
   ASSERT_TRUE(until([&] { return h.count("variancedJoints") == 1; }, 10));
   h.advance(ros::Duration(2));
   EXPECT_TRUE(healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::OK,
-                         "session after recording 1, waiting for trackingfinished"))
+                         "session after recording 1, waiting for person tracking"))
       << history(diagnostics);
   EXPECT_TRUE(until(
       [&] { return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::WARN,

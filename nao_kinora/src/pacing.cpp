@@ -3,6 +3,7 @@
 #include "nao_kinora/operator_state.h"
 
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -20,10 +21,21 @@ const double kPollSeconds = 0.01;
 // Under simulated time the clock is polled as roscpp's own sleeps poll it.
 const ros::WallDuration kSimPoll(0.001);
 const unsigned long kTimerSlackNs = 1;
-// A thread woken from sleep runs 0.05-2 ms after its timer, more on a busy
-// machine: the last stretch before a pause ends is spent awake, reading the
-// clock, so that the next row leaves on time.
+// A thread woken from sleep runs 0.05-2 ms after its timer: the last stretch
+// before a pause ends is spent awake, reading the clock, so that the next row
+// leaves on time. That pays only while nothing else wants the CPU: a wait
+// that is preempted ends later than a sleep would, so after one the pauses
+// end asleep for a while.
 const ros::Duration kAwakeBeforeEnd(0.0005);
+const int kAsleepEndsAfterPreemption = 250;  // 10 s of 40 ms rows
+int asleepEnds = 0;
+
+long involuntarySwitches()
+{
+  rusage usage;
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nivcsw;
+}
 
 void sleepUntilMonotonic(const ros::Time& t)
 {
@@ -45,16 +57,20 @@ void sleepSlice(const ros::Time& now, const ros::Time& t, bool pauseEnds)
     kSimPoll.sleep();
     return;
   }
-  if (!pauseEnds)
+  if (!pauseEnds || asleepEnds > 0)
   {
+    asleepEnds -= pauseEnds ? 1 : 0;
     sleepUntilMonotonic(t);
     return;
   }
   if (t - now > kAwakeBeforeEnd)
     sleepUntilMonotonic(t - kAwakeBeforeEnd);
+  const long switches = involuntarySwitches();
   while (pauseClockNow() < t)
   {
   }
+  if (involuntarySwitches() != switches)
+    asleepEnds = kAsleepEndsAfterPreemption;
 }
 }  // namespace
 

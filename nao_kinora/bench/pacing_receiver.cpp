@@ -102,6 +102,18 @@ void printPacing(const std::string& label)
               label.c_str(), arrivals.size(), errors.back() * ms, quantile(magnitudes, 0.5) * ms,
               quantile(magnitudes, 0.99) * ms, magnitudes.back() * ms, worstRow,
               seconds(arrivals.back().at - arrivals.front().at));
+  // The same errors about their median: row 0 is the errors' origin, and a
+  // row 0 that arrived late or early shifts every other row's error by as
+  // much; this line shows the rows' scatter without that shift.
+  std::vector<double> sorted = errors;
+  std::sort(sorted.begin(), sorted.end());
+  const double middle = quantile(sorted, 0.5);
+  std::vector<double> scatter;
+  for (double e : errors)
+    scatter.push_back(std::fabs(e - middle));
+  std::sort(scatter.begin(), scatter.end());
+  std::printf("%-12s about the median error (%+.3f ms): spread p99 %.3f ms  max %.3f ms\n", label.c_str(),
+              middle * ms, quantile(scatter, 0.99) * ms, scatter.back() * ms);
 }
 
 // utime + stime of a process, in seconds.

@@ -3,7 +3,6 @@
 #include "nao_kinora/operator_state.h"
 
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -23,19 +22,12 @@ const ros::WallDuration kSimPoll(0.001);
 const unsigned long kTimerSlackNs = 1;
 // A thread woken from sleep runs 0.05-2 ms after its timer: the last stretch
 // before a pause ends is spent awake, reading the clock, so that the next row
-// leaves on time. That pays only while nothing else wants the CPU: a wait
-// that is preempted ends later than a sleep would, so after one the pauses
-// end asleep for a while.
+// leaves on time. That pays only while nothing else wants the CPU: an awake
+// wait that is preempted ends later than a sleep would, so after one that
+// overran the pauses end asleep for a while.
 const ros::Duration kAwakeBeforeEnd(0.0005);
 const int kAsleepEndsAfterPreemption = 250;  // 10 s of 40 ms rows
-int asleepEnds = 0;
-
-long involuntarySwitches()
-{
-  rusage usage;
-  getrusage(RUSAGE_THREAD, &usage);
-  return usage.ru_nivcsw;
-}
+int asleepEnds = 0;  // the main thread's, the only one that pauses
 
 void sleepUntilMonotonic(const ros::Time& t)
 {
@@ -65,11 +57,10 @@ void sleepSlice(const ros::Time& now, const ros::Time& t, bool pauseEnds)
   }
   if (t - now > kAwakeBeforeEnd)
     sleepUntilMonotonic(t - kAwakeBeforeEnd);
-  const long switches = involuntarySwitches();
-  while (pauseClockNow() < t)
-  {
-  }
-  if (involuntarySwitches() != switches)
+  ros::Time awake = pauseClockNow();
+  while (awake < t)
+    awake = pauseClockNow();
+  if (awake - t > kAwakeBeforeEnd)
     asleepEnds = kAsleepEndsAfterPreemption;
 }
 }  // namespace

@@ -139,6 +139,8 @@ TEST(Status, EachPhaseOfAShortSession)
 
   const ros::Time origin = firstStamp(h);
   const Recording* recs[] = {&a, &b};
+  const std::vector<kinora_test::Event> rowsOut = h.eventsOn("jointAngleArray");
+  ASSERT_EQ(static_cast<std::size_t>(a.rows() + b.rows()), rowsOut.size());
   std::vector<double> playingStamps[2];
   for (const Status& m : all)
   {
@@ -193,6 +195,11 @@ TEST(Status, EachPhaseOfAShortSession)
       EXPECT_GE(m.row, 0);
       EXPECT_LT(m.row, rec.rows());
       playingStamps[m.recording - 1].push_back(m.stamp.toSec());
+      // Sent in row r's pause, never at the moment row r + 1 is due, before it.
+      const std::size_t sent = (m.recording == 1 ? 0 : a.rows()) + m.row;
+      EXPECT_GE(m.stamp, rowsOut[sent].stamp);
+      if (m.row + 1 < rec.rows())
+        EXPECT_LT(m.stamp, rowsOut[sent + 1].stamp);
     }
     if (m.paused_phase == Status::PHASE_PLAYING)
     {

@@ -26,52 +26,7 @@ const int kPauseMs = 10000;
 const double kAnswerLimitSeconds = 0.1;
 const int kRefused = 1;
 
-// How often a process's main thread has gone to sleep and woken since it started.
-long mainThreadWakeUps(pid_t pid)
-{
-  std::istringstream status(kinora_test::readFile("/proc/" + std::to_string(pid) + "/task/" +
-                                                  std::to_string(pid) + "/status"));
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-      return std::stol(line.substr(line.find(':') + 1));
-  return -1;
-}
 }  // namespace
-
-// In wall time, the node idling after the greeting (count 0): its main loop
-// sleeps until a message or a request comes instead of waking 100 times a
-// second, and takes a request up at once: the status shows each pause and
-// resume within 30 ms of the answer.
-TEST(Services, TheWaitSleepsUntilARequestComesInWallTime)
-{
-  Harness h(false);
-  TempDir dir;
-  StatusLog status("/nao_kinora/status");
-  auto node = startRun(h, dir.path(), "0", {}, {"talkerfilename"});
-  const double greetingWallSeconds = 20;
-  ASSERT_TRUE(h.waitWall([&] { return status.last().phase == Status::PHASE_WAITING_FOR_TRACKING; },
-                         greetingWallSeconds))
-      << node->err();
-
-  const long before = mainThreadWakeUps(node->pid());
-  ros::WallDuration(1.0).sleep();
-  const long wakeUps = mainThreadWakeUps(node->pid()) - before;
-  EXPECT_LT(wakeUps, 30) << "the main thread woke " << wakeUps << " times in 1 s of waiting";
-
-  const double promptSeconds = 0.03;
-  for (int k = 0; k < 5; ++k)
-    for (bool on : {true, false})
-    {
-      const std::size_t seen = status.size();
-      ASSERT_TRUE(pause(on).success);
-      const ros::WallTime answered = ros::WallTime::now();
-      const int phase = on ? Status::PHASE_PAUSED : Status::PHASE_WAITING_FOR_TRACKING;
-      ASSERT_TRUE(h.waitWall([&] { return status.size() > seen && status.last().phase == phase; }, 1.0));
-      EXPECT_LT((ros::WallTime::now() - answered).toSec(), promptSeconds) << (on ? "pause " : "resume ") << k;
-    }
-  EXPECT_TRUE(stopsOnInterrupt(*node));
-}
 
 // Paused in the pause after row 5, nothing goes out for 10 s of ROS time; on
 // resume what was left of row 5's pause runs, then every row keeps its own

@@ -1,6 +1,8 @@
 // Pacing and waiting: rows go out on a schedule counted from row 0, odd
-// durations neither stall nor throw, and a node that waits does not spin.
-// Faults that only show in wall time are tested in wall time.
+// durations neither stall nor throw, and a node that waits does not spin and
+// takes a request up at once. Faults that only show in wall time are tested
+// in wall time.
+#include "operator_calls.h"
 #include "run_script.h"
 
 #include "nao_kinora/operator_state.h"
@@ -41,6 +43,18 @@ double cpuSeconds(pid_t pid)
   rest >> utime >> stime;
   return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
 }
+// How often a process's main thread has gone to sleep and woken since it started.
+long mainThreadWakeUps(pid_t pid)
+{
+  std::istringstream status(kinora_test::readFile("/proc/" + std::to_string(pid) + "/task/" +
+                                                  std::to_string(pid) + "/status"));
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+      return std::stol(line.substr(line.find(':') + 1));
+  return -1;
+}
+
 }  // namespace
 
 // In wall time: a negative duration is no pause (a negative sleep would last
@@ -114,6 +128,40 @@ TEST_P(IdlePasses, DoNotSpin)
 
 INSTANTIATE_TEST_SUITE_P(Waits, IdlePasses, ::testing::Values(Idle::kTrackingWait, Idle::kNoRecording),
                          [](const ::testing::TestParamInfo<Idle>& info) { return idleName(info.param); });
+
+// In wall time, the node idling after the greeting (count 0): its main loop
+// sleeps until a message or a request comes instead of waking 100 times a
+// second, and takes a request up at once: the status shows each pause and
+// resume within 30 ms of the answer.
+TEST(IdleWait, SleepsUntilARequestComesInWallTime)
+{
+  Harness h(false);
+  TempDir dir;
+  operator_calls::StatusLog status("/nao_kinora/status");
+  auto node = startRun(h, dir.path(), "0", {}, {"talkerfilename"});
+  const double greetingWallSeconds = 20;
+  ASSERT_TRUE(h.waitWall([&] { return status.last().phase == operator_calls::Status::PHASE_WAITING_FOR_TRACKING; },
+                         greetingWallSeconds))
+      << node->err();
+
+  const long before = mainThreadWakeUps(node->pid());
+  ros::WallDuration(1.0).sleep();
+  const long wakeUps = mainThreadWakeUps(node->pid()) - before;
+  EXPECT_LT(wakeUps, 30) << "the main thread woke " << wakeUps << " times in 1 s of waiting";
+
+  const double promptSeconds = 0.03;
+  for (int k = 0; k < 5; ++k)
+    for (bool on : {true, false})
+    {
+      const std::size_t seen = status.size();
+      ASSERT_TRUE(operator_calls::pause(on).success);
+      const ros::WallTime answered = ros::WallTime::now();
+      const int phase = on ? operator_calls::Status::PHASE_PAUSED : operator_calls::Status::PHASE_WAITING_FOR_TRACKING;
+      ASSERT_TRUE(h.waitWall([&] { return status.size() > seen && status.last().phase == phase; }, 1.0));
+      EXPECT_LT((ros::WallTime::now() - answered).toSec(), promptSeconds) << (on ? "pause " : "resume ") << k;
+    }
+  EXPECT_TRUE(stopsOnInterrupt(*node));
+}
 
 // Rows of 40 ms, the clock in steps: rows 1 and on expected at these times
 // after row 0, and the node stopped then.
@@ -197,7 +245,9 @@ TEST(Pacing, PausesEndOnTimeAndUpdateTheStatusAtTheirStart)
     ASSERT_FALSE(progressTicks.empty()) << "pause " << k << " never updated the status";
     for (const ros::Time& tick : progressTicks)
       EXPECT_LT((end - tick).toSec(), pauseSeconds) << "pause " << k;
-    EXPECT_GT((end - progressTicks.back()).toSec(), pauseSeconds / 2)
+    // Before the sleep, so well before the end even if this thread stalled
+    // for a few milliseconds; after the wake-up it would be at the end or later.
+    EXPECT_GT((end - progressTicks.back()).toSec(), pauseSeconds / 10)
         << "pause " << k << " updated the status " << (end - progressTicks.back()).toSec() * 1e3
         << " ms before its end";
   }

@@ -23,11 +23,16 @@ const unsigned long kTimerSlackNs = 1;
 // A thread woken from sleep runs 0.05-2 ms after its timer: the last stretch
 // before a pause ends is spent awake, reading the clock, so that the next row
 // leaves on time. That pays only while nothing else wants the CPU: an awake
-// wait that is preempted ends later than a sleep would, so after one that
-// overran the pauses end asleep for a while.
+// wait that is preempted ends later than a sleep would, so after two that
+// overran close together (one alone is a passing stall) the pauses end
+// asleep for a while.
 const ros::Duration kAwakeBeforeEnd(0.0005);
+const int kOverrunsCloseTogether = 25;       // awake waits apart
 const int kAsleepEndsAfterPreemption = 250;  // 10 s of 40 ms rows
-int asleepEnds = 0;  // the main thread's, the only one that pauses
+// The main thread's, the only one that pauses.
+int asleepEnds = 0;
+long awakeEnds = 0;
+long lastOverrun = -kOverrunsCloseTogether - 1;
 
 void sleepUntilMonotonic(const ros::Time& t)
 {
@@ -60,8 +65,12 @@ void sleepSlice(const ros::Time& now, const ros::Time& t, bool pauseEnds)
   ros::Time awake = pauseClockNow();
   while (awake < t)
     awake = pauseClockNow();
-  if (awake - t > kAwakeBeforeEnd)
+  ++awakeEnds;
+  if (awake - t <= kAwakeBeforeEnd)
+    return;
+  if (awakeEnds - lastOverrun <= kOverrunsCloseTogether)
     asleepEnds = kAsleepEndsAfterPreemption;
+  lastOverrun = awakeEnds;
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 // It also subscribes to "motionStartStop" and "talkerfilename", so that a node
 // under test finds its peers. Given the node's pid, it then measures the node's
 // CPU use over 10 s of waiting for the tracking node, once the motion is over.
+// With KINORA_BENCH_ROWS=FILE it also writes each row's arrival and error there.
 //
 //   kinora_pacing_receiver LABEL ROWS [NODE_PID]
 #include <ros/callback_queue.h>
@@ -114,6 +115,19 @@ void printPacing(const std::string& label)
   std::sort(scatter.begin(), scatter.end());
   std::printf("%-12s about the median error (%+.3f ms): spread p99 %.3f ms  max %.3f ms\n", label.c_str(),
               middle * ms, quantile(scatter, 0.99) * ms, scatter.back() * ms);
+  // Each row's arrival on the steady clock and its error, for a closer look
+  // at where the tail falls (run_benchmarks.sh --rows DIR).
+  const char* rowsFile = std::getenv("KINORA_BENCH_ROWS");
+  if (rowsFile && *rowsFile)
+  {
+    std::ofstream out(rowsFile);
+    for (std::size_t k = 1; k < arrivals.size(); ++k)
+      out << std::fixed << seconds(arrivals[k].at.time_since_epoch()) << " " << errors[k - 1] * ms << "\n";
+  }
+  // Both receivers share the steady clock: the script compares the players'
+  // phases, since rows of the two players due together compete for the cores.
+  std::printf("%-12s row 0 at steady %.6f s\n", label.c_str(),
+              seconds(arrivals.front().at.time_since_epoch()));
 }
 
 // utime + stime of a process, in seconds.

@@ -6,7 +6,10 @@
 #     receiver of its own (the same program);
 #  2. the node's CPU use over 10 s of waiting for the tracking node (round 1).
 # Plays --rounds N rounds (5), about a minute each, and says per round which
-# player kept the lower p99. --busy keeps both cores busy meanwhile.
+# player kept the lower p99, where the node's rows fell within rosbag play's
+# period and how much CPU the machine lost meanwhile. --busy keeps both cores
+# busy meanwhile; --rows DIR keeps each row's arrival and error there, one
+# file per player and round.
 # KINORA_WS selects the build workspace, as for setup.sh.
 set -euo pipefail
 
@@ -14,11 +17,13 @@ rows=1000
 row_seconds=0.04
 rounds=5
 busy=0
+rows_dir=""
 while [ $# -gt 0 ]; do
   case $1 in
     --rounds) rounds=$2; shift 2 ;;
     --busy) busy=1; shift ;;
-    *) echo "usage: $0 [--rounds N] [--busy]" >&2; exit 2 ;;
+    --rows) rows_dir=$(mkdir -p "$2" && cd "$2" && pwd); shift 2 ;;
+    *) echo "usage: $0 [--rounds N] [--busy] [--rows DIR]" >&2; exit 2 ;;
   esac
 done
 
@@ -54,6 +59,11 @@ mkdir -p "$tmp/rec"
 /usr/bin/python3 "$here/make_pacing_data.py" "$tmp/rec" "$rows" "$row_seconds"
 echo "pacing of $rows rows of ${row_seconds} s (row 0 held 2 s), wall time; error = arrival - (row 0 arrival + durations before)"
 
+# CPU time the hypervisor took from this machine (all cores, in ms), and the
+# time some task waited for a core; the rows' tail follows both.
+steal_ms() { awk '/^cpu / { printf "%d\n", $9 * 1000 / '"$(getconf CLK_TCK)"' }' /proc/stat; }
+pressure_ms() { if [ -r /proc/pressure/cpu ]; then sed -n 's/^some .*total=\([0-9]*\).*/\1/p' /proc/pressure/cpu | awk '{ printf "%d\n", $1 / 1000 }'; else echo 0; fi; }
+
 # One round: the node and rosbag play, side by side. Count 2 with no tracking
 # node: after the first recording the node waits, which round 1 uses to
 # measure its CPU while waiting.
@@ -63,16 +73,22 @@ play_round() {
   local node=$!
   pids+=("$node")
   [ "$round" = 1 ] && cpu_pid=$node
-  "$bin/kinora_pacing_receiver" nao_kinora "$rows" $cpu_pid >"$tmp/node.figures" &
+  KINORA_BENCH_ROWS=${rows_dir:+$rows_dir/round$round.node} \
+    "$bin/kinora_pacing_receiver" nao_kinora "$rows" $cpu_pid >"$tmp/node.figures" &
   local node_receiver=$!
   pids+=("$node_receiver")
   # rosbag play runs beside the node's playback, which starts after 15 s of
   # greeting and opening cue, so that both meet the same load on the machine.
-  "$bin/kinora_pacing_receiver" "rosbag play" "$rows" jointAngleArray:=/bag/jointAngleArray >"$tmp/bag.figures" &
+  KINORA_BENCH_ROWS=${rows_dir:+$rows_dir/round$round.rosbag} \
+    "$bin/kinora_pacing_receiver" "rosbag play" "$rows" jointAngleArray:=/bag/jointAngleArray >"$tmp/bag.figures" &
   local bag_receiver=$!
   pids+=("$bag_receiver")
   sleep 15
+  local steal_before pressure_before
+  steal_before=$(steal_ms)
+  pressure_before=$(pressure_ms)
   rosbag play -q --wait-for-subscribers --prefix /bag "$tmp/rec/pace.bag" >"$tmp/rosbag.log" 2>&1
+  local stolen=$(($(steal_ms) - steal_before)) waited=$(($(pressure_ms) - pressure_before))
   wait "$bag_receiver"
   wait "$node_receiver"
   kill -INT "$node"
@@ -80,7 +96,13 @@ play_round() {
   wait "$node" || status=$?
   [ "$status" = 0 ] || echo "round $round: node ended on SIGINT with status $status" >&2
   echo "round $round"
-  cat "$tmp/node.figures" "$tmp/bag.figures"
+  cat "$tmp/node.figures" "$tmp/bag.figures" | grep -v ' row 0 at steady '
+  # Where the node's rows fall within rosbag play's 40 ms period: rows due
+  # within a fraction of a millisecond of each other compete for the cores.
+  awk -v period="$row_seconds" '/ row 0 at steady / { t[$1] = $(NF - 1) }
+    END { p = (t["nao_kinora"] - t["rosbag"]) / period; p -= int(p); if (p < 0) p += 1; if (p >= 0.5) p -= 1
+          printf "phase: node rows %+.2f ms from rosbag play rows\n", p * period * 1e3 }' "$tmp/node.figures" "$tmp/bag.figures"
+  echo "machine while rosbag played: ${stolen} ms stolen by the hypervisor, tasks kept waiting for a core ${waited} ms"
   cat "$tmp/node.figures" "$tmp/bag.figures" >>"$tmp/all.figures"
 }
 

@@ -203,7 +203,7 @@ Answer requestEnd()
   return {true, "ending the session " + describe(w) + ": the closing cue next"};
 }
 
-void enterPhase(Phase phase)
+void enterPhase(Phase phase, bool statusNow)
 {
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -216,7 +216,10 @@ void enterPhase(Phase phase)
       endTaken = endRequested;
     updateInterrupt();
   }
-  progressTick(true);
+  if (statusNow)
+    progressTick(true);
+  else
+    changed = true;
 }
 
 void beginRecording(int recording)

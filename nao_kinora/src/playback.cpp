@@ -101,7 +101,8 @@ void kinora(NaoKinora& obj)
       tempcounter = -1;  // no row went out
       return;
     }
-    enterPhase(Status::PHASE_PLAYING);
+    // Its status goes out as row 0's pause starts, not in the way of the row.
+    enterPhase(Status::PHASE_PLAYING, false);
   }
   // Never read outside the recording; a caller that goes on past the end
   // ends the motion instead.

@@ -165,6 +165,10 @@ TEST(Status, EachPhaseOfAShortSession)
     const double waited = std::min(std::max(since - seconds(waitFrom), 0.0), seconds(waitTo - waitFrom));
     const double held = std::min(std::max(since - seconds(pauseFrom), 0.0), seconds(pauseTo - pauseFrom));
     const double figure = std::max(0.0, length - (since - waited - held));
+    // Playing names a row that went out: its status follows row 0, not
+    // precedes it in the moment the row is due.
+    if (m.phase == Status::PHASE_PLAYING)
+      EXPECT_GE(m.row, 0);
     const bool playing = m.paused_phase == Status::PHASE_PLAYING && m.row >= 0;
     const Recording& rec = *recs[std::max(m.recording, 1) - 1];
     const double tolerance = playing ? seconds(rec.heldMs(m.row)) : kExact;

@@ -56,9 +56,11 @@ Answer requestSkip();
 Answer requestEnd();
 
 // ---- the main thread
-// Moves to another phase and has the status published. A skip meant for the
-// phase left lapses; entering the closing takes an end request as done.
-void enterPhase(Phase phase);
+// Moves to another phase and has the status published, at once or, with
+// statusNow false, at the next tick (the start of the next pause: for a phase
+// entered just before a row). A skip meant for the phase left lapses;
+// entering the closing takes an end request as done.
+void enterPhase(Phase phase, bool statusNow = true);
 // A recording's start: its place in the full session, no row sent yet, the
 // phase of its start signal and opening cues.
 void beginRecording(int recording);

@@ -63,10 +63,12 @@ void sleepSlice(const ros::Time& now, const ros::Time& t, bool pauseEnds)
   if (t - now > kAwakeBeforeEnd)
     sleepUntilMonotonic(t - kAwakeBeforeEnd);
   ros::Time awake = pauseClockNow();
+  // A sleep that itself ended late says nothing against waiting awake.
+  const bool wokeInTime = awake < t;
   while (awake < t)
     awake = pauseClockNow();
   ++awakeEnds;
-  if (awake - t <= kAwakeBeforeEnd)
+  if (!wokeInTime || awake - t <= kAwakeBeforeEnd)
     return;
   if (awakeEnds - lastOverrun <= kOverrunsCloseTogether)
     asleepEnds = kAsleepEndsAfterPreemption;

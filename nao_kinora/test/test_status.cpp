@@ -168,7 +168,9 @@ TEST(Status, EachPhaseOfAShortSession)
     // Playing names a row that went out: its status follows row 0, not
     // precedes it in the moment the row is due.
     if (m.phase == Status::PHASE_PLAYING)
+    {
       EXPECT_GE(m.row, 0);
+    }
     const bool playing = m.paused_phase == Status::PHASE_PLAYING && m.row >= 0;
     const Recording& rec = *recs[std::max(m.recording, 1) - 1];
     const double tolerance = playing ? seconds(rec.heldMs(m.row)) : kExact;
@@ -203,7 +205,9 @@ TEST(Status, EachPhaseOfAShortSession)
       const std::size_t sent = (m.recording == 1 ? 0 : a.rows()) + m.row;
       EXPECT_GE(m.stamp, rowsOut[sent].stamp);
       if (m.row + 1 < rec.rows())
+      {
         EXPECT_LT(m.stamp, rowsOut[sent + 1].stamp);
+      }
     }
     if (m.paused_phase == Status::PHASE_PLAYING)
     {

@@ -289,14 +289,14 @@ void setProgressHook(ProgressHook h)
   hook = h;
 }
 
-void progressTick(bool force)
+void progressTick(bool force, const ros::Time& at)
 {
   const ProgressHook h = hook;
   if (!h)
     return;
   if (changed.exchange(false))
     force = true;
-  h(force);
+  h(force, at);
 }
 
 void resetOperatorState()

@@ -120,8 +120,9 @@ bool sleepUntil(ros::Time& deadline)
       return true;
     last = now;
     // Status and diagnostics go out at the start of a pause, never in the
-    // moment before the next row.
-    progressTick();
+    // moment before the next row; stamped with the time just checked, so a
+    // status naming this row never bears a time at which the next is due.
+    progressTick(false, now);
     // An absolute end, so a clock step between reading now and sleeping
     // does not push the wake-up past the deadline.
     const bool ends = deadline <= now + slice;

@@ -16,10 +16,10 @@ const ros::WallDuration kLastStatusWait(0.1);
 
 StatusPublisher* active = nullptr;
 
-void publishActive(bool force)
+void publishActive(bool force, const ros::Time& at)
 {
   if (active)
-    active->publish(force);
+    active->publish(force, at);
 }
 
 struct Peer
@@ -70,10 +70,10 @@ StatusPublisher::~StatusPublisher()
     kLastStatusWait.sleep();
 }
 
-void StatusPublisher::publish(bool force)
+void StatusPublisher::publish(bool force, const ros::Time& at)
 {
   const Where w = where();
-  const ros::Time now = pauseClockNow();
+  const ros::Time now = at.isZero() ? pauseClockNow() : at;
   if (w.phase != lastPhase_)
   {
     if (w.phase == Status::PHASE_GREETING && sessionStart_.isZero())
@@ -138,7 +138,9 @@ double StatusPublisher::plannedPosition(const Where& w) const
 
 void StatusPublisher::fill(const Where& w, const ros::Time& now)
 {
-  msg_.stamp = ros::Time::now();
+  // Under simulated time the pause clock is ROS time: stamped with the very
+  // time the figures describe, however late the clock moved on since.
+  msg_.stamp = ros::Time::isSimTime() ? now : ros::Time::now();
   msg_.phase = w.paused ? static_cast<Phase>(Status::PHASE_PAUSED) : w.phase;
   msg_.paused_phase = w.phase;
   msg_.recording = w.recording;

@@ -7,6 +7,7 @@
 
 #include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
+#include "nao_kinora/session_status.h"
 
 #include <gtest/gtest.h>
 
@@ -219,7 +220,7 @@ namespace
 {
 std::vector<ros::Time> progressTicks;
 
-void noteTick(bool)
+void noteTick(bool, const ros::Time&)
 {
   progressTicks.push_back(nao_kinora::pauseClockNow());
 }
@@ -256,4 +257,41 @@ TEST(Pacing, PausesEndOnTimeAndUpdateTheStatusAtTheirStart)
   // Woken by the timer, a thread starts 50-100 us late here, more when busy.
   EXPECT_LT(lateUs[pauses / 2], 20.0) << "median lateness " << lateUs[pauses / 2] << " us, worst "
                                       << lateUs.back() << " us";
+}
+
+namespace
+{
+nao_kinora::StatusPublisher* statusUnderTest = nullptr;
+ros::Time nextRowDue;
+
+// The clock reaches the next row's time between the pause's look at it and
+// the status being made.
+void clockMovesOnFirst(bool force, const ros::Time& at)
+{
+  ros::Time::setNow(nextRowDue);
+  statusUnderTest->publish(force, at);
+}
+}  // namespace
+
+// Under simulated time: a status sent in a pause bears the time the pause
+// checked, not the time the clock reached meanwhile, when the next row is due.
+TEST(Pacing, AStatusInAPauseBearsTheTimeThePauseChecked)
+{
+  Harness h(false);  // a master; this process's clock is set by hand below
+  NaoKinora obj;
+  operator_calls::StatusLog status(ros::this_node::getName() + "/status");
+  ros::Time::setNow(ros::Time(99.0));
+  nao_kinora::StatusPublisher publisher(obj, nao_kinora::SessionTimeline());
+  ASSERT_TRUE(h.waitWall([&] { return status.size() == 1; }, kinora_test::kConnectSeconds));
+  statusUnderTest = &publisher;
+  nao_kinora::setProgressHook(clockMovesOnFirst);
+  const ros::Time checked(100.0);
+  nextRowDue = ros::Time(100.5);
+  ros::Time::setNow(checked);
+  ros::Time deadline = nextRowDue;
+  EXPECT_TRUE(nao_kinora::sleepUntil(deadline));
+  ASSERT_TRUE(h.waitWall([&] { return status.size() == 2; }, kinora_test::kConnectSeconds));
+  nao_kinora::setProgressHook(nullptr);
+  EXPECT_EQ(checked, status.last().stamp);
+  ros::Time::useSystemTime();
 }

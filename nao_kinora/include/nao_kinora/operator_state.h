@@ -76,10 +76,11 @@ bool clearToSendRow(int row, ros::Time& deadline);
 
 // Called on every change of phase or of the pause (force true) and on every
 // slice of the main thread's waits (force false); set by the status publisher.
-typedef void (*ProgressHook)(bool force);
+// at: the time the caller's wait last read, or zero to read the clock.
+typedef void (*ProgressHook)(bool force, const ros::Time& at);
 void setProgressHook(ProgressHook hook);
 // Runs the hook when something changed or force; cheap otherwise.
-void progressTick(bool force = false);
+void progressTick(bool force = false, const ros::Time& at = ros::Time());
 
 // Back to the start of a session (tests).
 void resetOperatorState();

@@ -32,7 +32,7 @@ public:
 
   // Publishes the status when force or when it is due; lets the diagnostics
   // publish when theirs is.
-  void publish(bool force);
+  void publish(bool force, const ros::Time& at = ros::Time());
 
   // What the main thread says besides the phase.
   void cueSent(const std::string& file);

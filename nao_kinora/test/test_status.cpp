@@ -232,7 +232,8 @@ TEST(Status, EachPhaseOfAShortSession)
   {
     ASSERT_GE(stamps.size(), 2u);
     for (std::size_t k = 1; k < stamps.size(); ++k)
-      EXPECT_LE(stamps[k] - stamps[k - 1], kStatusGap + kExact) << "status " << k;
+      EXPECT_LE(stamps[k] - stamps[k - 1], kStatusGap + kExact)
+          << "status " << k << " at " << std::fixed << stamps[k - 1] << " then " << stamps[k];
   }
   EXPECT_LE(playingStamps[0].size(), 10u);  // 20 rows in 6.75 s
 }

@@ -44,17 +44,28 @@ bool anyThreadRunnable(const std::string& taskDir, pid_t skip)
   return false;
 }
 
-// How often the main thread of the process has been given a CPU; -1 when that
-// is not known (the process has ended, or the kernel does not count it).
-long timesRun(pid_t pid)
+// How often a thread (or a process's main thread) has been given a CPU; -1
+// when that is not known (it has ended, or the kernel does not count it).
+long timesRun(const std::filesystem::path& dir)
 {
-  const std::filesystem::path dir = "/proc/" + std::to_string(pid);
   const char state = taskState(dir);
   if (state == 0 || state == 'Z')
     return -1;
   long onCpuNs = 0, waitingNs = 0, runs = -1;
   std::ifstream(dir / "schedstat") >> onCpuNs >> waitingNs >> runs;
   return runs;
+}
+
+// The runs of every thread of the process but the main one, added up.
+long otherThreadsRun(pid_t pid)
+{
+  long sum = 0;
+  std::error_code gone;
+  const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(taskDir, gone))
+    if (std::stoi(task.path().filename().string()) != pid)
+      sum += timesRun(task.path());
+  return sum;
 }
 
 void sleepUntil(ros::WallTime t)
@@ -133,21 +144,24 @@ void Harness::step(ros::Duration d)
   }
   const ros::WallTime tickStart = ros::WallTime::now();
   const std::vector<long> runs = mainThreadRuns();
+  const std::vector<long> others = otherThreadRuns();
   publishClock(t);
-  settle(tickStart, runs);
+  settle(tickStart, runs, others);
 }
 
 // How long a tick lasts. A node under sim time polls the clock in its sleeps,
 // about once a millisecond, so it has seen the new time once its main thread
 // has run kRunsToSeeATick times since the tick. Its reaction then passes
 // through threads of the node and of this process, each runnable until it has
-// done its part: while one is, the tick stays open and the runs are counted
-// again from then on. Messages that arrive hold the tick open until the topics
+// done its part: while one is, or once one has run (the thread that takes
+// the tick in may run between two looks, and the main thread sees the new
+// time only after that), the tick stays open and the runs are counted again
+// from then on. Messages that arrive hold the tick open until the topics
 // have been quiet for a while, so a burst is stamped with the tick that caused
 // it. A main thread blocked elsewhere than in a clock poll is waited for
 // kMainThreadWait at most. A fixed 2 ms wait instead stamped a few messages in
 // a hundred a tick late, even on an idle machine.
-void Harness::settle(ros::WallTime tickStart, std::vector<long> runs) const
+void Harness::settle(ros::WallTime tickStart, std::vector<long> runs, std::vector<long> othersBefore) const
 {
   sleepUntil(tickStart + settleBase_);
   const ros::WallTime limit = tickStart + kSettleLimit;
@@ -156,10 +170,12 @@ void Harness::settle(ros::WallTime tickStart, std::vector<long> runs) const
   {
     // Runs first: a main thread counted as run may be running right now.
     const bool seenTheTick = ranEnoughSince(runs) || now >= counting + kMainThreadWait;
-    if (busy())
+    const std::vector<long> others = otherThreadRuns();
+    if (others != othersBefore || busy())
     {
       runs = mainThreadRuns();
       counting = now;
+      othersBefore = others;
     }
     else if (seenTheTick)
     {
@@ -179,7 +195,7 @@ void Harness::settle(ros::WallTime tickStart, std::vector<long> runs) const
 // sent) must play out at the current time, not at the next tick.
 void Harness::settleBeforeTicks() const
 {
-  settle(ros::WallTime::now(), mainThreadRuns());
+  settle(ros::WallTime::now(), mainThreadRuns(), otherThreadRuns());
 }
 
 bool Harness::busy() const
@@ -196,7 +212,15 @@ std::vector<long> Harness::mainThreadRuns() const
 {
   std::vector<long> runs;
   for (pid_t pid : started_)
-    runs.push_back(timesRun(pid));
+    runs.push_back(timesRun("/proc/" + std::to_string(pid)));
+  return runs;
+}
+
+std::vector<long> Harness::otherThreadRuns() const
+{
+  std::vector<long> runs;
+  for (pid_t pid : started_)
+    runs.push_back(otherThreadsRun(pid));
   return runs;
 }
 

@@ -23,7 +23,8 @@
 // Stamps. Each message is stamped with the simulated time of the tick during
 // which it arrived. After publishing a tick the harness holds it open (Linux
 // /proc) until the main thread of every program started with start() has run
-// twice (it polls the clock about once a millisecond), no thread of those
+// twice (it polls the clock about once a millisecond) since any other thread
+// of that program last ran (one of them takes the tick in), no thread of those
 // programs or of the harness is runnable, and, once something arrived, the
 // recorded topics have been quiet for the quiet window; so a node's reaction
 // to a tick is stamped with that tick even on a loaded machine. advance() and
@@ -144,10 +145,11 @@ private:
   void requireSimTime() const;
   void publishClock(ros::Time t);
   void step(ros::Duration d);
-  void settle(ros::WallTime tickStart, std::vector<long> runs) const;
+  void settle(ros::WallTime tickStart, std::vector<long> runs, std::vector<long> othersBefore) const;
   void settleBeforeTicks() const;
   bool busy() const;
   std::vector<long> mainThreadRuns() const;
+  std::vector<long> otherThreadRuns() const;
   bool ranEnoughSince(const std::vector<long>& runs) const;
 
   Master master_;

@@ -1,6 +1,7 @@
 #include "nao_kinora/playback.h"
 
 #include "nao_kinora/cues.h"
+#include "nao_kinora/joint_message.h"
 #include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/run_flags.h"
@@ -14,7 +15,6 @@ using namespace nao_kinora;
 
 namespace
 {
-const float kJointMessageMarker = 1.0f;  // first value of every joint message
 const int kStartSignal = 0;
 
 // When the row just sent should end: the time row 0 went out plus the
@@ -54,15 +54,6 @@ void sayDueFeedback(NaoKinora& obj)
   for (std::size_t p = 0; p < feedbacks.size(); ++p)
     if (feedbacks[p] == tempcounter)
       publishCue(obj, feedbackCueName(p), {{"kind", "feedback"}, {"row", tempcounter}});
-}
-
-std_msgs::Float32MultiArray jointMessage(const JointRow& row)
-{
-  std_msgs::Float32MultiArray jointAnglesAll;
-  jointAnglesAll.data.reserve(row.size() + 1);
-  jointAnglesAll.data.push_back(kJointMessageMarker);
-  jointAnglesAll.data.insert(jointAnglesAll.data.end(), row.begin(), row.end());
-  return jointAnglesAll;
 }
 
 // Moves rowDeadline on by the row's duration. A pass that is more than a row
@@ -121,7 +112,7 @@ void kinora(NaoKinora& obj)
   sayDueFeedback(obj);
 
   const JointRow& row = play_joints[tempcounter];
-  std_msgs::Float32MultiArray jointAnglesAll = jointMessage(row);
+  std_msgs::Float32MultiArray jointAnglesAll = encodeJointMessage(row);
   const ros::Time sentAt = pauseClockNow();
   publishNow(obj.jointAnglePub, jointAnglesAll);
   // After the row: a slow terminal or pipe must not hold the row up.

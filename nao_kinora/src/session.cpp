@@ -6,6 +6,7 @@
 #include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/playback.h"
+#include "nao_kinora/loader.h"
 #include "nao_kinora/recording.h"
 #include "nao_kinora/recording_check.h"
 #include "nao_kinora/run_flags.h"

@@ -1,7 +1,9 @@
 // Time and peak memory of loading a long recording, checking it, and the
 // motion-over analysis over it. Usage: bench_recording [rows ...]
 // (default: 5000 and 100000 rows). Each size is generated in a temporary file.
+#include "nao_kinora/loader.h"
 #include "nao_kinora/recording.h"
+#include "nao_kinora/run_flags.h"
 #include "nao_kinora/recording_check.h"
 #include "nao_kinora/variance.h"
 

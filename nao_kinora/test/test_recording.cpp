@@ -1,4 +1,6 @@
+#include "nao_kinora/loader.h"
 #include "nao_kinora/recording.h"
+#include "nao_kinora/run_flags.h"
 
 #include "recording_files.h"
 

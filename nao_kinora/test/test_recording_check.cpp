@@ -1,6 +1,8 @@
 #include "nao_kinora/recording_check.h"
 
+#include "nao_kinora/loader.h"
 #include "nao_kinora/recording.h"
+#include "nao_kinora/run_flags.h"
 #include "recording_files.h"
 
 #include <gtest/gtest.h>

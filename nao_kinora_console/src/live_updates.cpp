@@ -4,6 +4,8 @@
 
 #include "nao_kinora_console/status_view.h"
 
+#include <nao_kinora/joint_message.h>
+
 namespace nao_kinora_console
 {
 namespace
@@ -12,8 +14,6 @@ namespace
 // a page sees a lost connection soon and a wait's seconds go on.
 const std::chrono::milliseconds kPoseEvery(40);
 const std::chrono::milliseconds kStatusEvery(1000);
-// A joint row: the marker, 22 angles, the duration.
-const std::size_t kJointCount = 22;
 }  // namespace
 
 void Console::statusHandle(const nao_kinora_msgs::SessionStatus::ConstPtr& status)
@@ -29,14 +29,16 @@ void Console::statusHandle(const nao_kinora_msgs::SessionStatus::ConstPtr& statu
 
 void Console::rowHandle(const std_msgs::Float32MultiArray::ConstPtr& row)
 {
-  if (row->data.size() < kJointCount + 1)
+  nao_kinora::JointRow decoded;
+  const std::string fault = nao_kinora::decodeJointMessage(row->data, decoded);
+  if (!fault.empty())
   {
-    ROS_WARN_THROTTLE(10, "joint row of %zu values: not shown", row->data.size());
+    ROS_WARN_THROTTLE(10, "joint row not shown: %s", fault.c_str());
     return;
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    pose_.assign(row->data.begin() + 1, row->data.begin() + 1 + kJointCount);
+    pose_.assign(decoded.begin(), decoded.begin() + nao_kinora::kJointCount);
     ++poseCount_;
   }
   changed_.notify_all();

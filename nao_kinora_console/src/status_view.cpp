@@ -1,6 +1,6 @@
 #include "nao_kinora_console/status_view.h"
 
-#include <nao_kinora/joint_names.h>
+#include <nao_kinora/joint_row.h>
 
 #include <algorithm>
 #include <cctype>

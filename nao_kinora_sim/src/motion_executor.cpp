@@ -12,6 +12,7 @@
 // it receives by its values, so it can name the rows it missed (after its own
 // restart, or when the connection lost some) and any row out of order or
 // repeated. A restarted executor finds the recording in progress by its rows.
+#include <nao_kinora/joint_message.h>
 #include <nao_kinora/recording_check.h>
 #include <ros/ros.h>
 #include <std_msgs/Float32MultiArray.h>
@@ -28,33 +29,10 @@
 
 namespace
 {
-// A joint message: the marker 1.0, 22 joint angles, the row's duration.
-const std::size_t kJointMessageSize = 24;
-const float kMarker = 1.0f;
 const int kStartSignal = 0;
 const int kStopSignal = 1;
 // Rows can come hundreds per wall second at a high clock speed: keep them all.
 const uint32_t kRowQueue = 1000;
-
-// What is wrong with a joint message, or "" when nothing is.
-std::string jointMessageFault(const std::vector<float>& data)
-{
-  std::ostringstream fault;
-  if (data.size() != kJointMessageSize)
-    fault << data.size() << " values instead of " << kJointMessageSize;
-  else if (data[0] != kMarker)
-    fault << "first value " << data[0] << " instead of " << kMarker;
-  else if (!(data.back() >= 0) || !std::isfinite(data.back()))
-    fault << "duration " << data.back() << " is negative or not finite";
-  else
-    for (std::size_t k = 1; k + 1 < data.size(); ++k)
-      if (!std::isfinite(data[k]))
-      {
-        fault << "joint " << k - 1 << " is " << data[k];
-        break;
-      }
-  return fault.str();
-}
 
 struct Recording
 {
@@ -66,7 +44,7 @@ struct Recording
 // the floats it loaded, so bit equality is the test.
 bool carries(const std::vector<float>& data, const nao_kinora::JointRow& row)
 {
-  return data.size() == kJointMessageSize && std::memcmp(&data[1], row.data(), sizeof(float) * row.size()) == 0;
+  return data.size() == nao_kinora::kJointMessageSize && std::memcmp(&data[1], row.data(), sizeof(float) * row.size()) == 0;
 }
 
 // Where a joint message sits in a recording, from index from on; -1 when nowhere.
@@ -172,7 +150,8 @@ private:
     if (!playing_)
       ROS_WARN("joint message outside a recording (no start signal since the last stop)");
     ++rows_;
-    const std::string fault = jointMessageFault(msg->data);
+    nao_kinora::JointRow row;
+    const std::string fault = nao_kinora::decodeJointMessage(msg->data, row);
     if (!fault.empty())
     {
       ++malformed_;

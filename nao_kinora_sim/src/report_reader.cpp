@@ -1,6 +1,6 @@
 // report_reader: prints each report on "variancedJoints", the joints that moved
 // during a recording, by column index and joint name.
-#include <nao_kinora/joint_names.h>
+#include <nao_kinora/joint_row.h>
 
 #include <ros/ros.h>
 #include <std_msgs/Int32MultiArray.h>

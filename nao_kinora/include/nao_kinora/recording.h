@@ -1,8 +1,8 @@
-// Reading a recording file of joint rows into play_joints.
+// Reading the joint rows of a recording file, and where recording files are.
 #ifndef NAO_KINORA_RECORDING_H
 #define NAO_KINORA_RECORDING_H
 
-#include "nao_kinora/run_flags.h"
+#include "nao_kinora/joint_row.h"
 
 #include <istream>
 #include <string>
@@ -30,8 +30,5 @@ int parseJointValues(const std::string& line, JointRow& row);
 // false when the stream ran out first. Row 0's duration is left as read.
 bool readJointRows(std::istream& in, std::vector<JointRow>& rows, std::string& stopLine);
 }  // namespace nao_kinora
-
-// Replaces play_joints by the rows of staticdisplaycommand2 + argstring.
-void loadRecording(const std::string& argstring);
 
 #endif  // NAO_KINORA_RECORDING_H

@@ -3,7 +3,7 @@
 #ifndef NAO_KINORA_RECORDING_CHECK_H
 #define NAO_KINORA_RECORDING_CHECK_H
 
-#include "nao_kinora/run_flags.h"
+#include "nao_kinora/joint_row.h"
 
 #include <cstddef>
 #include <string>

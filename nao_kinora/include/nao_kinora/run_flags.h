@@ -4,7 +4,8 @@
 #ifndef NAO_KINORA_RUN_FLAGS_H
 #define NAO_KINORA_RUN_FLAGS_H
 
-#include <boost/array.hpp>
+#include "nao_kinora/joint_row.h"
+
 #include <std_msgs/Int32.h>
 #include <std_msgs/String.h>
 
@@ -12,12 +13,6 @@
 
 namespace nao_kinora
 {
-const int kJointCount = 22;       // columns 0..21: joint angles
-const int kRowColumns = 23;       // plus column 22: the row's duration in seconds
-const int kDurationColumn = 22;
-
-typedef boost::array<float, kRowColumns> JointRow;
-
 // Run states held in systemstate.
 const int kPlaying = 0;
 const int kMotionOver = 1;

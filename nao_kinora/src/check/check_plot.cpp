@@ -2,7 +2,7 @@
 
 #include "check_text.h"
 
-#include "nao_kinora/joint_names.h"
+#include "nao_kinora/joint_row.h"
 
 #include <plstream.h>
 

@@ -1,6 +1,6 @@
 #include "check_text.h"
 
-#include "nao_kinora/joint_names.h"
+#include "nao_kinora/joint_row.h"
 #include "nao_kinora/recording.h"
 #include "nao_kinora/variance.h"
 

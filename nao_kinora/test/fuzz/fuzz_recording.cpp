@@ -2,7 +2,9 @@
 // parser, loadRecording, the stream reader, checkRecording and the analysis,
 // which must agree with one another. Built (clang/CMakeLists.txt) with
 // bounds-checked containers, so any index outside play_joints aborts.
+#include "nao_kinora/loader.h"
 #include "nao_kinora/recording.h"
+#include "nao_kinora/run_flags.h"
 #include "nao_kinora/recording_check.h"
 #include "nao_kinora/variance.h"
 

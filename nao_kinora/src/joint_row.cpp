@@ -1,6 +1,5 @@
-#include "nao_kinora/joint_names.h"
+#include "nao_kinora/joint_row.h"
 
-#include "nao_kinora/run_flags.h"
 
 namespace nao_kinora
 {

@@ -1,12 +1,11 @@
 #include "nao_kinora/timeline.h"
 
 #include "nao_kinora/cues.h"
+#include "nao_kinora/joint_stats.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/recording.h"
-#include "nao_kinora/variance.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace nao_kinora
 {
@@ -42,20 +41,6 @@ void addFeedbackCues(RecordingTimeline& r, const CueSchedule& schedule)
                    [](const CueAt& a, const CueAt& b) { return a.row < b.row; });
 }
 
-// The report analyses through meanseq and varseq; a plan made during a
-// session must not change what the node has in them.
-std::vector<int> movingJointsOf(const std::vector<JointRow>& rows)
-{
-  float savedMeans[kJointCount];
-  float savedVariances[kJointCount];
-  std::copy(std::begin(meanseq), std::end(meanseq), savedMeans);
-  std::copy(std::begin(varseq), std::end(varseq), savedVariances);
-  calculateVariance(rows);
-  const std::vector<int> moving = movingJoints();
-  std::copy(std::begin(savedMeans), std::end(savedMeans), meanseq);
-  std::copy(std::begin(savedVariances), std::end(savedVariances), varseq);
-  return moving;
-}
 }  // namespace
 
 // Opening cues and their pauses, then each row held for its duration (row 0
@@ -79,7 +64,7 @@ RecordingTimeline planRecording(int currentargv, const std::string& name)
   if (schedule)
     addFeedbackCues(r, *schedule);
   if (!r.rows.empty())
-    r.moving = movingJointsOf(r.rows);
+    r.moving = movingJointsOf(jointStats(r.rows).variance);
   return r;
 }
 

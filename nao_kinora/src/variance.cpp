@@ -5,8 +5,10 @@
 
 #include <std_msgs/Int32MultiArray.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <iostream>
+#include <iterator>
 
 using namespace nao_kinora;
 
@@ -16,42 +18,18 @@ namespace
 const int kMotionOverSignal = 1;
 }  // namespace
 
-// Rows are walked in the outer loop with one accumulator per joint: each joint
-// still sums its rows 0..N-1 in order, so the results equal a column-by-column
-// pass, while a long recording is read twice instead of 44 times.
 void calculateVariance(const std::vector<JointRow>& rows)
 {
-  const int n = static_cast<int>(rows.size());  // 0 rows: 0.0 / 0 gives NaN, never reported
-
-  double tempsum[kJointCount] = {0};
-  for (std::size_t r = 0; r < rows.size(); ++r)
-    for (int i = 0; i < kJointCount; ++i)
-      tempsum[i] += rows[r][i];
-  for (int i = 0; i < kJointCount; ++i)
-  {
-    meanseq[i] = static_cast<float>(tempsum[i] / n);
-    tempsum[i] = 0;
-  }
-
-  for (std::size_t r = 0; r < rows.size(); ++r)
-    for (int i = 0; i < kJointCount; ++i)
-    {
-      const double deviation = static_cast<double>(rows[r][i]) - meanseq[i];
-      tempsum[i] += deviation * deviation;
-    }
-  for (int i = 0; i < kJointCount; ++i)
-    varseq[i] = static_cast<float>(tempsum[i] / n);
+  const JointStats stats = jointStats(rows);
+  std::copy(std::begin(stats.mean), std::end(stats.mean), meanseq);
+  std::copy(std::begin(stats.variance), std::end(stats.variance), varseq);
 }
 
 namespace nao_kinora
 {
 std::vector<int> movingJoints()
 {
-  std::vector<int> moving;
-  for (int w = 0; w < kJointCount; ++w)
-    if (static_cast<double>(varseq[w]) >= kVarianceThreshold)  // false for NaN
-      moving.push_back(w);
-  return moving;
+  return movingJointsOf(varseq);
 }
 }  // namespace nao_kinora
 

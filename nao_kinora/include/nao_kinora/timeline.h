@@ -7,7 +7,7 @@
 
 #include "nao_kinora/command_line.h"
 #include "nao_kinora/recording_check.h"
-#include "nao_kinora/run_flags.h"
+#include "nao_kinora/joint_row.h"
 
 #include <cstddef>
 #include <string>

@@ -1,7 +1,9 @@
-// Per-joint mean and population variance of a recording, and the motion-over report.
+// The motion-over report: the analysis of play_joints into meanseq and varseq,
+// and the joints that moved, published.
 #ifndef NAO_KINORA_VARIANCE_H
 #define NAO_KINORA_VARIANCE_H
 
+#include "nao_kinora/joint_stats.h"
 #include "nao_kinora/node_endpoints.h"
 #include "nao_kinora/run_flags.h"
 
@@ -9,14 +11,11 @@
 
 namespace nao_kinora
 {
-// A joint whose variance (widened to double) reaches this has moved.
-const double kVarianceThreshold = 0.01;
-
 // Joint indices, ascending, whose varseq entry passes the threshold.
 std::vector<int> movingJoints();
 }  // namespace nao_kinora
 
-// Two-pass mean and population variance of columns 0..21 into meanseq and varseq.
+// jointStats of rows, into meanseq and varseq.
 void calculateVariance(const std::vector<nao_kinora::JointRow>& rows);
 
 // After a motion: analyses play_joints, publishes the moving joints on

@@ -2,7 +2,7 @@
 
 #include "nao_kinora/joint_row.h"
 #include "nao_kinora/recording.h"
-#include "nao_kinora/variance.h"
+#include "nao_kinora/joint_stats.h"
 
 #include <cmath>
 #include <cstdio>

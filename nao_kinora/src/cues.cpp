@@ -3,12 +3,13 @@
 #include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/session_log.h"
-#include "nao_kinora/session_status.h"
 
 namespace nao_kinora
 {
 namespace
 {
+CueHook cueHook = nullptr;  // main thread only, as every cue is sent from it
+
 std::vector<CueSchedule> makeSchedules()
 {
   const int sides[] = {94, 470, 832};
@@ -45,11 +46,17 @@ std::string feedbackCueName(std::size_t position)
   return std::to_string(position + 1) + "feed.wav";
 }
 
+void setCueHook(CueHook hook)
+{
+  cueHook = hook;
+}
+
 void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered_json& details)
 {
   obj.talker_filename_msg.data = file;
   publishNow(obj.nao_talker_filenamePub, obj.talker_filename_msg);
-  noteCue(file);
+  if (cueHook)
+    cueHook(file);
   nlohmann::ordered_json fields = details;
   fields["file"] = file;
   logEvent("cue", fields);

@@ -57,12 +57,14 @@ StatusPublisher::StatusPublisher(NaoKinora& obj, const SessionTimeline& plan)
   diagnostics_.add("session", this, &StatusPublisher::diagnose);
   active = this;
   setProgressHook(publishActive);
+  setCueHook(noteCue);
   publish(true);
 }
 
 StatusPublisher::~StatusPublisher()
 {
   setProgressHook(nullptr);
+  setCueHook(nullptr);
   active = nullptr;
   // roscpp writes to subscribers from its own thread: give the last status
   // (over, or shut down) the time to leave before the node ends.

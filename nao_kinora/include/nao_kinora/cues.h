@@ -36,6 +36,10 @@ const CueSchedule* cueScheduleFor(int currentargv);
 // Name of the feedback cue at position p of feedbacks: "1feed.wav" for 0, ...
 std::string feedbackCueName(std::size_t position);
 
+// Told of every cue sent (the status shows the last one); null: nobody.
+typedef void (*CueHook)(const std::string& file);
+void setCueHook(CueHook hook);
+
 // Sends a cue on "talkerfilename" through the node object's reusable message;
 // the session log gets the cue with its details (kind, row).
 void publishCue(NaoKinora& obj, const std::string& file, const nlohmann::ordered_json& details);

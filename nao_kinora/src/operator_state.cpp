@@ -1,6 +1,6 @@
 #include "nao_kinora/operator_state.h"
 
-#include "nao_kinora/pacing.h"
+#include "nao_kinora/pause_clock.h"
 #include "nao_kinora/session_log.h"
 
 #include <ros/ros.h>
@@ -179,7 +179,7 @@ Answer requestSkip()
     return {true, "going on " + afterWhat(w) + " without waiting for person tracking"};
   const std::string rows = w.row < 0 ? "before its first row" : "after row " + std::to_string(w.row);
   return {true, "skipping the rest of " + recordingText(w.recording) + " " + rows +
-                    ": report, then the stop signal"};
+                    ": the robot stops now"};
 }
 
 Answer requestEnd()
@@ -199,8 +199,8 @@ Answer requestEnd()
   changed = true;
   logEvent("end", logFields(w));
   if (recordingPhase(w.phase))
-    return {true, "ending the session " + describe(w) + ": report, stop signal, then the closing cue"};
-  return {true, "ending the session " + describe(w) + ": the closing cue next"};
+    return {true, "ending the session " + describe(w) + ": the robot stops, then the goodbye"};
+  return {true, "ending the session " + describe(w) + ": the goodbye next"};
 }
 
 void enterPhase(Phase phase, bool statusNow)

@@ -90,15 +90,6 @@ ros::Time addPause(const ros::Time& t, double seconds)
   return ros::Time(std::min(sum, latest));
 }
 
-ros::Time pauseClockNow()
-{
-  if (ros::Time::isSimTime())
-    return ros::Time::now();
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return ros::Time(now.tv_sec, now.tv_nsec);
-}
-
 bool sleepUntil(ros::Time& deadline)
 {
   const ros::Duration slice(kSliceSeconds);
@@ -176,6 +167,11 @@ bool waitForSubscriber(const ros::Publisher& pub, const char* peer)
       break;
   }
   return ros::ok() && !interrupted();
+}
+
+bool pausesEndAwake()
+{
+  return asleepEnds == 0;
 }
 
 void tightenTimerSlack()

@@ -4,6 +4,8 @@
 #ifndef NAO_KINORA_PACING_H
 #define NAO_KINORA_PACING_H
 
+#include "nao_kinora/pause_clock.h"
+
 #include <ros/ros.h>
 
 #include <string>
@@ -16,11 +18,6 @@ ros::Duration pauseLength(double seconds);
 
 // t + seconds (as pauseLength reads them), capped below the largest ros::Time.
 ros::Time addPause(const ros::Time& t, double seconds);
-
-// The clock that pauses are measured on: ROS time under simulated time (the
-// session follows /clock), otherwise the steady clock, which time
-// synchronisation cannot step.
-ros::Time pauseClockNow();
 
 // Sleeps until deadline (on the pause clock). When the clock goes back, the
 // deadline moves back with it, keeping no more than what was left of the
@@ -66,6 +63,10 @@ const double kSilentPeerWarnSeconds = 30.0;
 // (e.g. "the audio player"), for the warnings of a long wait. False on shutdown
 // or when the operator skips or ends.
 bool waitForSubscriber(const ros::Publisher& pub, const char* peer);
+
+// False while pauses end asleep, for a while after awake waits were
+// preempted (the main thread's view).
+bool pausesEndAwake();
 
 // Lets the thread's sleeps end when they are due instead of up to 50 us later
 // (Linux's default timer slack), which shows in the pacing of rows.

@@ -30,9 +30,10 @@ namespace
 // spinning. A message or an operator's request ends the wait at once; the
 // rest (the tracking timeout, the warnings, the status) can wait 0.1 s. Under
 // simulated time the clock may run faster than the wall, and its ticks do not
-// end the wait, so the pass comes round more often.
+// end the wait, so the pass comes round as often as a pause polls the clock:
+// a wait then sees every time the clock reaches, as a pause does.
 const ros::WallDuration kIdleWait(0.1);
-const ros::WallDuration kSimIdleWait(0.01);
+const ros::WallDuration kSimIdleWait(0.001);
 
 // ~tracking_timeout: how long to wait for the tracking node before going on
 // without it; 0 waits as long as it takes.

@@ -39,13 +39,6 @@ ros::Time rowStamp(const Harness& h, std::size_t row)
   const std::vector<kinora_test::Event> rows = h.eventsOn("jointAngleArray");
   return row < rows.size() ? rows[row].stamp : ros::Time();
 }
-
-// Waits with the clock still until the node's main loop has looked at the
-// time again: its wait passes poll every 10 ms of wall time.
-void letThePassesSeeTheTime(Harness& h)
-{
-  h.waitWall([] { return false; }, 0.03);
-}
 }  // namespace
 
 TEST(ClockSteps, BackDuringTheGreetingPauseKeepsWhatWasLeft)
@@ -96,7 +89,6 @@ TEST(ClockSteps, BackDuringTheWaitForTrackingKeepsWhatWasLeftOfItsTimeout)
   auto node = startRun(h, dir.path(), "2", recs, nodeTopics(), {"_tracking_timeout:=10"});
   ASSERT_TRUE(runUntil(h, kTick.toSec(), [&] { return signals(h, 1) == 1; }, kMaxSim)) << node->err();
   h.advance(ros::Duration(4));
-  letThePassesSeeTheTime(h);
   const ros::Duration left = signalStamp(h, 1) + ros::Duration(10) - h.now();
 
   h.jump(kReset);
@@ -104,7 +96,12 @@ TEST(ClockSteps, BackDuringTheWaitForTrackingKeepsWhatWasLeftOfItsTimeout)
   ASSERT_TRUE(h.runUntil([&] { return signals(h, 0) == 2; }, ros::Duration(kMaxSim))) << node->err();
   const ros::Duration took = h.eventsOn("motionStartStop")[2].stamp - reset;
   EXPECT_GE(took, left);
-  EXPECT_LE(took, left + ros::Duration(0.05));  // the wait passes poll every 10 ms of wall time
+  // Under simulated time the wait's passes poll the clock as a pause does, so
+  // each tick is held until the node has read it (see the driven clock): the
+  // node sees the last tick before the step and the tick its timeout ends in.
+  // Its stopwatch starts in the pass after the stop signal, which can fall in
+  // the next tick: one tick at most.
+  EXPECT_LE(took, left + kTick);
 }
 
 TEST(ClockSteps, ForwardEndsThePauseAtOnce)
@@ -141,6 +138,10 @@ TEST(ClockSteps, SystemClockBackInWallTimeChangesNoPause)
 
   ASSERT_TRUE(h.waitWall([&] { return cueSent(h, "aciklama.wav"); }, 20)) << node.err();
   const ros::Duration pause = cueStamp(h, "aciklama.wav") - cueStamp(h, "merhaba.wav");
+  // Stamped on receipt in wall time: a cue delivered late shortens what is
+  // measured by its delay (0.1 s is far beyond a loopback delivery). Had the
+  // pause followed the stepped clock it would last 1005 s: any bound below
+  // the wait's 20 s shows it did not, on however loaded a machine.
   EXPECT_GT(pause, ros::Duration(4.9));
-  EXPECT_LT(pause, ros::Duration(5.5));
+  EXPECT_LT(pause, ros::Duration(15));
 }

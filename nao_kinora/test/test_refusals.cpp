@@ -4,6 +4,8 @@
 #include "run_script.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
 #include <xmlrpcpp/XmlRpcValue.h>
 
 #include <unistd.h>
@@ -60,6 +62,20 @@ std::string caseName(const ::testing::TestParamInfo<CommandLineCase>& info)
   return info.param.name;
 }
 
+// The _name:= parameters of the command line block in the README.
+std::vector<std::string> readmeParameters()
+{
+  const std::string readme = kinora_test::readFile(KINORA_README);
+  const std::size_t start = readme.find("\nnao_kinora COUNT FILE...");
+  const std::size_t end = readme.find("```", start);
+  const std::string block = start == std::string::npos ? "" : readme.substr(start, end - start);
+  std::vector<std::string> names;
+  const std::regex parameter("_[a-z_]+:=");
+  for (auto it = std::sregex_iterator(block.begin(), block.end(), parameter); it != std::sregex_iterator(); ++it)
+    names.push_back(it->str());
+  return names;
+}
+
 class CommandLine : public ::testing::TestWithParam<CommandLineCase>
 {
 };
@@ -76,6 +92,11 @@ TEST_P(CommandLine, EndsBeforeAdvertising)
 
   EXPECT_TRUE(endedBeforeAdvertising(h, *node));
   EXPECT_TRUE(contains(node->err(), "usage")) << node->err();
+  // The usage names every parameter of the README's command line.
+  const std::vector<std::string> documented = readmeParameters();
+  ASSERT_GE(documented.size(), 4u);
+  for (const std::string& parameter : documented)
+    EXPECT_TRUE(contains(node->err(), parameter)) << parameter << " missing from the usage:\n" << node->err();
 }
 
 INSTANTIATE_TEST_SUITE_P(Refused, CommandLine,

@@ -145,7 +145,7 @@ TEST(Skip, InEachPhase)
   s.wait(250);
   s.act([] {
     EXPECT_TRUE(answered(skip(), true,
-                         "skipping the rest of recording 1 after row 3: report, then the stop signal"));
+                         "skipping the rest of recording 1 after row 3: the robot stops now"));
   });
   s.report(a.reported());  // over every row, as on "motionfinished"
   s.wait(1000);
@@ -155,7 +155,7 @@ TEST(Skip, InEachPhase)
   s.wait(2000);
   s.act([] {
     EXPECT_TRUE(answered(skip(), true,
-                         "skipping the rest of recording 2 before its first row: report, then the stop signal"));
+                         "skipping the rest of recording 2 before its first row: the robot stops now"));
   });
   s.report(b.reported());
   s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 0)); });
@@ -203,7 +203,7 @@ TEST(EndSession, MidRecordingReportsStopsAndCloses)
   s.wait(250);
   s.act([] {
     EXPECT_TRUE(answered(end(), true,
-                         "ending the session in recording 1 at row 3: report, stop signal, then the closing cue"));
+                         "ending the session in recording 1 at row 3: the robot stops, then the goodbye"));
   });
   s.report(a.reported());
   s.cue("bitis.wav");

@@ -68,16 +68,40 @@ bool readTextParam(const std::string& name, std::string& value)
   return false;
 }
 
+namespace
+{
+// A number given as int or double; NaN for any other type.
+double numberOf(XmlRpc::XmlRpcValue& given)
+{
+  if (given.getType() == XmlRpc::XmlRpcValue::TypeInt)
+    return static_cast<int>(given);
+  if (given.getType() == XmlRpc::XmlRpcValue::TypeDouble)
+    return static_cast<double>(given);
+  return NAN;
+}
+}  // namespace
+
+bool readNumberParam(const std::string& name, double& value)
+{
+  XmlRpc::XmlRpcValue given;
+  if (!privateParam(name, given))
+    return true;
+  const double number = numberOf(given);
+  if (!std::isfinite(number))
+  {
+    ROS_ERROR("parameter ~%s must be a number, not %s", name.c_str(), described(given).c_str());
+    return false;
+  }
+  value = number;
+  return true;
+}
+
 bool readSecondsParam(const std::string& name, double& value)
 {
   XmlRpc::XmlRpcValue given;
   if (!privateParam(name, given))
     return true;
-  double seconds = NAN;
-  if (given.getType() == XmlRpc::XmlRpcValue::TypeInt)
-    seconds = static_cast<int>(given);
-  else if (given.getType() == XmlRpc::XmlRpcValue::TypeDouble)
-    seconds = static_cast<double>(given);
+  const double seconds = numberOf(given);
   if (!(seconds >= 0) || !std::isfinite(seconds))
   {
     ROS_ERROR("parameter ~%s must be a number of seconds >= 0, not %s", name.c_str(), described(given).c_str());

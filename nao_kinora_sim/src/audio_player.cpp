@@ -6,6 +6,7 @@
 // Parameters: ~sound_dir (default "": print only), ~player ("auto" picks
 // paplay when a sound server runs, else aplay when a sound card exists;
 // "none" never plays; any other value is the program to play with).
+#include <nao_kinora/parameters.h>
 #include <ros/ros.h>
 #include <std_msgs/String.h>
 
@@ -80,10 +81,10 @@ class AudioPlayer
 public:
   AudioPlayer()
   {
-    ros::NodeHandle pnh("~");
-    std::string wanted;
-    pnh.param<std::string>("sound_dir", soundDir_, "");
-    pnh.param<std::string>("player", wanted, kAutoPlayer);
+    std::string wanted = kAutoPlayer;
+    ok_ = nao_kinora::readTextParam("sound_dir", soundDir_) && nao_kinora::readTextParam("player", wanted);
+    if (!ok_)
+      return;
     if (!soundDir_.empty())
       player_ = choosePlayer(wanted);
 
@@ -99,6 +100,9 @@ public:
     for (pid_t pid : playing_)
       waitpid(pid, 0, 0);
   }
+
+  // False when a parameter was refused: the program then ends with status 1.
+  bool ok() const { return ok_; }
 
 private:
   void describe() const
@@ -154,6 +158,7 @@ private:
 
   ros::NodeHandle nh_;
   ros::Subscriber cueSub_;
+  bool ok_ = true;
   std::string soundDir_;
   std::string player_;
   ros::Time first_;
@@ -166,6 +171,8 @@ int main(int argc, char** argv)
 {
   ros::init(argc, argv, "audio_player");
   AudioPlayer player;
+  if (!player.ok())
+    return 1;
   ros::spin();
   return 0;
 }

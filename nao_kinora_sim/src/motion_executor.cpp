@@ -13,6 +13,7 @@
 // restart, or when the connection lost some) and any row out of order or
 // repeated. A restarted executor finds the recording in progress by its rows.
 #include <nao_kinora/joint_message.h>
+#include <nao_kinora/parameters.h>
 #include <nao_kinora/recording_check.h>
 #include <ros/ros.h>
 #include <std_msgs/Float32MultiArray.h>
@@ -89,8 +90,13 @@ public:
   MotionExecutor()
   {
     ros::NodeHandle pnh("~");
-    pnh.param<double>("progress_every", progressEvery_, 5.0);
-    pnh.param<int>("finish_after_rows", finishAfterRows_, 0);
+    long finishAfter = 0;
+    std::string given;
+    ok_ = nao_kinora::readSecondsParam("progress_every", progressEvery_) &&
+          nao_kinora::readWholeParam("finish_after_rows", finishAfter, given) && readRecordingDir();
+    if (!ok_)
+      return;
+    finishAfterRows_ = static_cast<int>(finishAfter);
     loadRecordings(pnh);
 
     finishedPub_ = nh_.advertise<std_msgs::Int32>("motionfinished", 1);
@@ -98,13 +104,22 @@ public:
     startStopSub_ = nh_.subscribe("motionStartStop", 10, &MotionExecutor::startStopHandle, this);
   }
 
+  // False when a parameter was refused: the program then ends with status 1.
+  bool ok() const { return ok_; }
+
 private:
+  bool readRecordingDir()
+  {
+    if (!nao_kinora::readTextParam("recording_dir", dir_))
+      return false;
+    if (!dir_.empty() && dir_.back() != '/')
+      dir_ += '/';
+    return true;
+  }
+
   void loadRecordings(const ros::NodeHandle& pnh)
   {
-    std::string dir;
-    pnh.param<std::string>("recording_dir", dir, "");
-    if (!dir.empty() && dir.back() != '/')
-      dir += '/';
+    const std::string& dir = dir_;
     for (const std::string& name : recordingNames(pnh))
     {
       Recording recording;
@@ -288,8 +303,10 @@ private:
   ros::Publisher finishedPub_;
   ros::Subscriber rowSub_;
   ros::Subscriber startStopSub_;
-  double progressEvery_;
-  int finishAfterRows_;
+  bool ok_ = true;
+  std::string dir_;  // ~recording_dir, ending in '/' unless empty
+  double progressEvery_ = 5.0;
+  int finishAfterRows_ = 0;
   std::vector<Recording> recordings_;  // empty: rows are not identified
 
   int recording_ = 0;
@@ -308,6 +325,8 @@ int main(int argc, char** argv)
 {
   ros::init(argc, argv, "motion_executor");
   MotionExecutor executor;
+  if (!executor.ok())
+    return 1;
   ros::spin();
   return 0;
 }

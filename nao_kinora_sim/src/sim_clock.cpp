@@ -7,6 +7,7 @@
 // update never moves the clock further than this, which keeps a recording's
 // 25 rows per second paced row by row at any speed.
 #include <ros/ros.h>
+#include <nao_kinora/parameters.h>
 #include <rosgraph_msgs/Clock.h>
 
 #include <algorithm>
@@ -31,10 +32,10 @@ class SimClock
 public:
   SimClock()
   {
-    ros::NodeHandle pnh("~");
-    pnh.param<double>("speed", speed_, 1.0);
-    pnh.param<double>("rate", rate_, 100.0);
-    pnh.param<double>("max_step", maxStep_, 0.02);
+    ok_ = nao_kinora::readNumberParam("speed", speed_) && nao_kinora::readNumberParam("rate", rate_) &&
+          nao_kinora::readNumberParam("max_step", maxStep_);
+    if (!ok_)
+      return;
     speed_ = atLeast(speed_, kSlowestSpeed, "speed");
     rate_ = atLeast(rate_, kFewestUpdatesPerSecond, "rate");
     maxStep_ = atLeast(maxStep_, kSmallestStep, "max_step");
@@ -59,12 +60,16 @@ public:
     }
   }
 
+  // False when a parameter was refused: the program then ends with status 1.
+  bool ok() const { return ok_; }
+
 private:
   ros::NodeHandle nh_;
   ros::Publisher clockPub_;
-  double speed_;
-  double rate_;
-  double maxStep_;
+  bool ok_ = true;
+  double speed_ = 1.0;
+  double rate_ = 100.0;
+  double maxStep_ = 0.02;
 };
 }  // namespace
 
@@ -72,6 +77,8 @@ int main(int argc, char** argv)
 {
   ros::init(argc, argv, "sim_clock");
   SimClock clock;
+  if (!clock.ok())
+    return 1;
   clock.run();
   return 0;
 }

@@ -3,6 +3,7 @@
 // "trackingfinished", which lets the node go on with the next recording.
 //
 // Parameters: ~wait (ROS seconds from the signal to trackingfinished, default 2).
+#include <nao_kinora/parameters.h>
 #include <ros/ros.h>
 #include <std_msgs/Int32.h>
 
@@ -18,17 +19,16 @@ class TrackingNode
 public:
   TrackingNode()
   {
-    ros::NodeHandle pnh("~");
-    pnh.param<double>("wait", wait_, 2.0);
-    if (wait_ < 0)
-    {
-      ROS_WARN("~wait %g is negative: using 0", wait_);
-      wait_ = 0;
-    }
+    ok_ = nao_kinora::readSecondsParam("wait", wait_);
+    if (!ok_)
+      return;
 
     finishedPub_ = nh_.advertise<std_msgs::Int32>("trackingfinished", 1);
     startStopSub_ = nh_.subscribe("motionStartStop", 10, &TrackingNode::startStopHandle, this);
   }
+
+  // False when a parameter was refused: the program then ends with status 1.
+  bool ok() const { return ok_; }
 
 private:
   void startStopHandle(const std_msgs::Int32::ConstPtr& msg)
@@ -55,7 +55,8 @@ private:
   ros::Publisher finishedPub_;
   ros::Subscriber startStopSub_;
   ros::Timer doneTimer_;
-  double wait_;
+  bool ok_ = true;
+  double wait_ = 2.0;
   int motions_ = 0;
 };
 }  // namespace
@@ -64,6 +65,8 @@ int main(int argc, char** argv)
 {
   ros::init(argc, argv, "tracking_node");
   TrackingNode tracker;
+  if (!tracker.ok())
+    return 1;
   ros::spin();
   return 0;
 }

@@ -106,12 +106,12 @@ class Recording : public ::testing::Test
 protected:
   Recording() : out_(dir_.path() + "taught.txt")
   {
-    recorder_ = h_.start(RECORDER, {out_});
     pub_ = nh_.advertise<sensor_msgs::JointState>("/joint_states", 100);
   }
 
-  void play(int messages)
+  void play(int messages, const std::string& param = "_still:=0.01")
   {
+    recorder_ = h_.start(RECORDER, {out_, param});
     ASSERT_TRUE(kinora_test::waitWallFor([&] { return pub_.getNumSubscribers() > 0; }, kWall));
     sensor_msgs::JointState state;
     for (int j = 0; j < kJointCount; ++j)
@@ -147,6 +147,16 @@ TEST_F(Recording, SigintWritesTheWholeRecording)
   for (int r = 0; r < 13; ++r)
     for (int j = 0; j < kJointCount; ++j)
       EXPECT_NEAR(0.02 * r * (j + 1), rows[r][j], 1e-6) << "row " << r << " joint " << j;
+}
+
+// From the first message's receipt, in ROS time: the message stamped 200 ms
+// after it comes once the recorder has seen that time, and is not taken.
+TEST_F(Recording, DurationEndsIt)
+{
+  play(26, "_duration:=0.2");
+  ASSERT_TRUE(recorder_->waitExit(kWall));
+  ASSERT_EQ(0, recorder_->exitStatus()) << recorder_->err();
+  EXPECT_EQ(out_ + ": 5 rows, 0.20 s\n", recorder_->out());
 }
 
 TEST_F(Recording, SigkillLeavesNoFile)

@@ -30,7 +30,7 @@ struct Message
   Edit edit;
 };
 
-JointStateSampler::Intake take(JointStateSampler& sampler, const Message& m)
+void take(JointStateSampler& sampler, const Message& m)
 {
   std::vector<std::string> names;
   std::vector<double> positions;
@@ -53,7 +53,7 @@ JointStateSampler::Intake take(JointStateSampler& sampler, const Message& m)
   }
   if (m.edit == kShort)
     positions.pop_back();
-  return sampler.take(names, positions, m.stamp);
+  sampler.take(names, positions, m.stamp);
 }
 
 struct Case
@@ -124,18 +124,6 @@ TEST_P(Sampling, RowsAsExpected)
 
 INSTANTIATE_TEST_SUITE_P(JointStates, Sampling, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
-
-TEST(JointStateIntake, EndsAndCounts)
-{
-  JointStateSampler sampler;
-  EXPECT_EQ(JointStateSampler::kTaken, take(sampler, {1.0, 0, kPlain}));
-  EXPECT_EQ(JointStateSampler::kMismatched, take(sampler, {1.1, 0, kShort}));
-  EXPECT_EQ(JointStateSampler::kWentBack, take(sampler, {0.9, 0, kPlain}));
-  EXPECT_EQ(JointStateSampler::kAfterEnd, take(sampler, {2.0, 0, kPlain}));
-  EXPECT_TRUE(sampler.ended());
-  EXPECT_EQ(1, sampler.mismatched());
-  EXPECT_EQ(1u, sampler.messages());
-}
 
 // A NaN or a missing joint holds the joint's last value; one hip yaw-pitch
 // gives both (one motor); a joint first given late is taken to have been there.

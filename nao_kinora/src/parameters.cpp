@@ -125,4 +125,34 @@ bool readWholeParam(const std::string& name, long& value, std::string& given)
   value = static_cast<int>(param);
   return true;
 }
+
+bool readNumberParam(const std::string& name, double& value, double least, double most, const std::string& expected)
+{
+  XmlRpc::XmlRpcValue given;
+  if (!privateParam(name, given))
+    return true;
+  const double number = numberOf(given);
+  if (!(number >= least && number <= most))
+  {
+    ROS_ERROR("parameter ~%s must be %s, from %g to %g, not %s", name.c_str(), expected.c_str(), least, most,
+              described(given).c_str());
+    return false;
+  }
+  value = number;
+  return true;
+}
+
+bool readTruthParam(const std::string& name, bool& value)
+{
+  XmlRpc::XmlRpcValue given;
+  if (!privateParam(name, given))
+    return true;
+  if (given.getType() != XmlRpc::XmlRpcValue::TypeBoolean)
+  {
+    ROS_ERROR("parameter ~%s must be true or false, not %s", name.c_str(), described(given).c_str());
+    return false;
+  }
+  value = static_cast<bool>(given);
+  return true;
+}
 }  // namespace nao_kinora

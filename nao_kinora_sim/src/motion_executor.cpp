@@ -12,9 +12,14 @@
 // it receives by its values, so it can name the rows it missed (after its own
 // restart, or when the connection lost some) and any row out of order or
 // repeated. A restarted executor finds the recording in progress by its rows.
+//
+// Holds the last well-formed row as its pose on /joint_states (joint_states.h).
+#include "joint_states.h"
+
 #include <nao_kinora/joint_message.h>
 #include <nao_kinora/parameters.h>
 #include <nao_kinora/recording_check.h>
+#include <ros/callback_queue.h>
 #include <ros/ros.h>
 #include <std_msgs/Float32MultiArray.h>
 #include <std_msgs/Int32.h>
@@ -34,6 +39,7 @@ const int kStartSignal = 0;
 const int kStopSignal = 1;
 // Rows can come hundreds per wall second at a high clock speed: keep them all.
 const uint32_t kRowQueue = 1000;
+const ros::WallDuration kPoll(0.001);  // a joint state is due every 20 ms
 
 struct Recording
 {
@@ -87,7 +93,7 @@ std::vector<std::string> recordingNames(const ros::NodeHandle& pnh)
 class MotionExecutor
 {
 public:
-  MotionExecutor()
+  MotionExecutor() : jointStates_(nh_)
   {
     ros::NodeHandle pnh("~");
     long finishAfter = 0;
@@ -172,6 +178,8 @@ private:
       ++malformed_;
       ROS_ERROR("recording %d, row %d: malformed joint message: %s", recording_, rows_ - 1, fault.c_str());
     }
+    else
+      jointStates_.hold(row);
     // A peer started mid-session can get rows before its first /clock, at
     // ROS time 0: its times count from the first row after that.
     if (rows_ == 1 || firstRow_.isZero())
@@ -299,7 +307,20 @@ private:
     std::cout << "[motion] recording " << recording_ << ": motionfinished after " << rows_ << " rows" << std::endl;
   }
 
+public:
+  // ros::spin, with the joint states published when due.
+  void run()
+  {
+    while (ros::ok())
+    {
+      ros::getGlobalCallbackQueue()->callAvailable(kPoll);
+      jointStates_.publishWhenDue();
+    }
+  }
+
+private:
   ros::NodeHandle nh_;
+  JointStates jointStates_;
   ros::Publisher finishedPub_;
   ros::Subscriber rowSub_;
   ros::Subscriber startStopSub_;
@@ -327,6 +348,6 @@ int main(int argc, char** argv)
   MotionExecutor executor;
   if (!executor.ok())
     return 1;
-  ros::spin();
+  executor.run();
   return 0;
 }

@@ -27,6 +27,15 @@ bool readNumberParam(const std::string& name, double& value);
 // given, and how it was given into given (left empty when it is not). False,
 // with an error naming it, for anything but a whole number.
 bool readWholeParam(const std::string& name, long& value, std::string& given);
+
+// Reads the private parameter name as a number from least to most into value,
+// when it is given. False, with an error naming it and what it must be
+// (expected, e.g. "rows per second"), for anything else.
+bool readNumberParam(const std::string& name, double& value, double least, double most, const std::string& expected);
+
+// Reads the private parameter name as true or false into value, when it is
+// given. False, with an error naming it, for anything else.
+bool readTruthParam(const std::string& name, bool& value);
 }  // namespace nao_kinora
 
 #endif  // NAO_KINORA_PARAMETERS_H

@@ -4,6 +4,7 @@
 
 #include <ros/names.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -13,15 +14,14 @@ namespace nao_kinora_console
 {
 namespace
 {
-using httplib::Request;
-using httplib::Response;
-using Handled = httplib::Server::HandlerResponse;
-
 const char* const kTokenHeader = "X-Console-Token";
-// Each open page holds one server thread for its live updates; the rest serve
-// files and actions, whose calls may take up to the 2 s deadline.
-const int kMaxStreams = 8;
-const int kServerThreads = kMaxStreams + 8;
+// Places one peer address may hold at once: pages and their requests, with
+// room to spare; a machine that opens more gets them closed at once.
+const int kPerAddress = 32;
+// Calls to the coaching program at once; CoachClient refuses more than this
+// many waiting on a program that hangs.
+const int kWorkers = 4;
+
 bool validToken(const std::string& token)
 {
   for (char c : token)
@@ -30,18 +30,31 @@ bool validToken(const std::string& token)
   return true;
 }
 
-void reply(Response& response, int status, const std::string& text)
+Response reply(int status, const std::string& text)
 {
-  response.status = status;
-  response.set_content(text + "\n", "text/plain; charset=utf-8");
+  Response answer;
+  answer.result(status);
+  answer.set(http::field::content_type, "text/plain; charset=utf-8");
+  answer.body() = text + "\n";
+  return answer;
 }
 
-void replyJson(Response& response, int status, const nlohmann::json& body)
+// The same, on a connection that must not carry another request.
+Response replyClosing(int status, const std::string& text)
 {
-  response.status = status;
-  response.set_content(body.dump(), "application/json");
+  Response answer = reply(status, text);
+  answer.keep_alive(false);
+  return answer;
 }
 
+Response replyJson(int status, const nlohmann::json& body)
+{
+  Response answer;
+  answer.result(status);
+  answer.set(http::field::content_type, "application/json");
+  answer.body() = body.dump();
+  return answer;
+}
 // Served instead of the page to a request without the token: a tab that has
 // the token from an earlier visit asks again with it, once.
 const char* const kTokenPage = R"(<!DOCTYPE html>
@@ -66,6 +79,61 @@ bool isAction(const std::string& path)
 {
   return path == "/api/pause" || path == "/api/skip" || path == "/api/end";
 }
+
+std::string pathOf(const Request& request)
+{
+  const std::string target(request.target());
+  return target.substr(0, target.find('?'));
+}
+// Bodies are small and say their length, so none is read beyond the limit.
+bool refuseBody(const Request& head, Response& answer)
+{
+  if (head.count(http::field::transfer_encoding))
+  {
+    answer = replyClosing(411, "A request body needs a Content-Length.");
+    return true;
+  }
+  // The parser has refused a length that is not a plain number, but takes the
+  // same length twice.
+  if (head.count(http::field::content_length) > 1)
+  {
+    answer = replyClosing(400, "Malformed Content-Length.");
+    return true;
+  }
+  const auto length = head.find(http::field::content_length);
+  if (length != head.end() && std::strtoull(std::string(length->value()).c_str(), nullptr, 10) > kMaxBody)
+  {
+    answer = replyClosing(413, "A request body may hold at most " + std::to_string(kMaxBody) + " bytes.");
+    return true;
+  }
+  return false;
+}
+
+bool refuseMethod(const Request& head, Response& answer)
+{
+  if (isAction(pathOf(head)))
+  {
+    if (head.method() != http::verb::post)
+    {
+      answer = reply(405, "Actions are sent with POST.");
+      answer.set(http::field::allow, "POST");
+      return true;
+    }
+    // Only the console's own page may act: a browser names the page's site.
+    if (!originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host])))
+    {
+      answer = reply(403, "Actions are taken from the console's own page only.");
+      return true;
+    }
+  }
+  else if (head.method() != http::verb::get && head.method() != http::verb::head)
+  {
+    answer = reply(405, "Only GET and HEAD here.");
+    answer.set(http::field::allow, "GET, HEAD");
+    return true;
+  }
+  return false;
+}
 }  // namespace
 
 std::string optionsFault(const ConsoleOptions& options)
@@ -86,8 +154,14 @@ std::string optionsFault(const ConsoleOptions& options)
   return "";
 }
 
+
 Console::Console(const ConsoleOptions& options)
-  : options_(options), coach_(options.coach)
+  : options_(options)
+  , coach_(options.coach)
+  , peers_(kPerAddress)
+  , acceptor_(io_)
+  , acceptPause_(io_)
+  , workers_(kWorkers)
 {
   char real[PATH_MAX];
   if (realpath(options_.webRoot.c_str(), real))
@@ -98,219 +172,185 @@ Console::Console(const ConsoleOptions& options)
   // The joint rows are on the coaching program's namespace, beside its name.
   rowSub_ = nh_.subscribe(ros::names::parentNamespace(options_.coach) + "/jointAngleArray", 1, &Console::rowHandle,
                           this);
-
-  server_.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-  // httplib's default also sets SO_REUSEPORT, with which a second program
-  // could bind the same port and take part of the page's requests.
-  server_.set_socket_options([](socket_t socket) {
-    const int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  server_.set_payload_max_length(kMaxBody);
-  server_.set_pre_routing_handler([this](const Request& request, Response& response) {
-    return guard(request, response);
-  });
-  server_.Get("/events", [this](const Request&, Response& response) { serveEvents(response); });
-  server_.Get("/api/status", [this](const Request&, Response& response) {
-    response.set_header("Cache-Control", "no-store");
-    replyJson(response, 200, view());
-  });
-  server_.Post("/api/(pause|skip|end)", [this](const Request& request, Response& response) {
-    serveAction(request, response);
-  });
-  server_.Get("/.*", [this](const Request& request, Response& response) { serveFile(request, response); });
-  server_.set_default_headers({ { "X-Content-Type-Options", "nosniff" },
-                                { "X-Frame-Options", "DENY" },
-                                { "Referrer-Policy", "no-referrer" } });
 }
 
 Console::~Console()
 {
   stop();
+  workers_.join();
 }
 
 bool Console::bind(std::string& error)
 {
-  if (options_.port == 0)
-    port_ = server_.bind_to_any_port(options_.bind);
-  else if (server_.bind_to_port(options_.bind, options_.port))
-    port_ = options_.port;
-  else
-    port_ = -1;
-  if (port_ <= 0)
+  beast::error_code fault;
+  tcp::resolver resolver(io_);
+  const auto endpoints = resolver.resolve(options_.bind, std::to_string(options_.port),
+                                          tcp::resolver::passive | tcp::resolver::numeric_service, fault);
+  for (auto entry = endpoints.begin(); !fault && entry != endpoints.end(); ++entry)
   {
-    error = "cannot listen on " + options_.bind + ":" + std::to_string(options_.port) +
-            " (address not on this machine, or the port is taken)";
-    return false;
+    beast::error_code ec;
+    acceptor_.close(ec);
+    acceptor_.open(entry->endpoint().protocol(), ec);
+    // SO_REUSEADDR only: with SO_REUSEPORT a second program could bind the
+    // same port and take part of the page's requests.
+    if (!ec)
+      acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec)
+      acceptor_.bind(entry->endpoint(), ec);
+    if (!ec)
+      acceptor_.listen(net::socket_base::max_listen_connections, ec);
+    if (!ec)
+    {
+      port_ = acceptor_.local_endpoint().port();
+      return true;
+    }
   }
-  return true;
+  error = "cannot listen on " + options_.bind + ":" + std::to_string(options_.port) +
+          " (address not on this machine, or the port is taken)";
+  return false;
 }
 
 void Console::serve()
 {
-  server_.listen_after_bind();
+  accept();
+  io_.run();
 }
 
 void Console::stop()
 {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  server_.stop();
+  io_.stop();
 }
 
-Handled Console::guard(const Request& request, Response& response)
+void Console::accept()
 {
+  acceptor_.async_accept([this](beast::error_code error, tcp::socket socket) {
+    if (error == net::error::operation_aborted)
+      return;
+    if (error)
+    {
+      // Most likely out of file descriptors: try again shortly, not in a loop.
+      ROS_WARN_THROTTLE(10, "cannot accept a connection: %s", error.message().c_str());
+      acceptPause_.expires_after(std::chrono::milliseconds(100));
+      acceptPause_.async_wait([this](beast::error_code e) {
+        if (!e)
+          accept();
+      });
+      return;
+    }
+    beast::error_code ignored;
+    std::shared_ptr<void> place = peers_.take(socket.remote_endpoint(ignored).address().to_string());
+    // Without a place the socket is closed here, before a byte is read.
+    if (place)
+      std::make_shared<HttpSession>(std::move(socket), std::move(place), static_cast<RequestHandler&>(*this))->start();
+    accept();
+  });
+}
+
+bool Console::refuse(const Request& head, Response& answer)
+{
+  const std::string method(head.method_string());
+  const std::string path = pathOf(head);
+  if (!knownMethod(method))
+  {
+    answer = replyClosing(400, "Unknown method.");
+    return true;
+  }
   // One Host, naming this console: a page of another site whose name was
   // pointed at this machine sends its own name.
-  if (request.get_header_value_count("Host") != 1)
+  if (head.count(http::field::host) != 1)
   {
-    reply(response, 400, "A request needs one Host header.");
-    return Handled::Handled;
+    answer = reply(400, "A request needs one Host header.");
+    return true;
   }
-  const std::string host = request.get_header_value("Host");
+  const std::string host(head[http::field::host]);
   if (isLoopbackAddress(options_.bind) && !loopbackHostAllowed(host, port_))
   {
-    reply(response, 403, "This console answers to 127.0.0.1:" + std::to_string(port_) + " and localhost only.");
-    return Handled::Handled;
+    answer = reply(403, "This console answers to 127.0.0.1:" + std::to_string(port_) + " and localhost only.");
+    return true;
   }
   if (!options_.token.empty())
   {
-    const std::string given = request.has_header(kTokenHeader) ? request.get_header_value(kTokenHeader)
-                                                                : request.get_param_value("token");
+    const std::string given = head.find(kTokenHeader) != head.end() ? std::string(head[kTokenHeader])
+                                                                    : queryValue(std::string(head.target()), "token");
     if (!tokenMatches(given, options_.token))
     {
-      response.status = 403;
-      if (request.method == "GET" && (request.path == "/" || request.path == "/index.html"))
-        response.set_content(kTokenPage, "text/html; charset=utf-8");
-      else
-        reply(response, 403, "This console needs its access token.");
-      return Handled::Handled;
+      answer = reply(403, "This console needs its access token.");
+      if (method == "GET" && (path == "/" || path == "/index.html"))
+      {
+        answer.set(http::field::content_type, "text/html; charset=utf-8");
+        answer.body() = kTokenPage;
+      }
+      return true;
     }
   }
-  // Bodies are small and say their length, so none is read beyond the limit.
-  if (request.has_header("Transfer-Encoding"))
-  {
-    reply(response, 411, "A request body needs a Content-Length.");
-    response.set_header("Connection", "close");
-    return Handled::Handled;
-  }
-  if (request.has_header("Content-Length"))
-  {
-    const std::string length = request.get_header_value("Content-Length");
-    char* end = nullptr;
-    const unsigned long long bytes = std::strtoull(length.c_str(), &end, 10);
-    if (length.empty() || *end != '\0' || !std::isdigit(static_cast<unsigned char>(length[0])) ||
-        request.get_header_value_count("Content-Length") != 1)
-    {
-      reply(response, 400, "Malformed Content-Length.");
-      response.set_header("Connection", "close");
-      return Handled::Handled;
-    }
-    if (bytes > kMaxBody)
-    {
-      reply(response, 413, "A request body may hold at most " + std::to_string(kMaxBody) + " bytes.");
-      response.set_header("Connection", "close");
-      return Handled::Handled;
-    }
-  }
-  if (isAction(request.path))
-  {
-    if (request.method != "POST")
-    {
-      response.set_header("Allow", "POST");
-      reply(response, 405, "Actions are sent with POST.");
-      return Handled::Handled;
-    }
-    // Only the console's own page may act: a browser names the page's site.
-    if (!originAllowed(request.get_header_value("Origin"), host))
-    {
-      reply(response, 403, "Actions are taken from the console's own page only.");
-      return Handled::Handled;
-    }
-  }
-  else if (request.method != "GET" && request.method != "HEAD")
-  {
-    response.set_header("Allow", "GET, HEAD");
-    reply(response, 405, "Only GET and HEAD here.");
-    return Handled::Handled;
-  }
-  return Handled::Unhandled;
+  return refuseBody(head, answer) || refuseMethod(head, answer);
 }
 
-void Console::serveFile(const Request& request, Response& response)
+void Console::handle(const std::shared_ptr<HttpSession>& session, const Request& request)
 {
-  const std::string path = staticFile(request.target, root_);
+  const std::string path = pathOf(request);
+  if (request.method() == http::verb::post)
+    serveAction(session, request);
+  else if (path == "/events" && request.method() == http::verb::get)
+    serveEvents(session);
+  else if (path == "/api/status")
+  {
+    Response answer = replyJson(200, view());
+    answer.set(http::field::cache_control, "no-store");
+    session->reply(std::move(answer));
+  }
+  else
+    session->reply(serveFile(request));
+}
+
+Response Console::serveFile(const Request& request)
+{
+  const std::string path = staticFile(std::string(request.target()), root_);
   std::ifstream in(path.c_str(), std::ios::binary);
   if (path.empty() || !in)
-  {
-    reply(response, 404, "Not found.");
-    return;
-  }
+    return reply(404, "Not found.");
   std::ostringstream content;
   content << in.rdbuf();
-  response.set_header("Cache-Control", "no-cache");
+  Response answer;
+  answer.set(http::field::content_type, mimeType(path));
+  answer.set(http::field::cache_control, "no-cache");
   // The page may talk to the console only, and may not be framed by another
   // site, whose page could lay it under its own buttons.
-  response.set_header("Content-Security-Policy",
-                      "default-src 'self'; script-src 'self' 'unsafe-inline'; img-src 'self' data:; "
-                      "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
-  response.set_content(content.str(), mimeType(path).c_str());
+  answer.set("Content-Security-Policy",
+             "default-src 'self'; script-src 'self' 'unsafe-inline'; img-src 'self' data:; "
+             "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+  answer.body() = content.str();
+  return answer;
 }
 
-void Console::serveEvents(Response& response)
+void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Request& request)
 {
-  if (++streams_ > kMaxStreams)
+  const std::string path = pathOf(request);
+  nlohmann::json body = nlohmann::json::object();
+  if (!request.body().empty())
+    body = nlohmann::json::parse(request.body(), nullptr, false);
+  std::string fault;
+  if (body.is_discarded() || !body.is_object())
+    fault = "The request body is not a JSON object.";
+  else if (path == "/api/pause" && (!body.contains("pause") || !body["pause"].is_boolean()))
+    fault = "Say {\"pause\": true} or {\"pause\": false}.";
+  // Ending cannot be undone: the page asks first, and says so.
+  else if (path == "/api/end" && (!body.contains("confirm") || body["confirm"] != true))
+    fault = "Ending the session needs {\"confirm\": true}.";
+  if (!fault.empty())
   {
-    --streams_;
-    reply(response, 503, "Too many pages are open on this console.");
+    session->reply(replyJson(400, { { "ok", false }, { "message", fault } }));
     return;
   }
-  auto stream = std::make_shared<Stream>();
-  response.set_header("Cache-Control", "no-store");
-  response.set_chunked_content_provider(
-      "text/event-stream",
-      [this, stream](std::size_t, httplib::DataSink& sink) { return pump(*stream, sink); },
-      [this](bool) { --streams_; });
+  // The call may wait for the whole deadline: on a worker, never on the io thread.
+  net::post(workers_, [this, session, path, body] { session->reply(callControl(path, body)); });
 }
 
-void Console::serveAction(const Request& request, Response& response)
+Response Console::callControl(const std::string& path, const nlohmann::json& body)
 {
-  nlohmann::json body = nlohmann::json::object();
-  if (!request.body.empty())
-  {
-    body = nlohmann::json::parse(request.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object())
-    {
-      replyJson(response, 400, { { "ok", false }, { "message", "The request body is not a JSON object." } });
-      return;
-    }
-  }
-  CallOutcome outcome;
-  if (request.path == "/api/pause")
-  {
-    if (!body.contains("pause") || !body["pause"].is_boolean())
-    {
-      replyJson(response, 400, { { "ok", false }, { "message", "Say {\"pause\": true} or {\"pause\": false}." } });
-      return;
-    }
-    outcome = coach_.pause(body["pause"].get<bool>());
-  }
-  else if (request.path == "/api/skip")
-    outcome = coach_.skip();
-  else
-  {
-    // Ending cannot be undone: the page asks first, and says so.
-    if (!body.contains("confirm") || body["confirm"] != true)
-    {
-      replyJson(response, 400, { { "ok", false }, { "message", "Ending the session needs {\"confirm\": true}." } });
-      return;
-    }
-    outcome = coach_.end();
-  }
-
+  const CallOutcome outcome = path == "/api/pause" ? coach_.pause(body.at("pause").get<bool>())
+                              : path == "/api/skip" ? coach_.skip()
+                                                    : coach_.end();
   int status = 200;
   switch (outcome.kind)
   {
@@ -320,8 +360,8 @@ void Console::serveAction(const Request& request, Response& response)
     case CallOutcome::kNoAnswer: status = 504; break;
     case CallOutcome::kFailed: status = 502; break;
   }
-  replyJson(response, status, { { "ok", outcome.kind == CallOutcome::kAnswered && outcome.success },
-                                { "answered", outcome.kind == CallOutcome::kAnswered },
-                                { "message", outcome.message } });
+  return replyJson(status, { { "ok", outcome.kind == CallOutcome::kAnswered && outcome.success },
+                             { "answered", outcome.kind == CallOutcome::kAnswered },
+                             { "message", outcome.message } });
 }
 }  // namespace nao_kinora_console

@@ -84,6 +84,40 @@ std::string staticFile(const std::string& target, const std::string& root)
   return real;
 }
 
+std::string queryValue(const std::string& target, const std::string& name)
+{
+  const std::size_t query = target.find('?');
+  for (std::size_t start = query; start != std::string::npos && start < target.size();)
+  {
+    const std::size_t end = std::min(target.find('&', start + 1), target.size());
+    const std::string pair = target.substr(start + 1, end - start - 1);
+    if (pair.compare(0, name.size() + 1, name + "=") == 0)
+      return pair.substr(name.size() + 1);
+    start = end;
+  }
+  return "";
+}
+
+bool knownMethod(const std::string& method)
+{
+  for (const char* known : { "GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH" })
+    if (method == known)
+      return true;
+  return false;
+}
+
+bool numericLengthField(const std::string& bytes)
+{
+  const std::string name = "content-length:";
+  const std::string line = bytes.substr(0, bytes.find("\r\n"));
+  if (line.size() < name.size() ||
+      !std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) { return a == std::tolower(b); }))
+    return false;
+  const std::size_t from = line.find_first_not_of(" \t", name.size());
+  const std::size_t to = line.find_last_not_of(" \t");
+  return from != std::string::npos && line.find_first_not_of("0123456789", from) > to;
+}
+
 std::string mimeType(const std::string& path)
 {
   if (endsWith(path, ".html"))

@@ -39,16 +39,23 @@ Console::Console(const std::vector<std::string>& params)
   std::vector<std::string> all{ "_port:=0" };
   all.insert(all.end(), params.begin(), params.end());
   process = startConsole(all);
-  const std::string prefix = "console: http://127.0.0.1:";
-  waitWall([&] { return process->out().find(prefix) != std::string::npos || !process->running(); }, kStartSeconds);
-  const std::string out = process->out();
-  const std::size_t at = out.find(prefix);
-  if (at == std::string::npos)
+  // "console: http://HOST:PORT/...", whatever address it was bound to.
+  const std::string prefix = "console: http://";
+  const auto printed = [&] {
+    const std::string out = process->out();
+    const std::size_t at = out.find(prefix);
+    return at != std::string::npos && out.find('/', at + prefix.size()) != std::string::npos;
+  };
+  waitWall([&] { return printed() || !process->running(); }, kStartSeconds);
+  if (!printed())
   {
-    ADD_FAILURE() << "the console printed no address; stdout:\n" << out << "\nstderr:\n" << process->err();
+    ADD_FAILURE() << "the console printed no address; stdout:\n" << process->out() << "\nstderr:\n" << process->err();
     return;
   }
-  port = std::atoi(out.c_str() + at + prefix.size());
+  const std::string out = process->out();
+  const std::size_t at = out.find(prefix);
+  const std::size_t colon = out.rfind(':', out.find('/', at + prefix.size()));
+  port = std::atoi(out.c_str() + colon + 1);
 }
 
 std::string Reply::header(const std::string& name) const

@@ -5,17 +5,16 @@
 #define NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 
 #include "nao_kinora_console/coach_client.h"
+#include "nao_kinora_console/http_session.h"
 
 #include <nao_kinora_msgs/SessionStatus.h>
 #include <ros/ros.h>
 #include <std_msgs/Float32MultiArray.h>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,7 +33,10 @@ struct ConsoleOptions
 // What is wrong with the options, or "" when they may be used.
 std::string optionsFault(const ConsoleOptions& options);
 
-class Console
+// The server's work runs on one io thread (serve()) that never waits: the
+// coaching program's controls are called on workers, and every connection
+// has its time limits (docs/console-server.md).
+class Console : private RequestHandler
 {
 public:
   // Subscribes to the coaching program's status and joint rows.
@@ -50,48 +52,48 @@ public:
   void stop();
 
 private:
-  // Where one page's live updates stand.
-  struct Stream
-  {
-    bool started = false;
-    bool statusOnce = false;
-    unsigned long statusSent = 0;
-    unsigned long poseSent = 0;
-    std::chrono::steady_clock::time_point lastStatus;
-    std::chrono::steady_clock::time_point lastPose;
-  };
+  struct Stream;  // one page's live updates (live_updates.cpp)
 
   void statusHandle(const nao_kinora_msgs::SessionStatus::ConstPtr& status);
   void rowHandle(const std_msgs::Float32MultiArray::ConstPtr& row);
 
   nlohmann::json view();
-  bool pump(Stream& stream, httplib::DataSink& sink);
+  void accept();
+  bool refuse(const Request& head, Response& answer) override;
+  void handle(const std::shared_ptr<HttpSession>& session, const Request& request) override;
+  Response serveFile(const Request& request);
+  void serveAction(const std::shared_ptr<HttpSession>& session, const Request& request);
+  Response callControl(const std::string& path, const nlohmann::json& body);
 
-  httplib::Server::HandlerResponse guard(const httplib::Request& request, httplib::Response& response);
-  void serveFile(const httplib::Request& request, httplib::Response& response);
-  void serveEvents(httplib::Response& response);
-  void serveAction(const httplib::Request& request, httplib::Response& response);
+  void serveEvents(const std::shared_ptr<HttpSession>& session);
+  void pump(const std::shared_ptr<Stream>& stream);
+  void listen(const std::shared_ptr<Stream>& stream);
+  void closeStream(const std::shared_ptr<Stream>& stream);
+  void wakeStreams();
 
   ConsoleOptions options_;
   std::string root_;  // options_.webRoot as a real path
   int port_ = 0;
   CoachClient coach_;
-  httplib::Server server_;
+  PeerLimit peers_;  // outlives the connections, which hold its places
+
+  net::io_context io_;
+  tcp::acceptor acceptor_;
+  net::steady_timer acceptPause_;
+  std::vector<std::weak_ptr<Stream>> streams_;  // io thread only
+  std::atomic<bool> wakePending_{ false };
+  net::thread_pool workers_;  // the controls' calls; joined before io_ goes
 
   ros::NodeHandle nh_;
   ros::Subscriber statusSub_;
   ros::Subscriber rowSub_;
 
-  std::mutex mutex_;  // guards the members below, shared by the ROS and HTTP threads
-  std::condition_variable changed_;
-  bool stopping_ = false;
+  std::mutex mutex_;  // guards the members below, shared by the ROS and io threads
   bool haveStatus_ = false;
   nao_kinora_msgs::SessionStatus status_;
   unsigned long statusCount_ = 0;
   std::vector<double> pose_;  // the 22 joint angles of the last row
   unsigned long poseCount_ = 0;
-
-  std::atomic<int> streams_{ 0 };
 };
 }  // namespace nao_kinora_console
 

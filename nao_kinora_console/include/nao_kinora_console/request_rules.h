@@ -33,6 +33,17 @@ bool originAllowed(const std::string& origin, const std::string& host);
 // followed) that is not a regular file inside root. "/" names index.html.
 std::string staticFile(const std::string& target, const std::string& root);
 
+// The value of the first name=value of the request target's query, "" when
+// there is none (the console's token is plain characters, never %-encoded).
+std::string queryValue(const std::string& target, const std::string& name);
+
+// A method HTTP defines; the console answers any other with 400.
+bool knownMethod(const std::string& method);
+
+// Whether bytes begin with a Content-Length field whose value is digits only:
+// where the parser stops at a length too large to hold.
+bool numericLengthField(const std::string& bytes);
+
 // The MIME type served for a static file, by its extension.
 std::string mimeType(const std::string& path);
 }  // namespace nao_kinora_console

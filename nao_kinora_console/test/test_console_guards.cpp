@@ -1,0 +1,147 @@
+// Every rule of the console's guard on every action, as one table: each row
+// changes one thing of a request the console would carry out, and the
+// coaching program must hear nothing of any refused one.
+#include "console_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+using console_test::Console;
+using console_test::FakeCoach;
+using console_test::rawStatus;
+
+namespace
+{
+const char* const kToken = "s3cret-token_1";
+
+// A request as bytes: fields in order, Content-Length added unless a row set
+// the body's framing itself.
+struct Ask
+{
+  std::string method = "POST";
+  std::string target;
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::string body;
+
+  void set(const std::string& name, const std::string& value)
+  {
+    drop(name);
+    fields.emplace_back(name, value);
+  }
+  void drop(const std::string& name)
+  {
+    fields.erase(std::remove_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; }),
+                 fields.end());
+  }
+  bool has(const std::string& name) const
+  {
+    return std::any_of(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
+  }
+  std::string bytes() const
+  {
+    std::string text = method + " " + target + " HTTP/1.1\r\n";
+    for (const auto& field : fields)
+      text += field.first + ": " + field.second + "\r\n";
+    if (!has("Content-Length") && !has("Transfer-Encoding") && !body.empty())
+      text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return text + "Connection: close\r\n\r\n" + body;
+  }
+};
+
+struct Rule
+{
+  const char* name;
+  std::function<void(Ask&)> change;
+  int status;
+  const char* onlyFor;  // nullptr: every action
+};
+}  // namespace
+
+TEST(ConsoleGuards, EveryRuleOnEveryAction)
+{
+  kinora_test::Harness harness(false);
+  FakeCoach coach;
+  // On a loopback address with a token: the Host rule and the token rule both hold.
+  Console console({ std::string("_token:=") + kToken });
+  ASSERT_GT(console.port, 0);
+  const std::string host = console.hostPort();
+  const std::string evil = "evil.example:" + std::to_string(console.port);
+  const std::map<std::string, std::string> bodies = {
+    { "/api/pause", "{\"pause\": true}" }, { "/api/skip", "{}" }, { "/api/end", "{\"confirm\": true}" }
+  };
+
+  const std::vector<Rule> rules = {
+    { "Origin of another site", [](Ask& a) { a.set("Origin", "http://evil.example"); }, 403, nullptr },
+    { "no Origin", [](Ask& a) { a.drop("Origin"); }, 403, nullptr },
+    { "Host of another site",
+      [&](Ask& a) {
+        a.set("Host", evil);
+        a.set("Origin", "http://" + evil);
+      },
+      403, nullptr },
+    { "no token", [](Ask& a) { a.drop("X-Console-Token"); }, 403, nullptr },
+    { "wrong token", [](Ask& a) { a.set("X-Console-Token", "s3cret-token_2"); }, 403, nullptr },
+    { "token and more", [](Ask& a) { a.set("X-Console-Token", std::string(kToken) + "x"); }, 403, nullptr },
+    { "token and more in the query",
+      [](Ask& a) {
+        a.drop("X-Console-Token");
+        a.target += std::string("?token=") + kToken + "x";
+      },
+      403, nullptr },
+    { "GET",
+      [](Ask& a) {
+        a.method = "GET";
+        a.body.clear();
+      },
+      405, nullptr },
+    { "body over 1024 bytes", [](Ask& a) { a.body = "{\"x\": \"" + std::string(1020, 'a') + "\"}"; }, 413, nullptr },
+    { "malformed Content-Length", [](Ask& a) { a.set("Content-Length", std::to_string(a.body.size()) + "x"); }, 400,
+      nullptr },
+    { "Content-Length twice",
+      [](Ask& a) {
+        const std::string length = std::to_string(a.body.size());
+        a.set("Content-Length", length);
+        a.fields.emplace_back("Content-Length", length);
+      },
+      400, nullptr },
+    { "chunked body",
+      [](Ask& a) {
+        a.set("Transfer-Encoding", "chunked");
+        a.body = "2\r\n{}\r\n0\r\n\r\n";
+      },
+      411, nullptr },
+    { "body not JSON", [](Ask& a) { a.body = "{"; }, 400, nullptr },
+    { "body not an object", [](Ask& a) { a.body = "[true]"; }, 400, nullptr },
+    { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/pause" },
+    { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/end" },
+    { "field of another type", [](Ask& a) { a.body = "{\"pause\": 1}"; }, 400, "/api/pause" },
+    { "field of another value", [](Ask& a) { a.body = "{\"confirm\": \"yes\"}"; }, 400, "/api/end" },
+  };
+
+  const auto accepted = [&](const std::string& path) {
+    Ask ask;
+    ask.target = path;
+    ask.fields = { { "Host", host }, { "Origin", "http://" + host }, { "X-Console-Token", kToken },
+                   { "Content-Type", "application/json" } };
+    ask.body = bodies.at(path);
+    return ask;
+  };
+  for (const auto& action : bodies)
+    for (const Rule& rule : rules)
+    {
+      if (rule.onlyFor && action.first != rule.onlyFor)
+        continue;
+      Ask ask = accepted(action.first);
+      rule.change(ask);
+      EXPECT_EQ(rule.status, rawStatus(console.port, ask.bytes())) << action.first << ": " << rule.name;
+      EXPECT_TRUE(coach.calls().empty()) << action.first << ": " << rule.name << " reached the program";
+    }
+
+  // The same requests unchanged are carried out: each row refused for its one change.
+  for (const char* path : { "/api/pause", "/api/skip", "/api/end" })
+    EXPECT_EQ(200, rawStatus(console.port, accepted(path).bytes())) << path;
+  EXPECT_EQ((std::vector<std::string>{ "pause", "skip", "end" }), coach.calls());
+}

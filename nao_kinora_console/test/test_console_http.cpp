@@ -275,7 +275,8 @@ TEST(ConsoleHttp, ProgramThatDoesNotAnswer)
   auto reply = request(port, "POST", "/api/skip", originOf(console), "{}");
   EXPECT_EQ(503, reply.status);
   EXPECT_EQ("The coaching program is not running.", json::parse(reply.body)["message"]);
-  EXPECT_LT(reply.seconds, 1.5);
+  // At once, not after the call's 2 s deadline: nothing was there to call.
+  EXPECT_LT(reply.seconds, 2.0);
 
   // A program that takes the call and does not answer for 4 s.
   FakeCoach coach;
@@ -286,12 +287,14 @@ TEST(ConsoleHttp, ProgramThatDoesNotAnswer)
   ros::WallDuration(0.5).sleep();
   const auto status = request(port, "GET", "/api/status");
   EXPECT_EQ(200, status.status);
-  EXPECT_LT(status.seconds, 0.5) << "the console stopped serving while a call hung";
+  // Answered while the call still waits out its 2 s deadline, however slow the machine.
+  EXPECT_EQ(std::future_status::timeout, hung.wait_for(std::chrono::seconds(0)))
+      << "the console stopped serving while a call hung";
   reply = hung.get();
   EXPECT_EQ(504, reply.status);
   EXPECT_EQ("The coaching program did not answer within 2 s.", json::parse(reply.body)["message"]);
   EXPECT_GE(reply.seconds, 1.9);
-  EXPECT_LT(reply.seconds, 3.0);
+  EXPECT_LT(reply.seconds, 4.0) << "the console waited for the program's answer, not its own deadline";
   EXPECT_EQ(std::vector<std::string>{ "pause" }, coach.calls());
 
   // The next call is answered while the first still hangs in the program.
@@ -315,13 +318,13 @@ TEST(ConsoleHttp, LiveUpdates)
   ASSERT_TRUE(waitWall([&] { return coach->statusPublisher().getNumSubscribers() > 0 &&
                                     coach->rowPublisher().getNumSubscribers() > 0; }, 10));
 
-  // A status reaches the page within 200 ms.
+  // A status reaches the page as it comes, not with the once-a-second repeat.
   const std::size_t before = events.events().size();
   const double published = events.now();
   coach->publish(console_test::playingStatus());
   const int shown = events.waitFor(statusWith("Exercise 3 of 9: arms to the side — 45 %"), 2, before);
   ASSERT_GE(shown, 0);
-  EXPECT_LT(events.events()[shown].at - published, 0.2);
+  EXPECT_LT(events.events()[shown].at - published, 0.5);
   const json view = json::parse(events.events()[shown].data);
   EXPECT_EQ("running", view["coach"]);
   for (const auto& peer : view["peers"])
@@ -329,7 +332,7 @@ TEST(ConsoleHttp, LiveUpdates)
 
   // And again at least once a second while nothing changes.
   const double quiet = events.now();
-  ros::WallDuration(2.5).sleep();
+  ros::WallDuration(3.5).sleep();
   int repeats = 0;
   for (const auto& e : events.events())
     repeats += e.type == "status" && e.at > quiet;
@@ -349,15 +352,21 @@ TEST(ConsoleHttp, LiveUpdates)
     coach->rowPublisher().publish(row);
     ros::WallDuration(0.005).sleep();
   }
-  const double lastRow = events.now();
-  ros::WallDuration(0.3).sleep();
+  const std::string lastPose = json(std::vector<float>(row.data.begin() + 1, row.data.end() - 1)).dump();
+  const int lastShown = events.waitFor(
+      [&](const EventStream::Event& e) { return e.type == "pose" && json::parse(e.data) == json::parse(lastPose); }, 5,
+      posesBefore);
+  ASSERT_GE(lastShown, 0) << "the last row never reached the page";
   std::vector<EventStream::Event> poses;
-  for (std::size_t k = posesBefore; k < events.events().size(); ++k)
+  for (std::size_t k = posesBefore; k <= static_cast<std::size_t>(lastShown); ++k)
     if (events.events()[k].type == "pose")
       poses.push_back(events.events()[k]);
-  ASSERT_FALSE(poses.empty());
-  EXPECT_LE(poses.size(), static_cast<std::size_t>(25 * (lastRow - firstRow + 0.3) + 2)) << "over 25 a second";
-  EXPECT_GE(poses.size(), 10u);
+  // The console sends a pose at most every 40 ms, all of them after the
+  // first row and before the last one arrived here.
+  EXPECT_LE(poses.size(), static_cast<std::size_t>(25 * (poses.back().at - firstRow) + 1)) << "over 25 a second";
+  // The rows came over a second at least: a console that held the pose back
+  // to its once-a-second status would send two or fewer.
+  EXPECT_GE(poses.size(), 5u);
   const json last = json::parse(poses.back().data);
   ASSERT_EQ(22u, last.size());
   for (int joint = 0; joint < 22; ++joint)

@@ -12,9 +12,11 @@ here=$(cd -P "$(dirname "$0")" && pwd)
 ws=${KINORA_WS:?KINORA_WS names the built workspace}
 speed=10
 rows=(120 800 100 100)           # recording 2 is long enough to restart the executor in
-tracking_wait=6                  # ROS seconds: long enough to kill the tracker within
-tracking_timeout=12              # ROS seconds
-deadline=40                      # wall seconds for the whole session
+# The restarts must fall inside the waits for tracking: 3 s of wall time
+# each, ample for a kill and a start even on a busy machine.
+tracking_wait=30                 # ROS seconds
+tracking_timeout=40              # ROS seconds, beyond the tracker's answer
+deadline=60                      # wall seconds for the whole session
 
 run=$(mktemp -d /tmp/kinora_restart_XXXXXX)
 set +u

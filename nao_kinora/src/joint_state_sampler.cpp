@@ -1,6 +1,6 @@
 #include "nao_kinora/joint_state_sampler.h"
 
-#include "nao_kinora/robot_joint_names.h"
+#include "nao_kinora/joint_row.h"
 
 #include <algorithm>
 #include <cmath>

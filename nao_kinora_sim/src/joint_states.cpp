@@ -1,6 +1,6 @@
 #include "joint_states.h"
 
-#include <nao_kinora/robot_joint_names.h>
+#include <nao_kinora/joint_row.h>
 
 namespace
 {

@@ -15,30 +15,25 @@
 
 namespace
 {
+// Beyond these a clock is either stopped or no longer a simulation.
 const double kSlowestSpeed = 0.01;
+const double kFastestSpeed = 1000.0;
 const double kFewestUpdatesPerSecond = 1.0;
+const double kMostUpdatesPerSecond = 10000.0;
 const double kSmallestStep = 0.001;
-
-double atLeast(double value, double lowest, const char* name)
-{
-  if (value >= lowest)
-    return value;
-  ROS_WARN("~%s %g is too small: using %g", name, value, lowest);
-  return lowest;
-}
+const double kLargestStep = 10.0;
 
 class SimClock
 {
 public:
   SimClock()
   {
-    ok_ = nao_kinora::readNumberParam("speed", speed_) && nao_kinora::readNumberParam("rate", rate_) &&
-          nao_kinora::readNumberParam("max_step", maxStep_);
+    ok_ = nao_kinora::readNumberParam("speed", speed_, kSlowestSpeed, kFastestSpeed, "a speed") &&
+          nao_kinora::readNumberParam("rate", rate_, kFewestUpdatesPerSecond, kMostUpdatesPerSecond,
+                                      "a number of updates per second") &&
+          nao_kinora::readNumberParam("max_step", maxStep_, kSmallestStep, kLargestStep, "a number of ROS seconds");
     if (!ok_)
       return;
-    speed_ = atLeast(speed_, kSlowestSpeed, "speed");
-    rate_ = atLeast(rate_, kFewestUpdatesPerSecond, "rate");
-    maxStep_ = atLeast(maxStep_, kSmallestStep, "max_step");
     rate_ = std::max(rate_, speed_ / maxStep_);
 
     clockPub_ = nh_.advertise<rosgraph_msgs::Clock>("/clock", 1);

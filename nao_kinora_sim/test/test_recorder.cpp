@@ -5,7 +5,7 @@
 #include "ros_harness.h"
 
 #include <nao_kinora/recording_check.h>
-#include <nao_kinora/robot_joint_names.h>
+#include <nao_kinora/joint_row.h>
 #include <sensor_msgs/JointState.h>
 #include <std_srvs/Trigger.h>
 

@@ -116,6 +116,12 @@ TEST(ConsoleLoad, PageAnsweredWhileAnotherAddressHoldsConnections)
     ASSERT_GE(pages.back()->waitFor([](const EventStream::Event& e) { return e.type == "status"; }, 5), 0) << k;
   }
 
+  {
+    EventStream ninth(port, std::string("/events?token=") + kToken);
+    EXPECT_TRUE(waitWall([&] { return ninth.status() != 0; }, 5));
+    EXPECT_EQ(503, ninth.status()) << "a ninth page";
+  }
+
   // Half-sent requests and finished requests on connections left open,
   // interleaved, from an address without the token.
   std::vector<int> other;

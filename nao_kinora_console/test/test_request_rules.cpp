@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace nao_kinora_console;
 
@@ -53,6 +55,38 @@ TEST(RequestRules, Origin)
   EXPECT_FALSE(originAllowed("null", "127.0.0.1:8080"));
   EXPECT_FALSE(originAllowed("", "127.0.0.1:8080"));
   EXPECT_FALSE(originAllowed("http://", ""));
+}
+
+TEST(RequestRules, QueryValue)
+{
+  const std::vector<std::pair<std::string, std::string>> cases = {
+    { "/?token=abc", "abc" },        { "/events?x=1&token=abc", "abc" }, { "/?token=abc&x=1", "abc" },
+    { "/?token=abc&token=def", "abc" }, { "/?token=", "" },                { "/?mytoken=abc", "" },
+    { "/?tokens=abc", "" },           { "/token=abc", "" },               { "/", "" },
+    { "/?x=1&&token=abc", "abc" },    { "/?token=abc#x", "abc#x" },
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.second, queryValue(c.first, "token")) << c.first;
+}
+
+TEST(RequestRules, KnownMethods)
+{
+  for (const char* method : { "GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "CONNECT" })
+    EXPECT_TRUE(knownMethod(method)) << method;
+  for (const char* method : { "BREW", "get", "PROPFIND", "", "GETS" })
+    EXPECT_FALSE(knownMethod(method)) << method;
+}
+
+// Where the parser stops at a Content-Length: a number too large for it
+// (413), or something that is no number (400).
+TEST(RequestRules, NumericLengthField)
+{
+  for (const char* bytes : { "Content-Length: 99999999999999999999\r\n\r\n", "content-length:99999999999999999999",
+                             "CONTENT-LENGTH: 1 \r\nX: y\r\n\r\n" })
+    EXPECT_TRUE(numericLengthField(bytes)) << bytes;
+  for (const char* bytes : { "Content-Length: abc\r\n\r\n", "Content-Length: -5\r\n\r\n", "Content-Length: \r\n\r\n",
+                             "Content-Length: 1 2\r\n", "X-Content-Length: 5\r\n", "Host: x\r\nContent-Length: 5\r\n", "" })
+    EXPECT_FALSE(numericLengthField(bytes)) << bytes;
 }
 
 class StaticFiles : public ::testing::Test

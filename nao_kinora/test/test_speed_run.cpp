@@ -1,7 +1,6 @@
-// The rows' speed in whole runs against a real master, the clock driven by
-// the test: a recording at ~speed 0.5 and 2.0, every row at its exact time and
-// the cues at their rows; and a change through ~set_speed in the middle of a
-// recording, from the next row on, on ~status and in the session log.
+// The rows' speed in whole runs, the clock driven by the test: a recording at
+// ~speed 0.5 and 2.0, every row at its exact time and the cues at their rows;
+// a change through ~set_speed mid-recording, on ~status and in the session log.
 #include "operator_calls.h"
 #include "ros_harness.h"
 #include "run_script.h"

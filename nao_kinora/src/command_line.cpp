@@ -19,14 +19,16 @@ void printUsage(const char* program)
 {
   std::cerr << "usage: " << program
             << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE] [_tracking_timeout:=SECONDS]\n"
-            << "       [_first_recording:=K]\n"
+            << "       [_first_recording:=K] [_speed:=S]\n"
             << "  COUNT    number of recordings to play (a count below 1 plays none and idles)\n"
             << "  FILE     one recording per COUNT, in playing order, relative to the recording\n"
             << "           directory (" << staticdisplaycommand2 << " unless _recording_dir:= is given)\n"
             << "  FILE after _session_log:= gets one JSON line per session event\n"
             << "  SECONDS  go on with the next recording when the tracking node has not answered\n"
             << "           after that long (default 0: wait as long as it takes)\n"
-            << "  K        start at the K-th recording, after the greeting (default 1)\n";
+            << "  K        start at the K-th recording, after the greeting (default 1)\n"
+            << "  S        the rows' speed for this patient, 0.25 to 2 (default 1: as recorded); each\n"
+            << "           row's pause but row 0's is its duration divided by S\n";
 }
 }  // namespace
 

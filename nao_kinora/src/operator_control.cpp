@@ -1,6 +1,7 @@
 #include "nao_kinora/operator_control.h"
 
 #include "nao_kinora/operator_state.h"
+#include "nao_kinora/session_speed.h"
 
 #include <boost/make_shared.hpp>
 
@@ -37,6 +38,7 @@ OperatorControl::OperatorControl() : nh_("~"), spinner_(kServiceThreads, &queue_
   pauseService_ = nh_.advertiseService("pause_playback", &OperatorControl::pause, this);
   skipService_ = nh_.advertiseService("skip_exercise", &OperatorControl::skip, this);
   endService_ = nh_.advertiseService("end_session", &OperatorControl::end, this);
+  speedService_ = nh_.advertiseService("set_speed", &OperatorControl::setSpeed, this);
   spinner_.start();
 }
 
@@ -58,5 +60,11 @@ bool OperatorControl::skip(std_srvs::Trigger::Request&, std_srvs::Trigger::Respo
 bool OperatorControl::end(std_srvs::Trigger::Request&, std_srvs::Trigger::Response& response)
 {
   return answer(requestEnd(), response);
+}
+
+bool OperatorControl::setSpeed(nao_kinora_msgs::SetSpeed::Request& request,
+                               nao_kinora_msgs::SetSpeed::Response& response)
+{
+  return answer(requestSpeed(request.speed), response);
 }
 }  // namespace nao_kinora

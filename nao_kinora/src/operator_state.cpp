@@ -123,6 +123,11 @@ bool interrupted()
   return interruptFlag;
 }
 
+void statusChanged()
+{
+  changed = true;
+}
+
 Answer requestPause(bool pause)
 {
   std::lock_guard<std::mutex> lock(mutex);

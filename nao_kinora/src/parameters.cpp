@@ -37,6 +37,8 @@ bool typedOnCommandLine(const std::string& name, std::string& text)
 // "the number 123", "true", ...: what the parameter server holds, in words.
 std::string described(XmlRpc::XmlRpcValue& value)
 {
+  if (value.getType() == XmlRpc::XmlRpcValue::TypeBoolean)
+    return static_cast<bool>(value) ? "true" : "false";  // XmlRpc writes 1 and 0
   const bool number =
       value.getType() == XmlRpc::XmlRpcValue::TypeInt || value.getType() == XmlRpc::XmlRpcValue::TypeDouble;
   std::ostringstream text;

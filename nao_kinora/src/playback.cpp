@@ -6,6 +6,7 @@
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/run_flags.h"
 #include "nao_kinora/session_log.h"
+#include "nao_kinora/session_speed.h"
 
 #include <std_msgs/Float32MultiArray.h>
 
@@ -18,7 +19,8 @@ namespace
 const int kStartSignal = 0;
 
 // When the row just sent should end: the time row 0 went out plus the
-// durations of the rows sent since, so oversleeps do not add up.
+// durations (at the speed of each) of the rows sent since, so oversleeps do
+// not add up.
 ros::Time rowDeadline;
 
 bool rowInRecording(int index)
@@ -111,7 +113,8 @@ void kinora(NaoKinora& obj)
   }
   sayDueFeedback(obj);
 
-  const JointRow& row = play_joints[tempcounter];
+  // The speed as the row leaves: a change from now on counts from the next row.
+  const JointRow row = rowAtSpeed(play_joints[tempcounter], tempcounter, currentSpeed());
   std_msgs::Float32MultiArray jointAnglesAll = encodeJointMessage(row);
   const ros::Time sentAt = pauseClockNow();
   publishNow(obj.jointAnglePub, jointAnglesAll);

@@ -11,6 +11,7 @@
 #include "nao_kinora/recording_check.h"
 #include "nao_kinora/run_flags.h"
 #include "nao_kinora/session_log.h"
+#include "nao_kinora/session_speed.h"
 #include "nao_kinora/session_status.h"
 #include "nao_kinora/timeline.h"
 #include "nao_kinora/variance.h"
@@ -167,7 +168,7 @@ PassAction choosePass()
 
 bool readSessionParams()
 {
-  return readSecondsParam("tracking_timeout", trackingTimeout) && readSessionLogParam();
+  return readSecondsParam("tracking_timeout", trackingTimeout) && readSpeedParam() && readSessionLogParam();
 }
 
 bool greet(NaoKinora& obj)
@@ -253,6 +254,7 @@ int leadSession(NaoKinora& obj, char** argv, const SessionPlan& plan)
   StatusPublisher status(obj, timeline);
   // Under simulated time, pauses measured before the first /clock would end at once.
   ros::Time::waitForValid();
+  logStartSpeed();
   // An end during the greeting goes straight on to the closing.
   if (!greet(obj) && !obj.nh.ok())
     return shutDown();

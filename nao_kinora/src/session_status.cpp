@@ -2,6 +2,7 @@
 
 #include "nao_kinora/cues.h"
 #include "nao_kinora/pacing.h"
+#include "nao_kinora/session_speed.h"
 
 #include <algorithm>
 
@@ -150,7 +151,10 @@ void StatusPublisher::fill(const Where& w, const ros::Time& now)
   const RecordingTimeline* r = planned(w.recording);
   msg_.file = r ? r->name : "";
   msg_.rows = r ? static_cast<int32_t>(r->rows.size()) : 0;
-  msg_.total = r ? r->end - r->rowTimes.front() : 0.0;
+  // Figures of the timeline at the speed now in force, as if every row were.
+  const double speed = currentSpeed();
+  msg_.speed = speed;
+  msg_.total = r ? r->atSpeed(r->end, speed) - r->rowTimes.front() : 0.0;
   msg_.played = 0.0;
   if (r && w.row >= 0)
   {
@@ -158,10 +162,11 @@ void StatusPublisher::fill(const Where& w, const ros::Time& now)
     const bool over = w.phase != Status::PHASE_PLAYING;  // its last row's pause is over too
     const double at = over ? (next < r->rows.size() ? r->rowTimes[next] : r->end)
                            : r->rowTimes[std::min<std::size_t>(w.row, r->rows.size() - 1)];
-    msg_.played = at - r->rowTimes.front();
+    msg_.played = r->atSpeed(at, speed) - r->rowTimes.front();
   }
   msg_.session_elapsed = sessionStart_.isZero() ? 0.0 : std::max(0.0, (now - sessionStart_).toSec());
-  msg_.session_remaining = std::max(0.0, plan_.length() - plannedPosition(w));
+  msg_.session_remaining =
+      std::max(0.0, plan_.atSpeed(plan_.length(), speed) - plan_.atSpeed(plannedPosition(w), speed));
   msg_.talkerfilename_subscribers = obj_.nao_talker_filenamePub.getNumSubscribers();
   msg_.joint_angle_array_subscribers = obj_.jointAnglePub.getNumSubscribers();
   msg_.motion_start_stop_subscribers = obj_.motionStartStopPub.getNumSubscribers();

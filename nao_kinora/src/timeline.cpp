@@ -4,6 +4,7 @@
 #include "nao_kinora/joint_stats.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/recording.h"
+#include "nao_kinora/session_speed.h"
 
 #include <algorithm>
 
@@ -66,6 +67,25 @@ RecordingTimeline planRecording(int currentargv, const std::string& name)
   if (!r.rows.empty())
     r.moving = movingJointsOf(jointStats(r.rows).variance);
   return r;
+}
+
+double RecordingTimeline::atSpeed(double t, double speed) const
+{
+  if (speed == kNormalSpeed || rowTimes.size() < 2)
+    return t;
+  // Rows 1 to the last are held back to back: only that stretch changes pace.
+  const double paced = std::min(std::max(t - rowTimes[1], 0.0), end - rowTimes[1]);
+  return t - paced + paced / speed;
+}
+
+double SessionTimeline::atSpeed(double t, double speed) const
+{
+  if (speed == kNormalSpeed)
+    return t;
+  double at = t;
+  for (std::size_t k = 0; k < recordings.size(); ++k)
+    at += recordings[k].atSpeed(t - starts[k], speed) - (t - starts[k]);
+  return at;
 }
 
 bool SessionTimeline::playable() const

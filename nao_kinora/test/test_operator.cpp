@@ -318,7 +318,7 @@ Registration registrationOf(const std::string& node)
 }  // namespace
 
 // The node itself, beside the topics of its node object: the latched ~status,
-// /diagnostics and the three services, and nothing else.
+// /diagnostics and the four services, and nothing else.
 TEST(Services, NodeRegistersStatusDiagnosticsAndServices)
 {
   Harness h(false);
@@ -351,7 +351,7 @@ TEST(Services, NodeRegistersStatusDiagnosticsAndServices)
       {"/motionfinished", "std_msgs/Int32"},
   };
   const std::set<std::string> services = {
-      "/nao_kinora/pause_playback", "/nao_kinora/skip_exercise", "/nao_kinora/end_session",
+      "/nao_kinora/pause_playback", "/nao_kinora/skip_exercise", "/nao_kinora/end_session", "/nao_kinora/set_speed",
       "/nao_kinora/get_loggers", "/nao_kinora/set_logger_level",
   };
   EXPECT_EQ(published, r.published);

@@ -147,7 +147,10 @@ struct ParameterCase
   std::string param;               // a private parameter of the node
   XmlRpc::XmlRpcValue onServer;    // set on the master before the start, when valid
   std::vector<std::string> typed;  // or given on the command line
+  std::string says = "";           // what the error says after the name, when given
 };
+
+const std::string kSpeedRange = " from 0.25 (slowest) to 2 (fastest), not ";
 
 void PrintTo(const ParameterCase& c, std::ostream* os)
 {
@@ -179,7 +182,7 @@ TEST_P(BadParameter, EndsBeforeAdvertisingNamingIt)
   EXPECT_TRUE(endedBeforeAdvertising(h, *node));
   const std::vector<std::string> errors = kinora_test::linesWith(node->err(), "\x1b[31m[ERROR]");
   ASSERT_EQ(1u, errors.size()) << node->err();
-  EXPECT_TRUE(contains(errors[0], "parameter ~" + GetParam().param + " must be")) << errors[0];
+  EXPECT_TRUE(contains(errors[0], "parameter ~" + GetParam().param + " must be" + GetParam().says)) << errors[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -187,7 +190,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ParameterCase{"NumberAsRecordingDir", "recording_dir", XmlRpc::XmlRpcValue(123), {}},
                       ParameterCase{"TruthAsSessionLog", "session_log", XmlRpc::XmlRpcValue(true), {}},
                       ParameterCase{"WordAsTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=soon"}},
-                      ParameterCase{"NegativeTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=-5"}}),
+                      ParameterCase{"NegativeTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=-5"}},
+                      ParameterCase{"WordAsSpeed", "speed", {}, {"_speed:=fast"}, " a number, not fast"},
+                      ParameterCase{"TruthAsSpeed", "speed", XmlRpc::XmlRpcValue(true), {}, " a number, not true"},
+                      ParameterCase{"TextAsSpeed", "speed", XmlRpc::XmlRpcValue("1.0"), {}, " a number, not 1.0"},
+                      ParameterCase{"SpeedAboveTwo", "speed", {}, {"_speed:=2.5"}, kSpeedRange + "2.5"},
+                      ParameterCase{"SpeedBelowAQuarter", "speed", {}, {"_speed:=0.2"}, kSpeedRange + "0.2"},
+                      ParameterCase{"ZeroSpeed", "speed", {}, {"_speed:=0"}, kSpeedRange + "0"},
+                      ParameterCase{"NegativeSpeed", "speed", XmlRpc::XmlRpcValue(-1.0), {}, kSpeedRange + "-1"}),
     [](const ::testing::TestParamInfo<ParameterCase>& info) { return std::string(info.param.name); });
 
 // ros::init stores _name:=123 as a number: the node takes the digits typed as

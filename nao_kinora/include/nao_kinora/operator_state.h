@@ -49,6 +49,8 @@ bool paused();
 // A skip or an end that the main loop has not taken up yet: pauses and waits
 // end early so that it acts at once.
 bool interrupted();
+// Something the status shows has changed (the speed): it goes out at the next tick.
+void statusChanged();
 
 // ---- the operator's services
 Answer requestPause(bool pause);

@@ -28,7 +28,8 @@ PassAction choosePass();
 
 // Reads the private parameters of the session (~tracking_timeout: seconds to
 // wait for the tracking node before going on without it; 0, the default,
-// waits as long as it takes; ~session_log). False, with an error, for a bad one.
+// waits as long as it takes; ~speed, session_speed.h; ~session_log). False,
+// with an error, for a bad one.
 bool readSessionParams();
 
 // Waits for the audio player, then says the two greeting cues. False when the

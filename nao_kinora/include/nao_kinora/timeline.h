@@ -43,6 +43,9 @@ struct RecordingTimeline
   int number() const { return currentargv - kFirstRecordingArg + 1; }
   // Seconds from the start signal to the report; 0 for a recording the node refuses.
   double length() const { return check.playable() ? end : 0.0; }
+  // Time t of this timeline (since the start signal) when the pauses of rows 1
+  // on are played at speed (session_speed.h); t itself at the normal speed.
+  double atSpeed(double t, double speed) const;
 };
 
 // The recording at argument currentargv, file name relative to the recording
@@ -65,6 +68,9 @@ struct SessionTimeline
   bool playable() const;
   // Up to the end of the closing cue's pause (same condition as closing).
   double length() const { return closing.time + closing.pause; }
+  // Time t of this timeline when the pauses of every recording's rows 1 on are
+  // played at speed; t itself at the normal speed.
+  double atSpeed(double t, double speed) const;
 };
 
 SessionTimeline planSession(const SessionPlan& plan);

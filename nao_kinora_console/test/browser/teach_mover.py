@@ -8,6 +8,7 @@ records it.
 """
 import math
 import sys
+import time
 
 import rospy
 from std_msgs.msg import Float32MultiArray, Int32
@@ -15,6 +16,7 @@ from std_msgs.msg import Float32MultiArray, Int32
 RATE = 25.0
 MARKER = 1.0
 LEFT_SHOULDER_PITCH = 2
+RIGHT_SHOULDER_PITCH = 6
 REST = 1.5
 
 
@@ -23,9 +25,10 @@ def main():
     rospy.init_node('teach_mover', anonymous=True)
     rows = rospy.Publisher('/jointAngleArray', Float32MultiArray, queue_size=100)
     start_stop = rospy.Publisher('/motionStartStop', Int32, queue_size=1, latch=True)
-    deadline = rospy.Time.now() + rospy.Duration(10.0)
-    while rows.get_num_connections() == 0 and not rospy.is_shutdown() and rospy.Time.now() < deadline:
-        rospy.sleep(0.05)
+    # Wall time: the connection takes as long as the machine needs, whatever the clock's speed.
+    deadline = time.monotonic() + 15.0
+    while rows.get_num_connections() == 0 and not rospy.is_shutdown() and time.monotonic() < deadline:
+        time.sleep(0.01)
     if rows.get_num_connections() == 0:
         sys.exit('teach_mover: the simulated robot takes no rows')
     start_stop.publish(Int32(0))
@@ -33,6 +36,7 @@ def main():
     count = int(seconds * RATE)
     for i in range(count + 1):
         angles = [0.0] * 22
+        angles[RIGHT_SHOULDER_PITCH] = REST  # both arms down, as the session's exercise ends
         # Down from the rest pose and back up: 1.5 rad to 0.3 rad and back.
         angles[LEFT_SHOULDER_PITCH] = REST - 0.6 * (1.0 - math.cos(2.0 * math.pi * i / count))
         rows.publish(Float32MultiArray(data=[MARKER] + angles + [1.0 / RATE]))

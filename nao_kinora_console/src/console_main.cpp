@@ -2,6 +2,7 @@
 //
 //   rosrun nao_kinora_console nao_kinora_console [_port:=8080] [_bind:=127.0.0.1]
 //       [_token:=TOKEN] [_coach_node:=/nao_kinora]
+//       [_recording_dir:=/home/tamsel/Desktop/dataset/jointangles/] [_joint_states_topic:=/joint_states]
 //
 // Prints the page's address on standard output once it listens; exits 1 when
 // its parameters cannot be used or the address cannot be bound.
@@ -35,7 +36,9 @@ int main(int argc, char** argv)
   nao_kinora_console::ConsoleOptions options;
   if (!readParam(pnh, "port", options.port, "an integer") || !readParam(pnh, "bind", options.bind, "a string") ||
       !readParam(pnh, "token", options.token, "a string") ||
-      !readParam(pnh, "coach_node", options.coach, "a string"))
+      !readParam(pnh, "coach_node", options.coach, "a string") ||
+      !readParam(pnh, "recording_dir", options.recordingDir, "a string") ||
+      !readParam(pnh, "joint_states_topic", options.jointStatesTopic, "a string"))
     return 1;
   options.webRoot = ros::package::getPath("nao_kinora_console") + "/www";
   const std::string fault = nao_kinora_console::optionsFault(options);

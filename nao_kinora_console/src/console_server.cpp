@@ -77,7 +77,7 @@ const char* const kTokenPage = R"(<!DOCTYPE html>
 
 bool isAction(const std::string& path)
 {
-  return path == "/api/pause" || path == "/api/skip" || path == "/api/end";
+  return path == "/api/pause" || path == "/api/skip" || path == "/api/end" || TeachDesk::isAction(path);
 }
 
 std::string pathOf(const Request& request)
@@ -162,6 +162,7 @@ Console::Console(const ConsoleOptions& options)
   , acceptor_(io_)
   , acceptPause_(io_)
   , workers_(kWorkers)
+  , teach_(options.jointStatesTopic, options.recordingDir, [this] { return sessionPlaying(); })
 {
   char real[PATH_MAX];
   if (realpath(options_.webRoot.c_str(), real))
@@ -289,8 +290,16 @@ bool Console::refuse(const Request& head, Response& answer)
 void Console::handle(const std::shared_ptr<HttpSession>& session, const Request& request)
 {
   const std::string path = pathOf(request);
-  if (request.method() == http::verb::post)
+  if (request.method() == http::verb::post && TeachDesk::isAction(path))
+  {
+    // Save writes and flushes a file: on a worker, never on the io thread.
+    const std::string body = request.body();
+    net::post(workers_, [this, session, path, body] { session->reply(teach_.act(path, body)); });
+  }
+  else if (request.method() == http::verb::post)
     serveAction(session, request);
+  else if (TeachDesk::isView(path))
+    session->reply(teach_.look(path));
   else if (path == "/events" && request.method() == http::verb::get)
     serveEvents(session);
   else if (path == "/api/status")
@@ -344,6 +353,15 @@ void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Req
   }
   // The call may wait for the whole deadline: on a worker, never on the io thread.
   net::post(workers_, [this, session, path, body] { session->reply(callControl(path, body)); });
+}
+
+// Recording is refused while the coaching program is running a session that
+// is not over: the robot moves to its rows.
+bool Console::sessionPlaying()
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return haveStatus_ && status_.phase != nao_kinora_msgs::SessionStatus::PHASE_OVER &&
+         statusSub_.getNumPublishers() > 0;
 }
 
 Response Console::callControl(const std::string& path, const nlohmann::json& body)

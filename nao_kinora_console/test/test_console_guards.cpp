@@ -4,8 +4,10 @@
 #include "console_fixture.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <map>
 
@@ -65,12 +67,16 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
   kinora_test::Harness harness(false);
   FakeCoach coach;
   // On a loopback address with a token: the Host rule and the token rule both hold.
-  Console console({ std::string("_token:=") + kToken });
+  char folder[] = "/tmp/console_guards_XXXXXX";
+  ASSERT_TRUE(mkdtemp(folder));
+  Console console({ std::string("_token:=") + kToken, std::string("_recording_dir:=") + folder });
   ASSERT_GT(console.port, 0);
   const std::string host = console.hostPort();
   const std::string evil = "evil.example:" + std::to_string(console.port);
   const std::map<std::string, std::string> bodies = {
-    { "/api/pause", "{\"pause\": true}" }, { "/api/skip", "{}" }, { "/api/end", "{\"confirm\": true}" }
+    { "/api/pause", "{\"pause\": true}" }, { "/api/skip", "{}" }, { "/api/end", "{\"confirm\": true}" },
+    { "/api/teach/start", "{\"name\": \"arms\"}" }, { "/api/teach/stop", "{}" },
+    { "/api/teach/save", "{\"name\": \"arms\", \"overwrite\": true}" }, { "/api/teach/discard", "{}" }
   };
 
   const std::vector<Rule> rules = {
@@ -119,6 +125,9 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
     { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/end" },
     { "field of another type", [](Ask& a) { a.body = "{\"pause\": 1}"; }, 400, "/api/pause" },
     { "field of another value", [](Ask& a) { a.body = "{\"confirm\": \"yes\"}"; }, 400, "/api/end" },
+    { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/teach/start" },
+    { "field of another type", [](Ask& a) { a.body = "{\"name\": 7}"; }, 400, "/api/teach/start" },
+    { "field of another type", [](Ask& a) { a.body = "{\"overwrite\": \"yes\"}"; }, 400, "/api/teach/save" },
   };
 
   const auto accepted = [&](const std::string& path) {
@@ -140,8 +149,22 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
       EXPECT_TRUE(coach.calls().empty()) << action.first << ": " << rule.name << " reached the program";
     }
 
+  // No refused Record began a recording.
+  const auto teachState = [&] {
+    const auto reply = console_test::request(console.port, "GET", "/api/teach", { { "X-Console-Token", kToken } });
+    const nlohmann::json view = nlohmann::json::parse(reply.body, nullptr, false);
+    return view.is_object() ? view.value("state", std::string()) : std::string();
+  };
+  EXPECT_EQ("idle", teachState());
+
   // The same requests unchanged are carried out: each row refused for its one change.
   for (const char* path : { "/api/pause", "/api/skip", "/api/end" })
     EXPECT_EQ(200, rawStatus(console.port, accepted(path).bytes())) << path;
   EXPECT_EQ((std::vector<std::string>{ "pause", "skip", "end" }), coach.calls());
+  // Record begins; Stop and Save have nothing to keep, as no joint state comes here.
+  EXPECT_EQ(200, rawStatus(console.port, accepted("/api/teach/start").bytes()));
+  EXPECT_EQ("recording", teachState());
+  EXPECT_EQ(409, rawStatus(console.port, accepted("/api/teach/stop").bytes()));
+  EXPECT_EQ(409, rawStatus(console.port, accepted("/api/teach/save").bytes()));
+  EXPECT_EQ(200, rawStatus(console.port, accepted("/api/teach/discard").bytes()));
 }

@@ -6,6 +6,7 @@
 
 #include "nao_kinora_console/coach_client.h"
 #include "nao_kinora_console/http_session.h"
+#include "nao_kinora_console/teach_desk.h"
 
 #include <nao_kinora_msgs/SessionStatus.h>
 #include <ros/ros.h>
@@ -28,6 +29,9 @@ struct ConsoleOptions
   std::string token;         // empty: none, allowed on a loopback address only
   std::string coach = "/nao_kinora";  // the coaching program's node name
   std::string webRoot;       // the page's folder
+  // Where "Add an exercise" saves, and where the robot's joint states come from.
+  std::string recordingDir = "/home/tamsel/Desktop/dataset/jointangles/";
+  std::string jointStatesTopic = "/joint_states";
 };
 
 // What is wrong with the options, or "" when they may be used.
@@ -64,6 +68,7 @@ private:
   Response serveFile(const Request& request);
   void serveAction(const std::shared_ptr<HttpSession>& session, const Request& request);
   Response callControl(const std::string& path, const nlohmann::json& body);
+  bool sessionPlaying();
 
   void serveEvents(const std::shared_ptr<HttpSession>& session);
   void pump(const std::shared_ptr<Stream>& stream);
@@ -94,6 +99,8 @@ private:
   unsigned long statusCount_ = 0;
   std::vector<double> pose_;  // the 22 joint angles of the last row
   unsigned long poseCount_ = 0;
+
+  TeachDesk teach_;  // after the status: it asks whether a session plays
 };
 }  // namespace nao_kinora_console
 

@@ -3,7 +3,10 @@
 # headless, driven by puppeteer-core (console_browser_test.js), against the
 # console, the node and the simulated peers on a private master.
 #
-#   run_browser_test.sh            (KINORA_WS: the built workspace, default build/ws)
+#   run_browser_test.sh [TEST]     (KINORA_WS: the built workspace, default build/ws)
+#
+# TEST names the script without .js: console_browser_test (the default) or
+# teach_browser_test ("Add an exercise").
 #
 # Runs in a network namespace of its own with the loopback device only, where
 # unshare allows it, as the demo does. Logs and the screenshot go to
@@ -14,6 +17,7 @@ set -euo pipefail
 here=$(cd -P "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)
 ws="${KINORA_WS:-$root/build/ws}"
+test="${1:-console_browser_test}"
 
 if [ -z "${KINORA_CONSOLE_TEST_NET:-}" ]; then
   netns=(--net)
@@ -36,7 +40,7 @@ set -u
 # shellcheck source=../../../scripts/ros_env.sh
 source "$root/scripts/ros_env.sh"
 
-run="$ws/console_browser_test"
+run="$ws/$test"
 rm -rf "$run"
 mkdir -p "$run/log"
 ros_private_env "$run"
@@ -53,4 +57,4 @@ ros_wait_for_master 15
 
 export KINORA_CONSOLE_RUN="$run"
 export KINORA_CONSOLE_PROGRAM="$ws/devel/lib/nao_kinora_console/nao_kinora_console"
-node "$here/console_browser_test.js"
+node "$here/$test.js"

@@ -1,0 +1,265 @@
+// "Add an exercise" in headless chromium (started by run_browser_test.sh
+// teach_browser_test, which sets up the master and the environment). Step by
+// step, each with a deadline in wall time:
+//
+//   a small generated exercise played by the node under a session: the
+//   robot's live pose drawn, and Record refused on the page with the reason;
+//   after the session, Record while another tool moves the robot, Stop: the
+//   result's length, rows and moving joints; Preview plays in the figure;
+//   Save under an existing exercise's name asks first and keeps it when told;
+//   Save under a new name writes a recording that the check tool plays, and
+//   the page lists it. No ROS words on the page at any step.
+'use strict';
+
+const { spawn, spawnSync } = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const puppeteer = require('puppeteer-core');
+
+const run = process.env.KINORA_CONSOLE_RUN;
+const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
+const screenshotDir = process.env.KINORA_CONSOLE_SCREENSHOT_DIR || '';
+const SPEED = 5;           // simulated seconds per wall second
+const STEP_SECONDS = 20;   // wall deadline of a step
+const MOVE_SECONDS = 4;    // simulated seconds of the taught motion
+const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
+
+const started = Date.now();
+const children = [];
+let browser = null;
+
+function log(line) {
+  console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${line}`);
+}
+
+function fail(message) {
+  throw new Error(message);
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function until(what, cond, seconds = STEP_SECONDS) {
+  const end = Date.now() + seconds * 1000;
+  for (;;) {
+    const value = await cond();
+    if (value) return value;
+    if (Date.now() > end) fail(`not within ${seconds} s: ${what}`);
+    await sleep(50);
+  }
+}
+
+// A program in a process group of its own, its lines kept, its output also in RUN/<name>.log.
+function start(name, argv) {
+  const logFile = fs.createWriteStream(path.join(run, `${name}.log`), { flags: 'a' });
+  const child = spawn(argv[0], argv.slice(1), { detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
+  child.lines = [];
+  child.exited = null;
+  for (const stream of [child.stdout, child.stderr]) {
+    let pending = '';
+    stream.on('data', (data) => {
+      logFile.write(data);
+      pending += data.toString();
+      let at;
+      while ((at = pending.indexOf('\n')) >= 0) {
+        child.lines.push(pending.slice(0, at));
+        pending = pending.slice(at + 1);
+      }
+    });
+  }
+  child.on('exit', (code, signal) => { child.exited = { code, signal }; });
+  children.push(child);
+  return child;
+}
+
+async function stop(child, what) {
+  if (child.exited) return;
+  try { process.kill(-child.pid, 'SIGINT'); } catch (e) { return; }
+  const end = Date.now() + 15000;
+  while (!child.exited && Date.now() < end) await sleep(50);
+  if (!child.exited) {
+    log(`${what} did not stop on SIGINT: killed`);
+    try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+  }
+}
+
+process.on('exit', () => {
+  for (const child of children)
+    if (!child.exited) try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+});
+
+// A small exercise for the session: the right arm out and back, 60 rows.
+function writeExercise(file) {
+  const lines = [];
+  for (let i = 0; i < 60; ++i) {
+    const angles = new Array(22).fill(0);
+    angles[2] = 1.5;  // both arms down at the ends, as teach_mover.py starts
+    angles[6] = 1.5 - 0.5 * Math.sin(Math.PI * i / 59);
+    lines.push(angles.map((a) => a.toFixed(4)).concat(['0.04']).join(' '));
+  }
+  fs.writeFileSync(file, lines.join('\n') + '\n');
+}
+
+async function main() {
+  if (!run || !consoleProgram) fail('run through run_browser_test.sh teach_browser_test');
+  const logs = [];
+  const library = path.join(run, 'library');
+  fs.mkdirSync(library);
+  writeExercise(path.join(library, 'small.txt'));
+  const smallBefore = fs.readFileSync(path.join(library, 'small.txt'), 'utf8');
+
+  // --- The simulated robot, then the console with the exercise folder.
+  start('robot', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title',
+    'nao_kinora_console', 'teach_robot.launch', `speed:=${SPEED}`]);
+  const con = start('console', [consoleProgram, '_port:=0', `_recording_dir:=${library}/`]);
+  const line = await until('the console prints its address',
+    () => con.lines.find((l) => l.startsWith('console: http://')) || (con.exited && fail('the console ended')), 15);
+  const url = line.slice('console: '.length);
+  log(`console on ${url}`);
+
+  const executable = ['/usr/lib/chromium/chromium', '/usr/bin/chromium'].find((p) => fs.existsSync(p));
+  if (!executable) fail('no chromium (scripts/setup.sh installs it)');
+  browser = await puppeteer.launch({
+    executablePath: executable,
+    headless: true,
+    userDataDir: fs.mkdtempSync(path.join(os.tmpdir(), 'teach-chromium-')),
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad'],
+  });
+  const page = await browser.newPage();
+  page.on('console', (m) => logs.push(`page: ${m.text()}`));
+  page.on('pageerror', (e) => logs.push(`page error: ${e.message}`));
+  await page.setViewport({ width: 1280, height: 800 });
+  await page.goto(url, { waitUntil: 'load' });
+  await page.click('#teach-link');
+  await page.waitForSelector('#record');
+  if (!page.url().endsWith('/teach.html')) fail(`the session page's link leads to ${page.url()}`);
+
+  const text = (selector) => page.$eval(selector, (e) => e.textContent.trim()).catch(() => '');
+  const apiGet = (target) => page.evaluate((t) => fetch(t).then((r) => r.json()), target);
+  const seen = new Set();
+  async function noRosWords(when) {
+    const body = await page.evaluate(() => document.body.innerText);
+    const m = body.match(ROS_WORDS);
+    if (m) fail(`the page shows the word "${m[0]}" ${when}:\n${body}`);
+    seen.add(when);
+  }
+  async function setName(name) {
+    await page.$eval('#name', (e) => { e.value = ''; });
+    await page.type('#name', name);
+  }
+
+  await noRosWords('before the robot moves');
+
+  // --- A session plays the small exercise: Record is refused, with the reason.
+  const coach = start('coach', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title',
+    'nao_kinora_console', 'teach_session.launch', `recording_dir:=${library}/`, 'file:=small.txt']);
+  await until('the session is under way', async () => {
+    const s = await apiGet('/api/status');
+    return s.coach === 'running' && !s.over && s.phase !== 'none';
+  }, 30);
+  // The simulated robot tells its pose once it is given one.
+  await until('the robot\'s pose is drawn', () => page.$eval('#figure', (svg) => svg.querySelectorAll('line').length >= 10), 30);
+  log('ok: the live figure shows the robot');
+  await setName('taught_arm');
+  await page.click('#record');
+  const refusal = await until('the refusal shows the reason', async () => {
+    const m = await text('#message');
+    return /^Not done: A session is playing on the robot/.test(m) && m;
+  }, 5);
+  if ((await apiGet('/api/teach')).state !== 'idle') fail('a recording began while the session played');
+  await noRosWords('while the session plays');
+  log(`ok: Record refused while the session plays: "${refusal}"`);
+
+  await until('the session ends', () => coach.exited, 60);
+  log('ok: the session is over');
+
+  // --- Record while the robot is moved another way; Stop.
+  await page.click('#record');
+  await until('the page says it records', async () => /^Recording taught_arm\.txt/.test(await text('#teach-state')), 5);
+  const mover = start('mover', ['/usr/bin/python3', path.join(__dirname, 'teach_mover.py'), String(MOVE_SECONDS)]);
+  await until('the motion is sent', () => mover.exited, 30);
+  if (mover.exited.code !== 0) fail(`the mover failed: ${mover.lines.join('\n')}`);
+  // A still end after the motion, in recorded (simulated) seconds.
+  const movedUntil = (await apiGet('/api/teach')).recorded;
+  await until('a still second recorded after the motion', async () => (await apiGet('/api/teach')).recorded > movedUntil + 1, 15);
+  await noRosWords('while recording');
+  await page.click('#stop');
+  await until('the result is shown', () => page.$eval('#result', (e) => !e.hidden), 5);
+  const rows = Number(await text('#result-rows'));
+  const length = await text('#result-length');
+  const moving = await text('#result-moving');
+  // The motion's rows as the robot took them in (a busy machine bunches them
+  // up, and the slow start and end count as still): more than a second's
+  // worth, whatever the pacing.
+  if (!(rows > 25)) fail(`rows: ${rows}`);
+  if (length !== `${(rows * 0.04).toFixed(1)} s`) fail(`length "${length}" for ${rows} rows`);
+  if (moving !== 'left shoulder pitch') fail(`moving joints: "${moving}"`);
+  await noRosWords('with the result');
+  log(`ok: recorded ${rows} rows, ${length}, moving: ${moving}`);
+
+  if (screenshotDir) {
+    await page.screenshot({ path: path.join(screenshotDir, 'teach.png'), fullPage: true });
+    log(`ok: screenshot ${path.join(screenshotDir, 'teach.png')}`);
+  }
+
+  // --- Preview: the draft's rows in the figure, then the live pose again.
+  await page.click('#preview');
+  await until('the preview plays', async () => /^Preview/.test(await text('#figure-title')), 5);
+  await until('the preview ends', async () => (await text('#figure-title')) === 'The robot now', rows * 0.04 + 10);
+  log('ok: the preview played');
+
+  // --- Save under the session's exercise name: asked first, kept when told.
+  await setName('small');
+  await page.click('#save');
+  await until('Save asks before replacing', () => page.$eval('#confirm', (e) => !e.hidden), 5);
+  if (!/small\.txt exists already/.test(await text('#confirm-text'))) fail(`the question: ${await text('#confirm-text')}`);
+  await noRosWords('while asking to replace');
+  await page.click('#confirm-keep');
+  await sleep(300);
+  if (fs.readFileSync(path.join(library, 'small.txt'), 'utf8') !== smallBefore) fail('small.txt was replaced');
+  log('ok: an existing exercise is kept when told');
+
+  // --- Save under a new name: written, playable, listed.
+  await setName('taught_arm');
+  await page.click('#save');
+  await until('the page says it is saved', async () => /^Saved as taught_arm\.txt/.test(await text('#message')), 10);
+  await until('the page lists it', async () => /taught_arm\.txt/.test(await text('#saved')), 5);
+  const saved = path.join(library, 'taught_arm.txt');
+  const written = fs.readFileSync(saved, 'utf8').trim().split('\n');
+  if (written.length !== rows) fail(`${written.length} rows written, ${rows} shown`);
+  const check = spawnSync('rosrun', ['nao_kinora', 'nao_kinora_check', '1', 'taught_arm.txt', `_recording_dir:=${library}/`],
+    { encoding: 'utf8' });
+  if (check.status !== 0) fail(`the check tool refuses it (${check.status}):\n${check.stdout}\n${check.stderr}`);
+  const listed = await apiGet('/api/teach');
+  if (listed.state !== 'idle' || !listed.saved.includes('taught_arm.txt')) fail(`after Save: ${JSON.stringify(listed)}`);
+  await noRosWords('after saving');
+  log(`ok: saved ${saved} (${written.length} rows), the check tool plays it`);
+
+  await page.click('#back');
+  await until('back on the session page', async () => (await text('#phase')).length > 0 && !page.url().includes('teach'), 10);
+
+  const errors = logs.filter((l) => l.startsWith('page error'));
+  if (errors.length) fail(`errors on the page:\n${errors.join('\n')}`);
+  await browser.close();
+  browser = null;
+  for (const child of children.slice().reverse()) await stop(child, child.spawnargs.join(' '));
+  log(`teach browser test passed (${seen.size} views checked for ROS words)`);
+}
+
+main().then(() => process.exit(0), async (error) => {
+  console.log(`FAIL: ${error.message}`);
+  if (browser) {
+    try {
+      const pages = await browser.pages();
+      if (pages.length) {
+        await pages[pages.length - 1].screenshot({ path: path.join(run, 'failure.png') });
+        console.log(`page at the failure: ${path.join(run, 'failure.png')}`);
+      }
+    } catch (e) { /* the browser is gone */ }
+    try { await browser.close(); } catch (e) { /* gone */ }
+  }
+  for (const child of children.slice().reverse()) await stop(child, child.spawnargs.join(' '));
+  console.log(`logs: ${run}`);
+  process.exit(1);
+});

@@ -1,0 +1,148 @@
+// The "Add an exercise" page: Record / Stop through POST /api/teach/...,
+// the robot's pose and the recording's state from GET /api/teach, the new
+// recording's preview played in the page's figure at its rows' own timing.
+'use strict';
+
+(function () {
+  var TOKEN_KEY = 'kinoraConsoleToken';
+  var POLL_MS = 100;  // the live figure at 10 poses a second
+
+  var token = sessionStorage.getItem(TOKEN_KEY) || '';
+  var last = null;      // the last view of the teacher
+  var busy = false;     // an action is on its way
+  var preview = null;   // { rows, start } while the preview plays
+
+  function $(id) { return document.getElementById(id); }
+  function text(id, value) { $(id).textContent = value; }
+
+  function headers() {
+    var h = { 'Content-Type': 'application/json' };
+    if (token) h['X-Console-Token'] = token;
+    return h;
+  }
+
+  var messageTimer = null;
+  function showMessage(words, kind, seconds) {
+    var m = $('message');
+    m.textContent = words || '';
+    m.className = 'message' + (kind ? ' ' + kind : '');
+    clearTimeout(messageTimer);
+    if (seconds) messageTimer = setTimeout(function () { showMessage(''); }, seconds * 1000);
+  }
+
+  function seconds(s) { return s.toFixed(1) + ' s'; }
+
+  function render(v) {
+    last = v;
+    var state = $('teach-state');
+    if (v.state === 'recording') {
+      state.textContent = 'Recording ' + v.file + ' — ' + seconds(v.recorded) + (v.full ? ' (the longest kept)' : '');
+      state.className = 'phase recording';
+    } else {
+      state.textContent = v.state === 'draft' ? 'Recorded: check it, then save it' : 'Ready to record';
+      state.className = 'phase';
+    }
+    $('record').disabled = busy || v.state === 'recording';
+    $('stop').disabled = busy || v.state !== 'recording';
+    var d = v.draft;
+    $('result').hidden = !d;
+    if (d) {
+      text('result-file', d.file + (d.exists ? ' (an exercise of this name exists)' : ''));
+      text('result-length', seconds(d.seconds));
+      text('result-rows', String(d.rows));
+      text('result-moving', d.moving.length ? d.moving.join(', ') : 'none');
+    }
+    ['preview', 'save', 'discard'].forEach(function (id) { $(id).disabled = busy || !d; });
+    text('saved', v.saved.length ? 'Saved to the exercise library: ' + v.saved.join(', ') : '');
+    if (!preview && v.pose) window.KinoraFigure.draw($('figure'), v.pose);
+  }
+
+  function poll() {
+    fetch('/api/teach', { headers: headers(), cache: 'no-store' })
+      .then(function (r) { return r.ok ? r.json() : null; })
+      .then(function (v) { if (v) render(v); }, function () { showMessage('The console cannot be reached.', 'error', 5); })
+      .then(function () { setTimeout(poll, POLL_MS); });
+  }
+
+  // then(answer) is called with the console's answer whatever its status.
+  function act(path, body, then) {
+    busy = true;
+    if (last) render(last);
+    fetch(path, { method: 'POST', headers: headers(), body: JSON.stringify(body || {}), cache: 'no-store' })
+      .then(function (response) {
+        return response.json().then(function (a) { return a; }, function () {
+          return { ok: false, message: 'The console answered ' + response.status + '.' };
+        });
+      }, function () { return { ok: false, message: 'The console cannot be reached.' }; })
+      .then(function (answer) {
+        busy = false;
+        if (answer.teach) render(answer.teach);
+        if (answer.ok) showMessage(answer.message, '', 8);
+        else if (!answer.exists) showMessage('Not done: ' + answer.message, 'refused', 20);
+        if (then) then(answer);
+      });
+  }
+
+  // The draft's rows at their own durations, in the figure; the live pose
+  // comes back when it ends.
+  function playPreview() {
+    fetch('/api/teach/draft', { headers: headers(), cache: 'no-store' })
+      .then(function (r) { return r.json(); })
+      .then(function (d) {
+        if (!d.rows || !d.rows.length) return;
+        var ends = [], t = 0;
+        d.rows.forEach(function (row) { t += row[22]; ends.push(t * 1000); });
+        preview = { rows: d.rows, ends: ends, start: performance.now() };
+        text('figure-title', 'Preview of the new recording');
+        requestAnimationFrame(previewFrame);
+      });
+  }
+
+  function previewFrame(now) {
+    if (!preview) return;
+    var elapsed = now - preview.start, i = 0;
+    while (i < preview.ends.length - 1 && preview.ends[i] < elapsed) ++i;
+    window.KinoraFigure.draw($('figure'), preview.rows[i].slice(0, 22));
+    if (elapsed >= preview.ends[preview.ends.length - 1]) {
+      preview = null;
+      text('figure-title', 'The robot now');
+      showMessage('Preview played.', '', 5);
+      return;
+    }
+    requestAnimationFrame(previewFrame);
+  }
+
+  function save(overwrite) {
+    act('/api/teach/save', { name: $('name').value.trim(), overwrite: overwrite }, function (answer) {
+      if (answer.exists) {
+        text('confirm-text', answer.message);
+        $('confirm').hidden = false;
+        $('confirm-keep').focus();
+      }
+    });
+  }
+
+  function start() {
+    $('record').addEventListener('click', function () {
+      preview = null;
+      act('/api/teach/start', { name: $('name').value.trim() });
+    });
+    $('stop').addEventListener('click', function () { act('/api/teach/stop', {}); });
+    $('preview').addEventListener('click', playPreview);
+    $('save').addEventListener('click', function () { save(false); });
+    $('discard').addEventListener('click', function () { preview = null; act('/api/teach/discard', {}); });
+    $('confirm-keep').addEventListener('click', function () {
+      $('confirm').hidden = true;
+      showMessage('Not saved: give it another name, or replace the old one.', 'refused', 20);
+    });
+    $('confirm-replace').addEventListener('click', function () {
+      $('confirm').hidden = true;
+      save(true);
+    });
+    if (token) $('back').href = '/?token=' + encodeURIComponent(token);
+    poll();
+  }
+
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+  else start();
+})();

@@ -83,6 +83,21 @@ double numberOf(XmlRpc::XmlRpcValue& given)
 }
 }  // namespace
 
+bool readNumberParam(const std::string& name, double& value)
+{
+  XmlRpc::XmlRpcValue given;
+  if (!privateParam(name, given))
+    return true;
+  const double number = numberOf(given);
+  if (!std::isfinite(number))
+  {
+    ROS_ERROR("parameter ~%s must be a number, not %s", name.c_str(), described(given).c_str());
+    return false;
+  }
+  value = number;
+  return true;
+}
+
 bool readSecondsParam(const std::string& name, double& value)
 {
   XmlRpc::XmlRpcValue given;

@@ -4,7 +4,7 @@
 
 #include <nao_kinora/joint_stats.h>
 #include <nao_kinora/recording_writer.h>
-#include <nao_kinora/robot_joint_names.h>
+#include <nao_kinora/joint_row.h>
 
 #include <unistd.h>
 

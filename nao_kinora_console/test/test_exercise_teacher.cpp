@@ -3,7 +3,7 @@
 #include "nao_kinora_console/exercise_teacher.h"
 
 #include <nao_kinora/recording_check.h>
-#include <nao_kinora/robot_joint_names.h>
+#include <nao_kinora/joint_row.h>
 
 #include <gtest/gtest.h>
 

@@ -19,6 +19,10 @@ bool readTextParam(const std::string& name, std::string& value);
 // it is given. False, with an error naming it, for anything else.
 bool readSecondsParam(const std::string& name, double& value);
 
+// Reads the private parameter name as a number (whole or not, finite) into
+// value, when it is given. False, with an error naming it, for anything else.
+bool readNumberParam(const std::string& name, double& value);
+
 // Reads the private parameter name as a whole number into value, when it is
 // given, and how it was given into given (left empty when it is not). False,
 // with an error naming it, for anything but a whole number.

@@ -5,6 +5,8 @@
 #
 #   run_browser_test.sh            (KINORA_WS: the built workspace, default build/ws)
 #
+#   run_browser_test.sh clinic     (the clinic's flow, clinic_browser_test.js)
+#
 # Runs in a network namespace of its own with the loopback device only, where
 # unshare allows it, as the demo does. Logs and the screenshot go to
 # $KINORA_WS/console_browser_test/; KINORA_CONSOLE_SCREENSHOT names another
@@ -36,7 +38,10 @@ set -u
 # shellcheck source=../../../scripts/ros_env.sh
 source "$root/scripts/ros_env.sh"
 
-run="$ws/console_browser_test"
+# Which flow: console_browser_test.js (the running page), or the clinic's
+# (clinic_browser_test.js) when the first argument says "clinic".
+flow="${1:-console}"
+run="$ws/${flow}_browser_test"
 rm -rf "$run"
 mkdir -p "$run/log"
 ros_private_env "$run"
@@ -53,4 +58,5 @@ ros_wait_for_master 15
 
 export KINORA_CONSOLE_RUN="$run"
 export KINORA_CONSOLE_PROGRAM="$ws/devel/lib/nao_kinora_console/nao_kinora_console"
-node "$here/console_browser_test.js"
+export KINORA_SIM_EXERCISES="$root/nao_kinora_sim/exercises"
+node "$here/${flow}_browser_test.js"

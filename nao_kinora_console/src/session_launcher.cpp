@@ -101,6 +101,40 @@ std::string withoutColour(const std::string& line)
   }
   _exit(0);
 }
+struct KeeperFiles
+{
+  std::string err, tmp, done, pid, cannot;
+};
+
+// In the keeper, after fork: leaves the console's session, starts the node
+// in a session of its own, and waits for it.
+[[noreturn]] void runKeeper(char* const* argv, const KeeperFiles& files)
+{
+  setsid();
+  closeInherited();
+  // The console's threads may block signals or ignore SIGPIPE: the node starts clean.
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGPIPE, SIG_DFL);
+  const pid_t node = fork();
+  if (node == 0)
+  {
+    setsid();  // its own process group and session: nothing sent to the keeper's reaches it
+    const int in = open("/dev/null", O_RDWR);
+    const int errFd = open(files.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(in, 0);
+    dup2(in, 1);
+    dup2(errFd >= 0 ? errFd : in, 2);
+    execv(argv[0], argv);
+    writeAll(2, files.cannot.c_str(), files.cannot.size());
+    _exit(127);
+  }
+  if (node < 0)
+    _exit(1);
+  writePid(files.pid, node);
+  keep(node, files.tmp, files.done);
+}
 }  // namespace
 
 std::string defaultNodeProgram()
@@ -167,16 +201,14 @@ bool SessionLauncher::busy()
 
 std::string SessionLauncher::launch(int64_t sessionId, const LaunchPlan& plan)
 {
+  // Everything the child processes use is made before fork.
+  KeeperFiles files{ file(sessionId, ".err"), file(sessionId, ".exit.tmp"), file(sessionId, ".exit"),
+                     file(sessionId, ".pid"), "cannot run " + program_ + "\n" };
   const std::vector<std::string> args = nodeCommandLine(program_, plan);
   std::vector<char*> argv;
   for (const std::string& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  const std::string err = file(sessionId, ".err");
-  const std::string tmp = file(sessionId, ".exit.tmp");
-  const std::string done = file(sessionId, ".exit");
-  const std::string pidFile = file(sessionId, ".pid");
-  const std::string cannot = "cannot run " + program_ + "\n";
   if (access(program_.c_str(), X_OK) != 0)
     return "the coaching program " + program_ + " cannot be run";
 
@@ -184,32 +216,7 @@ std::string SessionLauncher::launch(int64_t sessionId, const LaunchPlan& plan)
   if (keeper < 0)
     return "cannot start a process (fork failed)";
   if (keeper == 0)
-  {
-    setsid();
-    closeInherited();
-    // The console's threads may block signals or ignore SIGPIPE: the node starts clean.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    signal(SIGPIPE, SIG_DFL);
-    const pid_t node = fork();
-    if (node == 0)
-    {
-      setsid();  // its own process group and session: nothing sent to the keeper's reaches it
-      const int in = open("/dev/null", O_RDWR);
-      const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(in, 0);
-      dup2(in, 1);
-      dup2(errFd >= 0 ? errFd : in, 2);
-      execv(argv[0], argv.data());
-      writeAll(2, cannot.c_str(), cannot.size());
-      _exit(127);
-    }
-    if (node < 0)
-      _exit(1);
-    writePid(pidFile, node);
-    keep(node, tmp, done);
-  }
+    runKeeper(argv.data(), files);
   std::lock_guard<std::mutex> lock(mutex_);
   keepers_[sessionId] = keeper;
   return "";

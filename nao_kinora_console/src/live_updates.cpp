@@ -62,7 +62,6 @@ struct Console::Stream
   bool statusOnce = false;
   unsigned long statusSent = 0;
   unsigned long poseSent = 0;
-  unsigned long clinicSent = 0;
   std::chrono::steady_clock::time_point lastStatus;
   std::chrono::steady_clock::time_point lastPose;
 };
@@ -180,7 +179,6 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
   if (stream->closed || stream->writing || stream->waiting)
     return;
   bool sendStatus = false;
-  std::string clinic;  // the clinic's last change, when the page has not had it
   std::vector<double> pose;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -192,18 +190,13 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
       stream->poseSent = poseCount_;
       stream->lastPose = now;
     }
-    if (clinicCount_ != stream->clinicSent)
-    {
-      clinic = nlohmann::json({ { "count", clinicCount_ }, { "what", clinicWhat_ } }).dump();
-      stream->clinicSent = clinicCount_;
-    }
     if (sendStatus)
     {
       stream->statusOnce = true;
       stream->statusSent = statusCount_;
       stream->lastStatus = now;
     }
-    else if (pose.empty() && clinic.empty())
+    else if (pose.empty())
     {
       Clock::time_point until = stream->lastStatus + kStatusEvery;
       if (poseCount_ != stream->poseSent)
@@ -220,8 +213,6 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
   std::string events;
   if (sendStatus)
     events += "event: status\ndata: " + view().dump() + "\n\n";
-  if (!clinic.empty())
-    events += "event: clinic\ndata: " + clinic + "\n\n";
   if (!pose.empty())
     events += "event: pose\ndata: " + nlohmann::json(pose).dump() + "\n\n";
   stream->out += chunk(events);

@@ -9,7 +9,8 @@
 # player kept the lower p99, where the node's rows fell within rosbag play's
 # period and how much CPU the machine lost meanwhile. --busy keeps both cores
 # busy meanwhile; --rows DIR keeps each row's arrival and error there, one
-# file per player and round.
+# file per player and round. --console runs the web console beside them, with
+# a database, and a headless browser showing its running page throughout.
 # KINORA_WS selects the build workspace, as for setup.sh.
 set -euo pipefail
 
@@ -17,13 +18,15 @@ rows=1000
 row_seconds=0.04
 rounds=5
 busy=0
+console=0
 rows_dir=""
 while [ $# -gt 0 ]; do
   case $1 in
     --rounds) rounds=$2; shift 2 ;;
     --busy) busy=1; shift ;;
+    --console) console=1; shift ;;
     --rows) rows_dir=$(mkdir -p "$2" && cd "$2" && pwd); shift 2 ;;
-    *) echo "usage: $0 [--rounds N] [--busy] [--rows DIR]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--rounds N] [--busy] [--console] [--rows DIR]" >&2; exit 2 ;;
   esac
 done
 
@@ -32,7 +35,7 @@ root=$(cd "$here/../.." && pwd)
 ws="${KINORA_WS:-$root/build/ws}"
 
 echo "building ..."
-"$root/scripts/setup.sh" nao_kinora_node kinora_pacing_receiver >"$(mktemp)" 2>&1 ||
+"$root/scripts/setup.sh" nao_kinora_node kinora_pacing_receiver nao_kinora_console_node >"$(mktemp)" 2>&1 ||
   { echo "build failed; run scripts/setup.sh nao_kinora_node kinora_pacing_receiver to see why" >&2; exit 1; }
 set +u
 source "$ws/devel/setup.bash"
@@ -106,6 +109,17 @@ play_round() {
   cat "$tmp/node.figures" "$tmp/bag.figures" >>"$tmp/all.figures"
 }
 
+if [ "$console" = 1 ]; then
+  # The console follows the node's status and rows and sends them to the page.
+  "$ws/devel/lib/nao_kinora_console/nao_kinora_console" _port:=0 _database:="$tmp/clinic.db" \
+    _recording_dir:="$tmp/rec/" >"$tmp/console.out" 2>"$tmp/console.err" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q '^console: ' "$tmp/console.out" && break; sleep 0.1; done
+  page=$(sed -n 's/^console: //p' "$tmp/console.out")
+  chromium --headless --no-sandbox --disable-gpu --user-data-dir="$tmp/chromium" "$page" >/dev/null 2>&1 &
+  pids+=($!)
+  echo "the console ($page) and a headless browser on its running page, throughout"
+fi
 if [ "$busy" = 1 ]; then
   echo "both cores kept busy by two 'yes > /dev/null'"
   yes >/dev/null & pids+=($!)

@@ -177,6 +177,29 @@ std::string ClinicStore::closeSession(int64_t sessionId)
   return ingest(sessionId, true).error;
 }
 
+std::string ClinicStore::discardSession(int64_t sessionId)
+{
+  Lock lock(mutex_);
+  Transaction t(db_);
+  Statement s(db_, "DELETE FROM sessions WHERE id = ? AND NOT EXISTS"
+                   " (SELECT 1 FROM session_exercises e WHERE e.session_id = sessions.id)");
+  std::string error = t.error().empty() ? s.bind(1, sessionId).run() : t.error();
+  if (error.empty() && db_.changes() == 0)
+    return "session " + std::to_string(sessionId) + ": unknown, or an exercise of it was played";
+  return error.empty() ? t.commit() : fault(error);
+}
+
+Result<std::string> ClinicStore::sessionLog(int64_t sessionId)
+{
+  Lock lock(mutex_);
+  Statement s(db_, "SELECT log_path FROM sessions WHERE id = ?");
+  if (!s.bind(1, sessionId).step())
+    return failed<std::string>(s.error().empty() ? unknownSession(sessionId) : fault(s.error()));
+  Result<std::string> r;
+  r.value = s.text(0);
+  return r;
+}
+
 // Reads the log from the stored offset and stores what it told, the offset
 // and the fold's open state in one transaction: a kill at any point leaves
 // either all of it or none, and the next read starts where the last commit did.

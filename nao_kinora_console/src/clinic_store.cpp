@@ -205,6 +205,19 @@ Result<std::vector<Plan>> ClinicStore::plans(int64_t patientId)
   return plansLocked(patientId);
 }
 
+Result<Plan> ClinicStore::plan(int64_t planId)
+{
+  Lock lock(mutex_);
+  Statement owner(db_, "SELECT patient_id FROM plans WHERE id = ?");
+  if (!owner.bind(1, planId).step())
+    return failed<Plan>(owner.error().empty() ? unknown("plan", planId) : fault(owner.error()));
+  Result<std::vector<Plan>> all = plansLocked(owner.integer(0));
+  for (const Plan& p : all.value)
+    if (p.id == planId)
+      return Result<Plan>{ p, "" };
+  return failed<Plan>(all.ok() ? unknown("plan", planId) : all.error);
+}
+
 Result<std::vector<Plan>> ClinicStore::plansLocked(int64_t patientId)
 {
   Statement known(db_, "SELECT 1 FROM patients WHERE id = ?");

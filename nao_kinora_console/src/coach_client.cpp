@@ -1,5 +1,6 @@
 #include "nao_kinora_console/coach_client.h"
 
+#include <nao_kinora_msgs/SetSpeed.h>
 #include <ros/ros.h>
 #include <std_srvs/SetBool.h>
 #include <std_srvs/Trigger.h>
@@ -38,6 +39,13 @@ CallOutcome CoachClient::skip()
 CallOutcome CoachClient::end()
 {
   return call("end_session", std_srvs::Trigger());
+}
+
+CallOutcome CoachClient::setSpeed(double speed)
+{
+  nao_kinora_msgs::SetSpeed service;
+  service.request.speed = speed;
+  return call("set_speed", service);
 }
 
 template <class Service>

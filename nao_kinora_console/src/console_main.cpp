@@ -1,12 +1,15 @@
-// nao_kinora_console: the web console of a coaching session.
+// nao_kinora_console: the web console of a coaching session, and the clinic
+// (patients, plans, sessions) when it has a database.
 //
 //   rosrun nao_kinora_console nao_kinora_console [_port:=8080] [_bind:=127.0.0.1]
-//       [_token:=TOKEN] [_coach_node:=/nao_kinora]
-//       [_recording_dir:=/home/tamsel/Desktop/dataset/jointangles/] [_joint_states_topic:=/joint_states]
+//       [_token:=TOKEN] [_coach_node:=/nao_kinora] [_database:=FILE]
+//       [_recording_dir:=DIR] [_node_program:=FILE] [_joint_states_topic:=/joint_states]
 //
 // Prints the page's address on standard output once it listens; exits 1 when
-// its parameters cannot be used or the address cannot be bound.
+// its parameters cannot be used, the database is refused (a newer schema, a
+// corrupt or unreadable file: one line naming it) or the address cannot be bound.
 #include "nao_kinora_console/console_server.h"
+#include "nao_kinora_console/session_launcher.h"
 
 #include <ros/package.h>
 #include <ros/ros.h>
@@ -26,6 +29,37 @@ bool readParam(const ros::NodeHandle& pnh, const std::string& name, T& value, co
   ROS_ERROR("~%s must be %s", name.c_str(), type);
   return false;
 }
+
+// The clinic's store, or none with ~database:="" (the console then only
+// watches). False, with the store's one line, when the file is refused.
+bool openClinic(const ros::NodeHandle& pnh, nao_kinora_console::ConsoleOptions& options,
+                std::unique_ptr<nao_kinora_console::ClinicStore>& store)
+{
+  std::string database = nao_kinora_console::defaultDatabasePath();
+  if (!readParam(pnh, "database", database, "a file name (\"\" for no records)") ||
+      !readParam(pnh, "recording_dir", options.recordingDir, "a folder name") ||
+      !readParam(pnh, "node_program", options.nodeProgram, "a file name"))
+    return false;
+  if (database.empty())
+    return true;
+  auto opened = nao_kinora_console::ClinicStore::open(database);
+  if (!opened.ok())
+  {
+    ROS_ERROR("%s", opened.error.c_str());
+    return false;
+  }
+  std::string error;
+  options.sessionFolder = nao_kinora_console::sessionFolderFor(database, error);
+  if (options.sessionFolder.empty())
+  {
+    ROS_ERROR("%s", error.c_str());
+    return false;
+  }
+  if (options.nodeProgram.empty())
+    options.nodeProgram = nao_kinora_console::defaultNodeProgram();
+  store = std::move(opened.value);
+  return true;
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -34,11 +68,11 @@ int main(int argc, char** argv)
   ros::NodeHandle pnh("~");
 
   nao_kinora_console::ConsoleOptions options;
+  std::unique_ptr<nao_kinora_console::ClinicStore> store;
   if (!readParam(pnh, "port", options.port, "an integer") || !readParam(pnh, "bind", options.bind, "a string") ||
       !readParam(pnh, "token", options.token, "a string") ||
       !readParam(pnh, "coach_node", options.coach, "a string") ||
-      !readParam(pnh, "recording_dir", options.recordingDir, "a string") ||
-      !readParam(pnh, "joint_states_topic", options.jointStatesTopic, "a string"))
+      !readParam(pnh, "joint_states_topic", options.jointStatesTopic, "a string") || !openClinic(pnh, options, store))
     return 1;
   options.webRoot = ros::package::getPath("nao_kinora_console") + "/www";
   const std::string fault = nao_kinora_console::optionsFault(options);
@@ -48,7 +82,7 @@ int main(int argc, char** argv)
     return 1;
   }
 
-  nao_kinora_console::Console console(options);
+  nao_kinora_console::Console console(options, std::move(store));
   std::string error;
   if (!console.bind(error))
   {

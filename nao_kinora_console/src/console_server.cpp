@@ -1,5 +1,7 @@
 #include "nao_kinora_console/console_server.h"
 
+#include "nao_kinora_console/clinic_follower.h"
+#include "nao_kinora_console/clinic_rules.h"
 #include "nao_kinora_console/request_rules.h"
 
 #include <ros/names.h>
@@ -77,7 +79,8 @@ const char* const kTokenPage = R"(<!DOCTYPE html>
 
 bool isAction(const std::string& path)
 {
-  return path == "/api/pause" || path == "/api/skip" || path == "/api/end" || TeachDesk::isAction(path);
+  return path == "/api/pause" || path == "/api/skip" || path == "/api/end" || path == "/api/speed" ||
+         TeachDesk::isAction(path);
 }
 
 std::string pathOf(const Request& request)
@@ -101,9 +104,10 @@ bool refuseBody(const Request& head, Response& answer)
     return true;
   }
   const auto length = head.find(http::field::content_length);
-  if (length != head.end() && std::strtoull(std::string(length->value()).c_str(), nullptr, 10) > kMaxBody)
+  const std::size_t limit = bodyLimit(std::string(head.target()));
+  if (length != head.end() && std::strtoull(std::string(length->value()).c_str(), nullptr, 10) > limit)
   {
-    answer = replyClosing(413, "A request body may hold at most " + std::to_string(kMaxBody) + " bytes.");
+    answer = replyClosing(413, "A request body may hold at most " + std::to_string(limit) + " bytes.");
     return true;
   }
   return false;
@@ -111,7 +115,17 @@ bool refuseBody(const Request& head, Response& answer)
 
 bool refuseMethod(const Request& head, Response& answer)
 {
-  if (isAction(pathOf(head)))
+  const bool reads = head.method() == http::verb::get || head.method() == http::verb::head;
+  if (isClinicPath(pathOf(head)))
+  {
+    // The clinic's changes, like the actions, come from the console's own page only.
+    if (!reads && !originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host])))
+    {
+      answer = reply(403, "Changes are made from the console's own page only.");
+      return true;
+    }
+  }
+  else if (isAction(pathOf(head)))
   {
     if (head.method() != http::verb::post)
     {
@@ -155,7 +169,7 @@ std::string optionsFault(const ConsoleOptions& options)
 }
 
 
-Console::Console(const ConsoleOptions& options)
+Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> store)
   : options_(options)
   , coach_(options.coach)
   , peers_(kPerAddress)
@@ -173,6 +187,9 @@ Console::Console(const ConsoleOptions& options)
   // The joint rows are on the coaching program's namespace, beside its name.
   rowSub_ = nh_.subscribe(ros::names::parentNamespace(options_.coach) + "/jointAngleArray", 1, &Console::rowHandle,
                           this);
+  store_ = std::move(store);
+  if (store_)
+    startClinic();
 }
 
 Console::~Console()
@@ -296,6 +313,8 @@ void Console::handle(const std::shared_ptr<HttpSession>& session, const Request&
     const std::string body = request.body();
     net::post(workers_, [this, session, path, body] { session->reply(teach_.act(path, body)); });
   }
+  else if (isClinicPath(path))
+    serveClinic(session, request);
   else if (request.method() == http::verb::post)
     serveAction(session, request);
   else if (TeachDesk::isView(path))
@@ -346,6 +365,9 @@ void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Req
   // Ending cannot be undone: the page asks first, and says so.
   else if (path == "/api/end" && (!body.contains("confirm") || body["confirm"] != true))
     fault = "Ending the session needs {\"confirm\": true}.";
+  else if (path == "/api/speed" && (!body.contains("speed") || !body["speed"].is_number() ||
+                                    !checkSpeed(body["speed"].get<double>()).empty()))
+    fault = "speed: a number from 0.25 to 2.0, as {\"speed\": 0.5}.";
   if (!fault.empty())
   {
     session->reply(replyJson(400, { { "ok", false }, { "message", fault } }));
@@ -366,9 +388,10 @@ bool Console::sessionPlaying()
 
 Response Console::callControl(const std::string& path, const nlohmann::json& body)
 {
-  const CallOutcome outcome = path == "/api/pause" ? coach_.pause(body.at("pause").get<bool>())
-                              : path == "/api/skip" ? coach_.skip()
-                                                    : coach_.end();
+  const CallOutcome outcome = path == "/api/pause"   ? coach_.pause(body.at("pause").get<bool>())
+                              : path == "/api/skip"  ? coach_.skip()
+                              : path == "/api/speed" ? coach_.setSpeed(body.at("speed").get<double>())
+                                                     : coach_.end();
   int status = 200;
   switch (outcome.kind)
   {

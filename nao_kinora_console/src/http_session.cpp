@@ -77,7 +77,7 @@ void HttpSession::onHeader(beast::error_code error)
     handler_.handle(shared_from_this(), parser_->get());
     return;
   }
-  parser_->body_limit(kMaxBody);
+  parser_->body_limit(bodyLimit(std::string(head.target())));
   stream_.expires_after(kHeaderTime);
   http::async_read(stream_, buffer_, *parser_,
                    [self = shared_from_this()](beast::error_code error, std::size_t) { self->onBody(error); });
@@ -89,7 +89,7 @@ void HttpSession::onBody(beast::error_code error)
   {
     keepAlive_ = false;
     Response answer{ http::status::payload_too_large, version_ };
-    answer.body() = "A request body may hold at most " + std::to_string(kMaxBody) + " bytes.\n";
+    answer.body() = "A request body may hold at most " + std::to_string(bodyLimit(std::string(parser_->get().target()))) + " bytes.\n";
     write(std::move(answer));
   }
   else if (!error)

@@ -62,6 +62,7 @@ struct Console::Stream
   bool statusOnce = false;
   unsigned long statusSent = 0;
   unsigned long poseSent = 0;
+  unsigned long clinicSent = 0;
   std::chrono::steady_clock::time_point lastStatus;
   std::chrono::steady_clock::time_point lastPose;
 };
@@ -179,6 +180,7 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
   if (stream->closed || stream->writing || stream->waiting)
     return;
   bool sendStatus = false;
+  std::string clinic;  // the clinic's last change, when the page has not had it
   std::vector<double> pose;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -190,13 +192,18 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
       stream->poseSent = poseCount_;
       stream->lastPose = now;
     }
+    if (clinicCount_ != stream->clinicSent)
+    {
+      clinic = nlohmann::json({ { "count", clinicCount_ }, { "what", clinicWhat_ } }).dump();
+      stream->clinicSent = clinicCount_;
+    }
     if (sendStatus)
     {
       stream->statusOnce = true;
       stream->statusSent = statusCount_;
       stream->lastStatus = now;
     }
-    else if (pose.empty())
+    else if (pose.empty() && clinic.empty())
     {
       Clock::time_point until = stream->lastStatus + kStatusEvery;
       if (poseCount_ != stream->poseSent)
@@ -213,6 +220,8 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
   std::string events;
   if (sendStatus)
     events += "event: status\ndata: " + view().dump() + "\n\n";
+  if (!clinic.empty())
+    events += "event: clinic\ndata: " + clinic + "\n\n";
   if (!pose.empty())
     events += "event: pose\ndata: " + nlohmann::json(pose).dump() + "\n\n";
   stream->out += chunk(events);

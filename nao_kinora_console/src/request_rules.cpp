@@ -18,6 +18,16 @@ bool endsWith(const std::string& text, const std::string& end)
 }
 }  // namespace
 
+bool isClinicPath(const std::string& path)
+{
+  return path.compare(0, 12, "/api/clinic/") == 0;
+}
+
+std::size_t bodyLimit(const std::string& target)
+{
+  return isClinicPath(target.substr(0, target.find('?'))) ? kMaxClinicBody : kMaxBody;
+}
+
 bool isLoopbackAddress(const std::string& address)
 {
   if (address == "localhost" || address == "::1")

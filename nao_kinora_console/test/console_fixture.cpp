@@ -207,6 +207,15 @@ FakeCoach::FakeCoach()
   endSrv_ = nh_.advertiseService<std_srvs::Trigger::Request, std_srvs::Trigger::Response>(
       "/nao_kinora/end_session",
       [this](std_srvs::Trigger::Request&, std_srvs::Trigger::Response& response) { return trigger("end", response); });
+  speedSrv_ = nh_.advertiseService<nao_kinora_msgs::SetSpeed::Request, nao_kinora_msgs::SetSpeed::Response>(
+      "/nao_kinora/set_speed",
+      [this](nao_kinora_msgs::SetSpeed::Request& request, nao_kinora_msgs::SetSpeed::Response& response) {
+        std_srvs::Trigger::Response answered;
+        trigger("speed " + std::to_string(request.speed).substr(0, 4), answered);
+        response.success = answered.success;
+        response.message = answered.message;
+        return true;
+      });
   statusPub_ = nh_.advertise<nao_kinora_msgs::SessionStatus>("/nao_kinora/status", 1, true);
   rowPub_ = nh_.advertise<std_msgs::Float32MultiArray>("/jointAngleArray", 100);
   // Two threads: a control that hangs does not hold up the others.

@@ -8,6 +8,7 @@
 #include "ros_harness.h"
 
 #include <nao_kinora_msgs/SessionStatus.h>
+#include <nao_kinora_msgs/SetSpeed.h>
 #include <ros/ros.h>
 #include <std_srvs/SetBool.h>
 #include <std_srvs/Trigger.h>
@@ -87,7 +88,7 @@ private:
   std::vector<Event> events_;
 };
 
-// Stands in for the coaching program as /nao_kinora: its three controls and
+// Stands in for the coaching program as /nao_kinora: its four controls and
 // its status. Each control answers with success and message as set, after
 // delay wall seconds, and records what it was asked.
 class FakeCoach
@@ -103,7 +104,7 @@ public:
     double delay = 0.0;
   };
   void answer(const Answer& a);
-  std::vector<std::string> calls() const;  // "pause", "resume", "skip", "end", in order
+  std::vector<std::string> calls() const;  // "pause", "resume", "skip", "end", "speed 0.50", in order
 
   // Latched, as the coaching program's is.
   void publish(const nao_kinora_msgs::SessionStatus& status);
@@ -118,7 +119,7 @@ private:
   ros::NodeHandle nh_;
   ros::CallbackQueue queue_;
   std::unique_ptr<ros::AsyncSpinner> spinner_;
-  ros::ServiceServer pauseSrv_, skipSrv_, endSrv_;
+  ros::ServiceServer pauseSrv_, skipSrv_, endSrv_, speedSrv_;
   ros::Publisher statusPub_, rowPub_;
   mutable std::mutex mutex_;
   Answer answer_;

@@ -3,6 +3,8 @@
 // coaching program must hear nothing of any refused one.
 #include "console_fixture.h"
 
+#include "nao_kinora_console/request_rules.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -58,8 +60,45 @@ struct Rule
   const char* name;
   std::function<void(Ask&)> change;
   int status;
-  const char* onlyFor;  // nullptr: every action
+  const char* onlyFor;  // nullptr: every action; "controls": the node's controls only
 };
+
+// An action as the console's own page sends it, and what it answers once
+// carried out (in this order, each on what the ones before made).
+struct Action
+{
+  const char* method;
+  const char* path;
+  const char* body;
+  int accepted;
+};
+
+const std::vector<Action> kActions = {
+  { "POST", "/api/pause", "{\"pause\": true}", 200 },
+  { "POST", "/api/skip", "{}", 200 },
+  { "POST", "/api/end", "{\"confirm\": true}", 200 },
+  { "POST", "/api/speed", "{\"speed\": 0.5}", 200 },
+  { "POST", "/api/clinic/patients", "{\"code\": \"P-1\"}", 201 },
+  { "PUT", "/api/clinic/patients/1", "{\"note\": \"knee\"}", 200 },
+  { "POST", "/api/clinic/patients/1/plans", "{\"name\": \"w\", \"speed\": 1, \"items\": []}", 201 },
+  { "PUT", "/api/clinic/plans/1", "{\"name\": \"w2\", \"speed\": 1, \"items\": []}", 200 },
+  // Reached the clinic, which refuses an empty plan / an unknown session.
+  { "POST", "/api/clinic/plans/1/start", "{}", 400 },
+  { "POST", "/api/clinic/sessions/9/resume", "{}", 404 },
+  { "POST", "/api/clinic/sessions/9/checkins", "{\"position\": 1}", 404 },
+  { "DELETE", "/api/clinic/plans/1", "", 200 },
+  { "DELETE", "/api/clinic/patients/1", "{\"confirm\": \"P-1\"}", 200 },
+  // Record begins; Stop and Save have nothing to keep, as no joint state comes here.
+  { "POST", "/api/teach/start", "{\"name\": \"arms\"}", 200 },
+  { "POST", "/api/teach/stop", "{}", 409 },
+  { "POST", "/api/teach/save", "{\"name\": \"arms\", \"overwrite\": true}", 409 },
+  { "POST", "/api/teach/discard", "{}", 200 },
+};
+
+bool isControl(const std::string& path)
+{
+  return path.compare(0, 12, "/api/clinic/") != 0;
+}
 }  // namespace
 
 TEST(ConsoleGuards, EveryRuleOnEveryAction)
@@ -73,12 +112,6 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
   ASSERT_GT(console.port, 0);
   const std::string host = console.hostPort();
   const std::string evil = "evil.example:" + std::to_string(console.port);
-  const std::map<std::string, std::string> bodies = {
-    { "/api/pause", "{\"pause\": true}" }, { "/api/skip", "{}" }, { "/api/end", "{\"confirm\": true}" },
-    { "/api/teach/start", "{\"name\": \"arms\"}" }, { "/api/teach/stop", "{}" },
-    { "/api/teach/save", "{\"name\": \"arms\", \"overwrite\": true}" }, { "/api/teach/discard", "{}" }
-  };
-
   const std::vector<Rule> rules = {
     { "Origin of another site", [](Ask& a) { a.set("Origin", "http://evil.example"); }, 403, nullptr },
     { "no Origin", [](Ask& a) { a.drop("Origin"); }, 403, nullptr },
@@ -102,8 +135,10 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
         a.method = "GET";
         a.body.clear();
       },
-      405, nullptr },
-    { "body over 1024 bytes", [](Ask& a) { a.body = "{\"x\": \"" + std::string(1020, 'a') + "\"}"; }, 413, nullptr },
+      405, "controls" },
+    { "body over its limit (1 KiB, 16 KiB for the clinic)",
+      [](Ask& a) { a.body = "{\"x\": \"" + std::string(nao_kinora_console::bodyLimit(a.target), 'a') + "\"}"; },
+      413, nullptr },
     { "malformed Content-Length", [](Ask& a) { a.set("Content-Length", std::to_string(a.body.size()) + "x"); }, 400,
       nullptr },
     { "Content-Length twice",
@@ -128,25 +163,29 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
     { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/teach/start" },
     { "field of another type", [](Ask& a) { a.body = "{\"name\": 7}"; }, 400, "/api/teach/start" },
     { "field of another type", [](Ask& a) { a.body = "{\"overwrite\": \"yes\"}"; }, 400, "/api/teach/save" },
+    { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/speed" },
+    { "speed out of range", [](Ask& a) { a.body = "{\"speed\": 3}"; }, 400, "/api/speed" },
   };
 
-  const auto accepted = [&](const std::string& path) {
+  const auto accepted = [&](const Action& action) {
     Ask ask;
-    ask.target = path;
+    ask.method = action.method;
+    ask.target = action.path;
     ask.fields = { { "Host", host }, { "Origin", "http://" + host }, { "X-Console-Token", kToken },
                    { "Content-Type", "application/json" } };
-    ask.body = bodies.at(path);
+    ask.body = action.body;
     return ask;
   };
-  for (const auto& action : bodies)
+  for (const Action& action : kActions)
     for (const Rule& rule : rules)
     {
-      if (rule.onlyFor && action.first != rule.onlyFor)
+      if (rule.onlyFor && !(rule.onlyFor == std::string("controls") ? isControl(action.path)
+                                                                    : action.path == std::string(rule.onlyFor)))
         continue;
-      Ask ask = accepted(action.first);
+      Ask ask = accepted(action);
       rule.change(ask);
-      EXPECT_EQ(rule.status, rawStatus(console.port, ask.bytes())) << action.first << ": " << rule.name;
-      EXPECT_TRUE(coach.calls().empty()) << action.first << ": " << rule.name << " reached the program";
+      EXPECT_EQ(rule.status, rawStatus(console.port, ask.bytes())) << action.path << ": " << rule.name;
+      EXPECT_TRUE(coach.calls().empty()) << action.path << ": " << rule.name << " reached the program";
     }
 
   // No refused Record began a recording.
@@ -158,13 +197,8 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
   EXPECT_EQ("idle", teachState());
 
   // The same requests unchanged are carried out: each row refused for its one change.
-  for (const char* path : { "/api/pause", "/api/skip", "/api/end" })
-    EXPECT_EQ(200, rawStatus(console.port, accepted(path).bytes())) << path;
-  EXPECT_EQ((std::vector<std::string>{ "pause", "skip", "end" }), coach.calls());
-  // Record begins; Stop and Save have nothing to keep, as no joint state comes here.
-  EXPECT_EQ(200, rawStatus(console.port, accepted("/api/teach/start").bytes()));
-  EXPECT_EQ("recording", teachState());
-  EXPECT_EQ(409, rawStatus(console.port, accepted("/api/teach/stop").bytes()));
-  EXPECT_EQ(409, rawStatus(console.port, accepted("/api/teach/save").bytes()));
-  EXPECT_EQ(200, rawStatus(console.port, accepted("/api/teach/discard").bytes()));
+  for (const Action& action : kActions)
+    EXPECT_EQ(action.accepted, rawStatus(console.port, accepted(action).bytes())) << action.path;
+  EXPECT_EQ((std::vector<std::string>{ "pause", "skip", "end", "speed 0.50" }), coach.calls());
+  EXPECT_EQ("idle", teachState());
 }

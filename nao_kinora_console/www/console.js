@@ -179,7 +179,10 @@
     heard();
     source.addEventListener('status', function (e) {
       heard();
-      render(JSON.parse(e.data));
+      var v = JSON.parse(e.data);
+      render(v);
+      // The clinic's parts of this page (running.js), when loaded.
+      if (window.KinoraRunning) window.KinoraRunning.status(v);
     });
     source.addEventListener('pose', function (e) {
       heard();
@@ -232,6 +235,8 @@
   }
 
   function start() {
+    // Left for another page: its stream goes at once (a browser opens six connections to the console).
+    window.addEventListener('pagehide', function () { if (source) source.close(); });
     $('pause').addEventListener('click', function () {
       var pause = !(last && last.paused);
       act('/api/pause', { pause: pause }, pause ? 'The session is paused.' : 'The session goes on.');

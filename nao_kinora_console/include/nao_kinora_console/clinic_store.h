@@ -66,6 +66,7 @@ public:
   std::string updatePlan(int64_t planId, const std::string& name, double speed, const std::vector<std::string>& items);
   std::string deletePlan(int64_t planId);
   Result<std::vector<Plan>> plans(int64_t patientId);
+  Result<Plan> plan(int64_t planId);
 
   Result<int64_t> beginSession(const SessionStart& start);
   // Reads what the session's log gained since the last read and stores the
@@ -73,6 +74,11 @@ public:
   Result<SessionSummary> ingestLog(int64_t sessionId);
   // For a session whose node is gone without ending it: "interrupted".
   std::string closeSession(int64_t sessionId);
+  // Removes a session in which nothing was played (its node refused to
+  // start); refuses one that holds an exercise.
+  std::string discardSession(int64_t sessionId);
+  // The node's session log the session is read from.
+  Result<std::string> sessionLog(int64_t sessionId);
   // Sessions still running, for a console started again to go on reading.
   Result<std::vector<int64_t>> runningSessions();
   Result<std::vector<SessionSummary>> sessions(int64_t patientId);

@@ -34,6 +34,7 @@ public:
   CallOutcome pause(bool pause);  // false resumes
   CallOutcome skip();
   CallOutcome end();
+  CallOutcome setSpeed(double speed);  // ~set_speed, 0.25 to 2.0
 
 private:
   template <class Service>

@@ -4,6 +4,7 @@
 #ifndef NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 #define NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 
+#include "nao_kinora_console/clinic_store.h"
 #include "nao_kinora_console/coach_client.h"
 #include "nao_kinora_console/http_session.h"
 #include "nao_kinora_console/teach_desk.h"
@@ -29,10 +30,20 @@ struct ConsoleOptions
   std::string token;         // empty: none, allowed on a loopback address only
   std::string coach = "/nao_kinora";  // the coaching program's node name
   std::string webRoot;       // the page's folder
-  // Where "Add an exercise" saves, and where the robot's joint states come from.
+  // The node's recording folder: where "Add an exercise" saves and the
+  // clinic's library lists; where the robot's joint states come from; with a
+  // database (given to the Console), the node's program and the folder of the
+  // session logs it writes.
   std::string recordingDir = "/home/tamsel/Desktop/dataset/jointangles/";
   std::string jointStatesTopic = "/joint_states";
+  std::string nodeProgram;
+  std::string sessionFolder;
 };
+
+class ExerciseLibrary;
+class SessionLauncher;
+class ClinicApi;
+class ClinicFollower;
 
 // What is wrong with the options, or "" when they may be used.
 std::string optionsFault(const ConsoleOptions& options);
@@ -43,8 +54,10 @@ std::string optionsFault(const ConsoleOptions& options);
 class Console : private RequestHandler
 {
 public:
-  // Subscribes to the coaching program's status and joint rows.
-  explicit Console(const ConsoleOptions& options);
+  // Subscribes to the coaching program's status and joint rows. With a
+  // store, serves the clinic (/api/clinic/...) and follows its sessions;
+  // without, only watches.
+  explicit Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> store = nullptr);
   ~Console();
 
   // Binds the port; false with the reason when it cannot.
@@ -69,6 +82,10 @@ private:
   void serveAction(const std::shared_ptr<HttpSession>& session, const Request& request);
   Response callControl(const std::string& path, const nlohmann::json& body);
   bool sessionPlaying();
+
+  void startClinic();
+  void serveClinic(const std::shared_ptr<HttpSession>& session, const Request& request);
+  void clinicChanged(const std::string& what);
 
   void serveEvents(const std::shared_ptr<HttpSession>& session);
   void pump(const std::shared_ptr<Stream>& stream);
@@ -101,6 +118,15 @@ private:
   unsigned long poseCount_ = 0;
 
   TeachDesk teach_;  // after the status: it asks whether a session plays
+  unsigned long clinicCount_ = 0;  // changes of the clinic's records
+  std::string clinicWhat_;         // the last one's path
+
+  // Declared in the order they depend on each other: the follower goes first.
+  std::unique_ptr<ClinicStore> store_;
+  std::unique_ptr<ExerciseLibrary> library_;
+  std::unique_ptr<SessionLauncher> launcher_;
+  std::unique_ptr<ClinicApi> api_;
+  std::unique_ptr<ClinicFollower> follower_;
 };
 }  // namespace nao_kinora_console
 

@@ -10,6 +10,13 @@ namespace nao_kinora_console
 {
 // Largest request body the console reads; its actions take a few bytes.
 const std::size_t kMaxBody = 1024;
+// The clinic's requests (/api/clinic/...) may carry a plan of 100 names.
+const std::size_t kMaxClinicBody = 16384;
+
+// Whether the path is one of the clinic's requests.
+bool isClinicPath(const std::string& path);
+// The largest body a request to this target may carry.
+std::size_t bodyLimit(const std::string& target);
 
 // 127.0.0.0/8, ::1 and "localhost": a console bound there is reachable from
 // this machine only, and may run without a token.

@@ -8,6 +8,8 @@
 # TEST names the script without .js: console_browser_test (the default) or
 # teach_browser_test ("Add an exercise").
 #
+#   run_browser_test.sh clinic     (the clinic's flow, clinic_browser_test.js)
+#
 # Runs in a network namespace of its own with the loopback device only, where
 # unshare allows it, as the demo does. Logs and the screenshot go to
 # $KINORA_WS/console_browser_test/; KINORA_CONSOLE_SCREENSHOT names another
@@ -57,4 +59,5 @@ ros_wait_for_master 15
 
 export KINORA_CONSOLE_RUN="$run"
 export KINORA_CONSOLE_PROGRAM="$ws/devel/lib/nao_kinora_console/nao_kinora_console"
+export KINORA_SIM_EXERCISES="$root/nao_kinora_sim/exercises"
 node "$here/$test.js"

@@ -1,0 +1,84 @@
+// Starts the coaching program (the node) for a plan, detached from the
+// console: it runs in a session and process group of its own, so the console
+// or the browser dying leaves it playing. A small keeper process between the
+// two waits for the node and writes its exit status to a file: any console,
+// this one or one started later, learns from that file how the node ended
+// (polling the node's pid could not tell an exit 1 from a kill, and a later
+// console is not the node's parent).
+#ifndef NAO_KINORA_CONSOLE_SESSION_LAUNCHER_H
+#define NAO_KINORA_CONSOLE_SESSION_LAUNCHER_H
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace nao_kinora_console
+{
+struct LaunchPlan
+{
+  std::vector<std::string> items;  // recording file names, in playing order
+  std::string recordingDir;
+  std::string sessionLog;
+  int first = 1;       // _first_recording, given when above 1
+  double speed = 1.0;  // _speed, given when not 1.0
+};
+
+// The node's command line: program COUNT FILE... _recording_dir:=DIR
+// _session_log:=FILE [_first_recording:=K] [_speed:=S].
+std::vector<std::string> nodeCommandLine(const std::string& program, const LaunchPlan& plan);
+
+// The node's program as rosrun finds it: lib/nao_kinora/nao_kinora under
+// the first folder of CMAKE_PREFIX_PATH that has it; "" when none does.
+std::string defaultNodeProgram();
+
+// The folder of the session logs beside the database file (<its folder>/
+// sessions), made 0700 when missing; "" and why when it cannot be.
+std::string sessionFolderFor(const std::string& database, std::string& error);
+
+// How a launched node ended, from its keeper's file.
+struct NodeExit
+{
+  bool known = false;  // false: still running, or no keeper wrote the file
+  int code = -1;       // exit status; -1 when a signal ended it
+  int signal = 0;
+};
+
+class SessionLauncher
+{
+public:
+  // folder: where the keeper writes <id>.pid and <id>.exit and the node's
+  // standard error goes (<id>.err). coachRunning: whether a node publishes its status now.
+  SessionLauncher(const std::string& program, const std::string& folder, std::function<bool()> coachRunning);
+
+  // Whether a session may not start now: a node publishes its status, or a
+  // node this console launched has not ended yet.
+  bool busy();
+  // Starts the node for session id, detached. "" or why it could not.
+  std::string launch(int64_t sessionId, const LaunchPlan& plan);
+  NodeExit exitOf(int64_t sessionId) const;
+  // The node's standard error, line by line, as it wrote it.
+  std::vector<std::string> errorLines(int64_t sessionId) const;
+  // Reaps keepers that are done (they are this console's children).
+  void reap();
+  bool launchedHere(int64_t sessionId) const;
+  // The node's process id, as its keeper wrote it; 0 when unknown.
+  pid_t nodePid(int64_t sessionId) const;
+  const std::string& folder() const { return folder_; }
+
+private:
+  std::string file(int64_t sessionId, const char* extension) const;
+
+  std::string program_;
+  std::string folder_;
+  std::function<bool()> coachRunning_;
+  mutable std::mutex mutex_;
+  std::map<int64_t, pid_t> keepers_;  // session id -> keeper pid, until reaped
+};
+}  // namespace nao_kinora_console
+
+#endif  // NAO_KINORA_CONSOLE_SESSION_LAUNCHER_H

@@ -1,0 +1,294 @@
+// The clinic in headless chromium (started by run_browser_test.sh clinic):
+// the console with a database of its own starts the node itself, on the
+// simulated peers at high speed, with three short recordings. Step by step,
+// each with a deadline in wall time: add a patient (a second page shows it
+// at once), build a plan of three
+// exercises, Start; pause and resume; answer one check-in; end early;
+// Resume at the exercise it stopped in; finish; the patient page lists both
+// sessions; the report prints to PDF with the code and every exercise
+// (pdftotext); the CSV export's rows match the session logs; delete the
+// patient, and nothing of theirs is left in the file. Screenshots of the
+// patient page and the report. No ROS words on any page.
+'use strict';
+
+const { spawn, execFileSync } = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const puppeteer = require('puppeteer-core');
+
+const run = process.env.KINORA_CONSOLE_RUN;
+const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
+const shots = process.env.KINORA_CONSOLE_SCREENSHOT_DIR || '';
+const SIM = process.env.KINORA_SIM_EXERCISES || '';
+const STEP_SECONDS = 40;
+const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
+const CODE = 'P-0042';
+const EXERCISES = ['01_hands_on_waist_left.txt', '03_arms_to_the_side.txt', '08_right_wrist.txt'];
+
+const started = Date.now();
+const children = [];
+let browser = null;
+const requests = [];  // failed or refused, shown with a failure
+const pending = new Set();
+const log = (line) => console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${line}`);
+const fail = (message) => { throw new Error(message); };
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+async function until(what, cond, seconds = STEP_SECONDS) {
+  const end = Date.now() + seconds * 1000;
+  for (;;) {
+    const value = await cond();
+    if (value) return value;
+    if (Date.now() > end) fail(`not within ${seconds} s: ${what}`);
+    await sleep(50);
+  }
+}
+
+function start(name, argv) {
+  const out = fs.openSync(path.join(run, `${name}.log`), 'a');
+  const child = spawn(argv[0], argv.slice(1), { detached: true, stdio: ['ignore', out, out] });
+  child.exited = null;
+  child.on('exit', (code, signal) => { child.exited = { code, signal }; });
+  children.push(child);
+  return child;
+}
+
+async function stop(child) {
+  if (child.exited) return;
+  try { process.kill(-child.pid, 'SIGINT'); } catch (e) { return; }
+  const end = Date.now() + 15000;
+  while (!child.exited && Date.now() < end) await sleep(50);
+  if (!child.exited) try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+}
+process.on('exit', () => {
+  for (const child of children) if (!child.exited) try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+});
+
+// Short recordings (the first rows of three samples) and one that yields no row.
+function library() {
+  const dir = path.join(run, 'library');
+  fs.mkdirSync(dir);
+  for (const name of EXERCISES) {
+    const rows = fs.readFileSync(path.join(SIM, name), 'utf8').split('\n').slice(0, 40);
+    fs.writeFileSync(path.join(dir, name), rows.join('\n') + '\n');
+  }
+  fs.writeFileSync(path.join(dir, '99_broken.txt'), 'not a row\n');
+  return dir + '/';
+}
+
+function csvRows(text) {
+  const lines = text.trim().split('\r\n');
+  const head = lines[0].split(',');
+  return lines.slice(1).map((l) => {
+    const cells = l.match(/("([^"]|"")*"|[^,]*)(,|$)/g).map((c) => c.replace(/,$/, '').replace(/^"|"$/g, ''));
+    return Object.fromEntries(head.map((h, k) => [h, cells[k]]));
+  });
+}
+
+async function main() {
+  if (!run || !consoleProgram) fail('run through run_browser_test.sh clinic');
+  const lib = library();
+  const db = path.join(run, 'clinic.db');
+  start('sim', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title', 'nao_kinora_console', 'clinic_sim.launch']);
+  const con = start('console', [consoleProgram, '_port:=0', `_database:=${db}`, `_recording_dir:=${lib}`]);
+  const address = await until('the console prints its address', () => {
+    const m = fs.readFileSync(path.join(run, 'console.log'), 'utf8').match(/console: (http:\/\/\S+\/)/);
+    return (m && m[1]) || (con.exited && fail('the console ended'));
+  }, 20);
+  const url = (page) => address + page;
+  global.consoleAddress = address;
+  log(`console on ${address}`);
+
+  const executable = ['/usr/lib/chromium/chromium', '/usr/bin/chromium'].find((p) => fs.existsSync(p));
+  browser = await puppeteer.launch({
+    executablePath: executable, headless: true,
+    userDataDir: fs.mkdtempSync(path.join(os.tmpdir(), 'clinic-chromium-')),
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad'],
+  });
+  const page = await browser.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.on('requestfailed', (r) => requests.push(`failed: ${r.url()} ${r.failure() && r.failure().errorText}`));
+  page.on('response', (r) => { if (r.status() >= 400) requests.push(`${r.status()}: ${r.url()}`); });
+  page.on('request', (r) => pending.add(r));
+  page.on('requestfinished', (r) => pending.delete(r));
+  page.on('requestfailed', (r) => pending.delete(r));
+  page.on('dialog', (d) => d.accept());
+  await page.setViewport({ width: 1280, height: 900 });
+  const text = (s) => page.$eval(s, (e) => e.textContent.trim()).catch(() => '');
+  const visible = (s) => page.$eval(s, (e) => !e.hidden && e.offsetParent !== null).catch(() => false);
+  const seen = [];
+  async function noRosWords(when) {
+    const m = (await page.evaluate(() => document.body.innerText)).match(ROS_WORDS);
+    if (m) fail(`the page shows the word "${m[0]}" ${when}`);
+    seen.push(when);
+  }
+  const api = (p) => page.evaluate((q) => fetch('/api/clinic' + q).then((r) => r.json()), p);
+
+  // --- A patient, seen at once on a second tablet's page.
+  const other = await browser.newPage();
+  await other.goto(url('clinic.html'), { waitUntil: 'load' });
+  await page.goto(url('clinic.html'), { waitUntil: 'load' });
+  if (!/never a name/.test(await text('.warning'))) fail('the page does not say that codes are not names');
+  await page.type('#code', 'Jane Doe');
+  await page.click('#add button');
+  await until('a name is refused', async () => /patient code: only letters/.test(await text('#message')), 5);
+  await page.$eval('#code', (e) => { e.value = ''; });
+  await page.type('#code', CODE);
+  await page.type('#note', 'knee, after surgery');
+  await page.click('#add button');
+  await until('the patient is listed', async () => (await text('#patients')).includes(CODE), 5);
+  await until('the second page lists the patient without a reload',
+    () => other.$eval('#patients', (e) => e.textContent.includes('P-0042')), 5);
+  await other.close();
+  await noRosWords('on the patients page');
+  await Promise.all([page.waitForNavigation(), page.click('.patient-link')]);
+  log(`ok: patient ${CODE} added (a name refused)`);
+
+  // --- A plan of three exercises; the broken recording cannot be chosen.
+  await until('the library is offered', async () => (await page.$$('#library option')).length === 4, 10);
+  if (!(await page.$eval('#library option[value="99_broken.txt"]', (o) => o.disabled))) fail('an unplayable recording can be chosen');
+  await page.click('#new-plan');
+  for (const name of EXERCISES) {
+    await page.select('#library', name);
+    await page.click('#add-item');
+  }
+  await page.click('#save-plan');
+  await until('the timeline shows three exercises', async () => (await page.$$('#timeline tr')).length === 3, 10);
+  if (!/lasts about \d+:\d\d/.test(await text('#timeline-total'))) fail(`timeline: ${await text('#timeline-total')}`);
+  await noRosWords('on the patient page with a plan');
+  log(`ok: plan saved; ${await text('#timeline-total')}`);
+
+  // --- Start; the running page: pause and resume; a check-in.
+  await page.click('#start');
+  await until('Start is confirmed', async () => /Session started/.test(await text('#message')), 10);
+  await Promise.all([page.waitForNavigation(), page.click('#running-link')]);
+  const phase = () => text('#phase');
+  await until('exercise 1 plays', async () => /^Exercise 1 of 3: /.test(await phase()), 60);
+  await page.click('#pause');
+  await until('the page says Paused', async () => (await phase()) === 'Paused', 10);
+  await page.click('#pause');
+  await until('exercise 1 plays again', async () => /^Exercise 1 of 3: /.test(await phase()), 10);
+  log('ok: paused and resumed');
+  await until('the check-in after exercise 1', () => visible('#checkin'), 60);
+  if (!/Borg|nothing at all/.test(await text('#checkin'))) fail('the check-in lacks the Borg words');
+  await page.click('#effort button[data-value="3"]');
+  await page.click('#pain button[data-value="1"]');
+  await page.type('#checkin-note', 'a little tired');
+  await page.click('#checkin-save');
+  await until('the answers are saved', async () => /Answers saved/.test(await text('#checkin-message')), 10);
+  await noRosWords('on the running page');
+  log('ok: check-in answered');
+
+  // --- End early in exercise 2.
+  await until('exercise 2 plays', async () => /^Exercise 2 of 3: /.test(await phase()), 60);
+  await page.click('#end');
+  await page.click('#confirm-end');
+  await until('the session is over', async () => (await phase()) === 'Session over', 30);
+  const first = await until('the first session is stored as ended', async () => {
+    const now = await api('/patients/1');
+    return now.sessions.length === 1 && now.sessions[0].outcome === 'ended' && now.sessions[0];
+  }, 20);
+  log(`ok: ended early; resume at exercise ${first.resumeAt}`);
+
+  // --- Resume, and play to the end, once the robot program has said its goodbye.
+  await until('the robot is free again', async () => !(await api('/now')).busy, 30);
+  await page.goto(url('patient.html?id=1'), { waitUntil: 'load' });
+  const resume = `button.resume[data-session="${first.id}"]`;
+  await until('Resume is offered', () => page.$(resume), 10);
+  if ((await text(resume)) !== `Resume at exercise ${first.resumeAt}`) fail(`Resume says "${await text(resume)}"`);
+  await page.click(resume);
+  await until('the resumed session starts', async () => /at exercise 2/.test(await text('#message')), 10);
+  await until('the second session completes', async () => {
+    const now = await api('/patients/1');
+    return now.sessions.length === 2 && now.sessions[1].outcome === 'completed';
+  }, 90);
+  await page.goto(url('patient.html?id=1'), { waitUntil: 'load' });
+  await until('both sessions listed', async () => (await page.$$('#sessions tr')).length === 2, 10);
+  const rows = await page.$$eval('#sessions tr', (trs) => trs.map((tr) => [tr.querySelector('.outcome').textContent, tr.querySelector('.played').textContent]));
+  // Newest first.
+  const expected = [['Completed', '2 of 2'], ['Ended early at exercise 2', '1 of 2']];
+  if (JSON.stringify(rows) !== JSON.stringify(expected)) fail(`sessions listed: ${JSON.stringify(rows)}`);
+  await until('the plot is drawn', () => page.$$eval('#plot circle', (c) => c.length >= 6));
+  await noRosWords('on the patient page with sessions');
+  await page.screenshot({ path: path.join(run, 'clinic-patient.png'), fullPage: true });
+  log(`ok: both sessions listed: ${JSON.stringify(rows)}`);
+
+  // --- The report, on screen and printed to PDF.
+  await page.goto(url(`report.html?session=${first.id}`), { waitUntil: 'load' });
+  await until('the report is shown', () => page.$('body[data-ready]'), 10);
+  if (!(await text('#exercises')).includes('a little tired')) fail('the report lacks the check-in');
+  if (!/Paused/.test(await text('#events')) || !/Ended the session/.test(await text('#events'))) fail(`events: ${await text('#events')}`);
+  await noRosWords('on the report');
+  await page.screenshot({ path: path.join(run, 'clinic-report.png'), fullPage: true });
+  const pdf = path.join(run, 'report.pdf');
+  execFileSync(executable, ['--headless', '--no-sandbox', '--disable-gpu', '--virtual-time-budget=10000',
+    `--user-data-dir=${fs.mkdtempSync(path.join(os.tmpdir(), 'clinic-print-'))}`, `--print-to-pdf=${pdf}`,
+    url(`report.html?session=${first.id}`)], { stdio: 'ignore', timeout: 60000 });
+  const printed = execFileSync('pdftotext', [pdf, '-']).toString();
+  for (const word of [CODE, ...EXERCISES]) if (!printed.includes(word)) fail(`the printed report lacks ${word}:\n${printed}`);
+  log('ok: the report prints with the code and every exercise');
+
+  // --- The CSV export against the session logs.
+  const csv = csvRows(await page.evaluate(() => fetch('/api/clinic/patients/1/export.csv').then((r) => r.text())));
+  const logged = [];
+  for (const s of [first.id, first.id + 1]) {
+    const logFile = fs.readdirSync(path.join(run, 'sessions')).filter((f) => f.endsWith('.jsonl')).sort()[s - first.id];
+    for (const line of fs.readFileSync(path.join(run, 'sessions', logFile), 'utf8').trim().split('\n')) {
+      const e = JSON.parse(line);
+      if (e.event === 'recording loaded') logged.push([String(s), String(e.recording), path.basename(e.path)]);
+    }
+  }
+  const exported = csv.map((r) => [r.session, r.position, r.recording]);
+  if (JSON.stringify(exported) !== JSON.stringify(logged)) fail(`CSV ${JSON.stringify(exported)} vs logs ${JSON.stringify(logged)}`);
+  if (csv[0].effort !== '3' || csv[0].pain !== '1') fail(`CSV check-in: ${JSON.stringify(csv[0])}`);
+  log(`ok: the CSV export's ${csv.length} rows match the session logs`);
+
+  // --- Delete, by typing the code; nothing of theirs left in the file.
+  await page.goto(url('patient.html?id=1'), { waitUntil: 'load' });
+  await until('the page is loaded', async () => (await text('#title')).includes(CODE), 10);
+  await page.type('#delete-code', CODE);
+  await Promise.all([page.waitForNavigation(), page.click('#delete-form button')]);
+  await until('the patient is gone from the list', async () => !(await text('#patients')).includes(CODE) && !(await page.$('#none[hidden]')), 10);
+  const bytes = Buffer.concat(['', '-wal'].filter((x) => fs.existsSync(db + x)).map((x) => fs.readFileSync(db + x)));
+  for (const word of [CODE, 'knee, after surgery', 'a little tired'])
+    if (bytes.includes(word)) fail(`the database file still holds "${word}"`);
+  log('ok: deleted; nothing of the patient is left in the file');
+
+  if (shots) {
+    fs.copyFileSync(path.join(run, 'clinic-patient.png'), path.join(shots, 'clinic-patient.png'));
+    fs.copyFileSync(path.join(run, 'clinic-report.png'), path.join(shots, 'clinic-report.png'));
+  }
+  if (errors.length) fail(`errors on the page:\n${errors.join('\n')}`);
+  await browser.close();
+  browser = null;
+  for (const child of children.slice().reverse()) await stop(child);
+  log(`clinic browser test passed (${seen.length} views checked for ROS words)`);
+}
+
+main().then(() => process.exit(0), async (error) => {
+  console.log(`FAIL: ${error.message}`);
+  console.log(requests.slice(-20).join('\n'));
+  for (const r of pending) console.log(`pending: ${r.method()} ${r.url()}`);
+  try { console.log(execFileSync('ss', ['-tnpo']).toString()); } catch (e) { /* no ss */ }
+  if (global.consoleAddress) {
+    const http = require('http');
+    await new Promise((resolve) => {
+      const r = http.get(global.consoleAddress + 'api/clinic/patients', (res) => { console.log(`from outside: ${res.statusCode}`); resolve(); });
+      r.on('error', (e) => { console.log(`from outside: ${e.message}`); resolve(); });
+      r.setTimeout(3000, () => { console.log('from outside: no answer in 3 s'); r.destroy(); resolve(); });
+    });
+  }
+  if (browser) {
+    try {
+      const pages = await browser.pages();
+      if (pages.length) await pages[pages.length - 1].screenshot({ path: path.join(run, 'failure.png') });
+    } catch (e) { /* gone */ }
+    try { await browser.close(); } catch (e) { /* gone */ }
+  }
+  for (const child of children.slice().reverse()) await stop(child);
+  console.log(`logs: ${run}`);
+  process.exit(1);
+});

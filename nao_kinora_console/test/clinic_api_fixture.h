@@ -1,0 +1,65 @@
+// Shared by the clinic API's tests: a store, an exercise library of short
+// recordings (and one that yields no row) and a launcher, in a temporary folder.
+#ifndef NAO_KINORA_CONSOLE_TEST_CLINIC_API_FIXTURE_H
+#define NAO_KINORA_CONSOLE_TEST_CLINIC_API_FIXTURE_H
+
+#include "clinic_test_util.h"
+#include "test_util.h"
+
+#include "nao_kinora_console/clinic_api.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <sstream>
+
+namespace clinic_test
+{
+// A recording of rows joint rows, 0.1 s each; joints 3 and 5 move.
+inline std::string recording(int rows)
+{
+  std::ostringstream text;
+  for (int r = 0; r < rows; ++r)
+  {
+    for (int j = 0; j < 22; ++j)
+      text << (j == 3 || j == 5 ? 0.1 * r : 0.0) << " ";
+    text << 0.1 << "\n";
+  }
+  return text.str();
+}
+
+struct ApiRig
+{
+  explicit ApiRig(const std::string& program = "/bin/true", std::function<bool()> running = nullptr)
+    : library(dir.path() + "library/")
+  {
+    mkdir((dir.path() + "library").c_str(), 0700);
+    mkdir((dir.path() + "sessions").c_str(), 0700);
+    dir.write("library/a.txt", recording(5));
+    dir.write("library/b.txt", recording(8));
+    dir.write("library/c.txt", recording(3));
+    dir.write("library/broken.txt", "not a row\n");
+    store = openStore(dir.path() + "clinic.db");
+    if (!running)
+      running = [this] { return coachRunning.load(); };
+    launcher.reset(new SessionLauncher(program, dir.path() + "sessions", running));
+    api.reset(new ClinicApi(*store, library, *launcher, dir.path() + "sessions",
+                            [this](const std::string& what) { changes.push_back(what); }));
+  }
+
+  ApiReply ask(const std::string& method, const std::string& target, const std::string& body = "")
+  {
+    return api->handle(method, target, body);
+  }
+
+  kinora_test::TempDir dir;
+  ExerciseLibrary library;
+  std::unique_ptr<ClinicStore> store;
+  std::atomic<bool> coachRunning{ false };
+  std::unique_ptr<SessionLauncher> launcher;
+  std::unique_ptr<ClinicApi> api;
+  std::vector<std::string> changes;
+};
+}  // namespace clinic_test
+
+#endif  // NAO_KINORA_CONSOLE_TEST_CLINIC_API_FIXTURE_H

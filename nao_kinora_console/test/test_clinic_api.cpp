@@ -1,0 +1,260 @@
+// The clinic's requests without HTTP: one table of every refusal (bad code,
+// speed, plan items, unknown ids, bodies, Start while a session runs), each
+// leaving the records as they were; then what the accepted ones answer.
+#include "clinic_api_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <nao_kinora/command_line.h>
+#include <nao_kinora/timeline.h>
+
+namespace
+{
+using namespace clinic_test;
+using nlohmann::json;
+
+struct Refusal
+{
+  const char* name;
+  const char* method;
+  std::string target;  // {p}: the patient, {plan}: their plan, {s}: their session
+  std::string body;
+  int status;
+  std::string says;  // part of the answer's message
+  bool coachRunning = false;
+};
+
+void PrintTo(const Refusal& c, std::ostream* out)
+{
+  *out << c.method << " " << c.target;
+}
+
+std::string fill(std::string text, const std::map<std::string, std::string>& values)
+{
+  for (const auto& v : values)
+    for (std::size_t at; (at = text.find(v.first)) != std::string::npos;)
+      text.replace(at, v.first.size(), v.second);
+  return text;
+}
+
+const std::string kPlan = R"({"name": "week 2", "speed": 1.0, "items": ["a.txt"]})";
+
+const Refusal kRefusals[] = {
+    {"code is a name", "POST", "/patients", R"({"code": "Jane Doe"})", 400, "patient code: only letters"},
+    {"code empty", "POST", "/patients", R"({"code": ""})", 400, "patient code: empty"},
+    {"code too long", "POST", "/patients", "{\"code\": \"" + std::string(33, 'P') + "\"}", 400, "at most 32"},
+    {"code taken", "POST", "/patients", R"({"code": "P-0001"})", 409, "is taken"},
+    {"code missing", "POST", "/patients", R"({"note": "x"})", 400, "code: missing"},
+    {"code a number", "POST", "/patients", R"({"code": 7})", 400, "code: must be text"},
+    {"note a list", "POST", "/patients", R"({"code": "P-0009", "note": []})", 400, "note: must be text"},
+    {"body not JSON", "POST", "/patients", "{", 400, "body: not a JSON object"},
+    {"body a list", "POST", "/patients", "[1]", 400, "body: not a JSON object"},
+    {"body too large", "POST", "/patients", "{\"code\": \"" + std::string(16400, 'P') + "\"}", 413, "body: at most"},
+    {"unknown patient", "GET", "/patients/999", "", 404, "no patient with id 999"},
+    {"patient id not a number", "GET", "/patients/x1", "", 404, "no such clinic request"},
+    {"note of unknown patient", "PUT", "/patients/999", R"({"note": ""})", 404, "no patient with id 999"},
+    {"export of unknown patient", "GET", "/patients/999/export.csv", "", 404, "no patient with id 999"},
+    {"delete with another code", "DELETE", "/patients/{p}", R"({"confirm": "P-0002"})", 400, "confirmation"},
+    {"delete without a code", "DELETE", "/patients/{p}", "{}", 400, "confirm: missing"},
+    {"delete unknown patient", "DELETE", "/patients/999", R"({"confirm": "P-0001"})", 404, "no patient"},
+    {"speed too slow", "POST", "/patients/{p}/plans", R"({"name": "w", "speed": 0.2, "items": []})", 400,
+     "speed: 0.2; from 0.25 to 2.0"},
+    {"speed too fast", "PUT", "/plans/{plan}", R"({"name": "w", "speed": 2.5, "items": []})", 400, "speed: 2.5"},
+    {"speed as text", "POST", "/patients/{p}/plans", R"({"name": "w", "speed": "fast", "items": []})", 400,
+     "speed: must be a number"},
+    {"speed missing", "POST", "/patients/{p}/plans", R"({"name": "w", "items": []})", 400, "speed: missing"},
+    {"unplayable recording", "POST", "/patients/{p}/plans", R"({"name": "w", "speed": 1, "items": ["broken.txt"]})",
+     400, "items: broken.txt cannot be played"},
+    {"recording not in the library", "PUT", "/plans/{plan}",
+     R"({"name": "w", "speed": 1, "items": ["a.txt", "zz.txt"]})", 400, "zz.txt is not in the exercise library"},
+    {"recording in another folder", "POST", "/patients/{p}/plans",
+     R"({"name": "w", "speed": 1, "items": ["../clinic.db"]})", 400, "recording"},
+    {"items not a list", "POST", "/patients/{p}/plans", R"({"name": "w", "speed": 1, "items": "a.txt"})", 400,
+     "items: must be a list"},
+    {"item not text", "POST", "/patients/{p}/plans", R"({"name": "w", "speed": 1, "items": [3]})", 400,
+     "items: must be a list"},
+    {"plan name empty", "POST", "/patients/{p}/plans", R"({"name": "", "speed": 1, "items": []})", 400,
+     "plan name: empty"},
+    {"plan name taken", "POST", "/patients/{p}/plans", R"({"name": "week 1", "speed": 1, "items": []})", 409,
+     "plan name: this patient has a plan [week 1] already"},
+    {"plan of unknown patient", "POST", "/patients/999/plans", kPlan, 404, "no patient with id 999"},
+    {"edit unknown plan", "PUT", "/plans/999", kPlan, 404, "no plan with id 999"},
+    {"delete unknown plan", "DELETE", "/plans/999", "", 404, "no plan with id 999"},
+    {"timeline of unknown plan", "GET", "/plans/999/timeline", "", 404, "no plan with id 999"},
+    {"start unknown plan", "POST", "/plans/999/start", "{}", 404, "no plan with id 999"},
+    {"start an empty plan", "POST", "/plans/{empty}/start", "{}", 400, "items: the plan has no exercise"},
+    {"start while a session runs", "POST", "/plans/{plan}/start", "{}", 409, "A session is running", true},
+    {"resume while a session runs", "POST", "/sessions/{ended}/resume", "{}", 409, "A session is running", true},
+    {"resume a running session", "POST", "/sessions/{s}/resume", "{}", 409, "is running"},
+    {"resume unknown session", "POST", "/sessions/999/resume", "{}", 404, "no session with id 999"},
+    {"unknown session", "GET", "/sessions/999", "", 404, "no session with id 999"},
+    {"check-in of unknown session", "POST", "/sessions/999/checkins", R"({"position": 1})", 404, "no session"},
+    {"effort 11", "POST", "/sessions/{s}/checkins", R"({"position": 1, "effort": 11})", 400,
+     "effort: must be a whole number from 0 to 10"},
+    {"pain -1", "POST", "/sessions/{s}/checkins", R"({"position": 1, "pain": -1})", 400, "pain: must be"},
+    {"effort 2.5", "POST", "/sessions/{s}/checkins", R"({"position": 1, "effort": 2.5})", 400, "effort: must be"},
+    {"check-in without position", "POST", "/sessions/{s}/checkins", R"({"effort": 2})", 400, "position: missing"},
+    {"check-in note a number", "POST", "/sessions/{s}/checkins", R"({"position": 1, "note": 5})", 400,
+     "note: must be text"},
+    {"rows of unknown recording", "GET", "/library/zz.txt/rows", "", 404, "zz.txt is not in the exercise library"},
+    {"unknown request", "GET", "/nothing", "", 404, "no such clinic request"},
+    {"library written to", "POST", "/library", "{}", 405, "read only"},
+    {"patients deleted whole", "DELETE", "/patients", "{}", 405, "use GET or POST"},
+    {"plan list read", "GET", "/patients/{p}/plans", "", 405, "use POST"},
+};
+
+class ClinicApiRefusals : public ::testing::TestWithParam<Refusal>
+{
+};
+
+// Everything the store holds of every patient, to see that nothing changed.
+std::string records(ApiRig& rig)
+{
+  std::string all;
+  for (const Patient& p : rig.store->patients().value)
+    all += rig.store->exportJson(p.id).value;
+  return all;
+}
+
+TEST_P(ClinicApiRefusals, RefusedNamingTheFieldAndNothingChanges)
+{
+  const Refusal& c = GetParam();
+  ApiRig rig;
+  const int64_t patient = rig.store->addPatient("P-0001", "").value;
+  const int64_t plan = rig.store->savePlan(patient, "week 1", 1.0, { "a.txt", "b.txt" }).value;
+  const int64_t empty = rig.store->savePlan(patient, "empty", 1.0, {}).value;
+  const int64_t session = rig.store->beginSession({ patient, plan, 1, rig.dir.path() + "s.jsonl" }).value;
+  const int64_t ended = rig.store->beginSession({ patient, plan, 1, rig.dir.path() + "e.jsonl" }).value;
+  rig.store->closeSession(ended);
+  rig.coachRunning = c.coachRunning;
+  const std::string before = records(rig);
+  const std::map<std::string, std::string> ids = { { "{p}", std::to_string(patient) },
+                                                   { "{plan}", std::to_string(plan) },
+                                                   { "{empty}", std::to_string(empty) },
+                                                   { "{s}", std::to_string(session) },
+                                                   { "{ended}", std::to_string(ended) } };
+
+  const ApiReply reply = rig.ask(c.method, fill(c.target, ids), c.body);
+  EXPECT_EQ(c.status, reply.status) << reply.body.dump();
+  EXPECT_EQ(false, reply.body.value("ok", true));
+  EXPECT_NE(std::string::npos, reply.body.value("message", "").find(c.says)) << reply.body.dump();
+  EXPECT_EQ(before, records(rig));
+  EXPECT_TRUE(rig.changes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ClinicApiRefusals, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<Refusal>& info) {
+                           std::string name = info.param.name;
+                           for (char& ch : name)
+                             if (!isalnum(static_cast<unsigned char>(ch)))
+                               ch = '_';
+                           return name;
+                         });
+
+TEST(ClinicApi, PatientPlanAndPageAsTheTherapistBuildsThem)
+{
+  ApiRig rig;
+  const ApiReply added = rig.ask("POST", "/patients", R"({"code": "P-0007", "note": "left knee"})");
+  ASSERT_EQ(201, added.status) << added.body.dump();
+  const std::string p = "/patients/" + std::to_string(added.body["id"].get<int64_t>());
+  const ApiReply plan = rig.ask("POST", p + "/plans", R"({"name": "week 1", "speed": 0.5, "items": ["a.txt", "b.txt", "a.txt"]})");
+  ASSERT_EQ(201, plan.status) << plan.body.dump();
+  const std::string planPath = "/plans/" + std::to_string(plan.body["id"].get<int64_t>());
+  // Reordered and one removed: the last edit is the plan.
+  ASSERT_EQ(200, rig.ask("PUT", planPath, R"({"name": "week 1b", "speed": 0.75, "items": ["b.txt", "a.txt"]})").status);
+
+  const ApiReply page = rig.ask("GET", p);
+  ASSERT_EQ(200, page.status);
+  EXPECT_EQ("P-0007", page.body["patient"]["code"]);
+  EXPECT_EQ("left knee", page.body["patient"]["note"]);
+  ASSERT_EQ(1u, page.body["plans"].size());
+  EXPECT_EQ("week 1b", page.body["plans"][0]["name"]);
+  EXPECT_EQ(0.75, page.body["plans"][0]["speed"]);
+  EXPECT_EQ((std::vector<std::string>{ "b.txt", "a.txt" }), page.body["plans"][0]["items"].get<std::vector<std::string>>());
+  EXPECT_EQ(json::array(), page.body["sessions"]);
+  EXPECT_EQ((std::vector<std::string>{ "/patients", p + "/plans", planPath }), rig.changes);
+
+  const ApiReply list = rig.ask("GET", "/patients");
+  ASSERT_EQ(1u, list.body["patients"].size());
+  EXPECT_EQ("P-0007", list.body["patients"][0]["code"]);
+  ASSERT_EQ(200, rig.ask("DELETE", planPath).status);
+  EXPECT_EQ(json::array(), rig.ask("GET", p).body["plans"]);
+}
+
+TEST(ClinicApi, TimelineIsTheNodesModel)
+{
+  ApiRig rig;
+  const int64_t patient = rig.store->addPatient("P-1", "").value;
+  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, { "a.txt", "b.txt", "c.txt" }).value;
+  nao_kinora::setRecordingDir(rig.dir.path() + "library/");
+  const nao_kinora::SessionTimeline model = nao_kinora::planSession({ 3, { "a.txt", "b.txt", "c.txt" }, 2 });
+  const json t = rig.ask("GET", "/plans/" + std::to_string(plan) + "/timeline?first=2").body;
+  EXPECT_EQ("", t["error"]);
+  EXPECT_EQ(2, t["first"]);
+  EXPECT_DOUBLE_EQ(model.length(), t["length"].get<double>());
+  ASSERT_EQ(2u, t["exercises"].size());
+  for (std::size_t k = 0; k < 2; ++k)
+  {
+    EXPECT_EQ(model.recordings[k].name, t["exercises"][k]["name"]);
+    EXPECT_EQ(static_cast<int>(k) + 2, t["exercises"][k]["position"]);
+    EXPECT_DOUBLE_EQ(model.recordings[k].length(), t["exercises"][k]["length"].get<double>());
+    EXPECT_EQ(model.recordings[k].opening.size() + model.recordings[k].feedback.size(),
+              t["exercises"][k]["cues"].get<std::size_t>());
+  }
+}
+
+TEST(ClinicApi, LibraryAsTheNodeWouldSeeIt)
+{
+  ApiRig rig;
+  const json lib = rig.ask("GET", "/library").body;
+  ASSERT_EQ(4u, lib["recordings"].size());
+  const json a = lib["recordings"][0];
+  const json broken = lib["recordings"][2];
+  EXPECT_EQ("a.txt", a["name"]);
+  EXPECT_EQ(true, a["playable"]);
+  EXPECT_EQ(5, a["rows"]);
+  EXPECT_EQ((std::vector<std::string>{ nao_kinora::jointName(3), nao_kinora::jointName(5) }),
+            a["movingJoints"].get<std::vector<std::string>>());
+  EXPECT_EQ("broken.txt", broken["name"]);
+  EXPECT_EQ(false, broken["playable"]);
+  ASSERT_EQ(1u, broken["problems"].size());
+  EXPECT_NE(std::string::npos, broken["problems"][0].get<std::string>().find("broken.txt:1"));
+
+  const json rows = rig.ask("GET", "/library/b.txt/rows").body;
+  ASSERT_EQ(8u, rows["rows"].size());
+  EXPECT_EQ(22u, rows["joints"].size());
+  EXPECT_FLOAT_EQ(0.7f, rows["rows"][7][3].get<float>());
+  EXPECT_FLOAT_EQ(2.0f, rows["rows"][0][22].get<float>());  // row 0 is held 2 s, as the node holds it
+}
+
+TEST(ClinicApi, CheckinAndExportsAndDelete)
+{
+  ApiRig rig;
+  const int64_t patient = rig.store->addPatient("P-0003", "").value;
+  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, { "a.txt" }).value;
+  const std::string log = rig.dir.path() + "sessions/s.jsonl";
+  const int64_t session = rig.store->beginSession({ patient, plan, 1, log }).value;
+  append(log, playedExercise(1, 10) + line(30, "pause") + line(32, "resume"));
+  rig.store->ingestLog(session);
+  const std::string s = "/sessions/" + std::to_string(session);
+  ASSERT_EQ(201, rig.ask("POST", s + "/checkins", R"({"position": 1, "effort": 3, "note": "fine"})").status);
+
+  const json report = rig.ask("GET", s).body;
+  EXPECT_EQ("P-0003", report["patient"]["code"]);
+  EXPECT_EQ("played", report["exercises"][0]["outcome"]);
+  EXPECT_EQ(json({ { "position", 1 }, { "effort", 3 }, { "pain", -1 }, { "note", "fine" } }), report["checkins"][0]);
+  ASSERT_EQ(2u, report["events"].size());
+  EXPECT_EQ("pause", report["events"][0]["event"]);
+  EXPECT_DOUBLE_EQ(20.0, report["events"][0]["time"].get<double>());
+
+  const ApiReply csv = rig.ask("GET", "/patients/" + std::to_string(patient) + "/export.csv");
+  EXPECT_EQ(rig.store->exportCsv(patient).value, csv.text);
+  EXPECT_EQ("P-0003.csv", csv.fileName);
+  const ApiReply whole = rig.ask("GET", "/patients/" + std::to_string(patient) + "/export.json");
+  EXPECT_EQ(rig.store->exportJson(patient).value, whole.text);
+
+  ASSERT_EQ(200, rig.ask("DELETE", "/patients/" + std::to_string(patient), R"({"confirm": "P-0003"})").status);
+  EXPECT_EQ(404, rig.ask("GET", s).status);
+  EXPECT_EQ(json::array(), rig.ask("GET", "/patients").body["patients"]);
+}
+}  // namespace

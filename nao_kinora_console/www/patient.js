@@ -1,0 +1,263 @@
+// A patient's page: the note, plans (edited, their timeline, Start), the
+// sessions (a table, a plot across them, Resume), exports and delete.
+'use strict';
+
+(function () {
+  var C = window.Clinic;
+  var id = C.param('id');
+  var data = null;       // GET /patients/ID
+  var library = [];      // the exercise library
+  var planId = null;     // the plan chosen
+  var draft = null;      // {name, speed, items} being edited
+  var dirty = false;
+  var SPEEDS = [0.25, 0.5, 0.75, 1, 1.25, 1.5, 1.75, 2];
+
+  function playable(name) {
+    return library.some(function (e) { return e.name === name && e.playable; });
+  }
+
+  function load() {
+    return C.api('GET', '/patients/' + id).then(function (r) {
+      if (r.status !== 200) return C.say('message', r.body.message, 'bad');
+      data = r.body;
+      C.$('title').textContent = 'Patient ' + data.patient.code;
+      document.title = 'Patient ' + data.patient.code;
+      if (document.activeElement !== C.$('note')) C.$('note').value = data.patient.note;
+      if (!data.plans.some(function (p) { return p.id === planId; })) planId = data.plans.length ? data.plans[0].id : null;
+      renderPlans();
+      renderSessions();
+      drawPlot(C.$('plot'), data.sessions);
+    });
+  }
+
+  function loadRefusal() {
+    C.api('GET', '/now').then(function (r) {
+      var refused = r.body.refused;
+      var mine = refused && String(refused.patient) === String(id);
+      C.$('refused').hidden = !mine;
+      if (mine) C.$('refused-lines').textContent = refused.lines.join('\n');
+    });
+  }
+
+  function renderPlans() {
+    var select = C.$('plans');
+    select.textContent = '';
+    data.plans.forEach(function (p) {
+      select.appendChild(C.el('option', { value: p.id, text: p.name }));
+    });
+    select.value = planId === null ? '' : String(planId);
+    C.$('delete-plan').disabled = planId === null;
+    if (!dirty) {
+      var plan = data.plans.filter(function (p) { return p.id === planId; })[0];
+      draft = plan ? { name: plan.name, speed: plan.speed, items: plan.items.slice() } : null;
+    } else {
+      C.say('message', 'This plan was changed on another screen; saving keeps your version whole.', 'warn');
+    }
+    renderEditor();
+  }
+
+  function renderEditor() {
+    C.$('editor').hidden = !draft;
+    if (!draft) return;
+    C.$('plan-name').value = draft.name;
+    C.$('plan-speed').value = String(draft.speed);
+    var list = C.$('items');
+    list.textContent = '';
+    draft.items.forEach(function (name, k) {
+      var move = function (by) {
+        return function () {
+          var j = k + by;
+          if (j < 0 || j >= draft.items.length) return;
+          draft.items.splice(j, 0, draft.items.splice(k, 1)[0]);
+          changed();
+        };
+      };
+      list.appendChild(C.el('li', { class: playable(name) ? '' : 'unplayable' }, [
+        C.el('span', { class: 'grow', text: C.title(name) + ' (' + name + ')' + (playable(name) ? '' : ' — cannot be played') }),
+        C.el('button', { type: 'button', 'aria-label': 'Move up', onclick: move(-1), text: '↑' }),
+        C.el('button', { type: 'button', 'aria-label': 'Move down', onclick: move(1), text: '↓' }),
+        C.el('button', { type: 'button', class: 'danger', onclick: function () { draft.items.splice(k, 1); changed(); }, text: 'Remove' })
+      ]));
+    });
+    C.$('start').disabled = draft.items.length === 0;
+    loadTimeline();
+  }
+
+  function changed() {
+    dirty = true;
+    renderEditor();
+  }
+
+  var timelineAsked = 0;  // only the last answer is shown
+  function loadTimeline() {
+    var body = C.$('timeline');
+    var asked = ++timelineAsked;
+    if (dirty || planId === null) {
+      body.textContent = '';
+      C.$('timeline-total').textContent = 'Save the plan to see its timeline.';
+      return;
+    }
+    C.api('GET', '/plans/' + planId + '/timeline').then(function (r) {
+      if (r.status !== 200 || asked !== timelineAsked) return;
+      body.textContent = '';
+      C.$('timeline-total').textContent = r.body.error ? 'Cannot start: ' + r.body.error
+        : 'The session lasts about ' + C.clock(r.body.length) + ', without the waits for person tracking.';
+      r.body.exercises.forEach(function (e) {
+        body.appendChild(C.el('tr', {}, [C.el('td', { text: e.position }), C.el('td', { text: C.title(e.name) }),
+          C.el('td', { text: C.clock(e.start) }), C.el('td', { text: C.clock(e.length) }), C.el('td', { text: e.cues })]));
+      });
+    });
+  }
+
+  function savePlan() {
+    draft.name = C.$('plan-name').value.trim();
+    draft.speed = Number(C.$('plan-speed').value);
+    var request = planId === null ? C.api('POST', '/patients/' + id + '/plans', draft)
+                                  : C.api('PUT', '/plans/' + planId, draft);
+    return request.then(function (r) {
+      if (r.status !== 200 && r.status !== 201) {
+        C.say('message', r.body.message, 'bad');
+        return false;
+      }
+      planId = r.body.id;
+      dirty = false;
+      C.say('message', 'Plan “' + draft.name + '” saved.', 'ok');
+      return load().then(function () { return true; });
+    });
+  }
+
+  function startSession(path) {
+    C.api('POST', path, {}).then(function (r) {
+      if (r.status !== 201) return C.say('message', r.body.message, 'bad');
+      C.$('refused').hidden = true;
+      var words = 'Session started' + (r.body.first > 1 ? ' at exercise ' + r.body.first : '') + '. ';
+      C.say('message', words, 'ok');
+      C.$('message').appendChild(C.el('a', { href: C.link('index.html'), id: 'running-link', text: 'Open the running session' }));
+      load();
+    });
+  }
+
+  function renderSessions() {
+    var body = C.$('sessions');
+    body.textContent = '';
+    data.sessions.slice().reverse().forEach(function (s) {
+      var actions = C.el('td', {}, [C.el('a', { href: C.link('report.html', { session: s.id }), text: 'Report' })]);
+      if (s.outcome !== 'running' && s.resumeAt > 0 && s.plan) {
+        actions.appendChild(C.el('button', { type: 'button', class: 'resume', 'data-session': s.id,
+          onclick: function () { startSession('/sessions/' + s.id + '/resume'); }, text: 'Resume at exercise ' + s.resumeAt }));
+      }
+      var outcome = C.outcomes[s.outcome] || s.outcome;
+      if (s.outcome !== 'completed' && s.outcome !== 'running' && s.resumeAt > 0) outcome += ' at exercise ' + s.resumeAt;
+      body.appendChild(C.el('tr', { 'data-session': s.id }, [
+        C.el('td', { text: C.date(s.started) }), C.el('td', { text: s.planName || '—' }),
+        C.el('td', { class: 'outcome', text: outcome }),
+        C.el('td', { class: 'played', text: s.exercisesPlayed + ' of ' + s.exercisesTotal }),
+        C.el('td', { text: C.clock(s.playingTime) }),
+        C.el('td', { text: s.meanEffort < 0 ? '—' : s.meanEffort.toFixed(1) }),
+        C.el('td', { text: s.meanPain < 0 ? '—' : s.meanPain.toFixed(1) }), actions]));
+    });
+  }
+
+  // Four small plots one above the other, sessions oldest first: exercises
+  // played, playing time (minutes), effort and pain (0 to 10).
+  function drawPlot(svg, sessions) {
+    var NS = 'http://www.w3.org/2000/svg';
+    var series = [
+      { label: 'Exercises played', value: function (s) { return s.exercisesPlayed; }, max: 0 },
+      { label: 'Playing time (min)', value: function (s) { return s.playingTime / 60; }, max: 0 },
+      { label: 'Effort (0–10)', value: function (s) { return s.meanEffort; }, max: 10 },
+      { label: 'Pain (0–10)', value: function (s) { return s.meanPain; }, max: 10 }];
+    while (svg.firstChild) svg.removeChild(svg.firstChild);
+    function add(name, attributes, words) {
+      var e = document.createElementNS(NS, name);
+      Object.keys(attributes).forEach(function (k) { e.setAttribute(k, attributes[k]); });
+      if (words !== undefined) e.textContent = words;
+      svg.appendChild(e);
+      return e;
+    }
+    if (!sessions.length) return add('text', { x: 320, y: 130, 'text-anchor': 'middle' }, 'No session yet');
+    var left = 170, width = 450, band = 62;
+    series.forEach(function (line, k) {
+      var top = 8 + k * band, bottom = top + band - 18;
+      var max = line.max || Math.max(1, Math.max.apply(null, sessions.map(line.value)));
+      add('text', { x: 4, y: top + 24, class: 'plot-label' }, line.label);
+      add('line', { x1: left, y1: bottom, x2: left + width, y2: bottom, class: 'plot-axis' });
+      add('text', { x: left - 6, y: top + 10, 'text-anchor': 'end', class: 'plot-scale' }, String(Math.round(max * 10) / 10));
+      var points = [];
+      sessions.forEach(function (s, i) {
+        var v = line.value(s);
+        if (v < 0) return;  // not rated
+        var x = left + (sessions.length === 1 ? width / 2 : i * width / (sessions.length - 1));
+        var y = bottom - (bottom - top) * Math.min(1, v / max);
+        points.push(x.toFixed(1) + ',' + y.toFixed(1));
+        add('circle', { cx: x, cy: y, r: 4, class: 'plot-point s' + k });
+      });
+      if (points.length > 1) add('polyline', { points: points.join(' '), class: 'plot-line s' + k });
+    });
+  }
+
+  function start() {
+    C.$('export-json').href = C.link('/api/clinic/patients/' + id + '/export.json');
+    C.$('export-csv').href = C.link('/api/clinic/patients/' + id + '/export.csv');
+    SPEEDS.forEach(function (s) {
+      C.$('plan-speed').appendChild(C.el('option', { value: String(s), text: s === 1 ? '1× (as recorded)' : s + '×' }));
+    });
+    C.$('plans').addEventListener('change', function () { planId = Number(this.value); dirty = false; renderPlans(); });
+    C.$('new-plan').addEventListener('click', function () {
+      planId = null;
+      dirty = true;
+      draft = { name: 'Plan ' + (data.plans.length + 1), speed: 1, items: [] };
+      renderEditor();
+    });
+    C.$('delete-plan').addEventListener('click', function () {
+      C.api('DELETE', '/plans/' + planId).then(function (r) {
+        C.say('message', r.status === 200 ? 'Plan deleted.' : r.body.message, r.status === 200 ? 'ok' : 'bad');
+        planId = null;
+        dirty = false;
+        load();
+      });
+    });
+    C.$('plan-name').addEventListener('input', function () { draft.name = this.value; dirty = true; });
+    C.$('plan-speed').addEventListener('change', function () { draft.speed = Number(this.value); dirty = true; });
+    C.$('add-item').addEventListener('click', function () {
+      var name = C.$('library').value;
+      if (name && playable(name)) { draft.items.push(name); changed(); }
+    });
+    C.$('save-plan').addEventListener('click', savePlan);
+    C.$('start').addEventListener('click', function () {
+      (dirty ? savePlan() : Promise.resolve(true)).then(function (ok) {
+        if (ok) startSession('/plans/' + planId + '/start');
+      });
+    });
+    C.$('note-form').addEventListener('submit', function (e) {
+      e.preventDefault();
+      C.api('PUT', '/patients/' + id, { note: C.$('note').value }).then(function (r) {
+        C.say('message', r.status === 200 ? 'Note saved.' : r.body.message, r.status === 200 ? 'ok' : 'bad');
+      });
+    });
+    C.$('delete-form').addEventListener('submit', function (e) {
+      e.preventDefault();
+      C.api('DELETE', '/patients/' + id, { confirm: C.$('delete-code').value }).then(function (r) {
+        if (r.status === 200) location.href = C.link('clinic.html');
+        else C.say('message', r.body.message, 'bad');
+      });
+    });
+    C.api('GET', '/library').then(function (r) {
+      library = r.body.recordings || [];
+      library.forEach(function (e) {
+        var option = C.el('option', { value: e.name, text: C.title(e.name) + (e.playable ? '' : ' — cannot be played') });
+        option.disabled = !e.playable;
+        C.$('library').appendChild(option);
+      });
+      load();
+    });
+    loadRefusal();
+    C.follow(function (what) {
+      if (what === '/now') loadRefusal();
+      else load();
+    });
+  }
+
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+  else start();
+})();

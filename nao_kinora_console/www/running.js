@@ -1,0 +1,92 @@
+// The running page's clinic parts: the speed for this patient, and the
+// check-in after each exercise while the robot waits for person tracking.
+// Both are optional: the session never waits for them.
+'use strict';
+
+(function () {
+  var C = window.Clinic;
+  // Borg CR10's words (0.5, very very slight, is between the buttons 0 and 1).
+  var BORG = { 0: 'nothing at all', 1: 'very slight', 2: 'slight', 3: 'moderate',
+               4: 'somewhat strong', 5: 'strong', 7: 'very strong', 10: 'very, very strong (maximal)' };
+  var SPEEDS = [0.25, 0.5, 0.75, 1, 1.25, 1.5, 1.75, 2];
+  var session = null;      // the clinic's running session, when there is one
+  var answered = {};       // exercise positions answered or skipped
+  var rating = { effort: -1, pain: -1 };
+
+  function scale(id, words) {
+    var box = C.$(id);
+    for (var v = 0; v <= 10; v += 1) {
+      (function (value) {
+        var label = words && words[value] ? value + ' — ' + words[value] : String(value);
+        box.appendChild(C.el('button', { type: 'button', 'data-value': value, class: 'rating', text: label,
+          onclick: function () {
+            rating[id] = value;
+            Array.prototype.forEach.call(box.children, function (b) {
+              b.classList.toggle('chosen', Number(b.getAttribute('data-value')) === value);
+            });
+          } }));
+      })(v);
+    }
+  }
+
+  function refreshSession() {
+    C.api('GET', '/now').then(function (r) {
+      if (r.status === 503) return;  // a console without records: it only watches
+      C.$('clinic-nav').hidden = false;
+      session = r.body.running && r.body.running.length ? r.body.running[0] : null;
+    });
+  }
+
+  // Shown while the robot waits for person tracking after exercise k.
+  function onStatus(v) {
+    var form = C.$('checkin');
+    var k = v.recording;
+    var show = !!session && v.phase === 'tracking' && !answered[k];
+    if (show && form.hidden) {
+      rating = { effort: -1, pain: -1 };
+      form.querySelectorAll('.rating').forEach(function (b) { b.classList.remove('chosen'); });
+      C.$('checkin-note').value = '';
+      C.$('checkin-exercise').textContent = '(exercise ' + k + ')';
+      form.setAttribute('data-position', k);
+    }
+    // Once shown, it stays until answered or skipped, even after the next exercise starts.
+    if (show) form.hidden = false;
+    C.$('speed-control').hidden = !(v.coach === 'running' && !v.over);
+  }
+
+  function start() {
+    scale('effort', BORG);
+    scale('pain', null);
+    SPEEDS.forEach(function (s) { C.$('speed').appendChild(C.el('option', { value: s, text: s + '×' })); });
+    C.$('speed').value = '1';
+    C.$('set-speed').addEventListener('click', function () {
+      var headers = { 'Content-Type': 'application/json' };
+      var token = sessionStorage.getItem('kinoraConsoleToken');
+      if (token) headers['X-Console-Token'] = token;
+      fetch('/api/speed', { method: 'POST', headers: headers, body: JSON.stringify({ speed: Number(C.$('speed').value) }) })
+        .then(function (r) { return r.json(); })
+        .then(function (b) { C.say('checkin-message', b.message || (b.ok ? 'Speed set.' : 'Not set.'), b.ok ? 'ok' : 'bad'); },
+              function () { C.say('checkin-message', 'The console cannot be reached.', 'bad'); });
+    });
+    C.$('checkin').addEventListener('submit', function (e) {
+      e.preventDefault();
+      var form = C.$('checkin'), k = Number(form.getAttribute('data-position'));
+      answered[k] = true;
+      form.hidden = true;
+      C.api('POST', '/sessions/' + session.id + '/checkins',
+            { position: k, effort: rating.effort < 0 ? null : rating.effort, pain: rating.pain < 0 ? null : rating.pain,
+              note: C.$('checkin-note').value })
+        .then(function (r) { C.say('checkin-message', r.status === 201 ? 'Answers saved.' : r.body.message, r.status === 201 ? 'ok' : 'bad'); });
+    });
+    C.$('checkin-skip').addEventListener('click', function () {
+      answered[Number(C.$('checkin').getAttribute('data-position'))] = true;
+      C.$('checkin').hidden = true;
+    });
+    refreshSession();
+    C.follow(refreshSession);
+    window.KinoraRunning = { status: onStatus };
+  }
+
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+  else start();
+})();

@@ -1,6 +1,6 @@
 // The console program with its clinic: the database files it refuses (one
 // line naming the file, exit 1, the file left as it was), watching only
-// without a database, and a console killed with SIGKILL under a running
+// without a database, every open page told of a change, and a console killed with SIGKILL under a running
 // session: the file is sound, nothing half written, and a console started
 // again attaches to the session, which completes with nothing lost.
 #include "clinic_test_util.h"
@@ -100,6 +100,27 @@ TEST(ConsoleClinic, WithoutADatabaseItOnlyWatches)
   EXPECT_NE(std::string::npos, r.body.find("started without a database")) << r.body;
   EXPECT_EQ(200, request(console.port, "GET", "/api/status").status);
   EXPECT_NE(0, access((std::string(getenv("ROS_HOME")) + "/nao_kinora/clinic.db").c_str(), F_OK));
+}
+
+TEST(ConsoleClinic, EveryOpenPageHearsOfAChange)
+{
+  kinora_test::Harness harness(false);
+  kinora_test::TempDir dir;
+  Console console({ "_database:=" + dir.path() + "clinic.db" });
+  ASSERT_GT(console.port, 0);
+  console_test::EventStream first(console.port, "/events"), second(console.port, "/events");
+  const auto heardOf = [](const console_test::EventStream& s, const std::string& what) {
+    return s.waitFor([&](const console_test::EventStream::Event& e) {
+      return e.type == "clinic" && nlohmann::json::parse(e.data, nullptr, false).value("what", "") == what;
+    }, 10) >= 0;
+  };
+  ASSERT_TRUE(first.waitFor([](const console_test::EventStream::Event& e) { return e.type == "status"; }, 10) >= 0);
+  ASSERT_TRUE(second.waitFor([](const console_test::EventStream::Event& e) { return e.type == "status"; }, 10) >= 0);
+  const console_test::Reply r =
+      request(console.port, "POST", "/api/clinic/patients", { { "Origin", console.origin() } }, R"({"code": "P-1"})");
+  ASSERT_EQ(201, r.status) << r.body;
+  EXPECT_TRUE(heardOf(first, "/patients"));
+  EXPECT_TRUE(heardOf(second, "/patients"));
 }
 
 // The first rows of a sample exercise, as a recording of the test's own.

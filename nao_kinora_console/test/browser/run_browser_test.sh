@@ -5,10 +5,8 @@
 #
 #   run_browser_test.sh [TEST]     (KINORA_WS: the built workspace, default build/ws)
 #
-# TEST names the script without .js: console_browser_test (the default) or
-# teach_browser_test ("Add an exercise").
-#
-#   run_browser_test.sh clinic     (the clinic's flow, clinic_browser_test.js)
+# TEST names the script without .js: console_browser_test (the default),
+# teach_browser_test ("Add an exercise") or clinic_browser_test (the clinic).
 #
 # Runs in a network namespace of its own with the loopback device only, where
 # unshare allows it, as the demo does. Logs and the screenshot go to

@@ -8,7 +8,8 @@
 //   result's length, rows and moving joints; Preview plays in the figure;
 //   Save under an existing exercise's name asks first and keeps it when told;
 //   Save under a new name writes a recording that the check tool plays, and
-//   the page lists it. No ROS words on the page at any step.
+//   the page lists it; the clinic's library lists it as playable and it goes
+//   into a patient's plan. No ROS words on the page at any step.
 'use strict';
 
 const { spawn, spawnSync } = require('child_process');
@@ -111,7 +112,8 @@ async function main() {
   // --- The simulated robot, then the console with the exercise folder.
   start('robot', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title',
     'nao_kinora_console', 'teach_robot.launch', `speed:=${SPEED}`]);
-  const con = start('console', [consoleProgram, '_port:=0', `_recording_dir:=${library}/`]);
+  const con = start('console', [consoleProgram, '_port:=0', `_recording_dir:=${library}/`,
+    `_database:=${path.join(run, 'clinic.db')}`]);
   const line = await until('the console prints its address',
     () => con.lines.find((l) => l.startsWith('console: http://')) || (con.exited && fail('the console ended')), 15);
   const url = line.slice('console: '.length);
@@ -238,6 +240,34 @@ async function main() {
 
   await page.click('#back');
   await until('back on the session page', async () => (await text('#phase')).length > 0 && !page.url().includes('teach'), 10);
+
+  // --- The clinic's library lists it as playable; it goes into a plan.
+  const origin = new URL(page.url()).origin;
+  await page.goto(`${origin}/library.html`, { waitUntil: 'load' });
+  const entry = await until('the library lists the taught exercise', () => page.$$eval('#recordings tr',
+    (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent.trim())).find((c) => c[0].includes('taught_arm.txt'))), 10);
+  if (Number(entry[1]) !== rows || /Cannot be played/.test(entry[4]) || !/^left ?shoulder ?pitch$/i.test(entry[3])) {
+    fail(`the library shows it as: ${JSON.stringify(entry)}`);
+  }
+  await noRosWords('in the library');
+  await page.goto(`${origin}/clinic.html`, { waitUntil: 'load' });
+  await page.type('#code', 'P-0019');
+  await page.click('#add button');
+  await until('the patient is listed', async () => (await text('#patients')).includes('P-0019'), 5);
+  await Promise.all([page.waitForNavigation(), page.click('.patient-link')]);
+  await until('the taught exercise is offered', () => page.$('#library option[value="taught_arm.txt"]'), 10);
+  await page.click('#new-plan');
+  await page.select('#library', 'taught_arm.txt');
+  await page.click('#add-item');
+  await page.click('#save-plan');
+  await until('the plan\'s timeline shows it', async () => (await page.$$('#timeline tr')).length === 1 &&
+    /taught arm/i.test(await text('#timeline')), 10);
+  const plans = await apiGet('/api/clinic/patients/1');
+  if (JSON.stringify(plans.plans.map((p) => p.items)) !== JSON.stringify([['taught_arm.txt']])) {
+    fail(`the patient's plans: ${JSON.stringify(plans.plans)}`);
+  }
+  await noRosWords('with the taught exercise in a plan');
+  log('ok: listed in the library as playable, and put in a plan');
 
   const errors = logs.filter((l) => l.startsWith('page error'));
   if (errors.length) fail(`errors on the page:\n${errors.join('\n')}`);

@@ -98,11 +98,12 @@ void printPacing(const std::string& label)
   const std::size_t worstRow = std::max_element(magnitudes.begin(), magnitudes.end()) - magnitudes.begin() + 1;
   std::sort(magnitudes.begin(), magnitudes.end());
   const double ms = 1e3;
-  std::printf("%-12s rows %zu  drift %+.3f ms  |error| median %.3f ms  p99 %.3f ms  max %.3f ms (row %zu)  "
-              "span %.3f s\n",
-              label.c_str(), arrivals.size(), errors.back() * ms, quantile(magnitudes, 0.5) * ms,
-              quantile(magnitudes, 0.99) * ms, magnitudes.back() * ms, worstRow,
-              seconds(arrivals.back().at - arrivals.front().at));
+  std::printf(
+      "%-12s rows %zu  drift %+.3f ms  |error| median %.3f ms  p99 %.3f ms  max %.3f ms (row %zu)  "
+      "span %.3f s\n",
+      label.c_str(), arrivals.size(), errors.back() * ms, quantile(magnitudes, 0.5) * ms,
+      quantile(magnitudes, 0.99) * ms, magnitudes.back() * ms, worstRow,
+      seconds(arrivals.back().at - arrivals.front().at));
   // The same errors about their median: row 0 is the errors' origin, and a
   // row 0 that arrived late or early shifts every other row's error by as
   // much; this line shows the rows' scatter without that shift.
@@ -113,8 +114,8 @@ void printPacing(const std::string& label)
   for (double e : errors)
     scatter.push_back(std::fabs(e - middle));
   std::sort(scatter.begin(), scatter.end());
-  std::printf("%-12s about the median error (%+.3f ms): spread p99 %.3f ms  max %.3f ms\n", label.c_str(),
-              middle * ms, quantile(scatter, 0.99) * ms, scatter.back() * ms);
+  std::printf("%-12s about the median error (%+.3f ms): spread p99 %.3f ms  max %.3f ms\n", label.c_str(), middle * ms,
+              quantile(scatter, 0.99) * ms, scatter.back() * ms);
   // Each row's arrival on the steady clock and its error, for a closer look
   // at where the tail falls (run_benchmarks.sh --rows DIR).
   const char* rowsFile = std::getenv("KINORA_BENCH_ROWS");
@@ -126,8 +127,7 @@ void printPacing(const std::string& label)
   }
   // Both receivers share the steady clock: the script compares the players'
   // phases, since rows of the two players due together compete for the cores.
-  std::printf("%-12s row 0 at steady %.6f s\n", label.c_str(),
-              seconds(arrivals.front().at.time_since_epoch()));
+  std::printf("%-12s row 0 at steady %.6f s\n", label.c_str(), seconds(arrivals.front().at.time_since_epoch()));
 }
 
 // utime + stime of a process, in seconds.
@@ -154,8 +154,8 @@ void printIdleCpu(pid_t pid)
   ros::WallDuration(kCpuWindowSeconds).sleep();
   const double used = cpuSeconds(pid) - before;
   const double window = seconds(Clock::now() - start);
-  std::printf("node waiting for tracking: CPU %.3f s over %.1f s wall = %.2f %% of one core\n", used,
-              window, 100.0 * used / window);
+  std::printf("node waiting for tracking: CPU %.3f s over %.1f s wall = %.2f %% of one core\n", used, window,
+              100.0 * used / window);
 }
 
 // Serves callbacks until cond holds; false on shutdown or once giveUp has passed.

@@ -65,8 +65,10 @@ bool readCommandLine(int argc, char** argv, SessionPlan& plan)
     return false;
   }
   if (wanted == 0)
-    ROS_WARN("count [%s] plays no recording: the node greets, then idles until shut down "
-             "or a motionfinished message", argv[1]);
+    ROS_WARN(
+        "count [%s] plays no recording: the node greets, then idles until shut down "
+        "or a motionfinished message",
+        argv[1]);
   if (given > wanted)
     ROS_WARN("count [%s]: the last %ld file names are not played", argv[1], given - wanted);
   plan.recordings.assign(argv + kFirstRecordingArg, argv + kFirstRecordingArg + wanted);
@@ -96,8 +98,7 @@ bool setFirstRecording(SessionPlan& plan, long k, const std::string& given)
   const long count = static_cast<long>(plan.recordings.size());
   if (k < 1 || (k > count && k != 1))  // 1, the default, also for a count that plays none
   {
-    ROS_ERROR("parameter ~first_recording must be a recording of the session, 1 to %ld, not %s", count,
-              given.c_str());
+    ROS_ERROR("parameter ~first_recording must be a recording of the session, 1 to %ld, not %s", count, given.c_str());
     return false;
   }
   plan.first = static_cast<int>(k);

@@ -21,8 +21,7 @@ std::vector<CueSchedule> makeSchedules()
   s.push_back({2, std::vector<int>(sides, sides + 3), {{"ellerbeldesol.wav", 5}}});
   s.push_back({3, std::vector<int>(sides, sides + 3), {{"ellerbeldesag.wav", 5}}});
   s.push_back({4, std::vector<int>(armsOut, armsOut + 5), {{"kollaryana.wav", 5}}});
-  s.push_back({5, std::vector<int>(elbows, elbows + 5),
-               {{"oturabilirsiniz.wav", 10}, {"dirsekler.wav", 5}}});
+  s.push_back({5, std::vector<int>(elbows, elbows + 5), {{"oturabilirsiniz.wav", 10}, {"dirsekler.wav", 5}}});
   s.push_back({6, none, {{"naooturacak.wav", 3}}});
   s.push_back({7, none, {{"sagdiz.wav", 5}}});
   s.push_back({8, none, {{"soldiz.wav", 5}}});

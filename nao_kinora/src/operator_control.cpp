@@ -15,10 +15,7 @@ const uint32_t kServiceThreads = 1;
 class WakeSessionLoop : public ros::CallbackInterface
 {
 public:
-  CallResult call() override
-  {
-    return Success;
-  }
+  CallResult call() override { return Success; }
 };
 
 template <class Response>

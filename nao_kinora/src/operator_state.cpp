@@ -49,8 +49,7 @@ bool skipFits()
 {
   if (!skipPending || skipRecording != now.recording)
     return false;
-  return skipKind == SkipKind::kRecording ? recordingPhase(now.phase)
-                                          : now.phase == Status::PHASE_WAITING_FOR_TRACKING;
+  return skipKind == SkipKind::kRecording ? recordingPhase(now.phase) : now.phase == Status::PHASE_WAITING_FOR_TRACKING;
 }
 
 // With mutex held.
@@ -183,8 +182,7 @@ Answer requestSkip()
   if (skipKind == SkipKind::kWait)
     return {true, "going on " + afterWhat(w) + " without waiting for person tracking"};
   const std::string rows = w.row < 0 ? "before its first row" : "after row " + std::to_string(w.row);
-  return {true, "skipping the rest of " + recordingText(w.recording) + " " + rows +
-                    ": the robot stops now"};
+  return {true, "skipping the rest of " + recordingText(w.recording) + " " + rows + ": the robot stops now"};
 }
 
 Answer requestEnd()

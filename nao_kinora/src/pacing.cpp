@@ -128,9 +128,7 @@ bool pauseFor(double seconds)
   return sleepUntil(deadline);
 }
 
-Stopwatch::Stopwatch() : last_(pauseClockNow()), elapsed_(0.0)
-{
-}
+Stopwatch::Stopwatch() : last_(pauseClockNow()), elapsed_(0.0) {}
 
 double Stopwatch::elapsed()
 {
@@ -141,9 +139,7 @@ double Stopwatch::elapsed()
   return elapsed_;
 }
 
-WaitReporter::WaitReporter(const std::string& what) : what_(what), warned_(0)
-{
-}
+WaitReporter::WaitReporter(const std::string& what) : what_(what), warned_(0) {}
 
 void WaitReporter::poll()
 {

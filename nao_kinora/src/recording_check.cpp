@@ -76,8 +76,7 @@ void checkStop(RecordingCheck& check, std::istream& rest, int stopAt, const std:
   {
     what << "no row: " << describeStop(stopLine);
     if (heldAfter > 0)
-      what << "; the " << heldAfter << " non-blank line(s) after it, up to line " << lastHeld
-           << ", are never played";
+      what << "; the " << heldAfter << " non-blank line(s) after it, up to line " << lastHeld << ", are never played";
     addProblem(check, RecordingProblem::kNoRow, stopAt, what.str());
     return;
   }
@@ -85,8 +84,7 @@ void checkStop(RecordingCheck& check, std::istream& rest, int stopAt, const std:
   if (unplayed == 0)
     return;
   what << "loading stops here, " << describeStop(stopLine) << "; " << unplayed
-       << " non-blank line(s) from here to line " << (lastHeld > 0 ? lastHeld : stopAt)
-       << " are never played";
+       << " non-blank line(s) from here to line " << (lastHeld > 0 ? lastHeld : stopAt) << " are never played";
   addProblem(check, RecordingProblem::kStopsEarly, stopAt, what.str());
 }
 

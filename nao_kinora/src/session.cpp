@@ -64,10 +64,8 @@ void logLoaded(const std::string& path)
   nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
   for (const RecordingProblem& problem : checkRecording(path).problems)
     warnings.push_back(problem.message);
-  logEvent("recording loaded", {{"recording", currentargv - 1},
-                                {"path", path},
-                                {"rows", play_joints.size()},
-                                {"warnings", warnings}});
+  logEvent("recording loaded",
+           {{"recording", currentargv - 1}, {"path", path}, {"rows", play_joints.size()}, {"warnings", warnings}});
 }
 
 // No start signal, no cues, no report for a recording skipped.

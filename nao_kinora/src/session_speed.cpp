@@ -68,8 +68,7 @@ Answer requestSpeed(double value)
   const double was = speed;
   if (!speedInRange(value))
     return {false, "a speed of " + speedText(value) + " cannot be played: give " + speedText(kSlowestSpeed) +
-                       " (slowest) to " + speedText(kFastestSpeed) + " (fastest); the speed stays " +
-                       speedText(was)};
+                       " (slowest) to " + speedText(kFastestSpeed) + " (fastest); the speed stays " + speedText(was)};
   const Where w = where();
   if (w.phase == Status::PHASE_OVER)
     return {false, "the session is over"};

@@ -38,8 +38,7 @@ void addFeedbackCues(RecordingTimeline& r, const CueSchedule& schedule)
       r.neverPlayed.push_back(cue);
   }
   // Playback says the cues of a row as it reaches it, whatever their place in the list.
-  std::stable_sort(r.feedback.begin(), r.feedback.end(),
-                   [](const CueAt& a, const CueAt& b) { return a.row < b.row; });
+  std::stable_sort(r.feedback.begin(), r.feedback.end(), [](const CueAt& a, const CueAt& b) { return a.row < b.row; });
 }
 
 }  // namespace

@@ -66,10 +66,12 @@ void bench(const std::string& dir, int rows)
   const double load = seconds([] { loadRecording(kFileName); });
   const double peakLoaded = peakMegabytes();
   std::vector<int> moving;
-  const double analyse = seconds([&moving] {
-    calculateVariance(play_joints);
-    moving = movingJoints();
-  });
+  const double analyse = seconds(
+      [&moving]
+      {
+        calculateVariance(play_joints);
+        moving = movingJoints();
+      });
   const double peakAnalysed = peakMegabytes();
   RecordingCheck check;
   const double checking = seconds([&check, &path] { check = checkRecording(path); });

@@ -46,13 +46,16 @@ Reply callService(const std::string& service, Srv srv)
 {
   auto answer = std::make_shared<std::promise<Reply>>();
   std::future<Reply> future = answer->get_future();
-  std::thread([service, srv, answer]() mutable {
-    Reply reply;
-    reply.called = ros::service::call(service, srv);
-    reply.success = srv.response.success;
-    reply.message = srv.response.message;
-    answer->set_value(reply);
-  }).detach();
+  std::thread(
+      [service, srv, answer]() mutable
+      {
+        Reply reply;
+        reply.called = ros::service::call(service, srv);
+        reply.success = srv.response.success;
+        reply.message = srv.response.message;
+        answer->set_value(reply);
+      })
+      .detach();
   if (future.wait_for(kCallDeadline) != std::future_status::ready)
     return Reply();
   return future.get();
@@ -85,9 +88,9 @@ inline ::testing::AssertionResult answered(const Reply& reply, bool success, con
   if (!reply.called)
     return ::testing::AssertionFailure() << "the service did not answer";
   if (reply.success != success || reply.message != message)
-    return ::testing::AssertionFailure() << "got " << (reply.success ? "success" : "refusal") << " \""
-                                         << reply.message << "\", expected " << (success ? "success" : "refusal")
-                                         << " \"" << message << "\"";
+    return ::testing::AssertionFailure() << "got " << (reply.success ? "success" : "refusal") << " \"" << reply.message
+                                         << "\", expected " << (success ? "success" : "refusal") << " \"" << message
+                                         << "\"";
   return ::testing::AssertionSuccess();
 }
 

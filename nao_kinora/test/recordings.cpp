@@ -28,8 +28,7 @@ JointRow Recording::row(int r) const
   for (int j = 0; j < kJointCount; ++j)
   {
     const bool swings = r >= swingFrom && std::find(moving.begin(), moving.end(), j) != moving.end();
-    values[j] = swings ? (r % 2 ? kSwing : -kSwing) + 1e-4f * r + 1e-3f * j
-                       : 0.01f * id + 1e-5f * r + 1e-3f * j;
+    values[j] = swings ? (r % 2 ? kSwing : -kSwing) + 1e-4f * r + 1e-3f * j : 0.01f * id + 1e-5f * r + 1e-3f * j;
   }
   values[kDurationColumn] = durations[r];
   return values;

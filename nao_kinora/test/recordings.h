@@ -41,8 +41,7 @@ struct Recording
 };
 
 // Same duration for every row.
-Recording makeRecording(const std::string& name, int id, int rows, float duration,
-                        const std::vector<int>& moving);
+Recording makeRecording(const std::string& name, int id, int rows, float duration, const std::vector<int>& moving);
 
 // A recording that plays in little ROS time: rows without a pause, in runs
 // short enough for the node's joint queue (10 messages; roscpp writes them

@@ -16,11 +16,11 @@ namespace run_script
 {
 namespace
 {
-const int kContextLines = 3;  // shown around the first difference of two scripts
+const int kContextLines = 3;               // shown around the first difference of two scripts
 const double kEarlyExitWallSeconds = 0.2;  // for a node that should not end yet
 const double kFirstLookWallSeconds = 0.5;  // for a greeting sent without the clock moving
-const double kAnswerWallSeconds = 10.0;   // for a message that is due
-const double kArrivalWallSeconds = 0.1;   // for a message to the node to arrive
+const double kAnswerWallSeconds = 10.0;    // for a message that is due
+const double kArrivalWallSeconds = 0.1;    // for a message to the node to arrive
 const ros::Duration kApproach(0.01);       // how early a coarse step stops before a due time
 const int kClosedStatus = 255;
 const int kFailureConsoleLines = 5;
@@ -88,11 +88,9 @@ bool awaitGreeting(Harness& h)
 ::testing::AssertionResult missing(const Harness& h, const Script& s, std::size_t due)
 {
   const std::vector<std::string> expected = s.lines();
-  return ::testing::AssertionFailure() << "still waiting for message #" << due - 1 << " ("
-                                       << expected[due - 1] << ") with " << h.events().size()
-                                       << " received";
+  return ::testing::AssertionFailure() << "still waiting for message #" << due - 1 << " (" << expected[due - 1]
+                                       << ") with " << h.events().size() << " received";
 }
-
 
 }  // namespace
 
@@ -263,7 +261,8 @@ std::vector<std::string> describe(const std::vector<Event>& events, ros::Time or
   ::testing::AssertionResult followed = follow(h, s);
   if (!followed)
     return followed << "\nlast console lines:\n"
-                    << kinora_test::lastLines(node.out(), kFailureConsoleLines) << "stderr:\n" << node.err();
+                    << kinora_test::lastLines(node.out(), kFailureConsoleLines) << "stderr:\n"
+                    << node.err();
   const ::testing::AssertionResult closed = closesAfterPause(h, node);
   const ::testing::AssertionResult ran = ranAsScripted(h, s, recordings);
   if (closed && ran)

@@ -65,9 +65,9 @@ public:
   struct Item
   {
     int atMs;
-    std::string line;                 // a message, when not empty
-    std::function<void()> action;     // or an action
-    double step;                      // or else a new clock step
+    std::string line;              // a message, when not empty
+    std::function<void()> action;  // or an action
+    double step;                   // or else a new clock step
   };
   const std::vector<Item>& items() const { return items_; }
 
@@ -149,8 +149,7 @@ bool connectedToAll(kinora_test::Harness& h);
 
 // Runs the clock in steps of tickSeconds until cond holds (at most
 // maxSimSeconds), for phases whose timing the test does not compare.
-bool runUntil(kinora_test::Harness& h, double tickSeconds, const std::function<bool()>& cond,
-              double maxSimSeconds);
+bool runUntil(kinora_test::Harness& h, double tickSeconds, const std::function<bool()>& cond, double maxSimSeconds);
 
 // Sends an Int32 to the node ("trackingfinished", "motionfinished") and gives
 // it time to arrive before the clock moves on: the node takes it up at the

@@ -39,7 +39,10 @@ struct Flags
   int systemstate, trackingfinished, firsttime, tempcounter, currentargv;
   float numberofFiles;
 
-  static Flags now() { return {::systemstate, ::trackingfinished, ::firsttime, ::tempcounter, ::currentargv, ::numberofFiles}; }
+  static Flags now()
+  {
+    return {::systemstate, ::trackingfinished, ::firsttime, ::tempcounter, ::currentargv, ::numberofFiles};
+  }
   void apply() const
   {
     ::systemstate = systemstate;
@@ -59,8 +62,8 @@ struct Flags
 std::ostream& operator<<(std::ostream& out, const Flags& f)
 {
   return out << "systemstate " << f.systemstate << " trackingfinished " << f.trackingfinished << " firsttime "
-             << f.firsttime << " tempcounter " << f.tempcounter << " currentargv " << f.currentargv
-             << " numberofFiles " << f.numberofFiles;
+             << f.firsttime << " tempcounter " << f.tempcounter << " currentargv " << f.currentargv << " numberofFiles "
+             << f.numberofFiles;
 }
 
 // Mid-run values, none of them initial, so any stray write shows.
@@ -171,19 +174,18 @@ TEST(CallbacksOnTheWire, EachSubscriptionDeliversToItsCallback)
   kinora_test::Harness h(false);
   std::unique_ptr<kinora_test::Process> probe = h.start(ENDPOINTS_PROBE);
   std::string expectedOut;
-  auto sent = [&](bool published, const std::string& line) {
+  auto sent = [&](bool published, const std::string& line)
+  {
     expectedOut += line + "\n";
     return published && h.waitWall([&] { return probe->out() == expectedOut; }, 5);
   };
 
   ASSERT_TRUE(sent(h.publishText("speechtotext", "merhaba"), "I heard speech merhaba")) << probe->out();
-  ASSERT_TRUE(sent(h.publishText("textsent", std::string("iyi\0gunler", 10)), "I sent text yuppi iyi"))
-      << probe->out();
+  ASSERT_TRUE(sent(h.publishText("textsent", std::string("iyi\0gunler", 10)), "I sent text yuppi iyi")) << probe->out();
   ASSERT_TRUE(sent(h.publish("trackingfinished", -3), "Trackingfinished-3")) << probe->out();
   ASSERT_TRUE(sent(h.publish("motionfinished", 0), "Motionfinished0")) << probe->out();
 
   const std::vector<std::string> flags = {"flags systemstate 0 trackingfinished 1",
                                           "flags systemstate 1 trackingfinished 1"};
-  EXPECT_TRUE(h.waitWall([&] { return kinora_test::linesWith(probe->err(), "flags ") == flags; }, 5))
-      << probe->err();
+  EXPECT_TRUE(h.waitWall([&] { return kinora_test::linesWith(probe->err(), "flags ") == flags; }, 5)) << probe->err();
 }

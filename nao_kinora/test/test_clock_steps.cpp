@@ -46,7 +46,9 @@ TEST(ClockSteps, BackDuringTheGreetingPauseKeepsWhatWasLeft)
   Harness h;
   TempDir dir;
   auto node = startRun(h, dir.path(), "1", {makeRecording("a.txt", 1, 2, 0.5f, {})});
-  ASSERT_TRUE(runUntil(h, kTick.toSec(), [&] { return cueSent(h, "merhaba.wav"); }, kMaxSim)) << node->err();
+  ASSERT_TRUE(runUntil(
+      h, kTick.toSec(), [&] { return cueSent(h, "merhaba.wav"); }, kMaxSim))
+      << node->err();
   h.advance(ros::Duration(2));
   const ros::Duration left = cueStamp(h, "merhaba.wav") + ros::Duration(5) - h.now();
 
@@ -64,7 +66,8 @@ TEST(ClockSteps, BackDuringARowPauseKeepsWhatWasLeftAndTheRowsTheirDurations)
   TempDir dir;
   const Recording rec = makeRecording("a.txt", 1, 4, 2.0f, {});
   auto node = startRun(h, dir.path(), "1", {rec});
-  ASSERT_TRUE(runUntil(h, kTick.toSec(), [&] { return h.count("jointAngleArray") == 2; }, kMaxSim))
+  ASSERT_TRUE(runUntil(
+      h, kTick.toSec(), [&] { return h.count("jointAngleArray") == 2; }, kMaxSim))
       << node->err();
   h.advance(ros::Duration(0.5));
   const ros::Duration left = rowStamp(h, 1) + ros::Duration(2) - h.now();
@@ -87,7 +90,9 @@ TEST(ClockSteps, BackDuringTheWaitForTrackingKeepsWhatWasLeftOfItsTimeout)
   TempDir dir;
   const std::vector<Recording> recs{makeRecording("a.txt", 1, 2, 0.5f, {}), makeRecording("b.txt", 2, 2, 0.5f, {})};
   auto node = startRun(h, dir.path(), "2", recs, nodeTopics(), {"_tracking_timeout:=10"});
-  ASSERT_TRUE(runUntil(h, kTick.toSec(), [&] { return signals(h, 1) == 1; }, kMaxSim)) << node->err();
+  ASSERT_TRUE(runUntil(
+      h, kTick.toSec(), [&] { return signals(h, 1) == 1; }, kMaxSim))
+      << node->err();
   h.advance(ros::Duration(4));
   const ros::Duration left = signalStamp(h, 1) + ros::Duration(10) - h.now();
 
@@ -109,7 +114,9 @@ TEST(ClockSteps, ForwardEndsThePauseAtOnce)
   Harness h;
   TempDir dir;
   auto node = startRun(h, dir.path(), "1", {makeRecording("a.txt", 1, 2, 0.5f, {})});
-  ASSERT_TRUE(runUntil(h, kTick.toSec(), [&] { return cueSent(h, "merhaba.wav"); }, kMaxSim)) << node->err();
+  ASSERT_TRUE(runUntil(
+      h, kTick.toSec(), [&] { return cueSent(h, "merhaba.wav"); }, kMaxSim))
+      << node->err();
 
   h.jump(ros::Duration(1000));
   const ros::Time jumped = h.now();

@@ -35,12 +35,11 @@ TEST(FirstRecording, ThreeOfFourHasTheCueScheduleOfItsPlace)
   for (int n = 0; n < 4; ++n)
   {
     const std::vector<int> feedback = scheduleFor(n + 2).feedbackRows;
-    recordings.push_back(makeQuickRecording("r" + std::to_string(n + 1) + ".txt", n + 1, feedback.back() + 10, {n},
-                                            feedback));
+    recordings.push_back(
+        makeQuickRecording("r" + std::to_string(n + 1) + ".txt", n + 1, feedback.back() + 10, {n}, feedback));
   }
   recordings[0].durations.clear();
-  auto node =
-      startRun(h, dir.path(), "4", recordings, nodeTopics(), {"_first_recording:=3", "_session_log:=" + log});
+  auto node = startRun(h, dir.path(), "4", recordings, nodeTopics(), {"_first_recording:=3", "_session_log:=" + log});
 
   Script s;
   s.greeting();
@@ -182,4 +181,3 @@ TEST(FirstRecording, CheckToolShowsTheSameTimeline)
             beyond.find("parameter ~first_recording must be a recording of the session, 1 to 4, not the number 5"))
       << beyond;
 }
-

@@ -19,7 +19,13 @@ using namespace nao_kinora;
 
 namespace
 {
-enum Edit { kPlain, kShuffled, kShort, kNoElbow };
+enum Edit
+{
+  kPlain,
+  kShuffled,
+  kShort,
+  kNoElbow
+};
 
 // One joint state: joint j at base + j / 100, in the robot's order; shuffled
 // (with joints of other kinds between) or edited as told.
@@ -83,17 +89,23 @@ std::vector<Message> with(std::vector<Message> messages, const Message& extra, s
 const std::vector<double> k30at25 = {0, 1.6, 6, 13.2, 23.2, 36};
 
 const Case kCases[] = {
-  {"At30HzSampledAt25Hz", at30Hz(kPlain), k30at25, ""},
-  {"NamesShuffledOtherJointsBetween", at30Hz(kShuffled), k30at25, ""},
-  {"NamesAndPositionsOfDifferentLengths", with(at30Hz(kPlain), {0.05, 50, kShort}, 2), k30at25, ""},
-  {"StampsGoBackEndAtTheLastGoodMessage", with(at30Hz(kPlain), {0.01, 50, kPlain}, 4), {0, 1.6, 6}, ""},
-  {"StillEndsTrimmedToOneRow",
-   {{0, 0, kPlain}, {0.04, 0.005, kPlain}, {0.08, 0, kPlain}, {0.12, 1, kPlain}, {0.16, 2, kPlain},
-    {0.2, 2.005, kPlain}, {0.24, 2, kPlain}},
-   {0, 1, 2}, ""},
-  {"NoMovement", {{0, 3, kPlain}, {0.04, 3.004, kPlain}, {0.5, 3, kPlain}}, {}, "nothing moved"},
-  {"AJointInNoMessage", {{0, 0, kNoElbow}, {0.04, 1, kNoElbow}}, {}, "joint(s) in no message: LElbowRoll"},
-  {"NoMessage", {}, {}, "no joint state received"},
+    {"At30HzSampledAt25Hz", at30Hz(kPlain), k30at25, ""},
+    {"NamesShuffledOtherJointsBetween", at30Hz(kShuffled), k30at25, ""},
+    {"NamesAndPositionsOfDifferentLengths", with(at30Hz(kPlain), {0.05, 50, kShort}, 2), k30at25, ""},
+    {"StampsGoBackEndAtTheLastGoodMessage", with(at30Hz(kPlain), {0.01, 50, kPlain}, 4), {0, 1.6, 6}, ""},
+    {"StillEndsTrimmedToOneRow",
+     {{0, 0, kPlain},
+      {0.04, 0.005, kPlain},
+      {0.08, 0, kPlain},
+      {0.12, 1, kPlain},
+      {0.16, 2, kPlain},
+      {0.2, 2.005, kPlain},
+      {0.24, 2, kPlain}},
+     {0, 1, 2},
+     ""},
+    {"NoMovement", {{0, 3, kPlain}, {0.04, 3.004, kPlain}, {0.5, 3, kPlain}}, {}, "nothing moved"},
+    {"AJointInNoMessage", {{0, 0, kNoElbow}, {0.04, 1, kNoElbow}}, {}, "joint(s) in no message: LElbowRoll"},
+    {"NoMessage", {}, {}, "no joint state received"},
 };
 
 void PrintTo(const Case& c, std::ostream* os)

@@ -31,14 +31,12 @@ TEST(AllAngles, DefinitionTextIsTheMessageFile)
 TEST(AllAngles, SerialisesAs24LittleEndianFloats)
 {
   nao_msgs::AllAngles msg;
-  float* fields[] = {&msg.headyaw, &msg.headpitch, &msg.leftshoulderpitch, &msg.leftshoulderroll,
-                     &msg.leftelbowyaw, &msg.leftelbowroll, &msg.rightshoulderpitch,
-                     &msg.rightshoulderroll, &msg.rightelbowyaw, &msg.rightelbowroll,
-                     &msg.lefthipyawpitch, &msg.lefthiproll, &msg.lefthippitch, &msg.leftkneepitch,
-                     &msg.leftanklepitch, &msg.leftankleroll, &msg.righthipyawpitch,
-                     &msg.righthiproll, &msg.righthippitch, &msg.rightkneepitch,
-                     &msg.rightanklepitch, &msg.rightankleroll, &msg.interpolationtime,
-                     &msg.supportfoot};
+  float* fields[] = {&msg.headyaw,          &msg.headpitch,      &msg.leftshoulderpitch,  &msg.leftshoulderroll,
+                     &msg.leftelbowyaw,     &msg.leftelbowroll,  &msg.rightshoulderpitch, &msg.rightshoulderroll,
+                     &msg.rightelbowyaw,    &msg.rightelbowroll, &msg.lefthipyawpitch,    &msg.lefthiproll,
+                     &msg.lefthippitch,     &msg.leftkneepitch,  &msg.leftanklepitch,     &msg.leftankleroll,
+                     &msg.righthipyawpitch, &msg.righthiproll,   &msg.righthippitch,      &msg.rightkneepitch,
+                     &msg.rightanklepitch,  &msg.rightankleroll, &msg.interpolationtime,  &msg.supportfoot};
   for (int i = 0; i < 24; ++i)
     *fields[i] = 0.5f + i;
 

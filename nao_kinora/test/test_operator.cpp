@@ -47,15 +47,19 @@ TEST(Pause, MidRecordingHoldsTheRowsAndResumesWithTheirOwnDurations)
   s.rows(rec, scheduleFor(2), 0, 4);
   s.row(rec, 5);
   s.wait(250);
-  s.act([] {
-    EXPECT_TRUE(answered(pause(true), true, "paused in recording 1 at row 5"));
-    EXPECT_TRUE(answered(pause(true), false, "already paused in recording 1 at row 5"));
-  });
+  s.act(
+      []
+      {
+        EXPECT_TRUE(answered(pause(true), true, "paused in recording 1 at row 5"));
+        EXPECT_TRUE(answered(pause(true), false, "already paused in recording 1 at row 5"));
+      });
   s.wait(kPauseMs);
-  s.act([] {
-    EXPECT_TRUE(answered(pause(false), true, "resumed in recording 1 at row 5 after 10.0 s"));
-    EXPECT_TRUE(answered(pause(false), false, "not paused: the session goes on in recording 1 at row 5"));
-  });
+  s.act(
+      []
+      {
+        EXPECT_TRUE(answered(pause(false), true, "resumed in recording 1 at row 5 after 10.0 s"));
+        EXPECT_TRUE(answered(pause(false), false, "not paused: the session goes on in recording 1 at row 5"));
+      });
   s.wait(250);  // what was left of row 5's pause
   s.rows(rec, scheduleFor(2), 6, rec.rows() - 1);
   s.report(rec.reported());
@@ -100,10 +104,12 @@ TEST(Pause, DuringTheGreetingAndTheWaitForTracking)
   s.wait(kGreetingPauseMs);
   s.play(a, scheduleFor(2));
   s.wait(1000);
-  s.act([&] {
-    EXPECT_TRUE(answered(pause(true), true, "paused after recording 1, waiting for person tracking"));
-    ASSERT_TRUE(tell(h, "trackingfinished", 4));
-  });
+  s.act(
+      [&]
+      {
+        EXPECT_TRUE(answered(pause(true), true, "paused after recording 1, waiting for person tracking"));
+        ASSERT_TRUE(tell(h, "trackingfinished", 4));
+      });
   s.wait(kPauseMs);
   s.act([] { EXPECT_TRUE(answered(pause(false), true, "resumed in recording 2 before its first row after 10.0 s")); });
   s.play(b, scheduleFor(3));
@@ -132,9 +138,12 @@ TEST(Skip, InEachPhase)
   Script s;
   s.cue("merhaba.wav");
   s.wait(2000);
-  s.act([] {
-    EXPECT_TRUE(answered(skip(), false, "nothing to skip in the greeting: the first recording starts after the greeting"));
-  });
+  s.act(
+      []
+      {
+        EXPECT_TRUE(
+            answered(skip(), false, "nothing to skip in the greeting: the first recording starts after the greeting"));
+      });
   s.wait(3000);
   s.cue("aciklama.wav");
   s.wait(kGreetingPauseMs);
@@ -143,20 +152,19 @@ TEST(Skip, InEachPhase)
   s.rows(a, scheduleFor(2), 0, 2);
   s.row(a, 3);
   s.wait(250);
-  s.act([] {
-    EXPECT_TRUE(answered(skip(), true,
-                         "skipping the rest of recording 1 after row 3: the robot stops now"));
-  });
+  s.act([]
+        { EXPECT_TRUE(answered(skip(), true, "skipping the rest of recording 1 after row 3: the robot stops now")); });
   s.report(a.reported());  // over every row, as on "motionfinished"
   s.wait(1000);
   s.act([] { EXPECT_TRUE(answered(skip(), true, "going on after recording 1 without waiting for person tracking")); });
   s.signal(0);
   s.cue("ellerbeldesag.wav");
   s.wait(2000);
-  s.act([] {
-    EXPECT_TRUE(answered(skip(), true,
-                         "skipping the rest of recording 2 before its first row: the robot stops now"));
-  });
+  s.act(
+      [] {
+        EXPECT_TRUE(
+            answered(skip(), true, "skipping the rest of recording 2 before its first row: the robot stops now"));
+      });
   s.report(b.reported());
   s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 0)); });
   s.play(c, scheduleFor(4));
@@ -176,10 +184,8 @@ TEST(Skip, InEachPhase)
             skips[0]);
   EXPECT_EQ(1, skips[1]["recording"]);
   EXPECT_EQ("after recording 1, waiting for person tracking", skips[1]["phase"]);
-  EXPECT_EQ((nlohmann::json{{"event", "skip"},
-                            {"recording", 2},
-                            {"row", -1},
-                            {"phase", "in recording 2 before its first row"}}),
+  EXPECT_EQ((nlohmann::json{
+                {"event", "skip"}, {"recording", 2}, {"row", -1}, {"phase", "in recording 2 before its first row"}}),
             skips[2]);
 }
 
@@ -201,10 +207,12 @@ TEST(EndSession, MidRecordingReportsStopsAndCloses)
   s.rows(a, scheduleFor(2), 0, 2);
   s.row(a, 3);
   s.wait(250);
-  s.act([] {
-    EXPECT_TRUE(answered(end(), true,
-                         "ending the session in recording 1 at row 3: the robot stops, then the goodbye"));
-  });
+  s.act(
+      []
+      {
+        EXPECT_TRUE(
+            answered(end(), true, "ending the session in recording 1 at row 3: the robot stops, then the goodbye"));
+      });
   s.report(a.reported());
   s.cue("bitis.wav");
   ASSERT_TRUE(follow(h, s)) << node->err();
@@ -252,9 +260,10 @@ TEST(Services, AnswerWithin100MsInEveryPhase)
   writeRecordings(dir.path(), {a, b});
   auto node = startNode(h, dir.path(), commandLine("2", {a, b}));
   ASSERT_TRUE(ros::service::waitForService(kEndService, ros::Duration(kinora_test::kConnectSeconds))) << node->err();
-  const auto pauseAndResume = std::vector<std::function<Reply()>>{[] { return pause(true); },
-                                                                   [] { return pause(false); }};
-  auto phase = [&](const char* what, const std::function<bool()>& reached) {
+  const auto pauseAndResume =
+      std::vector<std::function<Reply()>>{[] { return pause(true); }, [] { return pause(false); }};
+  auto phase = [&](const char* what, const std::function<bool()>& reached)
+  {
     SCOPED_TRACE(what);
     ASSERT_TRUE(run_script::runUntil(h, 0.5, reached, 60)) << node->err();
     h.advance(ros::Duration(1));  // into the pause
@@ -351,8 +360,8 @@ TEST(Services, NodeRegistersStatusDiagnosticsAndServices)
       {"/motionfinished", "std_msgs/Int32"},
   };
   const std::set<std::string> services = {
-      "/nao_kinora/pause_playback", "/nao_kinora/skip_exercise", "/nao_kinora/end_session", "/nao_kinora/set_speed",
-      "/nao_kinora/get_loggers", "/nao_kinora/set_logger_level",
+      "/nao_kinora/pause_playback", "/nao_kinora/skip_exercise", "/nao_kinora/end_session",
+      "/nao_kinora/set_speed",      "/nao_kinora/get_loggers",   "/nao_kinora/set_logger_level",
   };
   EXPECT_EQ(published, r.published);
   EXPECT_EQ(subscribed, r.subscribed);

@@ -72,8 +72,8 @@ TEST_F(OperatorState, AnswersEachRequestInEachPhase)
 {
   const Case cases[] = {
       {Status::PHASE_STARTING, 0, -1, Ask::kPause, true, "paused while waiting for the audio player", Request::kNone},
-      {Status::PHASE_STARTING, 0, -1, Ask::kResume, false, "not paused: the session goes on while waiting for the audio player",
-       Request::kNone},
+      {Status::PHASE_STARTING, 0, -1, Ask::kResume, false,
+       "not paused: the session goes on while waiting for the audio player", Request::kNone},
       {Status::PHASE_STARTING, 0, -1, Ask::kSkip, false,
        "nothing to skip while waiting for the audio player: the first recording starts after the greeting",
        Request::kNone},

@@ -57,8 +57,8 @@ long involuntarySwitches()
 
 long mainThreadWakeUps(pid_t pid)
 {
-  std::istringstream status(kinora_test::readFile("/proc/" + std::to_string(pid) + "/task/" +
-                                                  std::to_string(pid) + "/status"));
+  std::istringstream status(
+      kinora_test::readFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/status"));
   std::string line;
   while (std::getline(status, line))
     if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
@@ -87,7 +87,8 @@ TEST(Durations, NegativeAndHugeInWallTime)
   EXPECT_LT((rows[2].stamp - rows[1].stamp).toSec(), tolerance) << "the negative duration paused";
 
   EXPECT_FALSE(h.waitWall([&] { return rowsSent(h) > 3 || !node->running(); }, kStillWallSeconds))
-      << "status " << node->exitStatus() << "\n" << node->err();
+      << "status " << node->exitStatus() << "\n"
+      << node->err();
   EXPECT_TRUE(stopsOnInterrupt(*node));
   EXPECT_EQ(3u, rowsSent(h));
   EXPECT_EQ("burdayım\nburdayım\nburdayım\n", node->out());
@@ -120,10 +121,10 @@ TEST_P(IdlePasses, DoNotSpin)
   Harness h;
   TempDir dir;
   const bool tracking = GetParam() == Idle::kTrackingWait;
-  auto node = startRun(h, dir.path(), tracking ? "2" : "0",
-                       tracking ? std::vector<Recording>{makeRecording("a.txt", 1, 2, 0.5f, {}),
-                                                         makeRecording("b.txt", 2, 2, 0.5f, {})}
-                                : std::vector<Recording>{});
+  auto node = startRun(
+      h, dir.path(), tracking ? "2" : "0",
+      tracking ? std::vector<Recording>{makeRecording("a.txt", 1, 2, 0.5f, {}), makeRecording("b.txt", 2, 2, 0.5f, {})}
+               : std::vector<Recording>{});
   ASSERT_TRUE(runUntil(
       h, kCoarseTick, [&] { return tracking ? signals(h, 1) == 1 : cueSent(h, "aciklama.wav"); }, kMaxSim));
   if (!tracking)
@@ -279,8 +280,8 @@ TEST(Pacing, PausesEndOnTimeAndUpdateTheStatusAtTheirStart)
   ASSERT_EQ(pauses, static_cast<int>(lateUs.size())) << "too few pauses ran undisturbed";
   std::sort(lateUs.begin(), lateUs.end());
   // Woken by the timer, a thread starts 50-100 us late here.
-  EXPECT_LT(lateUs[pauses / 2], 20.0) << "median lateness " << lateUs[pauses / 2] << " us, worst "
-                                      << lateUs.back() << " us";
+  EXPECT_LT(lateUs[pauses / 2], 20.0) << "median lateness " << lateUs[pauses / 2] << " us, worst " << lateUs.back()
+                                      << " us";
 }
 
 namespace

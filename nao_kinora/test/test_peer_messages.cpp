@@ -28,10 +28,11 @@ TEST(PeerMessages, TrackingfinishedDuringPlaybackEndsTheNextWait)
   s.report(a.reported());
   s.play(b, scheduleFor(3));
   EXPECT_TRUE(closesAsScripted(h, *node, s, {a, b}));
-  EXPECT_EQ("burdayım\nburdayım\nTrackingfinished1\nburdayım\nburdayım\nmotion is over\nvarianced 1\n"
-            "varianced 2\n" +
-                playedLines(2, {}),
-            node->out());
+  EXPECT_EQ(
+      "burdayım\nburdayım\nTrackingfinished1\nburdayım\nburdayım\nmotion is over\nvarianced 1\n"
+      "varianced 2\n" +
+          playedLines(2, {}),
+      node->out());
 }
 
 // A "trackingfinished" during the greeting waits in its queue until the end
@@ -53,8 +54,7 @@ TEST(PeerMessages, TrackingfinishedDuringGreetingEndsTheFirstWait)
   s.play(a, scheduleFor(2));
   s.play(b, scheduleFor(3));
   EXPECT_TRUE(closesAsScripted(h, *node, s, {a, b}));
-  EXPECT_EQ("burdayım\nTrackingfinished5\nburdayım\nmotion is over\nvarianced 6\n" + playedLines(1, {}),
-            node->out());
+  EXPECT_EQ("burdayım\nTrackingfinished5\nburdayım\nmotion is over\nvarianced 6\n" + playedLines(1, {}), node->out());
 }
 
 // A "motionfinished" during a row's pause: that row is the last one sent, and
@@ -74,8 +74,7 @@ TEST(PeerMessages, MotionfinishedDuringPlaybackEndsTheMotion)
   s.during([&] { ASSERT_TRUE(tell(h, "motionfinished", 4)); });  // row 2's pause
   s.report(rec.reported());
   EXPECT_TRUE(closesAsScripted(h, *node, s, {rec}));
-  EXPECT_EQ("burdayım\nburdayım\nburdayım\nMotionfinished4\nmotion is over\nvarianced 2\nvarianced 9\n",
-            node->out());
+  EXPECT_EQ("burdayım\nburdayım\nburdayım\nMotionfinished4\nmotion is over\nvarianced 2\nvarianced 9\n", node->out());
 }
 
 // A late "motionfinished" while the node waits for the tracking node writes
@@ -91,11 +90,13 @@ TEST(PeerMessages, MotionfinishedWhileWaitingSkipsNothing)
   Script s;
   s.greeting();
   s.play(a, scheduleFor(2));
-  s.act([&] {
-    ASSERT_TRUE(tell(h, "motionfinished", 9));
-    EXPECT_TRUE(h.waitWall([&] { return kinora_test::contains(node->out(), "Motionfinished9"); },
-                           kinora_test::kConnectSeconds));
-  });
+  s.act(
+      [&]
+      {
+        ASSERT_TRUE(tell(h, "motionfinished", 9));
+        EXPECT_TRUE(h.waitWall([&] { return kinora_test::contains(node->out(), "Motionfinished9"); },
+                               kinora_test::kConnectSeconds));
+      });
   s.wait(5000);
   s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 2)); });
   s.play(b, scheduleFor(3));
@@ -139,10 +140,12 @@ TEST(PeerMessages, MotionfinishedAfterASkippedRecordingEndsNothing)
 
   Script s;
   s.cue("merhaba.wav");
-  s.act([&] {
-    dir.write(a.name, "");
-    ASSERT_TRUE(tell(h, "motionfinished", 3));
-  });
+  s.act(
+      [&]
+      {
+        dir.write(a.name, "");
+        ASSERT_TRUE(tell(h, "motionfinished", 3));
+      });
   s.wait(kGreetingPauseMs);
   s.cue("aciklama.wav");
   s.wait(kGreetingPauseMs);
@@ -164,10 +167,12 @@ TEST(PeerMessages, TrackingfinishedAfterASkippedRecordingEndsTheNextWait)
 
   Script s;
   s.cue("merhaba.wav");
-  s.act([&] {
-    dir.write(a.name, "");
-    ASSERT_TRUE(tell(h, "trackingfinished", 7));
-  });
+  s.act(
+      [&]
+      {
+        dir.write(a.name, "");
+        ASSERT_TRUE(tell(h, "trackingfinished", 7));
+      });
   s.wait(kGreetingPauseMs);
   s.cue("aciklama.wav");
   s.wait(kGreetingPauseMs);

@@ -269,16 +269,17 @@ TEST(Recordings, EmptiedDuringTheSessionAreSkipped)
   Script s;
   s.greeting();
   s.play(recs[0], scheduleFor(2));
-  s.act([&] {
-    dir.write(recs[1].name, "");
-    dir.write(recs[3].name, "");
-    ASSERT_TRUE(tell(h, "trackingfinished", 1));
-  });
+  s.act(
+      [&]
+      {
+        dir.write(recs[1].name, "");
+        dir.write(recs[3].name, "");
+        ASSERT_TRUE(tell(h, "trackingfinished", 1));
+      });
   s.play(recs[2], scheduleFor(4));
   s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 2)); });
   EXPECT_TRUE(closesAsScripted(h, *node, s, recs));
-  EXPECT_EQ(playedLines(2, {0}) + "Trackingfinished1\n" + playedLines(2, {2}) + "Trackingfinished2\n",
-            node->out());
+  EXPECT_EQ(playedLines(2, {0}) + "Trackingfinished1\n" + playedLines(2, {2}) + "Trackingfinished2\n", node->out());
   const std::string err = node->err();
   for (int n : {1, 3})
     EXPECT_TRUE(contains(err, dir.path() + recs[n].name)) << recs[n].name << " not named in:\n" << err;

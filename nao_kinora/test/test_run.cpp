@@ -130,12 +130,14 @@ TEST(SubscriberWaits, NoStartSignalBeforeTheMotionExecutor)
   s.greeting();
   s.wait(30000);
   const int lookAgainMs = 10;
-  s.act([&] {
-    EXPECT_EQ(2u, h.events().size()) << "sent something before the motion executor came";
-    h.record("motionStartStop");
-    ASSERT_TRUE(h.waitForPublisher("motionStartStop"));
-    h.advance(ros::Duration(lookAgainMs / 1000.0));  // the node looks again when the clock moves
-  });
+  s.act(
+      [&]
+      {
+        EXPECT_EQ(2u, h.events().size()) << "sent something before the motion executor came";
+        h.record("motionStartStop");
+        ASSERT_TRUE(h.waitForPublisher("motionStartStop"));
+        h.advance(ros::Duration(lookAgainMs / 1000.0));  // the node looks again when the clock moves
+      });
   s.wait(lookAgainMs);
   s.play(rec, scheduleFor(2));
   EXPECT_TRUE(closesAsScripted(h, *node, s, {rec}));

@@ -31,15 +31,15 @@ struct PassCase
 TEST(Session, ChoosesEachPassFromTheRunVariables)
 {
   const PassCase cases[] = {
-    {kPlaying, 2, 1.0f, 0, PassAction::kPlay},
-    {kPlaying, 3, 2.5f, 0, PassAction::kPlay},  // a fractional count is compared exactly
-    {kPlaying, 4, 2.5f, 0, PassAction::kIdle},
-    {kPlaying, 2, 0.0f, 1, PassAction::kIdle},
-    {kMotionOver, 3, 1.0f, 0, PassAction::kReport},  // whether or not a recording remains
-    {kWaitingForTracking, 3, 2.0f, 1, PassAction::kResume},
-    {kWaitingForTracking, 3, 2.0f, 0, PassAction::kWait},
-    {kWaitingForTracking, 3, 1.0f, 0, PassAction::kClose},  // no trackingfinished needed
-    {kWaitingForTracking, 3, 1.0f, 1, PassAction::kClose},
+      {kPlaying, 2, 1.0f, 0, PassAction::kPlay},
+      {kPlaying, 3, 2.5f, 0, PassAction::kPlay},  // a fractional count is compared exactly
+      {kPlaying, 4, 2.5f, 0, PassAction::kIdle},
+      {kPlaying, 2, 0.0f, 1, PassAction::kIdle},
+      {kMotionOver, 3, 1.0f, 0, PassAction::kReport},  // whether or not a recording remains
+      {kWaitingForTracking, 3, 2.0f, 1, PassAction::kResume},
+      {kWaitingForTracking, 3, 2.0f, 0, PassAction::kWait},
+      {kWaitingForTracking, 3, 1.0f, 0, PassAction::kClose},  // no trackingfinished needed
+      {kWaitingForTracking, 3, 1.0f, 1, PassAction::kClose},
   };
   for (const PassCase& c : cases)
   {
@@ -143,11 +143,11 @@ struct MotionfinishedCase
 TEST(Motionfinished, EndsOnlyAMotionInProgress)
 {
   const MotionfinishedCase cases[] = {
-    {"playing", kPlaying, 1, 2.0f, true},
-    {"idle run", kPlaying, 0, 0.0f, true},
-    {"the pass that leaves the wait, or skipped a recording", kPlaying, 0, 2.0f, false},
-    {"motion over", kMotionOver, 1, 2.0f, false},
-    {"waiting for tracking", kWaitingForTracking, 0, 2.0f, false},
+      {"playing", kPlaying, 1, 2.0f, true},
+      {"idle run", kPlaying, 0, 0.0f, true},
+      {"the pass that leaves the wait, or skipped a recording", kPlaying, 0, 2.0f, false},
+      {"motion over", kMotionOver, 1, 2.0f, false},
+      {"waiting for tracking", kWaitingForTracking, 0, 2.0f, false},
   };
   std_msgs::Int32::Ptr msg(new std_msgs::Int32);
   for (const MotionfinishedCase& c : cases)

@@ -19,23 +19,23 @@ namespace
 const double kMaxSim = 120;
 const double kStartUpSim = 100000;  // bounded by runUntil's wall deadline instead
 const double kFineTick = 0.01;
-const double kExitWallSeconds = 10.0;   // for a program that ends on its own
-const double kStillWallSeconds = 0.5;   // to see that nothing more happens
+const double kExitWallSeconds = 10.0;  // for a program that ends on its own
+const double kStillWallSeconds = 0.5;  // to see that nothing more happens
 
 enum class Waiting
 {
-  kAudioPlayer,          // before the greeting
+  kAudioPlayer,  // before the greeting
   kGreetingPause,
-  kMotionExecutor,       // before a recording's start signal
-  kAudioPlayerAgain,     // after the start signal, before the opening cue
+  kMotionExecutor,    // before a recording's start signal
+  kAudioPlayerAgain,  // after the start signal, before the opening cue
   kOpeningCuePause,
   kRowPause,
   kTrackingNode,
 };
 
-const char* const kWaitingNames[] = {"AudioPlayerWait",  "GreetingPause", "MotionExecutorWait",
-                                     "AudioPlayerWaitBeforeRecording", "OpeningCuePause", "RowPause",
-                                     "TrackingWait"};
+const char* const kWaitingNames[] = {
+    "AudioPlayerWait", "GreetingPause", "MotionExecutorWait", "AudioPlayerWaitBeforeRecording",
+    "OpeningCuePause", "RowPause",      "TrackingWait"};
 
 enum class Stop
 {
@@ -91,7 +91,8 @@ std::unique_ptr<Process> bringTo(Waiting where, Harness& h, TempDir& dir, std::u
   std::unique_ptr<Process> node = startRun(
       h, dir.path(), "2", {makeRecording("a.txt", 1, 3, 0.5f, {}), makeRecording("b.txt", 2, 3, 0.5f, {})}, recorded);
 
-  auto run = [&](const std::function<bool()>& cond, double tick = kCoarseTick, double maxSim = kMaxSim) {
+  auto run = [&](const std::function<bool()>& cond, double tick = kCoarseTick, double maxSim = kMaxSim)
+  {
     EXPECT_TRUE(runUntil(h, tick, cond, maxSim)) << node->err();
     return !::testing::Test::HasFailure();
   };
@@ -113,12 +114,10 @@ std::unique_ptr<Process> bringTo(Waiting where, Harness& h, TempDir& dir, std::u
       // The clock may run on while the audio player, a Python program, starts
       // up: the node only waits for it. The steps are small, so that the
       // player is stopped well within the pauses after the greeting cues.
-      reached = run([&] { return kinora_test::contains(audioPlayer->out(), "merhaba.wav"); }, kFineTick,
-                    kStartUpSim) &&
+      reached = run([&] { return kinora_test::contains(audioPlayer->out(), "merhaba.wav"); }, kFineTick, kStartUpSim) &&
                 run([&] { return kinora_test::contains(audioPlayer->out(), "aciklama.wav"); }, kFineTick);
       audioPlayer->terminate();
-      reached = reached && audioPlayer->waitExit(kExitWallSeconds) &&
-                run([&] { return signals(h, 0) == 1; });
+      reached = reached && audioPlayer->waitExit(kExitWallSeconds) && run([&] { return signals(h, 0) == 1; });
       h.advance(ros::Duration(10));
       break;
     case Waiting::kOpeningCuePause:
@@ -184,14 +183,13 @@ TEST_P(ShutdownInEveryState, EndsWithinASecond)
   EXPECT_FALSE(cueSent(h, "bitis.wav"));
 }
 
-INSTANTIATE_TEST_SUITE_P(States, ShutdownInEveryState,
-                         ::testing::Combine(::testing::Values(Waiting::kAudioPlayer, Waiting::kGreetingPause,
-                                                              Waiting::kMotionExecutor, Waiting::kAudioPlayerAgain,
-                                                              Waiting::kOpeningCuePause, Waiting::kRowPause,
-                                                              Waiting::kTrackingNode),
-                                            ::testing::Values(Stop::kInterrupt, Stop::kTerminate,
-                                                              Stop::kShutdownRequest)),
-                         [](const ::testing::TestParamInfo<ShutdownCase>& info) { return caseName(info.param); });
+INSTANTIATE_TEST_SUITE_P(
+    States, ShutdownInEveryState,
+    ::testing::Combine(::testing::Values(Waiting::kAudioPlayer, Waiting::kGreetingPause, Waiting::kMotionExecutor,
+                                         Waiting::kAudioPlayerAgain, Waiting::kOpeningCuePause, Waiting::kRowPause,
+                                         Waiting::kTrackingNode),
+                       ::testing::Values(Stop::kInterrupt, Stop::kTerminate, Stop::kShutdownRequest)),
+    [](const ::testing::TestParamInfo<ShutdownCase>& info) { return caseName(info.param); });
 
 // In wall time a plain sleep does not look at shutdown: Ctrl-C in the
 // subscriber wait and in the greeting's 5 s pause still ends the node at once.
@@ -265,6 +263,5 @@ TEST_P(ShutdownDuringStartUp, WhileTheMasterIsNotUp)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ShutdownDuringStartUp, ::testing::Values(Stop::kInterrupt, Stop::kTerminate),
-                         [](const ::testing::TestParamInfo<Stop>& info) {
-                           return std::string(kStopNames[static_cast<int>(info.param)] + 1);
-                         });
+                         [](const ::testing::TestParamInfo<Stop>& info)
+                         { return std::string(kStopNames[static_cast<int>(info.param)] + 1); });

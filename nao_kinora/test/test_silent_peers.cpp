@@ -62,21 +62,29 @@ TEST_P(SilentPeer, IsNamedEveryThirtySeconds)
   EXPECT_TRUE(h.runUntil([&] { return h.count(GetParam().missing) > 0; }, ros::Duration(kMaxSim))) << node->err();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Waits, SilentPeer,
-    ::testing::Values(SilentPeerCase{"AudioPlayer", {"jointAngleArray", "motionStartStop"},
-                                     "a subscriber on /talkerfilename (the audio player)", "talkerfilename", 0},
-                      SilentPeerCase{"MotionExecutor", {"jointAngleArray", "talkerfilename"},
-                                     "a subscriber on /motionStartStop (the motion executor)", "motionStartStop", 10}),
-    [](const ::testing::TestParamInfo<SilentPeerCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Waits, SilentPeer,
+                         ::testing::Values(SilentPeerCase{"AudioPlayer",
+                                                          {"jointAngleArray", "motionStartStop"},
+                                                          "a subscriber on /talkerfilename (the audio player)",
+                                                          "talkerfilename",
+                                                          0},
+                                           SilentPeerCase{"MotionExecutor",
+                                                          {"jointAngleArray", "talkerfilename"},
+                                                          "a subscriber on /motionStartStop (the motion executor)",
+                                                          "motionStartStop",
+                                                          10}),
+                         [](const ::testing::TestParamInfo<SilentPeerCase>& info)
+                         { return std::string(info.param.name); });
 
 TEST(SilentTracker, IsNamedEveryThirtySecondsAfterTheRecording)
 {
   Harness h;
   TempDir dir;
-  auto node = startRun(h, dir.path(), "2",
-                       {makeRecording("a.txt", 1, 2, 0.5f, {}), makeRecording("b.txt", 2, 2, 0.5f, {})});
-  ASSERT_TRUE(runUntil(h, kCoarseTick, [&] { return signals(h, 1) == 1; }, kMaxSim)) << node->err();
+  auto node =
+      startRun(h, dir.path(), "2", {makeRecording("a.txt", 1, 2, 0.5f, {}), makeRecording("b.txt", 2, 2, 0.5f, {})});
+  ASSERT_TRUE(runUntil(
+      h, kCoarseTick, [&] { return signals(h, 1) == 1; }, kMaxSim))
+      << node->err();
   h.setTick(kCoarse);
   h.advance(ros::Duration(29));
   EXPECT_FALSE(contains(node->err(), "waiting 30 s for trackingfinished")) << node->err();

@@ -53,8 +53,8 @@ TEST_P(Speed, RowsAreHeldTheirDurationDividedByIt)
   rec.durations[1] = 0.25f;
   rec.durations[2] = 1.5f;
   const Recording sent = atSpeed(rec, speed);
-  auto node = startRun(h, dir.path(), "1", {rec}, nodeTopics(),
-                       {"_speed:=" + std::to_string(speed), "_session_log:=" + log});
+  auto node =
+      startRun(h, dir.path(), "1", {rec}, nodeTopics(), {"_speed:=" + std::to_string(speed), "_session_log:=" + log});
 
   Script s;
   s.greeting();
@@ -68,9 +68,8 @@ TEST_P(Speed, RowsAreHeldTheirDurationDividedByIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(HalfAndDouble, Speed, ::testing::Values(0.5, 2.0),
-                         [](const ::testing::TestParamInfo<double>& info) {
-                           return info.param < 1 ? std::string("Half") : std::string("Double");
-                         });
+                         [](const ::testing::TestParamInfo<double>& info)
+                         { return info.param < 1 ? std::string("Half") : std::string("Double"); });
 
 // Speed 2 asked in the pause after row 5: row 5 keeps its 0.5 s, rows 6 on
 // are held 0.25 s and carry it. A speed out of range is refused and changes
@@ -94,20 +93,22 @@ TEST(SetSpeedService, ChangesThePaceFromTheNextRow)
   s.rows(rec, scheduleFor(2), 0, 4);
   s.row(rec, 5);
   s.wait(250);
-  s.act([&] {
-    ASSERT_EQ(1.0, status.last().speed);
-    EXPECT_TRUE(answered(setSpeed(2.5), false,
-                         "a speed of 2.5 cannot be played: give 0.25 (slowest) to 2 (fastest); the speed stays 1"));
-    EXPECT_TRUE(answered(setSpeed(2.0), true, "speed 2 from row 6 of recording 1 on (it was 1)"));
-    ASSERT_TRUE(h.waitWall([&] { return status.last().speed == 2.0; }, kinora_test::kConnectSeconds));
-    const Status m = status.last();
-    EXPECT_EQ(5, m.row);
-    // Greeting 10 s, opening 5 s, row 0 2 s, then rows 1-11 of 0.5 s and the
-    // closing 5 s: from row 5 on, 7 rows at 0.25 s and the closing.
-    EXPECT_EQ(7 * 0.25 + 5, m.session_remaining);
-    EXPECT_EQ(2 + 11 * 0.25, m.total);
-    EXPECT_EQ(2 + 4 * 0.25, m.played);
-  });
+  s.act(
+      [&]
+      {
+        ASSERT_EQ(1.0, status.last().speed);
+        EXPECT_TRUE(answered(setSpeed(2.5), false,
+                             "a speed of 2.5 cannot be played: give 0.25 (slowest) to 2 (fastest); the speed stays 1"));
+        EXPECT_TRUE(answered(setSpeed(2.0), true, "speed 2 from row 6 of recording 1 on (it was 1)"));
+        ASSERT_TRUE(h.waitWall([&] { return status.last().speed == 2.0; }, kinora_test::kConnectSeconds));
+        const Status m = status.last();
+        EXPECT_EQ(5, m.row);
+        // Greeting 10 s, opening 5 s, row 0 2 s, then rows 1-11 of 0.5 s and the
+        // closing 5 s: from row 5 on, 7 rows at 0.25 s and the closing.
+        EXPECT_EQ(7 * 0.25 + 5, m.session_remaining);
+        EXPECT_EQ(2 + 11 * 0.25, m.total);
+        EXPECT_EQ(2 + 4 * 0.25, m.played);
+      });
   s.wait(250);  // row 5's pause, as it began
   s.rows(fast, scheduleFor(2), 6, rec.rows() - 1);
   s.report(rec.reported());

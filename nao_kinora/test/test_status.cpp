@@ -265,8 +265,8 @@ std::string history(const DiagnosticsLog& log)
   for (const diagnostic_msgs::DiagnosticArray& array : log.all())
   {
     const Health health = sessionHealth(array);
-    text += std::to_string(array.header.stamp.toSec()) + " " + std::to_string(health.level) + " " +
-            health.message + "\n";
+    text +=
+        std::to_string(array.header.stamp.toSec()) + " " + std::to_string(health.level) + " " + health.message + "\n";
   }
   return text;
 }
@@ -296,20 +296,21 @@ TEST(Diagnostics, OkWarnAndError)
   auto node = startNode(h, dir.path(), commandLine("3", {a, b, c}));
   ASSERT_TRUE(connectedTo(h, {"talkerfilename", "motionStartStop", "variancedJoints"})) << node->err();
   ASSERT_TRUE(h.waitWall([&] { return diagnostics.connected() && status.connected(); }, kinora_test::kConnectSeconds));
-  auto until = [&](const std::function<bool()>& cond, double maxSeconds) {
-    return run_script::runUntil(h, 0.5, cond, maxSeconds);
-  };
+  auto until = [&](const std::function<bool()>& cond, double maxSeconds)
+  { return run_script::runUntil(h, 0.5, cond, maxSeconds); };
 
   ASSERT_TRUE(until([&] { return cueSent(h, "merhaba.wav"); }, 5)) << node->err();
-  EXPECT_TRUE(until([&] { return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::OK,
-                                           "session in the greeting"); },
-                    3))
+  EXPECT_TRUE(until(
+      [&] { return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::OK, "session in the greeting"); }, 3))
       << history(diagnostics);
 
   ASSERT_TRUE(until([&] { return status.last().phase == Status::PHASE_PLAYING; }, 30));
   EXPECT_TRUE(until(
-      [&] { return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::WARN,
-                              "no subscriber on jointAngleArray (the motion executor)"); },
+      [&]
+      {
+        return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::WARN,
+                          "no subscriber on jointAngleArray (the motion executor)");
+      },
       2))
       << history(diagnostics);
 
@@ -319,8 +320,11 @@ TEST(Diagnostics, OkWarnAndError)
                          "session after recording 1, waiting for person tracking"))
       << history(diagnostics);
   EXPECT_TRUE(until(
-      [&] { return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::WARN,
-                              "s for trackingfinished after recording 1"); },
+      [&]
+      {
+        return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::WARN,
+                          "s for trackingfinished after recording 1");
+      },
       31))
       << history(diagnostics);
   EXPECT_GE(status.last().tracking_wait, 30.0);
@@ -330,8 +334,11 @@ TEST(Diagnostics, OkWarnAndError)
   ASSERT_TRUE(tell(h, "trackingfinished", 0));
   ASSERT_TRUE(until([&] { return status.last().recording == 3 && status.last().phase == Status::PHASE_PLAYING; }, 10));
   EXPECT_TRUE(until(
-      [&] { return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::ERROR,
-                              "recording 2 had no row to play and was skipped"); },
+      [&]
+      {
+        return healthSays(diagnostics, diagnostic_msgs::DiagnosticStatus::ERROR,
+                          "recording 2 had no row to play and was skipped");
+      },
       2))
       << history(diagnostics);
   EXPECT_TRUE(status.last().session[1].skipped);

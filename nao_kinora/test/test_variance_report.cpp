@@ -59,8 +59,8 @@ public:
 private:
   void onJoints(const std_msgs::Int32MultiArray::ConstPtr& msg)
   {
-    Arrival arrival = {"variancedJoints", std::vector<int>(msg->data.begin(), msg->data.end()),
-                       msg->layout.dim.size(), msg->layout.data_offset, 0};
+    Arrival arrival = {"variancedJoints", std::vector<int>(msg->data.begin(), msg->data.end()), msg->layout.dim.size(),
+                       msg->layout.data_offset, 0};
     arrivals.push_back(arrival);
   }
   void onState(const std_msgs::Int32::ConstPtr& msg)

@@ -20,7 +20,7 @@ ApiReply answer(int status, const json& body)
 
 ApiReply problem(int status, const std::string& message)
 {
-  return answer(status, { { "ok", false }, { "message", message } });
+  return answer(status, {{"ok", false}, {"message", message}});
 }
 
 ApiReply storeProblem(const std::string& error)
@@ -36,33 +36,33 @@ ApiReply storeProblem(const std::string& error)
 
 json sessionToJson(const SessionSummary& s)
 {
-  return { { "id", s.id },
-           { "patient", s.patientId },
-           { "plan", s.planId },
-           { "planName", s.planName },
-           { "firstExercise", s.firstExercise },
-           { "started", s.started },
-           { "ended", s.ended },
-           { "outcome", s.outcome },
-           { "exercisesPlayed", s.exercisesPlayed },
-           { "exercisesTotal", s.exercisesTotal },
-           { "playingTime", s.playingTime },
-           { "meanEffort", s.meanEffort },
-           { "meanPain", s.meanPain },
-           { "resumeAt", s.resumeAt } };
+  return {{"id", s.id},
+          {"patient", s.patientId},
+          {"plan", s.planId},
+          {"planName", s.planName},
+          {"firstExercise", s.firstExercise},
+          {"started", s.started},
+          {"ended", s.ended},
+          {"outcome", s.outcome},
+          {"exercisesPlayed", s.exercisesPlayed},
+          {"exercisesTotal", s.exercisesTotal},
+          {"playingTime", s.playingTime},
+          {"meanEffort", s.meanEffort},
+          {"meanPain", s.meanPain},
+          {"resumeAt", s.resumeAt}};
 }
 
 namespace
 {
 json planToJson(const Plan& p)
 {
-  return { { "id", p.id }, { "patient", p.patientId }, { "name", p.name },
-           { "speed", p.speed }, { "items", p.items }, { "updated", p.updated } };
+  return {{"id", p.id},       {"patient", p.patientId}, {"name", p.name},
+          {"speed", p.speed}, {"items", p.items},       {"updated", p.updated}};
 }
 
 json patientToJson(const Patient& p)
 {
-  return { { "id", p.id }, { "code", p.code }, { "note", p.note }, { "created", p.created } };
+  return {{"id", p.id}, {"code", p.code}, {"note", p.note}, {"created", p.created}};
 }
 
 // A field of the body: "" when it is there with the type asked (or absent and
@@ -125,7 +125,7 @@ std::vector<std::string> split(const std::string& path)
 
 ClinicApi::ClinicApi(ClinicStore& store, ExerciseLibrary& library, SessionLauncher& launcher,
                      const std::string& logFolder, std::function<void(const std::string&)> changed)
-  : store_(store), library_(library), launcher_(launcher), logFolder_(logFolder), changed_(std::move(changed))
+    : store_(store), library_(library), launcher_(launcher), logFolder_(logFolder), changed_(std::move(changed))
 {
 }
 
@@ -166,7 +166,7 @@ ApiReply ClinicApi::route(const std::string& method, const std::vector<std::stri
       json list = json::array();
       for (const Patient& p : all.value)
         list.push_back(patientToJson(p));
-      return all.ok() ? answer(200, { { "patients", list } }) : storeProblem(all.error);
+      return all.ok() ? answer(200, {{"patients", list}}) : storeProblem(all.error);
     }
     return method == "POST" ? addPatient(body) : problem(405, "use GET or POST");
   }
@@ -189,7 +189,7 @@ ApiReply ClinicApi::addPatient(const json& body)
   if (!fault.empty())
     return problem(400, fault);
   const Result<int64_t> added = store_.addPatient(code, note);
-  return added.ok() ? answer(201, { { "ok", true }, { "id", added.value } }) : storeProblem(added.error);
+  return added.ok() ? answer(201, {{"ok", true}, {"id", added.value}}) : storeProblem(added.error);
 }
 
 ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const std::string& sub, const json& body)
@@ -203,7 +203,7 @@ ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const st
     if (!fault.empty())
       return problem(400, fault);
     const std::string error = store_.setPatientNote(id, note);
-    return error.empty() ? answer(200, { { "ok", true } }) : storeProblem(error);
+    return error.empty() ? answer(200, {{"ok", true}}) : storeProblem(error);
   }
   if (sub.empty() && method == "DELETE")
   {
@@ -212,7 +212,7 @@ ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const st
     if (!fault.empty())
       return problem(400, fault + " (type the patient's code)");
     const std::string error = store_.deletePatient(id, typed);
-    return error.empty() ? answer(200, { { "ok", true } }) : storeProblem(error);
+    return error.empty() ? answer(200, {{"ok", true}}) : storeProblem(error);
   }
   if (sub == "plans")
     return method == "POST" ? savePlan(id, 0, body) : problem(405, "use POST");
@@ -245,7 +245,7 @@ ApiReply ClinicApi::patientPage(int64_t id)
   const Result<std::vector<SessionSummary>> sessions = store_.sessions(id);
   if (!plans.ok() || !sessions.ok())
     return storeProblem(plans.ok() ? sessions.error : plans.error);
-  json out = { { "patient", patientToJson(p.value) }, { "plans", json::array() }, { "sessions", json::array() } };
+  json out = {{"patient", patientToJson(p.value)}, {"plans", json::array()}, {"sessions", json::array()}};
   for (const Plan& plan : plans.value)
     out["plans"].push_back(planToJson(plan));
   for (const SessionSummary& s : sessions.value)
@@ -290,10 +290,10 @@ ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body
   if (planId != 0)
   {
     const std::string error = store_.updatePlan(planId, name, speed, items);
-    return error.empty() ? answer(200, { { "ok", true }, { "id", planId } }) : storeProblem(error);
+    return error.empty() ? answer(200, {{"ok", true}, {"id", planId}}) : storeProblem(error);
   }
   const Result<int64_t> saved = store_.savePlan(patientId, name, speed, items);
-  return saved.ok() ? answer(201, { { "ok", true }, { "id", saved.value } }) : storeProblem(saved.error);
+  return saved.ok() ? answer(201, {{"ok", true}, {"id", saved.value}}) : storeProblem(saved.error);
 }
 
 ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)
@@ -303,7 +303,7 @@ ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)
     json list = json::array();
     for (const LibraryEntry& e : library_.list())
       list.push_back(entryToJson(e));
-    return answer(200, { { "folder", library_.folder() }, { "recordings", list } });
+    return answer(200, {{"folder", library_.folder()}, {"recordings", list}});
   }
   if (parts.size() == 3 && parts[2] == "rows")
   {

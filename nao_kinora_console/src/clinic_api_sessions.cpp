@@ -15,7 +15,7 @@ using nlohmann::json;
 namespace
 {
 // The operator's and the node's events a report shows, from the session log.
-const char* const kReportEvents[] = { "pause", "resume", "skip", "end", "speed", "tracking timeout", "shutdown" };
+const char* const kReportEvents[] = {"pause", "resume", "skip", "end", "speed", "tracking timeout", "shutdown"};
 
 json operatorEvents(const std::string& logPath)
 {
@@ -71,13 +71,13 @@ ApiReply ClinicApi::planRoute(const std::string& method, int64_t id, const std::
   if (sub.empty() && method == "DELETE")
   {
     const std::string error = store_.deletePlan(id);
-    return error.empty() ? answer(200, { { "ok", true } }) : storeProblem(error);
+    return error.empty() ? answer(200, {{"ok", true}}) : storeProblem(error);
   }
   const Result<Plan> plan = store_.plan(id);
   if (!plan.ok())
     return storeProblem(plan.error);
   if (sub.empty())
-    return method == "GET" ? answer(200, { { "id", id }, { "name", plan.value.name } })
+    return method == "GET" ? answer(200, {{"id", id}, {"name", plan.value.name}})
                            : problem(405, "use GET, PUT or DELETE");
   if (sub == "timeline")
     return method == "GET" ? answer(200, library_.timeline(plan.value.items, queryInt(query, "first", 1)))
@@ -123,10 +123,10 @@ ApiReply ClinicApi::start(const Plan& plan, int first, int64_t resumes)
     return problem(409, fault);
   const std::string log = logFolder_ + "/" + std::to_string(plan.patientId) + "-" +
                           std::to_string(static_cast<long long>(wallNow() * 1000)) + ".jsonl";
-  const Result<int64_t> session = store_.beginSession({ plan.patientId, plan.id, first, log, plan.speed, 0 });
+  const Result<int64_t> session = store_.beginSession({plan.patientId, plan.id, first, log, plan.speed, 0});
   if (!session.ok())
     return storeProblem(session.error);
-  LaunchPlan launch{ plan.items, library_.folder(), log, first, plan.speed };
+  LaunchPlan launch{plan.items, library_.folder(), log, first, plan.speed};
   const std::string error = launcher_.launch(session.value, launch);
   if (!error.empty())
   {
@@ -137,8 +137,11 @@ ApiReply ClinicApi::start(const Plan& plan, int first, int64_t resumes)
     std::lock_guard<std::mutex> news(newsMutex_);
     refused_ = nullptr;
   }
-  return answer(201, { { "ok", true }, { "session", session.value }, { "first", first }, { "resumes", resumes },
-                       { "timeline", library_.timeline(plan.items, first) } });
+  return answer(201, {{"ok", true},
+                      {"session", session.value},
+                      {"first", first},
+                      {"resumes", resumes},
+                      {"timeline", library_.timeline(plan.items, first)}});
 }
 
 ApiReply ClinicApi::sessionPage(int64_t id)
@@ -153,22 +156,21 @@ ApiReply ClinicApi::sessionPage(int64_t id)
   if (!p.ok() || !exercises.ok() || !checkins.ok())
     return storeProblem(!p.ok() ? p.error : !exercises.ok() ? exercises.error : checkins.error);
   const Result<Plan> plan = store_.plan(s.value.planId);
-  json out = { { "session", sessionToJson(s.value) },
-               { "patient", { { "id", p.value.id }, { "code", p.value.code } } },
-               { "planItems", plan.ok() ? json(plan.value.items) : json::array() },
-               { "exercises", json::array() },
-               { "checkins", json::array() },
-               { "events", log.ok() ? operatorEvents(log.value) : json::array() } };
+  json out = {{"session", sessionToJson(s.value)},
+              {"patient", {{"id", p.value.id}, {"code", p.value.code}}},
+              {"planItems", plan.ok() ? json(plan.value.items) : json::array()},
+              {"exercises", json::array()},
+              {"checkins", json::array()},
+              {"events", log.ok() ? operatorEvents(log.value) : json::array()}};
   for (const ExerciseRecord& e : exercises.value)
   {
-    json shown = { { "position", e.position },     { "recording", e.recording },   { "outcome", e.outcome },
-                   { "playingTime", e.playingTime }, { "pausedTime", e.pausedTime }, { "trackingWait", e.trackingWait },
-                   { "timeoutFired", e.timeoutFired }, { "speeds", e.speeds } };
+    json shown = {{"position", e.position},         {"recording", e.recording},   {"outcome", e.outcome},
+                  {"playingTime", e.playingTime},   {"pausedTime", e.pausedTime}, {"trackingWait", e.trackingWait},
+                  {"timeoutFired", e.timeoutFired}, {"speeds", e.speeds}};
     out["exercises"].push_back(shown);
   }
   for (const Checkin& c : checkins.value)
-    out["checkins"].push_back({ { "position", c.position }, { "effort", c.effort }, { "pain", c.pain },
-                                { "note", c.note } });
+    out["checkins"].push_back({{"position", c.position}, {"effort", c.effort}, {"pain", c.pain}, {"note", c.note}});
   return answer(200, out);
 }
 
@@ -189,14 +191,14 @@ ApiReply ClinicApi::addCheckin(int64_t sessionId, const json& body)
     return problem(400, fault);
   c.note = body.value("note", "");
   const std::string error = store_.addCheckin(c);
-  return error.empty() ? answer(201, { { "ok", true } }) : storeProblem(error);
+  return error.empty() ? answer(201, {{"ok", true}}) : storeProblem(error);
 }
 
 void ClinicApi::launchRefused(int64_t patientId, const std::vector<std::string>& lines)
 {
   {
     std::lock_guard<std::mutex> news(newsMutex_);
-    refused_ = { { "patient", patientId }, { "lines", lines } };
+    refused_ = {{"patient", patientId}, {"lines", lines}};
   }
   if (changed_)
     changed_("/now");
@@ -218,6 +220,6 @@ ApiReply ClinicApi::now()
     }
   }
   std::lock_guard<std::mutex> news(newsMutex_);
-  return answer(200, { { "busy", launcher_.busy() }, { "running", running }, { "refused", refused_ } });
+  return answer(200, {{"busy", launcher_.busy()}, {"running", running}, {"refused", refused_}});
 }
 }  // namespace nao_kinora_console

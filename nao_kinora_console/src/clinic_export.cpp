@@ -48,9 +48,13 @@ ordered_json sessionJson(const SessionRecord& s)
     exercises.push_back(j);
   }
   const SessionSummary& m = s.summary;
-  return {{"id", m.id},           {"plan", m.planName},     {"first_exercise", m.firstExercise},
-          {"started", m.started}, {"ended", m.ended > 0 ? ordered_json(m.ended) : ordered_json()},
-          {"outcome", m.outcome}, {"exercises", exercises}};
+  return {{"id", m.id},
+          {"plan", m.planName},
+          {"first_exercise", m.firstExercise},
+          {"started", m.started},
+          {"ended", m.ended > 0 ? ordered_json(m.ended) : ordered_json()},
+          {"outcome", m.outcome},
+          {"exercises", exercises}};
 }
 
 // CSV fields quoted where needed; text that a spreadsheet would run as a
@@ -79,14 +83,23 @@ std::string csvRow(const PatientRecord& p, const SessionRecord& s, const Exercis
 {
   const auto c = s.checkins.find(e.position);
   const bool answered = c != s.checkins.end();
-  const std::vector<std::string> fields{
-      csvField(p.patient.code), std::to_string(s.summary.id), number(s.summary.started),
-      s.summary.outcome, csvField(s.summary.planName), std::to_string(e.position), csvField(e.recording), e.outcome,
-      number(e.playingTime), number(e.pausedTime), number(e.trackingWait), e.timeoutFired ? "1" : "0",
-      csvField(nlohmann::json(e.speeds).dump()), csvField(nlohmann::json(e.movingJoints).dump()),
-      answered && c->second.effort >= 0 ? std::to_string(c->second.effort) : "",
-      answered && c->second.pain >= 0 ? std::to_string(c->second.pain) : "",
-      answered ? csvField(c->second.note) : ""};
+  const std::vector<std::string> fields{csvField(p.patient.code),
+                                        std::to_string(s.summary.id),
+                                        number(s.summary.started),
+                                        s.summary.outcome,
+                                        csvField(s.summary.planName),
+                                        std::to_string(e.position),
+                                        csvField(e.recording),
+                                        e.outcome,
+                                        number(e.playingTime),
+                                        number(e.pausedTime),
+                                        number(e.trackingWait),
+                                        e.timeoutFired ? "1" : "0",
+                                        csvField(nlohmann::json(e.speeds).dump()),
+                                        csvField(nlohmann::json(e.movingJoints).dump()),
+                                        answered && c->second.effort >= 0 ? std::to_string(c->second.effort) : "",
+                                        answered && c->second.pain >= 0 ? std::to_string(c->second.pain) : "",
+                                        answered ? csvField(c->second.note) : ""};
   std::string row;
   for (const std::string& f : fields)
     row += (row.empty() ? "" : ",") + f;
@@ -149,8 +162,9 @@ Result<std::string> ClinicStore::exportCsv(int64_t patientId)
   if (!record.ok())
     return Result<std::string>::fail(record.error);
   Result<std::string> r;
-  r.value = "patient,session,session_started,session_outcome,plan,position,recording,outcome,playing_time,"
-            "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note\r\n";
+  r.value =
+      "patient,session,session_started,session_outcome,plan,position,recording,outcome,playing_time,"
+      "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note\r\n";
   for (const SessionRecord& s : record.value.sessions)
     for (const ExerciseRecord& e : s.exercises)
       r.value += csvRow(record.value, s, e);

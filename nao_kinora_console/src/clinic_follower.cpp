@@ -6,7 +6,11 @@ namespace nao_kinora_console
 {
 ClinicFollower::ClinicFollower(ClinicStore& store, SessionLauncher& launcher, ClinicApi& api,
                                std::function<bool()> coachRunning, std::function<void(const std::string&)> changed)
-  : store_(store), launcher_(launcher), api_(api), coachRunning_(std::move(coachRunning)), changed_(std::move(changed))
+    : store_(store),
+      launcher_(launcher),
+      api_(api),
+      coachRunning_(std::move(coachRunning)),
+      changed_(std::move(changed))
 {
 }
 
@@ -23,16 +27,18 @@ ClinicFollower::~ClinicFollower()
 
 void ClinicFollower::start()
 {
-  thread_ = std::thread([this] {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!stop_)
-    {
-      lock.unlock();
-      round();
-      lock.lock();
-      wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; });
-    }
-  });
+  thread_ = std::thread(
+      [this]
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_)
+        {
+          lock.unlock();
+          round();
+          lock.lock();
+          wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; });
+        }
+      });
 }
 
 std::string ClinicFollower::lastError() const

@@ -73,7 +73,8 @@ SessionSummary summaryRow(const Statement& s)
   const std::string last = s.text(13);
   const std::size_t blank = last.find(' ');
   const int position = blank == std::string::npos ? 0 : std::atoi(last.c_str());
-  r.resumeAt = resumePoint(r.outcome, r.firstExercise, position, blank == std::string::npos ? "" : last.substr(blank + 1));
+  r.resumeAt =
+      resumePoint(r.outcome, r.firstExercise, position, blank == std::string::npos ? "" : last.substr(blank + 1));
   return r;
 }
 
@@ -129,9 +130,10 @@ std::string ClinicStore::storeExercises(int64_t sessionId, const std::vector<Exe
 {
   Statement clear(db_, "DELETE FROM session_exercises WHERE session_id = ?");
   std::string error = clear.bind(1, sessionId).run();
-  Statement add(db_, "INSERT INTO session_exercises(session_id, seq, position, recording, outcome, playing_time,"
-                     " paused_time, tracking_wait, timeout_fired, speeds, moving_joints, variances)"
-                     " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  Statement add(db_,
+                "INSERT INTO session_exercises(session_id, seq, position, recording, outcome, playing_time,"
+                " paused_time, tracking_wait, timeout_fired, speeds, moving_joints, variances)"
+                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   for (std::size_t i = 0; i < exercises.size() && error.empty(); ++i)
   {
     const ExerciseRecord& r = exercises[i];
@@ -149,9 +151,10 @@ Result<std::vector<ExerciseRecord>> ClinicStore::exercisesLocked(int64_t session
   Statement known(db_, "SELECT 1 FROM sessions WHERE id = ?");
   if (!known.bind(1, sessionId).step())
     return failed<std::vector<ExerciseRecord>>(known.error().empty() ? unknownSession(sessionId)
-                                                                      : fault(known.error()));
-  Statement s(db_, "SELECT position, recording, outcome, playing_time, paused_time, tracking_wait, timeout_fired,"
-                   " speeds, moving_joints, variances FROM session_exercises WHERE session_id = ? ORDER BY seq");
+                                                                     : fault(known.error()));
+  Statement s(db_,
+              "SELECT position, recording, outcome, playing_time, paused_time, tracking_wait, timeout_fired,"
+              " speeds, moving_joints, variances FROM session_exercises WHERE session_id = ? ORDER BY seq");
   Result<std::vector<ExerciseRecord>> r;
   s.bind(1, sessionId);
   while (s.step())
@@ -181,8 +184,9 @@ std::string ClinicStore::discardSession(int64_t sessionId)
 {
   Lock lock(mutex_);
   Transaction t(db_);
-  Statement s(db_, "DELETE FROM sessions WHERE id = ? AND NOT EXISTS"
-                   " (SELECT 1 FROM session_exercises e WHERE e.session_id = sessions.id)");
+  Statement s(db_,
+              "DELETE FROM sessions WHERE id = ? AND NOT EXISTS"
+              " (SELECT 1 FROM session_exercises e WHERE e.session_id = sessions.id)");
   std::string error = t.error().empty() ? s.bind(1, sessionId).run() : t.error();
   if (error.empty() && db_.changes() == 0)
     return "session " + std::to_string(sessionId) + ": unknown, or an exercise of it was played";
@@ -209,8 +213,9 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
   Transaction t(db_);
   Statement s(db_, "SELECT log_path, log_offset, fold_state, started, speed, outcome FROM sessions WHERE id = ?");
   if (!t.error().empty() || !s.bind(1, sessionId).step())
-    return failed<SessionSummary>(!t.error().empty() ? fault(t.error())
-                                  : s.error().empty() ? unknownSession(sessionId) : fault(s.error()));
+    return failed<SessionSummary>(!t.error().empty()  ? fault(t.error())
+                                  : s.error().empty() ? unknownSession(sessionId)
+                                                      : fault(s.error()));
   const std::string path = s.text(0);
   const double started = s.real(3);
   const bool running = s.text(5) == "running";
@@ -219,7 +224,8 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
   Result<std::vector<ExerciseRecord>> stored = exercisesLocked(sessionId);
   fold.exercises = stored.value;
   if (!s.isNull(2) && !foldFromJson(s.text(2), fold))
-    return failed<SessionSummary>(fault("session " + std::to_string(sessionId) + ": its stored reading state is damaged"));
+    return failed<SessionSummary>(
+        fault("session " + std::to_string(sessionId) + ": its stored reading state is damaged"));
   LogPiece piece;
   piece.nextOffset = s.integer(1);
   if (running && (piece.nextOffset > 0 || fileSize(path) > 0))
@@ -290,7 +296,7 @@ Result<std::vector<SessionSummary>> ClinicStore::sessions(int64_t patientId)
   Statement known(db_, "SELECT 1 FROM patients WHERE id = ?");
   if (!known.bind(1, patientId).step())
     return failed<std::vector<SessionSummary>>(known.error().empty() ? "no patient with id " + std::to_string(patientId)
-                                                                      : fault(known.error()));
+                                                                     : fault(known.error()));
   return summaries("s.patient_id = ?", patientId);
 }
 
@@ -318,8 +324,9 @@ std::string ClinicStore::addCheckin(const Checkin& c)
     return why;
   Lock lock(mutex_);
   // Answered again, a check-in replaces the earlier answers.
-  Statement s(db_, "INSERT OR REPLACE INTO checkins(session_id, position, effort, pain, note, recorded)"
-                   " SELECT id, ?, NULLIF(?, -1), NULLIF(?, -1), ?, ? FROM sessions WHERE id = ?");
+  Statement s(db_,
+              "INSERT OR REPLACE INTO checkins(session_id, position, effort, pain, note, recorded)"
+              " SELECT id, ?, NULLIF(?, -1), NULLIF(?, -1), ?, ? FROM sessions WHERE id = ?");
   s.bind(1, c.position).bind(2, c.effort).bind(3, c.pain).bind(4, c.note).bind(5, wallNow());
   if (!s.bind(6, c.sessionId).run().empty())
     return fault(s.error());
@@ -329,8 +336,9 @@ std::string ClinicStore::addCheckin(const Checkin& c)
 Result<std::vector<Checkin>> ClinicStore::checkins(int64_t sessionId)
 {
   Lock lock(mutex_);
-  Statement s(db_, "SELECT position, IFNULL(effort, -1), IFNULL(pain, -1), note FROM checkins"
-                   " WHERE session_id = ? ORDER BY position");
+  Statement s(db_,
+              "SELECT position, IFNULL(effort, -1), IFNULL(pain, -1), note FROM checkins"
+              " WHERE session_id = ? ORDER BY position");
   Result<std::vector<Checkin>> r;
   s.bind(1, sessionId);
   while (s.step())

@@ -106,8 +106,9 @@ Result<Patient> ClinicStore::patientWhere(const char* sql, const std::string& ke
   if (s.step())
     r.value = {s.integer(0), s.text(1), s.text(2), s.real(3)};
   else
-    r.error = !s.error().empty() ? fault(s.error()) : key.empty() ? unknown("patient", id)
-                                                                  : "no patient with code [" + key + "]";
+    r.error = !s.error().empty() ? fault(s.error())
+              : key.empty()      ? unknown("patient", id)
+                                 : "no patient with code [" + key + "]";
   return r;
 }
 
@@ -151,10 +152,11 @@ Result<int64_t> ClinicStore::savePlan(int64_t patientId, const std::string& name
     return failed<int64_t>(why);
   Lock lock(mutex_);
   Transaction t(db_);
-  Statement s(db_, "INSERT INTO plans(patient_id, name, speed, updated) "
-                   "SELECT id, ?, ?, ? FROM patients WHERE id = ?");
-  std::string error = t.error().empty() ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, patientId).run()
-                                        : t.error();
+  Statement s(db_,
+              "INSERT INTO plans(patient_id, name, speed, updated) "
+              "SELECT id, ?, ?, ? FROM patients WHERE id = ?");
+  std::string error =
+      t.error().empty() ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, patientId).run() : t.error();
   if (error.find("UNIQUE") != std::string::npos)
     return failed<int64_t>("plan name: this patient has a plan [" + name + "] already");
   if (error.empty() && db_.changes() == 0)
@@ -177,8 +179,8 @@ std::string ClinicStore::updatePlan(int64_t planId, const std::string& name, dou
   Lock lock(mutex_);
   Transaction t(db_);
   Statement s(db_, "UPDATE plans SET name = ?, speed = ?, updated = ? WHERE id = ?");
-  std::string error = t.error().empty() ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, planId).run()
-                                        : t.error();
+  std::string error =
+      t.error().empty() ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, planId).run() : t.error();
   if (error.find("UNIQUE") != std::string::npos)
     return "plan name: this patient has a plan [" + name + "] already";
   if (error.empty() && db_.changes() == 0)
@@ -214,7 +216,7 @@ Result<Plan> ClinicStore::plan(int64_t planId)
   Result<std::vector<Plan>> all = plansLocked(owner.integer(0));
   for (const Plan& p : all.value)
     if (p.id == planId)
-      return Result<Plan>{ p, "" };
+      return Result<Plan>{p, ""};
   return failed<Plan>(all.ok() ? unknown("plan", planId) : all.error);
 }
 

@@ -20,7 +20,7 @@ const int kMaxWaiting = 4;
 }  // namespace
 
 CoachClient::CoachClient(const std::string& coach, double deadlineSeconds)
-  : coach_(coach), deadline_(deadlineSeconds), waiting_(std::make_shared<std::atomic<int>>(0))
+    : coach_(coach), deadline_(deadlineSeconds), waiting_(std::make_shared<std::atomic<int>>(0))
 {
 }
 
@@ -65,28 +65,31 @@ CallOutcome CoachClient::call(const std::string& control, Service service)
   auto answer = std::make_shared<std::promise<CallOutcome>>();
   std::future<CallOutcome> answered = answer->get_future();
   std::shared_ptr<std::atomic<int>> waiting = waiting_;
-  std::thread([answer, name, service, waiting]() mutable {
-    CallOutcome result;
-    if (!ros::service::exists(name, false))
-    {
-      result.kind = CallOutcome::kNotRunning;
-      result.message = "The coaching program is not running.";
-    }
-    else if (ros::service::call(name, service))
-    {
-      result.kind = CallOutcome::kAnswered;
-      result.success = service.response.success;
-      result.message = service.response.message;
-    }
-    else
-    {
-      ROS_WARN("call to [%s] failed", name.c_str());
-      result.kind = CallOutcome::kFailed;
-      result.message = "The connection to the coaching program broke off.";
-    }
-    answer->set_value(result);
-    --*waiting;
-  }).detach();
+  std::thread(
+      [answer, name, service, waiting]() mutable
+      {
+        CallOutcome result;
+        if (!ros::service::exists(name, false))
+        {
+          result.kind = CallOutcome::kNotRunning;
+          result.message = "The coaching program is not running.";
+        }
+        else if (ros::service::call(name, service))
+        {
+          result.kind = CallOutcome::kAnswered;
+          result.success = service.response.success;
+          result.message = service.response.message;
+        }
+        else
+        {
+          ROS_WARN("call to [%s] failed", name.c_str());
+          result.kind = CallOutcome::kFailed;
+          result.message = "The connection to the coaching program broke off.";
+        }
+        answer->set_value(result);
+        --*waiting;
+      })
+      .detach();
 
   if (answered.wait_for(std::chrono::duration<double>(deadline_)) == std::future_status::ready)
     return answered.get();

@@ -22,9 +22,8 @@ void Console::startClinic()
   // A node killed stays listed as a publisher of its status: one runs when
   // its status is published and its controls answer.
   const std::string control = options_.coach + "/pause_playback";
-  const auto coachRunning = [this, control] {
-    return statusSub_.getNumPublishers() > 0 && ros::service::exists(control, false);
-  };
+  const auto coachRunning = [this, control]
+  { return statusSub_.getNumPublishers() > 0 && ros::service::exists(control, false); };
   launcher_.reset(new SessionLauncher(options_.nodeProgram, options_.sessionFolder, coachRunning));
   const auto changed = [this](const std::string& what) { clinicChanged(what); };
   api_.reset(new ClinicApi(*store_, *library_, *launcher_, options_.sessionFolder, changed));
@@ -46,11 +45,12 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
 {
   if (!api_)
   {
-    Response answer{ http::status::service_unavailable, request.version() };
+    Response answer{http::status::service_unavailable, request.version()};
     answer.set(http::field::content_type, "application/json");
-    answer.body() = nlohmann::json({ { "ok", false },
-                                     { "message", "This console keeps no records: it was started without a "
-                                                  "database, and only follows the session." } })
+    answer.body() = nlohmann::json({{"ok", false},
+                                    {"message",
+                                     "This console keeps no records: it was started without a "
+                                     "database, and only follows the session."}})
                         .dump();
     session->reply(std::move(answer));
     return;
@@ -59,23 +59,25 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
   const std::string target = std::string(request.target()).substr(kPrefix);
   const std::string body = request.body();
   // The store writes with fsync: on a worker, never on the io thread.
-  net::post(workers_, [this, session, method, target, body] {
-    const ApiReply reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
-    Response answer;
-    answer.result(reply.status);
-    answer.set(http::field::cache_control, "no-store");
-    if (reply.contentType.empty())
-    {
-      answer.set(http::field::content_type, "application/json");
-      answer.body() = reply.body.dump();
-    }
-    else
-    {
-      answer.set(http::field::content_type, reply.contentType);
-      answer.set(http::field::content_disposition, "attachment; filename=\"" + reply.fileName + "\"");
-      answer.body() = reply.text;
-    }
-    session->reply(std::move(answer));
-  });
+  net::post(workers_,
+            [this, session, method, target, body]
+            {
+              const ApiReply reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
+              Response answer;
+              answer.result(reply.status);
+              answer.set(http::field::cache_control, "no-store");
+              if (reply.contentType.empty())
+              {
+                answer.set(http::field::content_type, "application/json");
+                answer.body() = reply.body.dump();
+              }
+              else
+              {
+                answer.set(http::field::content_type, reply.contentType);
+                answer.set(http::field::content_disposition, "attachment; filename=\"" + reply.fileName + "\"");
+                answer.body() = reply.text;
+              }
+              session->reply(std::move(answer));
+            });
 }
 }  // namespace nao_kinora_console

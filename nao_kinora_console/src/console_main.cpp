@@ -70,8 +70,7 @@ int main(int argc, char** argv)
   nao_kinora_console::ConsoleOptions options;
   std::unique_ptr<nao_kinora_console::ClinicStore> store;
   if (!readParam(pnh, "port", options.port, "an integer") || !readParam(pnh, "bind", options.bind, "a string") ||
-      !readParam(pnh, "token", options.token, "a string") ||
-      !readParam(pnh, "coach_node", options.coach, "a string") ||
+      !readParam(pnh, "token", options.token, "a string") || !readParam(pnh, "coach_node", options.coach, "a string") ||
       !readParam(pnh, "joint_states_topic", options.jointStatesTopic, "a string") || !openClinic(pnh, options, store))
     return 1;
   options.webRoot = ros::package::getPath("nao_kinora_console") + "/www";

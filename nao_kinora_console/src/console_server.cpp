@@ -168,15 +168,14 @@ std::string optionsFault(const ConsoleOptions& options)
   return "";
 }
 
-
 Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> store)
-  : options_(options)
-  , coach_(options.coach)
-  , peers_(kPerAddress)
-  , acceptor_(io_)
-  , acceptPause_(io_)
-  , workers_(kWorkers)
-  , teach_(options.jointStatesTopic, options.recordingDir, [this] { return sessionPlaying(); })
+    : options_(options),
+      coach_(options.coach),
+      peers_(kPerAddress),
+      acceptor_(io_),
+      acceptPause_(io_),
+      workers_(kWorkers),
+      teach_(options.jointStatesTopic, options.recordingDir, [this] { return sessionPlaying(); })
 {
   char real[PATH_MAX];
   if (realpath(options_.webRoot.c_str(), real))
@@ -185,8 +184,8 @@ Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> sto
   // Latched: the last status arrives as soon as the console subscribes.
   statusSub_ = nh_.subscribe(options_.coach + "/status", 10, &Console::statusHandle, this);
   // The joint rows are on the coaching program's namespace, beside its name.
-  rowSub_ = nh_.subscribe(ros::names::parentNamespace(options_.coach) + "/jointAngleArray", 1, &Console::rowHandle,
-                          this);
+  rowSub_ =
+      nh_.subscribe(ros::names::parentNamespace(options_.coach) + "/jointAngleArray", 1, &Console::rowHandle, this);
   store_ = std::move(store);
   if (store_)
     startClinic();
@@ -241,27 +240,32 @@ void Console::stop()
 
 void Console::accept()
 {
-  acceptor_.async_accept([this](beast::error_code error, tcp::socket socket) {
-    if (error == net::error::operation_aborted)
-      return;
-    if (error)
-    {
-      // Most likely out of file descriptors: try again shortly, not in a loop.
-      ROS_WARN_THROTTLE(10, "cannot accept a connection: %s", error.message().c_str());
-      acceptPause_.expires_after(std::chrono::milliseconds(100));
-      acceptPause_.async_wait([this](beast::error_code e) {
-        if (!e)
-          accept();
+  acceptor_.async_accept(
+      [this](beast::error_code error, tcp::socket socket)
+      {
+        if (error == net::error::operation_aborted)
+          return;
+        if (error)
+        {
+          // Most likely out of file descriptors: try again shortly, not in a loop.
+          ROS_WARN_THROTTLE(10, "cannot accept a connection: %s", error.message().c_str());
+          acceptPause_.expires_after(std::chrono::milliseconds(100));
+          acceptPause_.async_wait(
+              [this](beast::error_code e)
+              {
+                if (!e)
+                  accept();
+              });
+          return;
+        }
+        beast::error_code ignored;
+        std::shared_ptr<void> place = peers_.take(socket.remote_endpoint(ignored).address().to_string());
+        // Without a place the socket is closed here, before a byte is read.
+        if (place)
+          std::make_shared<HttpSession>(std::move(socket), std::move(place), static_cast<RequestHandler&>(*this))
+              ->start();
+        accept();
       });
-      return;
-    }
-    beast::error_code ignored;
-    std::shared_ptr<void> place = peers_.take(socket.remote_endpoint(ignored).address().to_string());
-    // Without a place the socket is closed here, before a byte is read.
-    if (place)
-      std::make_shared<HttpSession>(std::move(socket), std::move(place), static_cast<RequestHandler&>(*this))->start();
-    accept();
-  });
 }
 
 bool Console::refuse(const Request& head, Response& answer)
@@ -365,12 +369,12 @@ void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Req
   // Ending cannot be undone: the page asks first, and says so.
   else if (path == "/api/end" && (!body.contains("confirm") || body["confirm"] != true))
     fault = "Ending the session needs {\"confirm\": true}.";
-  else if (path == "/api/speed" && (!body.contains("speed") || !body["speed"].is_number() ||
-                                    !checkSpeed(body["speed"].get<double>()).empty()))
+  else if (path == "/api/speed" &&
+           (!body.contains("speed") || !body["speed"].is_number() || !checkSpeed(body["speed"].get<double>()).empty()))
     fault = "speed: a number from 0.25 to 2.0, as {\"speed\": 0.5}.";
   if (!fault.empty())
   {
-    session->reply(replyJson(400, { { "ok", false }, { "message", fault } }));
+    session->reply(replyJson(400, {{"ok", false}, {"message", fault}}));
     return;
   }
   // The call may wait for the whole deadline: on a worker, never on the io thread.
@@ -395,14 +399,24 @@ Response Console::callControl(const std::string& path, const nlohmann::json& bod
   int status = 200;
   switch (outcome.kind)
   {
-    case CallOutcome::kAnswered: status = outcome.success ? 200 : 409; break;
-    case CallOutcome::kNotRunning: status = 503; break;
-    case CallOutcome::kBusy: status = 503; break;
-    case CallOutcome::kNoAnswer: status = 504; break;
-    case CallOutcome::kFailed: status = 502; break;
+    case CallOutcome::kAnswered:
+      status = outcome.success ? 200 : 409;
+      break;
+    case CallOutcome::kNotRunning:
+      status = 503;
+      break;
+    case CallOutcome::kBusy:
+      status = 503;
+      break;
+    case CallOutcome::kNoAnswer:
+      status = 504;
+      break;
+    case CallOutcome::kFailed:
+      status = 502;
+      break;
   }
-  return replyJson(status, { { "ok", outcome.kind == CallOutcome::kAnswered && outcome.success },
-                             { "answered", outcome.kind == CallOutcome::kAnswered },
-                             { "message", outcome.message } });
+  return replyJson(status, {{"ok", outcome.kind == CallOutcome::kAnswered && outcome.success},
+                            {"answered", outcome.kind == CallOutcome::kAnswered},
+                            {"message", outcome.message}});
 }
 }  // namespace nao_kinora_console

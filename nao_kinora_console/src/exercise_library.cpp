@@ -40,8 +40,12 @@ LibraryEntry fromTimeline(const nao_kinora::RecordingTimeline& t)
 
 json entryToJson(const LibraryEntry& e)
 {
-  return { { "name", e.name },          { "playable", e.playable }, { "rows", e.rows },
-           { "playingTime", e.playingTime }, { "movingJoints", e.movingJoints }, { "problems", e.problems } };
+  return {{"name", e.name},
+          {"playable", e.playable},
+          {"rows", e.rows},
+          {"playingTime", e.playingTime},
+          {"movingJoints", e.movingJoints},
+          {"problems", e.problems}};
 }
 
 ExerciseLibrary::ExerciseLibrary(const std::string& folder) : folder_(folder)
@@ -100,7 +104,7 @@ Result<json> ExerciseLibrary::rows(const std::string& name)
   std::vector<nao_kinora::JointRow> loaded;
   nao_kinora::checkRecording(folder_ + name, &loaded);
   Result<json> r;
-  r.value = { { "name", name }, { "joints", json::array() }, { "rows", json::array() } };
+  r.value = {{"name", name}, {"joints", json::array()}, {"rows", json::array()}};
   for (int j = 0; j < nao_kinora::kJointCount; ++j)
     r.value["joints"].push_back(nao_kinora::jointName(j));
   for (const nao_kinora::JointRow& row : loaded)
@@ -115,7 +119,7 @@ json ExerciseLibrary::timeline(const std::vector<std::string>& items, int first)
   plan.count = static_cast<float>(items.size());
   plan.recordings = items;
   plan.first = std::max(1, std::min(first, static_cast<int>(items.size())));
-  json out = { { "first", plan.first }, { "exercises", json::array() }, { "error", "" } };
+  json out = {{"first", plan.first}, {"exercises", json::array()}, {"error", ""}};
   if (items.empty())
   {
     out["length"] = 0.0;
@@ -126,9 +130,12 @@ json ExerciseLibrary::timeline(const std::vector<std::string>& items, int first)
   for (std::size_t k = 0; k < t.recordings.size(); ++k)
   {
     const nao_kinora::RecordingTimeline& r = t.recordings[k];
-    out["exercises"].push_back({ { "position", r.number() }, { "name", r.name }, { "start", t.starts[k] },
-                                 { "length", r.length() }, { "rows", r.check.rows },
-                                 { "cues", r.opening.size() + r.feedback.size() } });
+    out["exercises"].push_back({{"position", r.number()},
+                                {"name", r.name},
+                                {"start", t.starts[k]},
+                                {"length", r.length()},
+                                {"rows", r.check.rows},
+                                {"cues", r.opening.size() + r.feedback.size()}});
     if (!r.check.playable() && out["error"] == "")
       out["error"] = r.check.problems.empty() ? r.name + " yields no row" : r.check.problems.front().message;
   }

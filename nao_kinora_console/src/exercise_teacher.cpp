@@ -66,14 +66,13 @@ std::string exerciseFileName(const std::string& name, std::string& fault)
 }
 
 ExerciseTeacher::ExerciseTeacher(const std::string& recordingDir, double rate, double still)
-  : dir_(recordingDir), rate_(rate), still_(still), pose_(nao_kinora::kJointCount, 0.0)
+    : dir_(recordingDir), rate_(rate), still_(still), pose_(nao_kinora::kJointCount, 0.0)
 {
   if (!dir_.empty() && dir_.back() != '/')
     dir_ += '/';
 }
 
-void ExerciseTeacher::observe(const std::vector<std::string>& names, const std::vector<double>& positions,
-                              double stamp)
+void ExerciseTeacher::observe(const std::vector<std::string>& names, const std::vector<double>& positions, double stamp)
 {
   if (names.size() != positions.size())
     return;
@@ -104,17 +103,18 @@ TeachAnswer ExerciseTeacher::start(const std::string& name, bool sessionPlaying)
 {
   TeachAnswer answer;
   if (state_ == kRecording)
-    return { TeachAnswer::kRefused, "Already recording: press Stop first." };
+    return {TeachAnswer::kRefused, "Already recording: press Stop first."};
   if (sessionPlaying)
-    return { TeachAnswer::kRefused, "A session is playing on the robot: recording now would record its "
-                                    "movements. Wait until the session is over." };
+    return {TeachAnswer::kRefused,
+            "A session is playing on the robot: recording now would record its "
+            "movements. Wait until the session is over."};
   std::string fault;
   const std::string file = exerciseFileName(name, fault);
   if (file.empty())
-    return { TeachAnswer::kBadRequest, fault };
+    return {TeachAnswer::kBadRequest, fault};
   // The folder is checked now, so that nobody teaches an exercise for nothing.
   if (!nao_kinora::checkWritable(dir_ + file, true).empty())
-    return { TeachAnswer::kFailed, "The exercise folder " + dir_ + " cannot be written to: nothing can be saved." };
+    return {TeachAnswer::kFailed, "The exercise folder " + dir_ + " cannot be written to: nothing can be saved."};
   state_ = kRecording;
   file_ = file;
   sampler_ = nao_kinora::JointStateSampler();
@@ -128,42 +128,42 @@ TeachAnswer ExerciseTeacher::start(const std::string& name, bool sessionPlaying)
 TeachAnswer ExerciseTeacher::stop()
 {
   if (state_ != kRecording)
-    return { TeachAnswer::kRefused, "Nothing is being recorded." };
+    return {TeachAnswer::kRefused, "Nothing is being recorded."};
   const nao_kinora::SampledRecording recording = sampler_.sample(rate_, still_);
   if (!recording.refusal.empty())
   {
     state_ = kIdle;
-    return { TeachAnswer::kRefused, nothingRecordedWords(recording.refusal, sampler_.messages()) };
+    return {TeachAnswer::kRefused, nothingRecordedWords(recording.refusal, sampler_.messages())};
   }
   state_ = kDraft;
   rows_ = recording.rows;
   sampler_ = nao_kinora::JointStateSampler();
-  return { TeachAnswer::kDone, "Recorded " + std::to_string(rows_.size()) + " rows: check them, then Save." };
+  return {TeachAnswer::kDone, "Recorded " + std::to_string(rows_.size()) + " rows: check them, then Save."};
 }
 
 TeachAnswer ExerciseTeacher::save(const std::string& name, bool overwrite)
 {
   if (state_ != kDraft)
-    return { TeachAnswer::kRefused, "There is no recording to save: record one first." };
+    return {TeachAnswer::kRefused, "There is no recording to save: record one first."};
   std::string file = file_;
   if (!name.empty())
   {
     std::string fault;
     file = exerciseFileName(name, fault);
     if (file.empty())
-      return { TeachAnswer::kBadRequest, fault };
+      return {TeachAnswer::kBadRequest, fault};
   }
   const std::string path = dir_ + file;
   if (!overwrite && access(path.c_str(), F_OK) == 0)
-    return { TeachAnswer::kExists, "An exercise named " + file + " exists already. Replace it?" };
+    return {TeachAnswer::kExists, "An exercise named " + file + " exists already. Replace it?"};
   const std::string fault = nao_kinora::writeRecording(path, rows_, overwrite);
   if (!fault.empty())
-    return { TeachAnswer::kFailed, "Not saved: " + fault };
+    return {TeachAnswer::kFailed, "Not saved: " + fault};
   state_ = kIdle;
   rows_.clear();
   saved_.erase(std::remove(saved_.begin(), saved_.end(), file), saved_.end());
   saved_.push_back(file);
-  return { TeachAnswer::kDone, "Saved as " + file + "." };
+  return {TeachAnswer::kDone, "Saved as " + file + "."};
 }
 
 TeachAnswer ExerciseTeacher::discard()
@@ -171,18 +171,18 @@ TeachAnswer ExerciseTeacher::discard()
   state_ = kIdle;
   rows_.clear();
   sampler_ = nao_kinora::JointStateSampler();
-  return { TeachAnswer::kDone, "Dropped." };
+  return {TeachAnswer::kDone, "Dropped."};
 }
 
 nlohmann::json ExerciseTeacher::view() const
 {
-  static const char* const kStates[] = { "idle", "recording", "draft" };
-  nlohmann::json view = { { "state", kStates[state_] },
-                          { "file", state_ == kIdle ? "" : file_ },
-                          { "recorded", state_ == kRecording && started_ ? lastStamp_ - origin_ : 0.0 },
-                          { "full", state_ == kRecording && full_ },
-                          { "pose", poses_ > 0 ? nlohmann::json(pose_) : nlohmann::json() },
-                          { "saved", saved_ } };
+  static const char* const kStates[] = {"idle", "recording", "draft"};
+  nlohmann::json view = {{"state", kStates[state_]},
+                         {"file", state_ == kIdle ? "" : file_},
+                         {"recorded", state_ == kRecording && started_ ? lastStamp_ - origin_ : 0.0},
+                         {"full", state_ == kRecording && full_},
+                         {"pose", poses_ > 0 ? nlohmann::json(pose_) : nlohmann::json()},
+                         {"saved", saved_}};
   if (state_ != kDraft)
   {
     view["draft"] = nullptr;
@@ -195,11 +195,11 @@ nlohmann::json ExerciseTeacher::view() const
   double seconds = 0.0;
   for (const nao_kinora::JointRow& row : rows_)
     seconds += row[nao_kinora::kDurationColumn];
-  view["draft"] = { { "file", file_ },
-                    { "rows", rows_.size() },
-                    { "seconds", seconds },
-                    { "moving", moving },
-                    { "exists", access((dir_ + file_).c_str(), F_OK) == 0 } };
+  view["draft"] = {{"file", file_},
+                   {"rows", rows_.size()},
+                   {"seconds", seconds},
+                   {"moving", moving},
+                   {"exists", access((dir_ + file_).c_str(), F_OK) == 0}};
   return view;
 }
 

@@ -26,15 +26,17 @@ std::shared_ptr<void> PeerLimit::take(const std::string& address)
   if (open >= perAddress_)
     return nullptr;
   ++open;
-  return std::shared_ptr<void>(this, [this, address](void*) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (--open_[address] == 0)
-      open_.erase(address);
-  });
+  return std::shared_ptr<void>(this,
+                               [this, address](void*)
+                               {
+                                 std::lock_guard<std::mutex> lock(mutex_);
+                                 if (--open_[address] == 0)
+                                   open_.erase(address);
+                               });
 }
 
 HttpSession::HttpSession(tcp::socket socket, std::shared_ptr<void> place, RequestHandler& handler)
-  : stream_(std::move(socket)), place_(std::move(place)), handler_(handler)
+    : stream_(std::move(socket)), place_(std::move(place)), handler_(handler)
 {
 }
 
@@ -88,8 +90,9 @@ void HttpSession::onBody(beast::error_code error)
   if (error == http::error::body_limit)
   {
     keepAlive_ = false;
-    Response answer{ http::status::payload_too_large, version_ };
-    answer.body() = "A request body may hold at most " + std::to_string(bodyLimit(std::string(parser_->get().target()))) + " bytes.\n";
+    Response answer{http::status::payload_too_large, version_};
+    answer.body() = "A request body may hold at most " +
+                    std::to_string(bodyLimit(std::string(parser_->get().target()))) + " bytes.\n";
     write(std::move(answer));
   }
   else if (!error)
@@ -166,9 +169,11 @@ void HttpSession::onWrite(beast::error_code error)
 // for at most kCloseTime.
 void HttpSession::finish()
 {
-  stream_.async_read_some(net::buffer(drain_), [self = shared_from_this()](beast::error_code error, std::size_t) {
-    if (!error)
-      self->finish();
-  });
+  stream_.async_read_some(net::buffer(drain_),
+                          [self = shared_from_this()](beast::error_code error, std::size_t)
+                          {
+                            if (!error)
+                              self->finish();
+                          });
 }
 }  // namespace nao_kinora_console

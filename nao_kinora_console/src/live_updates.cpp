@@ -25,7 +25,7 @@ const std::size_t kMaxStreams = 8;
 // The answer's head, sent once; the events follow as its chunks.
 std::string eventStreamHead()
 {
-  http::response<http::empty_body> head{ http::status::ok, 11 };
+  http::response<http::empty_body> head{http::status::ok, 11};
   head.set(http::field::content_type, "text/event-stream");
   head.set(http::field::cache_control, "no-store");
   head.set("X-Content-Type-Options", "nosniff");
@@ -48,7 +48,7 @@ std::string chunk(const std::string& data)
 struct Console::Stream
 {
   Stream(tcp::socket socket, std::shared_ptr<void> place, net::io_context& io)
-    : connection(std::move(socket)), timer(io), place(std::move(place))
+      : connection(std::move(socket)), timer(io), place(std::move(place))
   {
   }
   beast::tcp_stream connection;
@@ -122,12 +122,13 @@ void Console::serveEvents(const std::shared_ptr<HttpSession>& session)
   }
   if (open >= kMaxStreams)
   {
-    Response answer{ http::status::service_unavailable, 11 };
+    Response answer{http::status::service_unavailable, 11};
     answer.body() = "Too many pages are open on this console.\n";
     session->reply(std::move(answer));
     return;
   }
-  streams_.erase(std::remove_if(streams_.begin(), streams_.end(), [](const std::weak_ptr<Stream>& weak) { return weak.expired(); }),
+  streams_.erase(std::remove_if(streams_.begin(), streams_.end(),
+                                [](const std::weak_ptr<Stream>& weak) { return weak.expired(); }),
                  streams_.end());
   auto stream = std::make_shared<Stream>(session->takeSocket(), session->place(), io_);
   streams_.push_back(stream);
@@ -141,12 +142,14 @@ void Console::serveEvents(const std::shared_ptr<HttpSession>& session)
 void Console::listen(const std::shared_ptr<Stream>& stream)
 {
   stream->connection.expires_never();
-  stream->connection.async_read_some(net::buffer(stream->in), [this, stream](beast::error_code error, std::size_t) {
-    if (error)
-      closeStream(stream);
-    else
-      listen(stream);
-  });
+  stream->connection.async_read_some(net::buffer(stream->in),
+                                     [this, stream](beast::error_code error, std::size_t)
+                                     {
+                                       if (error)
+                                         closeStream(stream);
+                                       else
+                                         listen(stream);
+                                     });
 }
 
 void Console::closeStream(const std::shared_ptr<Stream>& stream)
@@ -160,15 +163,17 @@ void Console::wakeStreams()
 {
   if (wakePending_.exchange(true))
     return;
-  net::post(io_, [this] {
-    wakePending_ = false;
-    for (const auto& weak : streams_)
-    {
-      const auto stream = weak.lock();
-      if (stream && stream->waiting)
-        stream->timer.cancel();
-    }
-  });
+  net::post(io_,
+            [this]
+            {
+              wakePending_ = false;
+              for (const auto& weak : streams_)
+              {
+                const auto stream = weak.lock();
+                if (stream && stream->waiting)
+                  stream->timer.cancel();
+              }
+            });
 }
 
 // Writes what has changed for one page: the status when it changed or a
@@ -194,7 +199,7 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
     }
     if (clinicCount_ != stream->clinicSent)
     {
-      clinic = nlohmann::json({ { "count", clinicCount_ }, { "what", clinicWhat_ } }).dump();
+      clinic = nlohmann::json({{"count", clinicCount_}, {"what", clinicWhat_}}).dump();
       stream->clinicSent = clinicCount_;
     }
     if (sendStatus)
@@ -210,10 +215,12 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
         until = std::min(until, stream->lastPose + kPoseEvery);
       stream->waiting = true;
       stream->timer.expires_at(until);
-      stream->timer.async_wait([this, stream](beast::error_code) {
-        stream->waiting = false;
-        pump(stream);
-      });
+      stream->timer.async_wait(
+          [this, stream](beast::error_code)
+          {
+            stream->waiting = false;
+            pump(stream);
+          });
       return;
     }
   }
@@ -228,7 +235,8 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
   stream->writing = true;
   stream->connection.expires_after(kWriteTime);
   net::async_write(stream->connection, net::buffer(stream->out),
-                   [this, stream](beast::error_code error, std::size_t) {
+                   [this, stream](beast::error_code error, std::size_t)
+                   {
                      stream->writing = false;
                      stream->out.clear();
                      if (error)

@@ -6,18 +6,26 @@ using nlohmann::json;
 
 json exerciseToJson(const ExerciseRecord& r)
 {
-  return {{"position", r.position},         {"recording", r.recording},       {"outcome", r.outcome},
-          {"playing_time", r.playingTime},  {"paused_time", r.pausedTime},    {"tracking_wait", r.trackingWait},
-          {"timeout_fired", r.timeoutFired}, {"speeds", r.speeds},            {"moving_joints", r.movingJoints},
+  return {{"position", r.position},          {"recording", r.recording},    {"outcome", r.outcome},
+          {"playing_time", r.playingTime},   {"paused_time", r.pausedTime}, {"tracking_wait", r.trackingWait},
+          {"timeout_fired", r.timeoutFired}, {"speeds", r.speeds},          {"moving_joints", r.movingJoints},
           {"variances", r.variances}};
 }
 
 json foldToJson(const SessionFold& f)
 {
-  return {{"outcome", f.outcome},           {"first_time", f.firstTime}, {"last_time", f.lastTime},
-          {"end_time", f.endTime},        {"speed", f.speed},               {"end_requested", f.endRequested},
-          {"paused_since", f.pausedSince}, {"paused_exercise", f.pausedExercise}, {"started_at", f.startedAt},
-          {"paused_in_play", f.pausedInPlay}, {"wait_since", f.waitSince}, {"skip_requested", f.skipRequested},
+  return {{"outcome", f.outcome},
+          {"first_time", f.firstTime},
+          {"last_time", f.lastTime},
+          {"end_time", f.endTime},
+          {"speed", f.speed},
+          {"end_requested", f.endRequested},
+          {"paused_since", f.pausedSince},
+          {"paused_exercise", f.pausedExercise},
+          {"started_at", f.startedAt},
+          {"paused_in_play", f.pausedInPlay},
+          {"wait_since", f.waitSince},
+          {"skip_requested", f.skipRequested},
           {"all_rows_sent", f.allRowsSent}};
 }
 

@@ -110,7 +110,7 @@ std::string queryValue(const std::string& target, const std::string& name)
 
 bool knownMethod(const std::string& method)
 {
-  for (const char* known : { "GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH" })
+  for (const char* known : {"GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH"})
     if (method == known)
       return true;
   return false;

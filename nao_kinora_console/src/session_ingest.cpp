@@ -181,8 +181,8 @@ LogPiece readLogPiece(const std::string& path, int64_t offset)
   if (!in)
     piece.error = "cannot read the session log [" + path + "]";
   else if (!in.seekg(0, std::ios::end) || in.tellg() < offset)
-    piece.error = "the session log [" + path + "] is shorter than the " + std::to_string(offset) +
-                  " bytes already read from it";
+    piece.error =
+        "the session log [" + path + "] is shorter than the " + std::to_string(offset) + " bytes already read from it";
   if (!piece.error.empty())
     return piece;
   in.seekg(offset);

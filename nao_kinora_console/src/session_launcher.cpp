@@ -165,7 +165,7 @@ std::string sessionFolderFor(const std::string& database, std::string& error)
 
 std::vector<std::string> nodeCommandLine(const std::string& program, const LaunchPlan& plan)
 {
-  std::vector<std::string> argv{ program, std::to_string(plan.items.size()) };
+  std::vector<std::string> argv{program, std::to_string(plan.items.size())};
   argv.insert(argv.end(), plan.items.begin(), plan.items.end());
   argv.push_back("_recording_dir:=" + plan.recordingDir);
   argv.push_back("_session_log:=" + plan.sessionLog);
@@ -178,7 +178,7 @@ std::vector<std::string> nodeCommandLine(const std::string& program, const Launc
 
 SessionLauncher::SessionLauncher(const std::string& program, const std::string& folder,
                                  std::function<bool()> coachRunning)
-  : program_(program), folder_(folder), coachRunning_(std::move(coachRunning))
+    : program_(program), folder_(folder), coachRunning_(std::move(coachRunning))
 {
 }
 
@@ -202,8 +202,8 @@ bool SessionLauncher::busy()
 std::string SessionLauncher::launch(int64_t sessionId, const LaunchPlan& plan)
 {
   // Everything the child processes use is made before fork.
-  KeeperFiles files{ file(sessionId, ".err"), file(sessionId, ".exit.tmp"), file(sessionId, ".exit"),
-                     file(sessionId, ".pid"), "cannot run " + program_ + "\n" };
+  KeeperFiles files{file(sessionId, ".err"), file(sessionId, ".exit.tmp"), file(sessionId, ".exit"),
+                    file(sessionId, ".pid"), "cannot run " + program_ + "\n"};
   const std::vector<std::string> args = nodeCommandLine(program_, plan);
   std::vector<char*> argv;
   for (const std::string& a : args)

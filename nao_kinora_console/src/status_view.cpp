@@ -14,8 +14,8 @@ namespace
 using nao_kinora_msgs::SessionStatus;
 
 // The words joint names are made of, longest first where one starts another.
-const char* const kJointWords[] = { "shoulder", "elbow", "ankle", "pitch", "right", "knee", "left",
-                                    "head",     "roll",  "hip",   "yaw" };
+const char* const kJointWords[] = {"shoulder", "elbow", "ankle", "pitch", "right", "knee",
+                                   "left",     "head",  "roll",  "hip",   "yaw"};
 
 // "3 s", "45 %": whole numbers, rounded down, never below 0.
 std::string whole(double value, const char* unit)
@@ -66,16 +66,26 @@ const char* phaseKey(uint8_t phase)
 {
   switch (phase)
   {
-    case SessionStatus::PHASE_STARTING: return "starting";
-    case SessionStatus::PHASE_GREETING: return "greeting";
-    case SessionStatus::PHASE_OPENING_CUE: return "opening";
-    case SessionStatus::PHASE_PLAYING: return "playing";
-    case SessionStatus::PHASE_REPORT: return "report";
-    case SessionStatus::PHASE_WAITING_FOR_TRACKING: return "tracking";
-    case SessionStatus::PHASE_CLOSING: return "closing";
-    case SessionStatus::PHASE_PAUSED: return "paused";
-    case SessionStatus::PHASE_OVER: return "over";
-    default: return "unknown";
+    case SessionStatus::PHASE_STARTING:
+      return "starting";
+    case SessionStatus::PHASE_GREETING:
+      return "greeting";
+    case SessionStatus::PHASE_OPENING_CUE:
+      return "opening";
+    case SessionStatus::PHASE_PLAYING:
+      return "playing";
+    case SessionStatus::PHASE_REPORT:
+      return "report";
+    case SessionStatus::PHASE_WAITING_FOR_TRACKING:
+      return "tracking";
+    case SessionStatus::PHASE_CLOSING:
+      return "closing";
+    case SessionStatus::PHASE_PAUSED:
+      return "paused";
+    case SessionStatus::PHASE_OVER:
+      return "over";
+    default:
+      return "unknown";
   }
 }
 
@@ -187,15 +197,15 @@ nlohmann::json statusView(const SessionStatus& status, const StatusContext& cont
     json moving = json::array();
     for (int joint : recording.moving_joints)
       moving.push_back(jointWords(joint));
-    session.push_back({ { "number", number },
-                        { "file", recording.file },
-                        { "title", exerciseTitle(recording.file) },
-                        { "rows", recording.rows },
-                        { "playing_time", recording.playing_time },
-                        { "reported", static_cast<bool>(recording.reported) },
-                        { "skipped", static_cast<bool>(recording.skipped) },
-                        { "moving", moving },
-                        { "current", number == status.recording } });
+    session.push_back({{"number", number},
+                       {"file", recording.file},
+                       {"title", exerciseTitle(recording.file)},
+                       {"rows", recording.rows},
+                       {"playing_time", recording.playing_time},
+                       {"reported", static_cast<bool>(recording.reported)},
+                       {"skipped", static_cast<bool>(recording.skipped)},
+                       {"moving", moving},
+                       {"current", number == status.recording}});
   }
   view["session"] = session;
 
@@ -204,9 +214,10 @@ nlohmann::json statusView(const SessionStatus& status, const StatusContext& cont
   const int motionExecutors = std::max(0, status.joint_angle_array_subscribers - (context.consoleOnJointRows ? 1 : 0));
   const int trackers = status.motion_start_stop_subscribers - (motionExecutors > 0 ? 1 : 0);
   const bool running = context.coachRunning;
-  view["peers"] = json::array({ { { "name", "Audio player" }, { "connected", running && status.talkerfilename_subscribers > 0 } },
-                                { { "name", "Motion executor" }, { "connected", running && motionExecutors > 0 } },
-                                { { "name", "Person tracking" }, { "connected", running && trackers > 0 } } });
+  view["peers"] =
+      json::array({{{"name", "Audio player"}, {"connected", running && status.talkerfilename_subscribers > 0}},
+                   {{"name", "Motion executor"}, {"connected", running && motionExecutors > 0}},
+                   {{"name", "Person tracking"}, {"connected", running && trackers > 0}}});
   return view;
 }
 }  // namespace nao_kinora_console

@@ -22,11 +22,11 @@ Response replyJson(int status, const nlohmann::json& body)
 
 Response replyAnswer(const TeachAnswer& answer, const nlohmann::json& view)
 {
-  static const int kStatus[] = { 200, 400, 409, 409, 500 };
-  return replyJson(kStatus[answer.kind], { { "ok", answer.kind == TeachAnswer::kDone },
-                                           { "exists", answer.kind == TeachAnswer::kExists },
-                                           { "message", answer.message },
-                                           { "teach", view } });
+  static const int kStatus[] = {200, 400, 409, 409, 500};
+  return replyJson(kStatus[answer.kind], {{"ok", answer.kind == TeachAnswer::kDone},
+                                          {"exists", answer.kind == TeachAnswer::kExists},
+                                          {"message", answer.message},
+                                          {"teach", view}});
 }
 
 // A field of the body: absent gives fallback; of another type, a fault.
@@ -50,7 +50,7 @@ bool field(const nlohmann::json& body, const char* name, T& value, std::string& 
 
 TeachDesk::TeachDesk(const std::string& jointStatesTopic, const std::string& recordingDir,
                      std::function<bool()> sessionPlaying)
-  : sessionPlaying_(std::move(sessionPlaying)), teacher_(recordingDir)
+    : sessionPlaying_(std::move(sessionPlaying)), teacher_(recordingDir)
 {
   stateSub_ = nh_.subscribe(jointStatesTopic, kStateQueue, &TeachDesk::stateHandle, this);
 }
@@ -80,11 +80,11 @@ Response TeachDesk::act(const std::string& path, const std::string& text)
   if (!text.empty())
     body = nlohmann::json::parse(text, nullptr, false);
   if (body.is_discarded() || !body.is_object())
-    return replyJson(400, { { "ok", false }, { "message", "The request body is not a JSON object." } });
+    return replyJson(400, {{"ok", false}, {"message", "The request body is not a JSON object."}});
   std::string name, fault;
   bool overwrite = false;
   if (!field(body, "name", name, fault) || !field(body, "overwrite", overwrite, fault))
-    return replyJson(400, { { "ok", false }, { "message", fault } });
+    return replyJson(400, {{"ok", false}, {"message", fault}});
   // Asked before the teacher's lock: the status has a lock of its own.
   const bool playing = path == "/api/teach/start" && sessionPlaying_();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -103,7 +103,6 @@ Response TeachDesk::act(const std::string& path, const std::string& text)
 Response TeachDesk::look(const std::string& path)
 {
   std::lock_guard<std::mutex> lock(mutex_);
-  return replyJson(200, path == "/api/teach/draft" ? nlohmann::json{ { "rows", teacher_.draftRows() } }
-                                                   : teacher_.view());
+  return replyJson(200, path == "/api/teach/draft" ? nlohmann::json{{"rows", teacher_.draftRows()}} : teacher_.view());
 }
 }  // namespace nao_kinora_console

@@ -31,7 +31,7 @@ inline std::string recording(int rows)
 struct ApiRig
 {
   explicit ApiRig(const std::string& program = "/bin/true", std::function<bool()> running = nullptr)
-    : library(dir.path() + "library/")
+      : library(dir.path() + "library/")
   {
     mkdir((dir.path() + "library").c_str(), 0700);
     mkdir((dir.path() + "sessions").c_str(), 0700);
@@ -55,7 +55,7 @@ struct ApiRig
   kinora_test::TempDir dir;
   ExerciseLibrary library;
   std::unique_ptr<ClinicStore> store;
-  std::atomic<bool> coachRunning{ false };
+  std::atomic<bool> coachRunning{false};
   std::unique_ptr<SessionLauncher> launcher;
   std::unique_ptr<ClinicApi> api;
   std::vector<std::string> changes;

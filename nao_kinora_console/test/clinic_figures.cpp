@@ -48,7 +48,8 @@ double medianSeconds(F f)
 
 int main(int argc, char** argv)
 {
-  const std::string dir = argc > 1 ? std::string(argv[1]) + "/" : "/tmp/clinic_figures_" + std::to_string(getpid()) + "/";
+  const std::string dir =
+      argc > 1 ? std::string(argv[1]) + "/" : "/tmp/clinic_figures_" + std::to_string(getpid()) + "/";
   const std::string db = dir + "clinic.db";
   auto store = openStore(db);
   const int64_t patient = store->addPatient("P-0001", "").value;
@@ -79,10 +80,12 @@ int main(int argc, char** argv)
   std::size_t count = 0;
   std::printf("session list of the patient: %.1f ms\n",
               1e3 * medianSeconds([&] { count = store->sessions(patient).value.size(); }));
-  std::printf("one session's exercises and check-ins: %.2f ms\n", 1e3 * medianSeconds([&] {
-                store->exercises(last);
-                store->checkins(last);
-              }));
+  std::printf("one session's exercises and check-ins: %.2f ms\n", 1e3 * medianSeconds(
+                                                                            [&]
+                                                                            {
+                                                                              store->exercises(last);
+                                                                              store->checkins(last);
+                                                                            }));
   std::printf("whole record as JSON: %.0f ms\n", 1e3 * medianSeconds([&] { store->exportJson(patient); }));
   std::printf("(%zu sessions listed; files in %s)\n", count, dir.c_str());
   return count == kSessions ? 0 : 1;

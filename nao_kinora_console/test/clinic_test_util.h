@@ -45,8 +45,11 @@ inline std::string playedExercise(int k, double t)
   return line(t, "recording loaded", {{"recording", k}, {"path", "/lib/" + name}, {"rows", 40}}) +
          line(t + 1, "start signal", {{"recording", k}}) + line(t + 2, "first row sent", {{"row", 0}}) +
          line(t + 11, "last row sent", {{"row", 39}}) +
-         line(t + 11, "report", {{"recording", k}, {"rows", 40}, {"variances", std::vector<double>(22, 0.25)},
-                                 {"moving joints", {1, 4, 17}}}) +
+         line(t + 11, "report",
+              {{"recording", k},
+               {"rows", 40},
+               {"variances", std::vector<double>(22, 0.25)},
+               {"moving joints", {1, 4, 17}}}) +
          line(t + 11, "stop signal", {{"recording", k}}) + line(t + 14, "trackingfinished", {{"value", 1}});
 }
 }  // namespace clinic_test

@@ -27,21 +27,22 @@ bool waitWall(const std::function<bool()>& cond, double seconds)
 
 std::unique_ptr<kinora_test::Process> startConsole(const std::vector<std::string>& params)
 {
-  std::vector<std::string> argv{ CONSOLE_PROGRAM };
+  std::vector<std::string> argv{CONSOLE_PROGRAM};
   argv.insert(argv.end(), params.begin(), params.end());
   // The console finds its page through the package path, as rosrun would set it.
   return std::unique_ptr<kinora_test::Process>(
-      new kinora_test::Process(argv, { std::string("ROS_PACKAGE_PATH=") + CONSOLE_PACKAGE_PARENT }));
+      new kinora_test::Process(argv, {std::string("ROS_PACKAGE_PATH=") + CONSOLE_PACKAGE_PARENT}));
 }
 
 Console::Console(const std::vector<std::string>& params)
 {
-  std::vector<std::string> all{ "_port:=0" };
+  std::vector<std::string> all{"_port:=0"};
   all.insert(all.end(), params.begin(), params.end());
   process = startConsole(all);
   // "console: http://HOST:PORT/...", whatever address it was bound to.
   const std::string prefix = "console: http://";
-  const auto printed = [&] {
+  const auto printed = [&]
+  {
     const std::string out = process->out();
     const std::size_t at = out.find(prefix);
     return at != std::string::npos && out.find('/', at + prefix.size()) != std::string::npos;
@@ -95,7 +96,7 @@ int rawStatus(int port, const std::string& bytes)
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval timeout{ 5, 0 };
+  timeval timeout{5, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   int status = 0;
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
@@ -114,23 +115,27 @@ int rawStatus(int port, const std::string& bytes)
 }
 
 EventStream::EventStream(int port, const std::string& target)
-  : client_("127.0.0.1", port), opened_(ros::WallTime::now())
+    : client_("127.0.0.1", port), opened_(ros::WallTime::now())
 {
   client_.set_read_timeout(30);
-  reader_ = std::thread([this, target] {
-    auto result = client_.Get(
-        target.c_str(),
-        [this](const httplib::Response& response) {
-          status_ = response.status;
-          return true;
-        },
-        [this](const char* data, std::size_t length) {
-          feed(data, length);
-          return !stop_;
-        });
-    if (result && status_ == 0)
-      status_ = result->status;
-  });
+  reader_ = std::thread(
+      [this, target]
+      {
+        auto result = client_.Get(
+            target.c_str(),
+            [this](const httplib::Response& response)
+            {
+              status_ = response.status;
+              return true;
+            },
+            [this](const char* data, std::size_t length)
+            {
+              feed(data, length);
+              return !stop_;
+            });
+        if (result && status_ == 0)
+          status_ = result->status;
+      });
 }
 
 EventStream::~EventStream()
@@ -153,7 +158,7 @@ void EventStream::feed(const char* data, std::size_t length)
   std::size_t end;
   while ((end = pending_.find("\n\n")) != std::string::npos)
   {
-    Event event{ "message", "", at };
+    Event event{"message", "", at};
     std::istringstream lines(pending_.substr(0, end));
     pending_.erase(0, end + 2);
     std::string line;
@@ -181,7 +186,8 @@ int EventStream::waitFor(const std::function<bool(const Event&)>& cond, double s
 {
   int found = -1;
   waitWall(
-      [&] {
+      [&]
+      {
         const std::vector<Event> all = events();
         for (std::size_t k = from; k < all.size(); ++k)
           if (cond(all[k]))
@@ -201,15 +207,14 @@ FakeCoach::FakeCoach()
   pauseSrv_ = nh_.advertiseService("/nao_kinora/pause_playback", &FakeCoach::pause, this);
   skipSrv_ = nh_.advertiseService<std_srvs::Trigger::Request, std_srvs::Trigger::Response>(
       "/nao_kinora/skip_exercise",
-      [this](std_srvs::Trigger::Request&, std_srvs::Trigger::Response& response) {
-        return trigger("skip", response);
-      });
+      [this](std_srvs::Trigger::Request&, std_srvs::Trigger::Response& response) { return trigger("skip", response); });
   endSrv_ = nh_.advertiseService<std_srvs::Trigger::Request, std_srvs::Trigger::Response>(
       "/nao_kinora/end_session",
       [this](std_srvs::Trigger::Request&, std_srvs::Trigger::Response& response) { return trigger("end", response); });
   speedSrv_ = nh_.advertiseService<nao_kinora_msgs::SetSpeed::Request, nao_kinora_msgs::SetSpeed::Response>(
       "/nao_kinora/set_speed",
-      [this](nao_kinora_msgs::SetSpeed::Request& request, nao_kinora_msgs::SetSpeed::Response& response) {
+      [this](nao_kinora_msgs::SetSpeed::Request& request, nao_kinora_msgs::SetSpeed::Response& response)
+      {
         std_srvs::Trigger::Response answered;
         trigger("speed " + std::to_string(request.speed).substr(0, 4), answered);
         response.success = answered.success;
@@ -294,9 +299,9 @@ nao_kinora_msgs::SessionStatus playingStatus()
   status.session_elapsed = 120.5;
   status.session_remaining = 210.0;
   status.last_cue = "kollaryana.wav";
-  for (const char* file : { "01_hands_on_waist_left.txt", "02_hands_on_waist_right.txt", "03_arms_to_the_side.txt",
-                            "04_seated_elbows.txt", "05_nao_sits.txt", "06_right_knee.txt", "07_left_knee.txt",
-                            "08_right_wrist.txt", "09_left_wrist.txt" })
+  for (const char* file :
+       {"01_hands_on_waist_left.txt", "02_hands_on_waist_right.txt", "03_arms_to_the_side.txt", "04_seated_elbows.txt",
+        "05_nao_sits.txt", "06_right_knee.txt", "07_left_knee.txt", "08_right_wrist.txt", "09_left_wrist.txt"})
   {
     nao_kinora_msgs::RecordingStatus recording;
     recording.file = file;
@@ -305,9 +310,9 @@ nao_kinora_msgs::SessionStatus playingStatus()
     status.session.push_back(recording);
   }
   status.session[0].reported = true;
-  status.session[0].moving_joints = { 11, 15, 17, 21 };
+  status.session[0].moving_joints = {11, 15, 17, 21};
   status.session[1].reported = true;
-  status.session[1].moving_joints = { 11, 15, 17, 21 };
+  status.session[1].moving_joints = {11, 15, 17, 21};
   status.talkerfilename_subscribers = 1;
   status.joint_angle_array_subscribers = 2;
   status.motion_start_stop_subscribers = 2;

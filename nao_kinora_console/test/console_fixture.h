@@ -41,10 +41,10 @@ std::unique_ptr<kinora_test::Process> startConsole(const std::vector<std::string
 
 struct Reply
 {
-  int status = 0;          // 0: no answer
+  int status = 0;  // 0: no answer
   std::string body;
   httplib::Headers headers;
-  double seconds = 0.0;    // wall time until the answer
+  double seconds = 0.0;  // wall time until the answer
   std::string header(const std::string& name) const;
 };
 
@@ -80,8 +80,8 @@ private:
 
   httplib::Client client_;
   std::thread reader_;
-  std::atomic<bool> stop_{ false };
-  std::atomic<int> status_{ 0 };
+  std::atomic<bool> stop_{false};
+  std::atomic<int> status_{0};
   ros::WallTime opened_;
   mutable std::mutex mutex_;
   std::string pending_;

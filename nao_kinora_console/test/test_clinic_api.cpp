@@ -121,18 +121,18 @@ TEST_P(ClinicApiRefusals, RefusedNamingTheFieldAndNothingChanges)
   const Refusal& c = GetParam();
   ApiRig rig;
   const int64_t patient = rig.store->addPatient("P-0001", "").value;
-  const int64_t plan = rig.store->savePlan(patient, "week 1", 1.0, { "a.txt", "b.txt" }).value;
+  const int64_t plan = rig.store->savePlan(patient, "week 1", 1.0, {"a.txt", "b.txt"}).value;
   const int64_t empty = rig.store->savePlan(patient, "empty", 1.0, {}).value;
-  const int64_t session = rig.store->beginSession({ patient, plan, 1, rig.dir.path() + "s.jsonl" }).value;
-  const int64_t ended = rig.store->beginSession({ patient, plan, 1, rig.dir.path() + "e.jsonl" }).value;
+  const int64_t session = rig.store->beginSession({patient, plan, 1, rig.dir.path() + "s.jsonl"}).value;
+  const int64_t ended = rig.store->beginSession({patient, plan, 1, rig.dir.path() + "e.jsonl"}).value;
   rig.store->closeSession(ended);
   rig.coachRunning = c.coachRunning;
   const std::string before = records(rig);
-  const std::map<std::string, std::string> ids = { { "{p}", std::to_string(patient) },
-                                                   { "{plan}", std::to_string(plan) },
-                                                   { "{empty}", std::to_string(empty) },
-                                                   { "{s}", std::to_string(session) },
-                                                   { "{ended}", std::to_string(ended) } };
+  const std::map<std::string, std::string> ids = {{"{p}", std::to_string(patient)},
+                                                  {"{plan}", std::to_string(plan)},
+                                                  {"{empty}", std::to_string(empty)},
+                                                  {"{s}", std::to_string(session)},
+                                                  {"{ended}", std::to_string(ended)}};
 
   const ApiReply reply = rig.ask(c.method, fill(c.target, ids), c.body);
   EXPECT_EQ(c.status, reply.status) << reply.body.dump();
@@ -143,7 +143,8 @@ TEST_P(ClinicApiRefusals, RefusedNamingTheFieldAndNothingChanges)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ClinicApiRefusals, ::testing::ValuesIn(kRefusals),
-                         [](const ::testing::TestParamInfo<Refusal>& info) {
+                         [](const ::testing::TestParamInfo<Refusal>& info)
+                         {
                            std::string name = info.param.name;
                            for (char& ch : name)
                              if (!isalnum(static_cast<unsigned char>(ch)))
@@ -157,7 +158,8 @@ TEST(ClinicApi, PatientPlanAndPageAsTheTherapistBuildsThem)
   const ApiReply added = rig.ask("POST", "/patients", R"({"code": "P-0007", "note": "left knee"})");
   ASSERT_EQ(201, added.status) << added.body.dump();
   const std::string p = "/patients/" + std::to_string(added.body["id"].get<int64_t>());
-  const ApiReply plan = rig.ask("POST", p + "/plans", R"({"name": "week 1", "speed": 0.5, "items": ["a.txt", "b.txt", "a.txt"]})");
+  const ApiReply plan =
+      rig.ask("POST", p + "/plans", R"({"name": "week 1", "speed": 0.5, "items": ["a.txt", "b.txt", "a.txt"]})");
   ASSERT_EQ(201, plan.status) << plan.body.dump();
   const std::string planPath = "/plans/" + std::to_string(plan.body["id"].get<int64_t>());
   // Reordered and one removed: the last edit is the plan.
@@ -170,9 +172,10 @@ TEST(ClinicApi, PatientPlanAndPageAsTheTherapistBuildsThem)
   ASSERT_EQ(1u, page.body["plans"].size());
   EXPECT_EQ("week 1b", page.body["plans"][0]["name"]);
   EXPECT_EQ(0.75, page.body["plans"][0]["speed"]);
-  EXPECT_EQ((std::vector<std::string>{ "b.txt", "a.txt" }), page.body["plans"][0]["items"].get<std::vector<std::string>>());
+  EXPECT_EQ((std::vector<std::string>{"b.txt", "a.txt"}),
+            page.body["plans"][0]["items"].get<std::vector<std::string>>());
   EXPECT_EQ(json::array(), page.body["sessions"]);
-  EXPECT_EQ((std::vector<std::string>{ "/patients", p + "/plans", planPath }), rig.changes);
+  EXPECT_EQ((std::vector<std::string>{"/patients", p + "/plans", planPath}), rig.changes);
 
   const ApiReply list = rig.ask("GET", "/patients");
   ASSERT_EQ(1u, list.body["patients"].size());
@@ -185,9 +188,9 @@ TEST(ClinicApi, TimelineIsTheNodesModel)
 {
   ApiRig rig;
   const int64_t patient = rig.store->addPatient("P-1", "").value;
-  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, { "a.txt", "b.txt", "c.txt" }).value;
+  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, {"a.txt", "b.txt", "c.txt"}).value;
   nao_kinora::setRecordingDir(rig.dir.path() + "library/");
-  const nao_kinora::SessionTimeline model = nao_kinora::planSession({ 3, { "a.txt", "b.txt", "c.txt" }, 2 });
+  const nao_kinora::SessionTimeline model = nao_kinora::planSession({3, {"a.txt", "b.txt", "c.txt"}, 2});
   const json t = rig.ask("GET", "/plans/" + std::to_string(plan) + "/timeline?first=2").body;
   EXPECT_EQ("", t["error"]);
   EXPECT_EQ(2, t["first"]);
@@ -213,7 +216,7 @@ TEST(ClinicApi, LibraryAsTheNodeWouldSeeIt)
   EXPECT_EQ("a.txt", a["name"]);
   EXPECT_EQ(true, a["playable"]);
   EXPECT_EQ(5, a["rows"]);
-  EXPECT_EQ((std::vector<std::string>{ nao_kinora::jointName(3), nao_kinora::jointName(5) }),
+  EXPECT_EQ((std::vector<std::string>{nao_kinora::jointName(3), nao_kinora::jointName(5)}),
             a["movingJoints"].get<std::vector<std::string>>());
   EXPECT_EQ("broken.txt", broken["name"]);
   EXPECT_EQ(false, broken["playable"]);
@@ -231,9 +234,9 @@ TEST(ClinicApi, CheckinAndExportsAndDelete)
 {
   ApiRig rig;
   const int64_t patient = rig.store->addPatient("P-0003", "").value;
-  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, { "a.txt" }).value;
+  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, {"a.txt"}).value;
   const std::string log = rig.dir.path() + "sessions/s.jsonl";
-  const int64_t session = rig.store->beginSession({ patient, plan, 1, log }).value;
+  const int64_t session = rig.store->beginSession({patient, plan, 1, log}).value;
   append(log, playedExercise(1, 10) + line(30, "pause") + line(32, "resume"));
   rig.store->ingestLog(session);
   const std::string s = "/sessions/" + std::to_string(session);
@@ -242,7 +245,7 @@ TEST(ClinicApi, CheckinAndExportsAndDelete)
   const json report = rig.ask("GET", s).body;
   EXPECT_EQ("P-0003", report["patient"]["code"]);
   EXPECT_EQ("played", report["exercises"][0]["outcome"]);
-  EXPECT_EQ(json({ { "position", 1 }, { "effort", 3 }, { "pain", -1 }, { "note", "fine" } }), report["checkins"][0]);
+  EXPECT_EQ(json({{"position", 1}, {"effort", 3}, {"pain", -1}, {"note", "fine"}}), report["checkins"][0]);
   ASSERT_EQ(2u, report["events"].size());
   EXPECT_EQ("pause", report["events"][0]["event"]);
   EXPECT_DOUBLE_EQ(20.0, report["events"][0]["time"].get<double>());

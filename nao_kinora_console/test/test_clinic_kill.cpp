@@ -71,8 +71,8 @@ std::string inspect(const std::string& path, std::vector<StoredSession>& session
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
-  const std::string verdict = sqlite3_step(s) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(s, 0))
-                                                            : sqlite3_errmsg(db);
+  const std::string verdict =
+      sqlite3_step(s) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(s, 0)) : sqlite3_errmsg(db);
   sqlite3_finalize(s);
   sqlite3_prepare_v2(db,
                      "SELECT id, log_path, log_offset, (SELECT count(*) FROM session_exercises e"

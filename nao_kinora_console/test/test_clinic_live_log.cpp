@@ -19,8 +19,8 @@ namespace
 using namespace clinic_test;
 using kinora_test::readFile;
 
-const double kTick = 0.25;        // simulated seconds per clock tick
-const double kWallSeconds = 240;  // for each stretch of the run, on a loaded machine
+const double kTick = 0.25;         // simulated seconds per clock tick
+const double kWallSeconds = 240;   // for each stretch of the run, on a loaded machine
 const double kTrackingWait = 2.0;  // the simulated tracking node's wait after a stop signal
 
 // The first rows of a sample exercise, as a recording of the test's own.
@@ -66,11 +66,12 @@ TEST(ClinicLiveLog, SessionOfTheNodeAsItRuns)
   auto store = openStore(dir.path() + "clinic.db");
   const int64_t patient = store->addPatient("P-LIVE", "").value;
   const int64_t session = store->beginSession({patient, 0, 1, log}).value;
-  auto node = h.start(KINORA_NODE, {"3", samples[0], samples[1], samples[2], "_recording_dir:=" + dir.path(),
-                                    "_session_log:=" + log});
+  auto node = h.start(
+      KINORA_NODE, {"3", samples[0], samples[1], samples[2], "_recording_dir:=" + dir.path(), "_session_log:=" + log});
   const ros::Duration most(300);
 
-  ASSERT_TRUE(h.runUntil([&] { return logHas(log, "\"start signal\",\"recording\":2"); }, most, kWallSeconds)) << node->err();
+  ASSERT_TRUE(h.runUntil([&] { return logHas(log, "\"start signal\",\"recording\":2"); }, most, kWallSeconds))
+      << node->err();
   EXPECT_EQ(2, store->ingestLog(session).value.exercisesTotal);  // 1 done, 2 loaded
   EXPECT_EQ("played", store->exercises(session).value.at(0).outcome);
   std_srvs::SetBool pause;

@@ -44,14 +44,25 @@ struct RefusalCase
 };
 
 const RefusalCase kRefusals[] = {
-    {"NewerSchema", [](const std::string& p) { openStore(p); sql(p, "PRAGMA user_version=2"); },
+    {"NewerSchema",
+     [](const std::string& p)
+     {
+       openStore(p);
+       sql(p, "PRAGMA user_version=2");
+     },
      "written by a newer console (schema version 2, this console knows up to 1); left as it is"},
     {"Garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
-    {"Truncated", [](const std::string& p) { filledStore(p); ASSERT_EQ(0, truncate(p.c_str(), 8192)); },
+    {"Truncated",
+     [](const std::string& p)
+     {
+       filledStore(p);
+       ASSERT_EQ(0, truncate(p.c_str(), 8192));
+     },
      "unreadable or corrupt (database disk image is malformed); left as it is"},
     {"DamagedPage",
-     [](const std::string& p) {
+     [](const std::string& p)
+     {
        filledStore(p);
        std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
        f.seekp(3 * 4096);
@@ -127,7 +138,9 @@ struct Rule
 
 TEST(ClinicRules, PatientCodes)
 {
-  const Rule rules[] = {{"P-0007", ""}, {"a_B-9", ""}, {std::string(32, 'x'), ""},
+  const Rule rules[] = {{"P-0007", ""},
+                        {"a_B-9", ""},
+                        {std::string(32, 'x'), ""},
                         {"", "patient code: empty; choose a code such as P-0007 (not a name)"},
                         {std::string(33, 'x'), "patient code: 33 characters; at most 32"},
                         {"Ayşe", "patient code: only letters, digits, '-' and '_' (no spaces or other signs)"},
@@ -139,7 +152,9 @@ TEST(ClinicRules, PatientCodes)
 
 TEST(ClinicRules, SpeedsNamesRecordingsRatingsNotes)
 {
-  const std::pair<double, std::string> speeds[] = {{0.25, ""}, {2.0, ""}, {1, ""},
+  const std::pair<double, std::string> speeds[] = {{0.25, ""},
+                                                   {2.0, ""},
+                                                   {1, ""},
                                                    {0.24, "speed: 0.24; from 0.25 to 2.0"},
                                                    {2.01, "speed: 2.01; from 0.25 to 2.0"},
                                                    {NAN, "speed: nan; from 0.25 to 2.0"}};
@@ -213,10 +228,12 @@ TEST(ClinicPlans, EditsAreWholeAndLastWins)
   EXPECT_EQ(0.5, plans[0].speed);
   EXPECT_EQ((std::vector<std::string>{"b.txt", "a.txt", "b.txt"}), plans[0].items);
   const std::vector<std::string> a{"a.txt", "b.txt", "c.txt", "d.txt"}, b{"x.txt"};
-  std::thread writer([&] {
-    for (int i = 0; i < 50; ++i)
-      EXPECT_EQ("", other->updatePlan(plan, "week 1", 2.0, b));
-  });
+  std::thread writer(
+      [&]
+      {
+        for (int i = 0; i < 50; ++i)
+          EXPECT_EQ("", other->updatePlan(plan, "week 1", 2.0, b));
+      });
   for (int i = 0; i < 50; ++i)
   {
     EXPECT_EQ("", store->updatePlan(plan, "week 1", 0.25, a));
@@ -251,8 +268,8 @@ TEST(ClinicDelete, LeavesNoTraceInTheFile)
   for (const char* text : {"GONE-7731", "gone-note-5521", "gone-plan-9017", "gone-checkin-6604", "01_exercise"})
     ASSERT_NE(std::string::npos, bytes().find(text)) << text;
   ASSERT_EQ("", store->deletePatient(p, "GONE-7731"));
-  for (const char* text : {"GONE-7731", "gone-note-5521", "gone-plan-9017", "gone-checkin-6604", "01_exercise",
-                           log.c_str()})
+  for (const char* text :
+       {"GONE-7731", "gone-note-5521", "gone-plan-9017", "gone-checkin-6604", "01_exercise", log.c_str()})
     EXPECT_EQ(std::string::npos, bytes().find(text)) << text;
   EXPECT_NE(std::string::npos, bytes().find("kept-note-8837"));
   EXPECT_EQ(kept, store->patients().value.at(0).id);
@@ -284,11 +301,12 @@ TEST(ClinicExport, JsonAndCsv)
   EXPECT_EQ(3, j["sessions"][0]["exercises"][0]["checkin"]["effort"]);
   EXPECT_EQ("skipped", j["sessions"][0]["exercises"][1]["outcome"]);
   EXPECT_TRUE(j["sessions"][0]["exercises"][1]["checkin"].is_null());
-  EXPECT_EQ("patient,session,session_started,session_outcome,plan,position,recording,outcome,playing_time,"
-            "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note\r\n"
-            "P-0007,1,1000.000,completed,week 1,1,01_exercise.txt,played,10.000,0.000,3.000,0,[0.5],\"[1,4,17]\",3,0,"
-            "\"'=said \"\"fine\"\"\"\r\n"
-            "P-0007,1,1000.000,completed,week 1,2,02_exercise.txt,skipped,4.000,0.000,0.000,0,[0.5],[],,,\r\n",
-            store->exportCsv(p).value);
+  EXPECT_EQ(
+      "patient,session,session_started,session_outcome,plan,position,recording,outcome,playing_time,"
+      "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note\r\n"
+      "P-0007,1,1000.000,completed,week 1,1,01_exercise.txt,played,10.000,0.000,3.000,0,[0.5],\"[1,4,17]\",3,0,"
+      "\"'=said \"\"fine\"\"\"\r\n"
+      "P-0007,1,1000.000,completed,week 1,2,02_exercise.txt,skipped,4.000,0.000,0.000,0,[0.5],[],,,\r\n",
+      store->exportCsv(p).value);
 }
 }  // namespace

@@ -39,7 +39,8 @@ std::string integrity(const std::string& path)
   sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* s = nullptr;
   sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
-  const std::string result = sqlite3_step(s) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(s, 0)) : "";
+  const std::string result =
+      sqlite3_step(s) == SQLITE_ROW ? reinterpret_cast<const char*>(sqlite3_column_text(s, 0)) : "";
   sqlite3_finalize(s);
   sqlite3_close(db);
   return result;
@@ -53,21 +54,27 @@ struct DatabaseCase
 };
 
 const DatabaseCase kDatabases[] = {
-    { "newer schema", [](const std::string& p) { openStore(p); sql(p, "PRAGMA user_version=7"); },
-      "written by a newer console (schema version 7, this console knows up to 1); left as it is" },
-    { "garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
-      "unreadable or corrupt (file is not a database); left as it is" },
-    { "truncated",
-      [](const std::string& p) {
-        {
-          auto store = openStore(p);
-          for (int i = 0; i < 300; ++i)
-            store->addPatient("P-" + std::to_string(i), std::string(200, 'n'));
-        }
-        ASSERT_EQ(0, truncate(p.c_str(), 8192));
-      },
-      "unreadable or corrupt (database disk image is malformed); left as it is" },
-    { "a folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, "it is not a regular file" },
+    {"newer schema",
+     [](const std::string& p)
+     {
+       openStore(p);
+       sql(p, "PRAGMA user_version=7");
+     },
+     "written by a newer console (schema version 7, this console knows up to 1); left as it is"},
+    {"garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
+     "unreadable or corrupt (file is not a database); left as it is"},
+    {"truncated",
+     [](const std::string& p)
+     {
+       {
+         auto store = openStore(p);
+         for (int i = 0; i < 300; ++i)
+           store->addPatient("P-" + std::to_string(i), std::string(200, 'n'));
+       }
+       ASSERT_EQ(0, truncate(p.c_str(), 8192));
+     },
+     "unreadable or corrupt (database disk image is malformed); left as it is"},
+    {"a folder", [](const std::string& p) { mkdir(p.c_str(), 0700); }, "it is not a regular file"},
 };
 
 TEST(ConsoleClinic, RefusesADatabaseItCannotTrust)
@@ -79,7 +86,7 @@ TEST(ConsoleClinic, RefusesADatabaseItCannotTrust)
     const std::string path = dir.path() + "clinic.db";
     c.make(path);
     const std::string before = readFile(path);
-    auto console = console_test::startConsole({ "_port:=0", "_database:=" + path });
+    auto console = console_test::startConsole({"_port:=0", "_database:=" + path});
     ASSERT_TRUE(console->waitExit(30)) << c.name;
     EXPECT_EQ(1, console->exitStatus()) << c.name;
     const std::string err = console->err();
@@ -93,7 +100,7 @@ TEST(ConsoleClinic, RefusesADatabaseItCannotTrust)
 TEST(ConsoleClinic, WithoutADatabaseItOnlyWatches)
 {
   kinora_test::Harness harness(false);
-  Console console({ "_database:=" });
+  Console console({"_database:="});
   ASSERT_GT(console.port, 0);
   const console_test::Reply r = request(console.port, "GET", "/api/clinic/patients");
   EXPECT_EQ(503, r.status);
@@ -106,18 +113,21 @@ TEST(ConsoleClinic, EveryOpenPageHearsOfAChange)
 {
   kinora_test::Harness harness(false);
   kinora_test::TempDir dir;
-  Console console({ "_database:=" + dir.path() + "clinic.db" });
+  Console console({"_database:=" + dir.path() + "clinic.db"});
   ASSERT_GT(console.port, 0);
   console_test::EventStream first(console.port, "/events"), second(console.port, "/events");
-  const auto heardOf = [](const console_test::EventStream& s, const std::string& what) {
-    return s.waitFor([&](const console_test::EventStream::Event& e) {
-      return e.type == "clinic" && nlohmann::json::parse(e.data, nullptr, false).value("what", "") == what;
-    }, 10) >= 0;
+  const auto heardOf = [](const console_test::EventStream& s, const std::string& what)
+  {
+    return s.waitFor(
+               [&](const console_test::EventStream::Event& e) {
+                 return e.type == "clinic" && nlohmann::json::parse(e.data, nullptr, false).value("what", "") == what;
+               },
+               10) >= 0;
   };
   ASSERT_TRUE(first.waitFor([](const console_test::EventStream::Event& e) { return e.type == "status"; }, 10) >= 0);
   ASSERT_TRUE(second.waitFor([](const console_test::EventStream::Event& e) { return e.type == "status"; }, 10) >= 0);
   const console_test::Reply r =
-      request(console.port, "POST", "/api/clinic/patients", { { "Origin", console.origin() } }, R"({"code": "P-1"})");
+      request(console.port, "POST", "/api/clinic/patients", {{"Origin", console.origin()}}, R"({"code": "P-1"})");
   ASSERT_EQ(201, r.status) << r.body;
   EXPECT_TRUE(heardOf(first, "/patients"));
   EXPECT_TRUE(heardOf(second, "/patients"));
@@ -148,7 +158,7 @@ struct NodeReaper
 
 nlohmann::json post(const Console& c, const std::string& target, const std::string& body, int expected)
 {
-  const console_test::Reply r = request(c.port, "POST", target, { { "Origin", c.origin() } }, body);
+  const console_test::Reply r = request(c.port, "POST", target, {{"Origin", c.origin()}}, body);
   EXPECT_EQ(expected, r.status) << target << ": " << r.body;
   return nlohmann::json::parse(r.body, nullptr, false);
 }
@@ -172,8 +182,8 @@ void expectWholeReads(const std::string& db, int64_t session, const std::string&
   const int64_t patient = fresh->addPatient("P-X", "").value;
   const std::string copy = dir + "prefix-" + std::to_string(offset) + ".jsonl";
   // Begun on an empty file: a session reads its log from the size it had then.
-  std::ofstream{ copy };
-  const int64_t again = fresh->beginSession({ patient, 0, 1, copy }).value;
+  std::ofstream{copy};
+  const int64_t again = fresh->beginSession({patient, 0, 1, copy}).value;
   std::ofstream(copy) << readFile(store->sessionLog(session).value).substr(0, offset);
   fresh->ingestLog(again);
   const auto mine = store->exercises(session).value;
@@ -189,33 +199,38 @@ TEST(ConsoleClinic, KilledMidSessionLosesNothing)
   h.setTick(ros::Duration(0.25));
   kinora_test::TempDir dir;
   mkdir((dir.path() + "lib").c_str(), 0700);
-  const char* samples[] = { "01_hands_on_waist_left.txt", "03_arms_to_the_side.txt", "08_right_wrist.txt" };
+  const char* samples[] = {"01_hands_on_waist_left.txt", "03_arms_to_the_side.txt", "08_right_wrist.txt"};
   for (const char* sample : samples)
     shortRecording(sample, dir.path() + "lib/" + sample, 12);
   std::vector<std::unique_ptr<kinora_test::Process>> peers;
-  for (const char* peer : { "audio_player", "motion_executor", "tracking_node", "report_reader" })
-    peers.push_back(h.start(std::string(SIM_BIN_DIR) + "/" + peer, { "_player:=none" }));
+  for (const char* peer : {"audio_player", "motion_executor", "tracking_node", "report_reader"})
+    peers.push_back(h.start(std::string(SIM_BIN_DIR) + "/" + peer, {"_player:=none"}));
   const std::string db = dir.path() + "clinic.db";
-  const std::vector<std::string> params = { "_database:=" + db, "_recording_dir:=" + dir.path() + "lib/",
-                                            std::string("_node_program:=") + KINORA_NODE };
+  const std::vector<std::string> params = {"_database:=" + db, "_recording_dir:=" + dir.path() + "lib/",
+                                           std::string("_node_program:=") + KINORA_NODE};
   std::unique_ptr<Console> console(new Console(params));
   ASSERT_GT(console->port, 0);
   const int64_t patient = post(*console, "/api/clinic/patients", R"({"code": "P-KILL"})", 201)["id"];
-  const nlohmann::json plan = { { "name", "week 1" }, { "speed", 1.0 }, { "items", samples } };
-  const int64_t planId = post(*console, "/api/clinic/patients/" + std::to_string(patient) + "/plans", plan.dump(), 201)["id"];
-  const int64_t session = post(*console, "/api/clinic/plans/" + std::to_string(planId) + "/start", "{}", 201)["session"];
+  const nlohmann::json plan = {{"name", "week 1"}, {"speed", 1.0}, {"items", samples}};
+  const int64_t planId =
+      post(*console, "/api/clinic/patients/" + std::to_string(patient) + "/plans", plan.dump(), 201)["id"];
+  const int64_t session =
+      post(*console, "/api/clinic/plans/" + std::to_string(planId) + "/start", "{}", 201)["session"];
   const std::string sessions = dir.path() + "sessions/";
-  const NodeReaper reaper{ sessions + std::to_string(session) + ".pid" };
+  const NodeReaper reaper{sessions + std::to_string(session) + ".pid"};
   std::string logPath;
   ASSERT_TRUE(h.waitWall([&] { return !(logPath = openStore(db)->sessionLog(session).value).empty(); }, kWall));
   const auto logHas = [&](const std::string& text) { return readFile(logPath).find(text) != std::string::npos; };
 
   // Killed once exercise 2 has started, and the console has read exercise 1.
   ASSERT_TRUE(h.runUntil([&] { return logHas("\"start signal\",\"recording\":2"); }, ros::Duration(300), kWall));
-  ASSERT_TRUE(h.runUntil([&] {
-    return request(console->port, "GET", "/api/clinic/sessions/" + std::to_string(session)).body.find("\"played\"") !=
-           std::string::npos;
-  }, ros::Duration(60), kWall));
+  ASSERT_TRUE(h.runUntil(
+      [&]
+      {
+        return request(console->port, "GET", "/api/clinic/sessions/" + std::to_string(session))
+                   .body.find("\"played\"") != std::string::npos;
+      },
+      ros::Duration(60), kWall));
   ASSERT_EQ(0, kill(console->process->pid(), SIGKILL));
   ASSERT_TRUE(console->process->waitExit(10));
   expectWholeReads(db, session, dir.path());
@@ -224,9 +239,12 @@ TEST(ConsoleClinic, KilledMidSessionLosesNothing)
   ASSERT_TRUE(h.runUntil([&] { return logHas("\"start signal\",\"recording\":3"); }, ros::Duration(300), kWall));
   console.reset(new Console(params));
   ASSERT_GT(console->port, 0);
-  const auto outcome = [&] {
+  const auto outcome = [&]
+  {
     const auto r = request(console->port, "GET", "/api/clinic/sessions/" + std::to_string(session));
-    return nlohmann::json::parse(r.body, nullptr, false).value("session", nlohmann::json::object()).value("outcome", "");
+    return nlohmann::json::parse(r.body, nullptr, false)
+        .value("session", nlohmann::json::object())
+        .value("outcome", "");
   };
   ASSERT_TRUE(h.runUntil([&] { return outcome() == "completed"; }, ros::Duration(300), kWall)) << outcome();
   expectWholeReads(db, session, dir.path());

@@ -74,25 +74,25 @@ struct Action
 };
 
 const std::vector<Action> kActions = {
-  { "POST", "/api/pause", "{\"pause\": true}", 200 },
-  { "POST", "/api/skip", "{}", 200 },
-  { "POST", "/api/end", "{\"confirm\": true}", 200 },
-  { "POST", "/api/speed", "{\"speed\": 0.5}", 200 },
-  { "POST", "/api/clinic/patients", "{\"code\": \"P-1\"}", 201 },
-  { "PUT", "/api/clinic/patients/1", "{\"note\": \"knee\"}", 200 },
-  { "POST", "/api/clinic/patients/1/plans", "{\"name\": \"w\", \"speed\": 1, \"items\": []}", 201 },
-  { "PUT", "/api/clinic/plans/1", "{\"name\": \"w2\", \"speed\": 1, \"items\": []}", 200 },
-  // Reached the clinic, which refuses an empty plan / an unknown session.
-  { "POST", "/api/clinic/plans/1/start", "{}", 400 },
-  { "POST", "/api/clinic/sessions/9/resume", "{}", 404 },
-  { "POST", "/api/clinic/sessions/9/checkins", "{\"position\": 1}", 404 },
-  { "DELETE", "/api/clinic/plans/1", "", 200 },
-  { "DELETE", "/api/clinic/patients/1", "{\"confirm\": \"P-1\"}", 200 },
-  // Record begins; Stop and Save have nothing to keep, as no joint state comes here.
-  { "POST", "/api/teach/start", "{\"name\": \"arms\"}", 200 },
-  { "POST", "/api/teach/stop", "{}", 409 },
-  { "POST", "/api/teach/save", "{\"name\": \"arms\", \"overwrite\": true}", 409 },
-  { "POST", "/api/teach/discard", "{}", 200 },
+    {"POST", "/api/pause", "{\"pause\": true}", 200},
+    {"POST", "/api/skip", "{}", 200},
+    {"POST", "/api/end", "{\"confirm\": true}", 200},
+    {"POST", "/api/speed", "{\"speed\": 0.5}", 200},
+    {"POST", "/api/clinic/patients", "{\"code\": \"P-1\"}", 201},
+    {"PUT", "/api/clinic/patients/1", "{\"note\": \"knee\"}", 200},
+    {"POST", "/api/clinic/patients/1/plans", "{\"name\": \"w\", \"speed\": 1, \"items\": []}", 201},
+    {"PUT", "/api/clinic/plans/1", "{\"name\": \"w2\", \"speed\": 1, \"items\": []}", 200},
+    // Reached the clinic, which refuses an empty plan / an unknown session.
+    {"POST", "/api/clinic/plans/1/start", "{}", 400},
+    {"POST", "/api/clinic/sessions/9/resume", "{}", 404},
+    {"POST", "/api/clinic/sessions/9/checkins", "{\"position\": 1}", 404},
+    {"DELETE", "/api/clinic/plans/1", "", 200},
+    {"DELETE", "/api/clinic/patients/1", "{\"confirm\": \"P-1\"}", 200},
+    // Record begins; Stop and Save have nothing to keep, as no joint state comes here.
+    {"POST", "/api/teach/start", "{\"name\": \"arms\"}", 200},
+    {"POST", "/api/teach/stop", "{}", 409},
+    {"POST", "/api/teach/save", "{\"name\": \"arms\", \"overwrite\": true}", 409},
+    {"POST", "/api/teach/discard", "{}", 200},
 };
 
 bool isControl(const std::string& path)
@@ -108,71 +108,79 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
   // On a loopback address with a token: the Host rule and the token rule both hold.
   char folder[] = "/tmp/console_guards_XXXXXX";
   ASSERT_TRUE(mkdtemp(folder));
-  Console console({ std::string("_token:=") + kToken, std::string("_recording_dir:=") + folder });
+  Console console({std::string("_token:=") + kToken, std::string("_recording_dir:=") + folder});
   ASSERT_GT(console.port, 0);
   const std::string host = console.hostPort();
   const std::string evil = "evil.example:" + std::to_string(console.port);
   const std::vector<Rule> rules = {
-    { "Origin of another site", [](Ask& a) { a.set("Origin", "http://evil.example"); }, 403, nullptr },
-    { "no Origin", [](Ask& a) { a.drop("Origin"); }, 403, nullptr },
-    { "Host of another site",
-      [&](Ask& a) {
-        a.set("Host", evil);
-        a.set("Origin", "http://" + evil);
-      },
-      403, nullptr },
-    { "no token", [](Ask& a) { a.drop("X-Console-Token"); }, 403, nullptr },
-    { "wrong token", [](Ask& a) { a.set("X-Console-Token", "s3cret-token_2"); }, 403, nullptr },
-    { "token and more", [](Ask& a) { a.set("X-Console-Token", std::string(kToken) + "x"); }, 403, nullptr },
-    { "token and more in the query",
-      [](Ask& a) {
-        a.drop("X-Console-Token");
-        a.target += std::string("?token=") + kToken + "x";
-      },
-      403, nullptr },
-    { "GET",
-      [](Ask& a) {
-        a.method = "GET";
-        a.body.clear();
-      },
-      405, "controls" },
-    { "body over its limit (1 KiB, 16 KiB for the clinic)",
-      [](Ask& a) { a.body = "{\"x\": \"" + std::string(nao_kinora_console::bodyLimit(a.target), 'a') + "\"}"; },
-      413, nullptr },
-    { "malformed Content-Length", [](Ask& a) { a.set("Content-Length", std::to_string(a.body.size()) + "x"); }, 400,
-      nullptr },
-    { "Content-Length twice",
-      [](Ask& a) {
-        const std::string length = std::to_string(a.body.size());
-        a.set("Content-Length", length);
-        a.fields.emplace_back("Content-Length", length);
-      },
-      400, nullptr },
-    { "chunked body",
-      [](Ask& a) {
-        a.set("Transfer-Encoding", "chunked");
-        a.body = "2\r\n{}\r\n0\r\n\r\n";
-      },
-      411, nullptr },
-    { "body not JSON", [](Ask& a) { a.body = "{"; }, 400, nullptr },
-    { "body not an object", [](Ask& a) { a.body = "[true]"; }, 400, nullptr },
-    { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/pause" },
-    { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/end" },
-    { "field of another type", [](Ask& a) { a.body = "{\"pause\": 1}"; }, 400, "/api/pause" },
-    { "field of another value", [](Ask& a) { a.body = "{\"confirm\": \"yes\"}"; }, 400, "/api/end" },
-    { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/teach/start" },
-    { "field of another type", [](Ask& a) { a.body = "{\"name\": 7}"; }, 400, "/api/teach/start" },
-    { "field of another type", [](Ask& a) { a.body = "{\"overwrite\": \"yes\"}"; }, 400, "/api/teach/save" },
-    { "field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/speed" },
-    { "speed out of range", [](Ask& a) { a.body = "{\"speed\": 3}"; }, 400, "/api/speed" },
+      {"Origin of another site", [](Ask& a) { a.set("Origin", "http://evil.example"); }, 403, nullptr},
+      {"no Origin", [](Ask& a) { a.drop("Origin"); }, 403, nullptr},
+      {"Host of another site",
+       [&](Ask& a)
+       {
+         a.set("Host", evil);
+         a.set("Origin", "http://" + evil);
+       },
+       403, nullptr},
+      {"no token", [](Ask& a) { a.drop("X-Console-Token"); }, 403, nullptr},
+      {"wrong token", [](Ask& a) { a.set("X-Console-Token", "s3cret-token_2"); }, 403, nullptr},
+      {"token and more", [](Ask& a) { a.set("X-Console-Token", std::string(kToken) + "x"); }, 403, nullptr},
+      {"token and more in the query",
+       [](Ask& a)
+       {
+         a.drop("X-Console-Token");
+         a.target += std::string("?token=") + kToken + "x";
+       },
+       403, nullptr},
+      {"GET",
+       [](Ask& a)
+       {
+         a.method = "GET";
+         a.body.clear();
+       },
+       405, "controls"},
+      {"body over its limit (1 KiB, 16 KiB for the clinic)",
+       [](Ask& a) { a.body = "{\"x\": \"" + std::string(nao_kinora_console::bodyLimit(a.target), 'a') + "\"}"; }, 413,
+       nullptr},
+      {"malformed Content-Length", [](Ask& a) { a.set("Content-Length", std::to_string(a.body.size()) + "x"); }, 400,
+       nullptr},
+      {"Content-Length twice",
+       [](Ask& a)
+       {
+         const std::string length = std::to_string(a.body.size());
+         a.set("Content-Length", length);
+         a.fields.emplace_back("Content-Length", length);
+       },
+       400, nullptr},
+      {"chunked body",
+       [](Ask& a)
+       {
+         a.set("Transfer-Encoding", "chunked");
+         a.body = "2\r\n{}\r\n0\r\n\r\n";
+       },
+       411, nullptr},
+      {"body not JSON", [](Ask& a) { a.body = "{"; }, 400, nullptr},
+      {"body not an object", [](Ask& a) { a.body = "[true]"; }, 400, nullptr},
+      {"field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/pause"},
+      {"field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/end"},
+      {"field of another type", [](Ask& a) { a.body = "{\"pause\": 1}"; }, 400, "/api/pause"},
+      {"field of another value", [](Ask& a) { a.body = "{\"confirm\": \"yes\"}"; }, 400, "/api/end"},
+      {"field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/teach/start"},
+      {"field of another type", [](Ask& a) { a.body = "{\"name\": 7}"; }, 400, "/api/teach/start"},
+      {"field of another type", [](Ask& a) { a.body = "{\"overwrite\": \"yes\"}"; }, 400, "/api/teach/save"},
+      {"field missing", [](Ask& a) { a.body = "{}"; }, 400, "/api/speed"},
+      {"speed out of range", [](Ask& a) { a.body = "{\"speed\": 3}"; }, 400, "/api/speed"},
   };
 
-  const auto accepted = [&](const Action& action) {
+  const auto accepted = [&](const Action& action)
+  {
     Ask ask;
     ask.method = action.method;
     ask.target = action.path;
-    ask.fields = { { "Host", host }, { "Origin", "http://" + host }, { "X-Console-Token", kToken },
-                   { "Content-Type", "application/json" } };
+    ask.fields = {{"Host", host},
+                  {"Origin", "http://" + host},
+                  {"X-Console-Token", kToken},
+                  {"Content-Type", "application/json"}};
     ask.body = action.body;
     return ask;
   };
@@ -189,8 +197,9 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
     }
 
   // No refused Record began a recording.
-  const auto teachState = [&] {
-    const auto reply = console_test::request(console.port, "GET", "/api/teach", { { "X-Console-Token", kToken } });
+  const auto teachState = [&]
+  {
+    const auto reply = console_test::request(console.port, "GET", "/api/teach", {{"X-Console-Token", kToken}});
     const nlohmann::json view = nlohmann::json::parse(reply.body, nullptr, false);
     return view.is_object() ? view.value("state", std::string()) : std::string();
   };
@@ -199,6 +208,6 @@ TEST(ConsoleGuards, EveryRuleOnEveryAction)
   // The same requests unchanged are carried out: each row refused for its one change.
   for (const Action& action : kActions)
     EXPECT_EQ(action.accepted, rawStatus(console.port, accepted(action).bytes())) << action.path;
-  EXPECT_EQ((std::vector<std::string>{ "pause", "skip", "end", "speed 0.50" }), coach.calls());
+  EXPECT_EQ((std::vector<std::string>{"pause", "skip", "end", "speed 0.50"}), coach.calls());
   EXPECT_EQ("idle", teachState());
 }

@@ -25,7 +25,7 @@ const char* const kToken = "s3cret-token_1";
 
 httplib::Headers originOf(const Console& console)
 {
-  return { { "Origin", console.origin() } };
+  return {{"Origin", console.origin()}};
 }
 
 std::string get(const std::string& target, const std::string& host)
@@ -52,18 +52,18 @@ void expectRefusal(std::vector<std::string> params, const std::string& reason)
 TEST(ConsoleStart, RefusesUnsafeOrUnusableSettings)
 {
   kinora_test::Harness harness(false);
-  expectRefusal({ "_bind:=0.0.0.0" }, "~bind is 0.0.0.0, which other machines can reach: set ~token as well");
-  expectRefusal({ "_bind:=::" }, "~bind is ::, which other machines can reach");
-  expectRefusal({ "_port:=70000" }, "~port 70000 is not a TCP port");
-  expectRefusal({ "_port:=eighty" }, "~port must be an integer");
-  expectRefusal({ "_token:=two words" }, "~token may hold only letters, digits");
-  expectRefusal({ "_coach_node:=nao_kinora" }, "~coach_node [nao_kinora] is not a global node name");
+  expectRefusal({"_bind:=0.0.0.0"}, "~bind is 0.0.0.0, which other machines can reach: set ~token as well");
+  expectRefusal({"_bind:=::"}, "~bind is ::, which other machines can reach");
+  expectRefusal({"_port:=70000"}, "~port 70000 is not a TCP port");
+  expectRefusal({"_port:=eighty"}, "~port must be an integer");
+  expectRefusal({"_token:=two words"}, "~token may hold only letters, digits");
+  expectRefusal({"_coach_node:=nao_kinora"}, "~coach_node [nao_kinora] is not a global node name");
   // An address of no interface here (TEST-NET-1): nothing is sent, the bind fails.
-  expectRefusal({ "_bind:=192.0.2.1", std::string("_token:=") + kToken }, "cannot listen on 192.0.2.1:8080");
+  expectRefusal({"_bind:=192.0.2.1", std::string("_token:=") + kToken}, "cannot listen on 192.0.2.1:8080");
 
   Console first;
   ASSERT_GT(first.port, 0);
-  expectRefusal({ "_port:=" + std::to_string(first.port) }, "cannot listen on 127.0.0.1:" + std::to_string(first.port));
+  expectRefusal({"_port:=" + std::to_string(first.port)}, "cannot listen on 127.0.0.1:" + std::to_string(first.port));
   EXPECT_EQ(200, request(first.port, "GET", "/api/status").status) << "the first console stops serving";
 }
 
@@ -71,12 +71,12 @@ TEST(ConsoleHttp, TokenOnEveryRequest)
 {
   kinora_test::Harness harness(false);
   FakeCoach coach;
-  Console console({ std::string("_token:=") + kToken });
+  Console console({std::string("_token:=") + kToken});
   ASSERT_GT(console.port, 0);
   EXPECT_NE(std::string::npos, console.process->out().find("/?token=" + std::string(kToken)));
   const int port = console.port;
   const std::string right = std::string("?token=") + kToken;
-  const httplib::Headers withToken = { { "X-Console-Token", kToken } };
+  const httplib::Headers withToken = {{"X-Console-Token", kToken}};
 
   // The page only with the token; without it, a page that asks for the link.
   auto page = request(port, "GET", "/");
@@ -93,7 +93,7 @@ TEST(ConsoleHttp, TokenOnEveryRequest)
   EXPECT_EQ(403, request(port, "GET", "/console.js").status);
   EXPECT_EQ(200, request(port, "GET", "/console.js" + right).status);
   EXPECT_EQ(403, request(port, "GET", "/api/status").status);
-  EXPECT_EQ(403, request(port, "GET", "/api/status", { { "X-Console-Token", "s3cret-token_2" } }).status);
+  EXPECT_EQ(403, request(port, "GET", "/api/status", {{"X-Console-Token", "s3cret-token_2"}}).status);
   EXPECT_EQ(200, request(port, "GET", "/api/status", withToken).status);
   EXPECT_EQ(403, request(port, "GET", "/missing.js").status) << "a missing file tells nothing without the token";
 
@@ -111,7 +111,7 @@ TEST(ConsoleHttp, TokenOnEveryRequest)
   EXPECT_TRUE(coach.calls().empty()) << "a request without the token reached the program";
   action.emplace("X-Console-Token", kToken);
   EXPECT_EQ(200, request(port, "POST", "/api/skip", action, "{}").status);
-  EXPECT_EQ(std::vector<std::string>{ "skip" }, coach.calls());
+  EXPECT_EQ(std::vector<std::string>{"skip"}, coach.calls());
 }
 
 TEST(ConsoleHttp, ActionsArePostFromTheConsolesOwnPage)
@@ -122,8 +122,8 @@ TEST(ConsoleHttp, ActionsArePostFromTheConsolesOwnPage)
   ASSERT_GT(console.port, 0);
   const int port = console.port;
 
-  for (const char* method : { "GET", "PUT", "DELETE", "OPTIONS" })
-    for (const char* action : { "/api/pause", "/api/skip", "/api/end" })
+  for (const char* method : {"GET", "PUT", "DELETE", "OPTIONS"})
+    for (const char* action : {"/api/pause", "/api/skip", "/api/end"})
     {
       const auto reply = request(port, method, action, originOf(console), "{\"pause\": true, \"confirm\": true}");
       EXPECT_EQ(405, reply.status) << method << " " << action;
@@ -134,23 +134,23 @@ TEST(ConsoleHttp, ActionsArePostFromTheConsolesOwnPage)
   EXPECT_EQ(405, request(port, "PUT", "/api/status").status);
 
   EXPECT_EQ(403, request(port, "POST", "/api/skip", {}, "{}").status) << "no Origin";
-  for (const std::string& origin : std::vector<std::string>{ "null", "http://evil.example", "http://localhost:" + std::to_string(port),
-                                    "https://" + console.hostPort(), console.origin() + ".evil.example",
-                                    "http://127.0.0.1:" + std::to_string(port + 1) })
-    EXPECT_EQ(403, request(port, "POST", "/api/skip", { { "Origin", origin } }, "{}").status) << origin;
+  for (const std::string& origin : std::vector<std::string>{
+           "null", "http://evil.example", "http://localhost:" + std::to_string(port), "https://" + console.hostPort(),
+           console.origin() + ".evil.example", "http://127.0.0.1:" + std::to_string(port + 1)})
+    EXPECT_EQ(403, request(port, "POST", "/api/skip", {{"Origin", origin}}, "{}").status) << origin;
 
   // Another site's name pointed at 127.0.0.1 gets nothing, not even the status.
   const std::string evil = "evil.example:" + std::to_string(port);
-  EXPECT_EQ(403, request(port, "GET", "/api/status", { { "Host", evil } }).status);
-  EXPECT_EQ(403, request(port, "GET", "/", { { "Host", evil } }).status);
-  EXPECT_EQ(403, request(port, "POST", "/api/skip", { { "Host", evil }, { "Origin", "http://" + evil } }, "{}").status);
+  EXPECT_EQ(403, request(port, "GET", "/api/status", {{"Host", evil}}).status);
+  EXPECT_EQ(403, request(port, "GET", "/", {{"Host", evil}}).status);
+  EXPECT_EQ(403, request(port, "POST", "/api/skip", {{"Host", evil}, {"Origin", "http://" + evil}}, "{}").status);
   EXPECT_TRUE(coach.calls().empty()) << "a refused request reached the program";
 
   // localhost is this console too, when the page was opened under that name.
   const std::string local = "localhost:" + std::to_string(port);
-  EXPECT_EQ(200, request(port, "POST", "/api/skip", { { "Host", local }, { "Origin", "http://" + local } }, "{}").status);
+  EXPECT_EQ(200, request(port, "POST", "/api/skip", {{"Host", local}, {"Origin", "http://" + local}}, "{}").status);
   EXPECT_EQ(200, request(port, "POST", "/api/skip", originOf(console), "{}").status);
-  EXPECT_EQ((std::vector<std::string>{ "skip", "skip" }), coach.calls());
+  EXPECT_EQ((std::vector<std::string>{"skip", "skip"}), coach.calls());
 }
 
 TEST(ConsoleHttp, ActionsReachTheirControls)
@@ -160,30 +160,27 @@ TEST(ConsoleHttp, ActionsReachTheirControls)
   Console console;
   ASSERT_GT(console.port, 0);
   const int port = console.port;
-  const auto post = [&](const std::string& path, const std::string& body) {
-    return request(port, "POST", path, originOf(console), body);
-  };
+  const auto post = [&](const std::string& path, const std::string& body)
+  { return request(port, "POST", path, originOf(console), body); };
 
-  coach.answer({ true, "paused at row 431 of 960", 0 });
+  coach.answer({true, "paused at row 431 of 960", 0});
   auto reply = post("/api/pause", "{\"pause\": true}");
   EXPECT_EQ(200, reply.status);
-  EXPECT_EQ((json{ { "ok", true }, { "answered", true }, { "message", "paused at row 431 of 960" } }),
-            json::parse(reply.body));
+  EXPECT_EQ((json{{"ok", true}, {"answered", true}, {"message", "paused at row 431 of 960"}}), json::parse(reply.body));
   EXPECT_EQ(200, post("/api/pause", "{\"pause\": false}").status);
   EXPECT_EQ(200, post("/api/skip", "").status);
   EXPECT_EQ(200, post("/api/end", "{\"confirm\": true}").status);
-  EXPECT_EQ((std::vector<std::string>{ "pause", "resume", "skip", "end" }), coach.calls());
+  EXPECT_EQ((std::vector<std::string>{"pause", "resume", "skip", "end"}), coach.calls());
 
   // Asked badly: the program hears nothing.
-  for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
-           { "/api/end", "{}" },
-           { "/api/end", "{\"confirm\": \"yes\"}" },
-           { "/api/end", "" },
-           { "/api/pause", "{}" },
-           { "/api/pause", "{\"pause\": 1}" },
-           { "/api/pause", "[true]" },
-           { "/api/skip", "{" },
-           { "/api/skip", "\"skip\"" } })
+  for (const auto& bad : std::vector<std::pair<std::string, std::string>>{{"/api/end", "{}"},
+                                                                          {"/api/end", "{\"confirm\": \"yes\"}"},
+                                                                          {"/api/end", ""},
+                                                                          {"/api/pause", "{}"},
+                                                                          {"/api/pause", "{\"pause\": 1}"},
+                                                                          {"/api/pause", "[true]"},
+                                                                          {"/api/skip", "{"},
+                                                                          {"/api/skip", "\"skip\""}})
   {
     reply = post(bad.first, bad.second);
     EXPECT_EQ(400, reply.status) << bad.first << " " << bad.second;
@@ -192,10 +189,10 @@ TEST(ConsoleHttp, ActionsReachTheirControls)
   EXPECT_EQ(4u, coach.calls().size());
 
   // A refusal carries the program's reason to the page.
-  coach.answer({ false, "nothing to skip during the greeting", 0 });
+  coach.answer({false, "nothing to skip during the greeting", 0});
   reply = post("/api/skip", "{}");
   EXPECT_EQ(409, reply.status);
-  EXPECT_EQ((json{ { "ok", false }, { "answered", true }, { "message", "nothing to skip during the greeting" } }),
+  EXPECT_EQ((json{{"ok", false}, {"answered", true}, {"message", "nothing to skip during the greeting"}}),
             json::parse(reply.body));
 }
 
@@ -207,17 +204,18 @@ TEST(ConsoleHttp, StaticFilesOnlyFromThePagesFolder)
   const int port = console.port;
   const std::string host = console.hostPort();
 
-  for (const char* file : { "/", "/index.html", "/console.js", "/figure.js", "/console.css" })
+  for (const char* file : {"/", "/index.html", "/console.js", "/figure.js", "/console.css"})
     EXPECT_EQ(200, rawStatus(port, get(file, host))) << file;
   const auto script = request(port, "GET", "/console.js");
   EXPECT_EQ("text/javascript; charset=utf-8", script.header("Content-Type"));
-  EXPECT_NE(std::string::npos, request(port, "GET", "/").header("Content-Security-Policy").find("frame-ancestors 'none'"));
+  EXPECT_NE(std::string::npos,
+            request(port, "GET", "/").header("Content-Security-Policy").find("frame-ancestors 'none'"));
 
   // package.xml and CMakeLists.txt lie one folder above the page's.
-  for (const char* target : { "/../package.xml", "/..%2fpackage.xml", "/%2e%2e/package.xml", "/%2E%2E/CMakeLists.txt",
-                              "/.%2e/package.xml", "/%2e%2e%2fpackage.xml", "/www/../../package.xml",
-                              "/..\\package.xml", "/%5c..%5cpackage.xml", "//etc/passwd", "/../../../../etc/passwd",
-                              "/./index.html", "/index.html/", "/.hidden", "/missing.js", "/%00", "/index.html%00.js" })
+  for (const char* target : {"/../package.xml", "/..%2fpackage.xml", "/%2e%2e/package.xml", "/%2E%2E/CMakeLists.txt",
+                             "/.%2e/package.xml", "/%2e%2e%2fpackage.xml", "/www/../../package.xml", "/..\\package.xml",
+                             "/%5c..%5cpackage.xml", "//etc/passwd", "/../../../../etc/passwd", "/./index.html",
+                             "/index.html/", "/.hidden", "/missing.js", "/%00", "/index.html%00.js"})
     EXPECT_EQ(404, rawStatus(port, get(target, host))) << target;
   EXPECT_EQ(404, rawStatus(port, "GET http://evil.example/../package.xml HTTP/1.1\r\nHost: " + host + "\r\n\r\n"));
   EXPECT_EQ(200, request(port, "GET", "/api/status").status);
@@ -258,7 +256,7 @@ TEST(ConsoleHttp, MalformedAndOversizedRequests)
   const std::string padded = "{\"pad\": \"" + std::string(1024 - 11, 'a') + "\"}";
   ASSERT_EQ(1024u, padded.size());
   EXPECT_EQ(200, request(port, "POST", "/api/skip", originOf(console), padded).status);
-  EXPECT_EQ(std::vector<std::string>{ "skip" }, coach.calls());
+  EXPECT_EQ(std::vector<std::string>{"skip"}, coach.calls());
 
   EXPECT_TRUE(console.process->running());
   EXPECT_EQ(200, request(port, "GET", "/api/status").status);
@@ -280,10 +278,9 @@ TEST(ConsoleHttp, ProgramThatDoesNotAnswer)
 
   // A program that takes the call and does not answer for 4 s.
   FakeCoach coach;
-  coach.answer({ true, "too late", 4.0 });
-  auto hung = std::async(std::launch::async, [&] {
-    return request(port, "POST", "/api/pause", originOf(console), "{\"pause\": true}");
-  });
+  coach.answer({true, "too late", 4.0});
+  auto hung = std::async(std::launch::async,
+                         [&] { return request(port, "POST", "/api/pause", originOf(console), "{\"pause\": true}"); });
   ros::WallDuration(0.5).sleep();
   const auto status = request(port, "GET", "/api/status");
   EXPECT_EQ(200, status.status);
@@ -295,10 +292,10 @@ TEST(ConsoleHttp, ProgramThatDoesNotAnswer)
   EXPECT_EQ("The coaching program did not answer within 2 s.", json::parse(reply.body)["message"]);
   EXPECT_GE(reply.seconds, 1.9);
   EXPECT_LT(reply.seconds, 4.0) << "the console waited for the program's answer, not its own deadline";
-  EXPECT_EQ(std::vector<std::string>{ "pause" }, coach.calls());
+  EXPECT_EQ(std::vector<std::string>{"pause"}, coach.calls());
 
   // The next call is answered while the first still hangs in the program.
-  coach.answer({ true, "skipped", 0 });
+  coach.answer({true, "skipped", 0});
   reply = request(port, "POST", "/api/skip", originOf(console), "{}");
   EXPECT_EQ(200, reply.status);
   EXPECT_EQ("skipped", json::parse(reply.body)["message"]);
@@ -311,12 +308,14 @@ TEST(ConsoleHttp, LiveUpdates)
   Console console;
   ASSERT_GT(console.port, 0);
   EventStream events(console.port, "/events");
-  const auto statusWith = [](const std::string& text) {
+  const auto statusWith = [](const std::string& text)
+  {
     return [text](const EventStream::Event& e) { return e.type == "status" && e.data.find(text) != std::string::npos; };
   };
   ASSERT_GE(events.waitFor(statusWith("\"coach\":\"waiting\""), 5), 0);
-  ASSERT_TRUE(waitWall([&] { return coach->statusPublisher().getNumSubscribers() > 0 &&
-                                    coach->rowPublisher().getNumSubscribers() > 0; }, 10));
+  ASSERT_TRUE(waitWall(
+      [&] { return coach->statusPublisher().getNumSubscribers() > 0 && coach->rowPublisher().getNumSubscribers() > 0; },
+      10));
 
   // A status reaches the page as it comes, not with the once-a-second repeat.
   const std::size_t before = events.events().size();
@@ -353,9 +352,9 @@ TEST(ConsoleHttp, LiveUpdates)
     ros::WallDuration(0.005).sleep();
   }
   const std::string lastPose = json(std::vector<float>(row.data.begin() + 1, row.data.end() - 1)).dump();
-  const int lastShown = events.waitFor(
-      [&](const EventStream::Event& e) { return e.type == "pose" && json::parse(e.data) == json::parse(lastPose); }, 5,
-      posesBefore);
+  const int lastShown = events.waitFor([&](const EventStream::Event& e)
+                                       { return e.type == "pose" && json::parse(e.data) == json::parse(lastPose); },
+                                       5, posesBefore);
   ASSERT_GE(lastShown, 0) << "the last row never reached the page";
   std::vector<EventStream::Event> poses;
   for (std::size_t k = posesBefore; k <= static_cast<std::size_t>(lastShown); ++k)

@@ -82,7 +82,7 @@ std::string statusFrom(const char* from, int port)
   const std::string ask = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                           "\r\nX-Console-Token: " + kToken + "\r\nConnection: close\r\n\r\n";
   send(fd, ask.data(), ask.size(), MSG_NOSIGNAL);
-  timeval timeout{ 5, 0 };
+  timeval timeout{5, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   char buffer[64] = {};
   const ssize_t n = recv(fd, buffer, sizeof buffer - 1, 0);
@@ -101,11 +101,11 @@ TEST(ConsoleLoad, PageAnsweredWhileAnotherAddressHoldsConnections)
 
   kinora_test::Harness harness(false);
   FakeCoach coach;
-  Console console({ "_bind:=0.0.0.0", std::string("_token:=") + kToken });
+  Console console({"_bind:=0.0.0.0", std::string("_token:=") + kToken});
   ASSERT_GT(console.port, 0);
   const int port = console.port;
   const std::string host = "127.0.0.1:" + std::to_string(port);
-  const httplib::Headers withToken = { { "X-Console-Token", kToken } };
+  const httplib::Headers withToken = {{"X-Console-Token", kToken}};
   httplib::Headers action = withToken;
   action.emplace("Origin", console.origin());
 
@@ -126,8 +126,8 @@ TEST(ConsoleLoad, PageAnsweredWhileAnotherAddressHoldsConnections)
   // interleaved, from an address without the token.
   std::vector<int> other;
   for (int k = 0; k < kEach; ++k)
-    for (const std::string& bytes : { "GET / HTTP/1.1\r\nHost: " + host + "\r\n",
-                                      "GET /api/status HTTP/1.1\r\nHost: " + host + "\r\n\r\n" })
+    for (const std::string& bytes :
+         {"GET / HTTP/1.1\r\nHost: " + host + "\r\n", "GET /api/status HTTP/1.1\r\nHost: " + host + "\r\n\r\n"})
     {
       other.push_back(connectFrom(kOther, port));
       send(other.back(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -150,11 +150,11 @@ TEST(ConsoleLoad, PageAnsweredWhileAnotherAddressHoldsConnections)
               << " s\n";
     ros::WallDuration(kHeaderSeconds / 2).sleep();
   }
-  EXPECT_EQ((std::vector<std::string>{ "pause", "resume" }), coach.calls());
+  EXPECT_EQ((std::vector<std::string>{"pause", "resume"}), coach.calls());
 
   // The connections it took are closed once the header time is up.
-  EXPECT_TRUE(waitWall([&] { return openCount(other) == 0; },
-                       kHeaderSeconds + 3.0 - (ros::WallTime::now() - opened).toSec()))
+  EXPECT_TRUE(
+      waitWall([&] { return openCount(other) == 0; }, kHeaderSeconds + 3.0 - (ros::WallTime::now() - opened).toSec()))
       << openCount(other) << " connections still open";
   for (const auto& page : pages)
     EXPECT_EQ(200, page->status());
@@ -165,7 +165,8 @@ TEST(ConsoleLoad, PageAnsweredWhileAnotherAddressHoldsConnections)
   pages.clear();
   EXPECT_EQ("HTTP/1.1 200", statusFrom(kOther, port));
   EXPECT_TRUE(waitWall(
-      [&] {
+      [&]
+      {
         EventStream again(port, std::string("/events?token=") + kToken);
         return again.waitFor([](const EventStream::Event& e) { return e.type == "status"; }, 1) >= 0;
       },

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <sys/stat.h>
 
+using nao_kinora_console::exerciseFileName;
 using nao_kinora_console::ExerciseTeacher;
 using nao_kinora_console::TeachAnswer;
-using nao_kinora_console::exerciseFileName;
 
 namespace
 {
@@ -24,23 +24,23 @@ struct NameCase
 };
 
 const std::vector<NameCase> kNames = {
-  { "10_slow_left_arm", "10_slow_left_arm.txt", "" },
-  { "arms-up.v2.txt", "arms-up.v2.txt", "" },
-  { "arms.TXT", "arms.TXT.txt", "" },
-  { "a", "a.txt", "" },
-  { std::string(100, 'x'), std::string(100, 'x') + ".txt", "" },
-  { std::string(101, 'x'), "", "at most 100 characters" },
-  { "", "", "name first" },
-  { "../etc/passwd", "", "cannot hold '/'" },
-  { "arms/up", "", "cannot hold '/'" },
-  { ".hidden", "", "cannot start with '.'" },
-  { "..", "", "cannot start with '.'" },
-  { ".txt", "", "cannot start with '.'" },
-  { "arms up", "", "letters, digits" },
-  { "bras_lev\xc3\xa9", "", "letters, digits" },
-  { "arms\\up", "", "letters, digits" },
-  { "arms;rm", "", "letters, digits" },
-  { std::string("arms\0up", 7), "", "letters, digits" },
+    {"10_slow_left_arm", "10_slow_left_arm.txt", ""},
+    {"arms-up.v2.txt", "arms-up.v2.txt", ""},
+    {"arms.TXT", "arms.TXT.txt", ""},
+    {"a", "a.txt", ""},
+    {std::string(100, 'x'), std::string(100, 'x') + ".txt", ""},
+    {std::string(101, 'x'), "", "at most 100 characters"},
+    {"", "", "name first"},
+    {"../etc/passwd", "", "cannot hold '/'"},
+    {"arms/up", "", "cannot hold '/'"},
+    {".hidden", "", "cannot start with '.'"},
+    {"..", "", "cannot start with '.'"},
+    {".txt", "", "cannot start with '.'"},
+    {"arms up", "", "letters, digits"},
+    {"bras_lev\xc3\xa9", "", "letters, digits"},
+    {"arms\\up", "", "letters, digits"},
+    {"arms;rm", "", "letters, digits"},
+    {std::string("arms\0up", 7), "", "letters, digits"},
 };
 
 TEST(ExerciseTeacher, Names)
@@ -92,7 +92,7 @@ void still(ExerciseTeacher& teacher)
 struct Step
 {
   Step(const char* what, TeachAnswer::Kind kind = TeachAnswer::kDone, const char* says = "")
-    : what(what), kind(kind), says(says)
+      : what(what), kind(kind), says(says)
   {
   }
   std::string what;  // record NAME, record-playing NAME, move, still, stop, save NAME, replace NAME, discard
@@ -104,8 +104,8 @@ struct Flow
 {
   const char* name;
   std::vector<Step> steps;
-  const char* state;                 // the view's state at the end
-  std::vector<std::string> files;    // files in the folder at the end, with the rows they hold
+  const char* state;               // the view's state at the end
+  std::vector<std::string> files;  // files in the folder at the end, with the rows they hold
 };
 
 std::string argumentOf(const std::string& what)
@@ -133,43 +133,62 @@ TeachAnswer run(ExerciseTeacher& teacher, const std::string& what)
 }
 
 const std::vector<Flow> kFlows = {
-  { "record, stop, save under the name given",
-    { { "record arms", TeachAnswer::kDone, "Recording arms.txt" },
-      { "move", TeachAnswer::kDone, "" },
-      { "stop", TeachAnswer::kDone, "Recorded 26 rows" },
-      { "save", TeachAnswer::kDone, "Saved as arms.txt" } },
-    "idle", { "arms.txt" } },
-  { "saved under another name", { { "record arms" }, { "move" }, { "stop" }, { "save legs", TeachAnswer::kDone, "legs.txt" } },
-    "idle", { "legs.txt" } },
-  { "a bad name at Save keeps the draft",
-    { { "record arms" }, { "move" }, { "stop" }, { "save a/b", TeachAnswer::kBadRequest, "'/'" } }, "draft", {} },
-  { "refused while a session plays",
-    { { "record-playing arms", TeachAnswer::kRefused, "A session is playing" }, { "move" },
-      { "stop", TeachAnswer::kRefused, "Nothing is being recorded" } },
-    "idle", {} },
-  { "a bad name is refused before recording", { { "record .arms", TeachAnswer::kBadRequest, "start with '.'" } },
-    "idle", {} },
-  { "a second Record while one runs",
-    { { "record arms" }, { "record legs", TeachAnswer::kRefused, "Already recording" }, { "move" }, { "stop" },
-      { "save" } },
-    "idle", { "arms.txt" } },
-  { "save without a draft", { { "save arms", TeachAnswer::kRefused, "no recording to save" } }, "idle", {} },
-  { "save while recording", { { "record arms" }, { "save arms", TeachAnswer::kRefused, "no recording to save" } },
-    "recording", {} },
-  { "nothing came from the robot",
-    { { "record arms" }, { "stop", TeachAnswer::kRefused, "Nothing came from the robot" } }, "idle", {} },
-  { "nothing moved", { { "record arms" }, { "still" }, { "stop", TeachAnswer::kRefused, "did not move" } }, "idle",
-    {} },
-  { "an existing exercise is replaced only when asked",
-    { { "record arms" }, { "move" }, { "stop" }, { "save" }, { "record arms" }, { "move" }, { "stop" },
-      { "save", TeachAnswer::kExists, "arms.txt exists already. Replace it?" },
-      { "replace", TeachAnswer::kDone, "Saved as arms.txt" } },
-    "idle", { "arms.txt" } },
-  { "discard drops the draft",
-    { { "record arms" }, { "move" }, { "stop" }, { "discard" }, { "save", TeachAnswer::kRefused, "no recording" } },
-    "idle", {} },
-  { "discard ends a recording", { { "record arms" }, { "move" }, { "discard" }, { "stop", TeachAnswer::kRefused } },
-    "idle", {} },
+    {"record, stop, save under the name given",
+     {{"record arms", TeachAnswer::kDone, "Recording arms.txt"},
+      {"move", TeachAnswer::kDone, ""},
+      {"stop", TeachAnswer::kDone, "Recorded 26 rows"},
+      {"save", TeachAnswer::kDone, "Saved as arms.txt"}},
+     "idle",
+     {"arms.txt"}},
+    {"saved under another name",
+     {{"record arms"}, {"move"}, {"stop"}, {"save legs", TeachAnswer::kDone, "legs.txt"}},
+     "idle",
+     {"legs.txt"}},
+    {"a bad name at Save keeps the draft",
+     {{"record arms"}, {"move"}, {"stop"}, {"save a/b", TeachAnswer::kBadRequest, "'/'"}},
+     "draft",
+     {}},
+    {"refused while a session plays",
+     {{"record-playing arms", TeachAnswer::kRefused, "A session is playing"},
+      {"move"},
+      {"stop", TeachAnswer::kRefused, "Nothing is being recorded"}},
+     "idle",
+     {}},
+    {"a bad name is refused before recording",
+     {{"record .arms", TeachAnswer::kBadRequest, "start with '.'"}},
+     "idle",
+     {}},
+    {"a second Record while one runs",
+     {{"record arms"}, {"record legs", TeachAnswer::kRefused, "Already recording"}, {"move"}, {"stop"}, {"save"}},
+     "idle",
+     {"arms.txt"}},
+    {"save without a draft", {{"save arms", TeachAnswer::kRefused, "no recording to save"}}, "idle", {}},
+    {"save while recording",
+     {{"record arms"}, {"save arms", TeachAnswer::kRefused, "no recording to save"}},
+     "recording",
+     {}},
+    {"nothing came from the robot",
+     {{"record arms"}, {"stop", TeachAnswer::kRefused, "Nothing came from the robot"}},
+     "idle",
+     {}},
+    {"nothing moved", {{"record arms"}, {"still"}, {"stop", TeachAnswer::kRefused, "did not move"}}, "idle", {}},
+    {"an existing exercise is replaced only when asked",
+     {{"record arms"},
+      {"move"},
+      {"stop"},
+      {"save"},
+      {"record arms"},
+      {"move"},
+      {"stop"},
+      {"save", TeachAnswer::kExists, "arms.txt exists already. Replace it?"},
+      {"replace", TeachAnswer::kDone, "Saved as arms.txt"}},
+     "idle",
+     {"arms.txt"}},
+    {"discard drops the draft",
+     {{"record arms"}, {"move"}, {"stop"}, {"discard"}, {"save", TeachAnswer::kRefused, "no recording"}},
+     "idle",
+     {}},
+    {"discard ends a recording", {{"record arms"}, {"move"}, {"discard"}, {"stop", TeachAnswer::kRefused}}, "idle", {}},
 };
 
 std::string tempFolder()
@@ -199,7 +218,7 @@ TEST(ExerciseTeacher, Flows)
       EXPECT_NE(std::string::npos, answer.message.find(step.says)) << flow.name << ": " << answer.message;
     }
     EXPECT_EQ(flow.state, teacher.view()["state"]) << flow.name;
-    for (const char* name : { "arms.txt", "legs.txt" })
+    for (const char* name : {"arms.txt", "legs.txt"})
     {
       const bool wanted = std::find(flow.files.begin(), flow.files.end(), name) != flow.files.end();
       EXPECT_EQ(wanted, exists(folder + name)) << flow.name << ": " << name;
@@ -208,7 +227,7 @@ TEST(ExerciseTeacher, Flows)
       const nao_kinora::RecordingCheck check = nao_kinora::checkRecording(folder + name);
       EXPECT_TRUE(check.playable()) << flow.name;
       EXPECT_EQ(kMotionRows, check.rows) << flow.name;
-      EXPECT_EQ(std::vector<std::string>{ name }, teacher.view()["saved"].get<std::vector<std::string>>());
+      EXPECT_EQ(std::vector<std::string>{name}, teacher.view()["saved"].get<std::vector<std::string>>());
     }
   }
 }
@@ -230,7 +249,7 @@ TEST(ExerciseTeacher, DraftView)
   EXPECT_EQ("arms.txt", view["draft"]["file"]);
   EXPECT_EQ(kMotionRows, view["draft"]["rows"].get<std::size_t>());
   EXPECT_NEAR(kMotionRows * 0.04, view["draft"]["seconds"].get<double>(), 1e-5);
-  EXPECT_EQ(std::vector<std::string>{ "left shoulder pitch" }, view["draft"]["moving"].get<std::vector<std::string>>());
+  EXPECT_EQ(std::vector<std::string>{"left shoulder pitch"}, view["draft"]["moving"].get<std::vector<std::string>>());
   EXPECT_FALSE(view["draft"]["exists"].get<bool>());
   const nlohmann::json rows = teacher.draftRows();
   ASSERT_EQ(kMotionRows, rows.size());

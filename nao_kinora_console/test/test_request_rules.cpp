@@ -18,18 +18,18 @@ using namespace nao_kinora_console;
 
 TEST(RequestRules, LoopbackAddresses)
 {
-  for (const char* address : { "127.0.0.1", "127.1.2.3", "localhost", "::1" })
+  for (const char* address : {"127.0.0.1", "127.1.2.3", "localhost", "::1"})
     EXPECT_TRUE(isLoopbackAddress(address)) << address;
-  for (const char* address : { "0.0.0.0", "192.168.1.5", "10.0.0.1", "::", "128.0.0.1", "localhost.example", "", "127" })
+  for (const char* address : {"0.0.0.0", "192.168.1.5", "10.0.0.1", "::", "128.0.0.1", "localhost.example", "", "127"})
     EXPECT_FALSE(isLoopbackAddress(address)) << address;
 }
 
 TEST(RequestRules, HostOfALoopbackConsole)
 {
-  for (const char* host : { "127.0.0.1:8080", "localhost:8080", "[::1]:8080", "127.0.0.2:8080" })
+  for (const char* host : {"127.0.0.1:8080", "localhost:8080", "[::1]:8080", "127.0.0.2:8080"})
     EXPECT_TRUE(loopbackHostAllowed(host, 8080)) << host;
-  for (const char* host : { "127.0.0.1:8081", "127.0.0.1", "evil.example:8080", "127.0.0.1.evil.example:8080",
-                            "localhost:80800", ":8080", "", "0.0.0.0:8080", "[::1]x:8080" })
+  for (const char* host : {"127.0.0.1:8081", "127.0.0.1", "evil.example:8080", "127.0.0.1.evil.example:8080",
+                           "localhost:80800", ":8080", "", "0.0.0.0:8080", "[::1]x:8080"})
     EXPECT_FALSE(loopbackHostAllowed(host, 8080)) << host;
 }
 
@@ -60,10 +60,17 @@ TEST(RequestRules, Origin)
 TEST(RequestRules, QueryValue)
 {
   const std::vector<std::pair<std::string, std::string>> cases = {
-    { "/?token=abc", "abc" },        { "/events?x=1&token=abc", "abc" }, { "/?token=abc&x=1", "abc" },
-    { "/?token=abc&token=def", "abc" }, { "/?token=", "" },                { "/?mytoken=abc", "" },
-    { "/?tokens=abc", "" },           { "/token=abc", "" },               { "/", "" },
-    { "/?x=1&&token=abc", "abc" },    { "/?token=abc#x", "abc#x" },
+      {"/?token=abc", "abc"},
+      {"/events?x=1&token=abc", "abc"},
+      {"/?token=abc&x=1", "abc"},
+      {"/?token=abc&token=def", "abc"},
+      {"/?token=", ""},
+      {"/?mytoken=abc", ""},
+      {"/?tokens=abc", ""},
+      {"/token=abc", ""},
+      {"/", ""},
+      {"/?x=1&&token=abc", "abc"},
+      {"/?token=abc#x", "abc#x"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.second, queryValue(c.first, "token")) << c.first;
@@ -71,9 +78,9 @@ TEST(RequestRules, QueryValue)
 
 TEST(RequestRules, KnownMethods)
 {
-  for (const char* method : { "GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "CONNECT" })
+  for (const char* method : {"GET", "HEAD", "POST", "PUT", "DELETE", "OPTIONS", "PATCH", "TRACE", "CONNECT"})
     EXPECT_TRUE(knownMethod(method)) << method;
-  for (const char* method : { "BREW", "get", "PROPFIND", "", "GETS" })
+  for (const char* method : {"BREW", "get", "PROPFIND", "", "GETS"})
     EXPECT_FALSE(knownMethod(method)) << method;
 }
 
@@ -81,11 +88,12 @@ TEST(RequestRules, KnownMethods)
 // (413), or something that is no number (400).
 TEST(RequestRules, NumericLengthField)
 {
-  for (const char* bytes : { "Content-Length: 99999999999999999999\r\n\r\n", "content-length:99999999999999999999",
-                             "CONTENT-LENGTH: 1 \r\nX: y\r\n\r\n" })
+  for (const char* bytes : {"Content-Length: 99999999999999999999\r\n\r\n", "content-length:99999999999999999999",
+                            "CONTENT-LENGTH: 1 \r\nX: y\r\n\r\n"})
     EXPECT_TRUE(numericLengthField(bytes)) << bytes;
-  for (const char* bytes : { "Content-Length: abc\r\n\r\n", "Content-Length: -5\r\n\r\n", "Content-Length: \r\n\r\n",
-                             "Content-Length: 1 2\r\n", "X-Content-Length: 5\r\n", "Host: x\r\nContent-Length: 5\r\n", "" })
+  for (const char* bytes :
+       {"Content-Length: abc\r\n\r\n", "Content-Length: -5\r\n\r\n", "Content-Length: \r\n\r\n",
+        "Content-Length: 1 2\r\n", "X-Content-Length: 5\r\n", "Host: x\r\nContent-Length: 5\r\n", ""})
     EXPECT_FALSE(numericLengthField(bytes)) << bytes;
 }
 
@@ -127,10 +135,29 @@ TEST_F(StaticFiles, OnlyPlainNamesInsideTheFolder)
   // A link that stays inside the folder is served as what it points at.
   EXPECT_EQ(root_ + "/console.js", staticFile("/same.js", root_));
 
-  for (const char* target : { "/../secret.txt", "/sub/../../secret.txt", "/%2e%2e/secret.txt", "/%2E%2E/secret.txt",
-                              "/..%2fsecret.txt", "/sub%2fa.css", "/sub%2Fa.css", "/.%2e/secret.txt", "/./index.html",
-                              "/sub/./a.css", "//index.html", "/sub/", "/sub", "/.hidden", "/..", "/index.html%00",
-                              "/sub\\a.css", "/out.txt", "/up/secret.txt", "/missing.js",
-                              "index.html", "", "http://evil/index.html", "/index%2ehtml" })
+  for (const char* target : {"/../secret.txt",
+                             "/sub/../../secret.txt",
+                             "/%2e%2e/secret.txt",
+                             "/%2E%2E/secret.txt",
+                             "/..%2fsecret.txt",
+                             "/sub%2fa.css",
+                             "/sub%2Fa.css",
+                             "/.%2e/secret.txt",
+                             "/./index.html",
+                             "/sub/./a.css",
+                             "//index.html",
+                             "/sub/",
+                             "/sub",
+                             "/.hidden",
+                             "/..",
+                             "/index.html%00",
+                             "/sub\\a.css",
+                             "/out.txt",
+                             "/up/secret.txt",
+                             "/missing.js",
+                             "index.html",
+                             "",
+                             "http://evil/index.html",
+                             "/index%2ehtml"})
     EXPECT_EQ("", staticFile(target, root_)) << target;
 }

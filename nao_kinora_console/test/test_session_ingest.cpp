@@ -29,11 +29,12 @@ struct IngestCase
 };
 
 const ordered_json kAt1 = {{"recording", 1}, {"row", 3}, {"phase", "in recording 1 at row 3"}};
-const ordered_json kAfter1 = {{"recording", 1}, {"row", 39}, {"phase", "after recording 1, waiting for person tracking"}};
+const ordered_json kAfter1 = {
+    {"recording", 1}, {"row", 39}, {"phase", "after recording 1, waiting for person tracking"}};
 const std::string kLoad1 = line(10, "recording loaded", {{"recording", 1}, {"path", "/lib/a.txt"}}) +
                            line(11, "start signal", {{"recording", 1}});
-const std::string kReport1 = line(21, "report", {{"recording", 1}, {"moving joints", {2}}}) +
-                             line(21, "stop signal", {{"recording", 1}});
+const std::string kReport1 =
+    line(21, "report", {{"recording", 1}, {"moving joints", {2}}}) + line(21, "stop signal", {{"recording", 1}});
 const std::string kClosing = line(40, "cue", {{"kind", "closing"}, {"file", "bitis.wav"}});
 const std::string kLastRow = line(21, "last row sent", {{"row", 39}});
 
@@ -44,37 +45,71 @@ ordered_json withSeconds(ordered_json fields, double seconds)
 }
 
 const IngestCase kCases[] = {
-    {"PlayedFully", kLoad1 + kLastRow + kReport1 + line(24, "trackingfinished") + kClosing, "completed",
-     {{"played", 10, 0, 3, false, {1}}}, 0},
-    {"PausedWhilePlaying", kLoad1 + line(13, "pause", kAt1) + line(18, "resume", withSeconds(kAt1, 5)) + kLastRow +
-                               kReport1 + line(24, "trackingfinished") + kClosing,
-     "completed", {{"played", 5, 5, 3, false, {1}}}, 0},
-    {"PausedInTheWait", kLoad1 + kLastRow + kReport1 + line(22, "pause", kAfter1) +
-                            line(30, "resume", withSeconds(kAfter1, 8)) + line(31, "trackingfinished") + kClosing,
-     "completed", {{"played", 10, 8, 10, false, {1}}}, 0},
-    {"SkippedWhilePlaying", kLoad1 + line(15, "skip", kAt1) + kReport1 + line(24, "trackingfinished") + kClosing,
-     "completed", {{"skipped", 10, 0, 3, false, {1}}}, 0},
-    {"MotionEndedEarly", kLoad1 + line(16, "early end", {{"value", 1}, {"last row sent", 12}}) + kReport1 +
-                             line(24, "trackingfinished") + kClosing,
-     "completed", {{"ended early", 10, 0, 3, false, {1}}}, 0},
-    {"TrackingTimeout", kLoad1 + kLastRow + kReport1 + line(28.5, "tracking timeout", {{"recording", 1}}) +
-                            playedExercise(2, 29),
-     "running", {{"played", 10, 0, 7.5, true, {1}}, {"played", 10, 0, 3, false, {1}}}, 3},
-    {"WaitSkipped", kLoad1 + kLastRow + kReport1 + line(26, "skip", kAfter1) + kClosing, "completed",
-     {{"played", 10, 0, 5, false, {1}}}, 0},
-    {"EndedByTheOperator", kLoad1 + line(14, "end", kAt1) + kReport1 + kClosing, "ended",
-     {{"ended early", 10, 0, 19, false, {1}}}, 1},
-    {"UnplayableThenPlayed", line(5, "recording skipped", {{"recording", 1}, {"path", "/lib/empty.txt"}}) +
-                                 playedExercise(2, 6),
-     "running", {{"unplayable", 0, 0, 0, false, {1}}, {"played", 10, 0, 3, false, {1}}}, 3},
-    {"SpeedChanges", kLoad1 + line(12, "speed", {{"value", 0.5}}) + line(13, "speed", {{"value", 0.5}}) +
-                         line(14, "speed", {{"value", 1.5}}) + kLastRow + kReport1 + playedExercise(2, 25),
-     "running", {{"played", 10, 0, 4, false, {1, 0.5, 1.5}}, {"played", 10, 0, 3, false, {1.5}}}, 3},
-    {"KilledWhilePaused", kLoad1 + line(13, "pause", kAt1) + line(19, "shutdown"), "interrupted",
-     {{"ended early", 2, 6, 0, false, {1}}}, 1},
-    {"UnknownEventsAndBrokenLines", "not json\n[1,2]\n" + kLoad1 + line(12, "new kind of event", {{"x", 1}}) +
-                                        "{\"time\": 13, \"event\"\n" + kLastRow + kReport1 + kClosing,
-     "completed", {{"played", 10, 0, 19, false, {1}}}, 0},
+    {"PlayedFully",
+     kLoad1 + kLastRow + kReport1 + line(24, "trackingfinished") + kClosing,
+     "completed",
+     {{"played", 10, 0, 3, false, {1}}},
+     0},
+    {"PausedWhilePlaying",
+     kLoad1 + line(13, "pause", kAt1) + line(18, "resume", withSeconds(kAt1, 5)) + kLastRow + kReport1 +
+         line(24, "trackingfinished") + kClosing,
+     "completed",
+     {{"played", 5, 5, 3, false, {1}}},
+     0},
+    {"PausedInTheWait",
+     kLoad1 + kLastRow + kReport1 + line(22, "pause", kAfter1) + line(30, "resume", withSeconds(kAfter1, 8)) +
+         line(31, "trackingfinished") + kClosing,
+     "completed",
+     {{"played", 10, 8, 10, false, {1}}},
+     0},
+    {"SkippedWhilePlaying",
+     kLoad1 + line(15, "skip", kAt1) + kReport1 + line(24, "trackingfinished") + kClosing,
+     "completed",
+     {{"skipped", 10, 0, 3, false, {1}}},
+     0},
+    {"MotionEndedEarly",
+     kLoad1 + line(16, "early end", {{"value", 1}, {"last row sent", 12}}) + kReport1 + line(24, "trackingfinished") +
+         kClosing,
+     "completed",
+     {{"ended early", 10, 0, 3, false, {1}}},
+     0},
+    {"TrackingTimeout",
+     kLoad1 + kLastRow + kReport1 + line(28.5, "tracking timeout", {{"recording", 1}}) + playedExercise(2, 29),
+     "running",
+     {{"played", 10, 0, 7.5, true, {1}}, {"played", 10, 0, 3, false, {1}}},
+     3},
+    {"WaitSkipped",
+     kLoad1 + kLastRow + kReport1 + line(26, "skip", kAfter1) + kClosing,
+     "completed",
+     {{"played", 10, 0, 5, false, {1}}},
+     0},
+    {"EndedByTheOperator",
+     kLoad1 + line(14, "end", kAt1) + kReport1 + kClosing,
+     "ended",
+     {{"ended early", 10, 0, 19, false, {1}}},
+     1},
+    {"UnplayableThenPlayed",
+     line(5, "recording skipped", {{"recording", 1}, {"path", "/lib/empty.txt"}}) + playedExercise(2, 6),
+     "running",
+     {{"unplayable", 0, 0, 0, false, {1}}, {"played", 10, 0, 3, false, {1}}},
+     3},
+    {"SpeedChanges",
+     kLoad1 + line(12, "speed", {{"value", 0.5}}) + line(13, "speed", {{"value", 0.5}}) +
+         line(14, "speed", {{"value", 1.5}}) + kLastRow + kReport1 + playedExercise(2, 25),
+     "running",
+     {{"played", 10, 0, 4, false, {1, 0.5, 1.5}}, {"played", 10, 0, 3, false, {1.5}}},
+     3},
+    {"KilledWhilePaused",
+     kLoad1 + line(13, "pause", kAt1) + line(19, "shutdown"),
+     "interrupted",
+     {{"ended early", 2, 6, 0, false, {1}}},
+     1},
+    {"UnknownEventsAndBrokenLines",
+     "not json\n[1,2]\n" + kLoad1 + line(12, "new kind of event", {{"x", 1}}) + "{\"time\": 13, \"event\"\n" +
+         kLastRow + kReport1 + kClosing,
+     "completed",
+     {{"played", 10, 0, 19, false, {1}}},
+     0},
 };
 
 // gtest names the case instead of dumping its bytes.

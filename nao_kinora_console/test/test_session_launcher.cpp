@@ -30,17 +30,20 @@ struct CommandCase
 };
 
 const CommandCase kCommands[] = {
-    { "plain", { { "a.txt", "b.txt" }, "/lib/", "/s/1.jsonl", 1, 1.0 },
-      { "/bin/node", "2", "a.txt", "b.txt", "_recording_dir:=/lib/", "_session_log:=/s/1.jsonl" } },
-    { "a recording twice, resumed at 3",
-      { { "a.txt", "b.txt", "a.txt" }, "/lib/", "/s/2.jsonl", 3, 1.0 },
-      { "/bin/node", "3", "a.txt", "b.txt", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/2.jsonl",
-        "_first_recording:=3" } },
-    { "slower", { { "a.txt" }, "/lib/", "/s/3.jsonl", 1, 0.5 },
-      { "/bin/node", "1", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/3.jsonl", "_speed:=0.5" } },
-    { "faster and resumed", { { "a.txt", "c.txt" }, "/lib/", "/s/4.jsonl", 2, 1.25 },
-      { "/bin/node", "2", "a.txt", "c.txt", "_recording_dir:=/lib/", "_session_log:=/s/4.jsonl",
-        "_first_recording:=2", "_speed:=1.25" } },
+    {"plain",
+     {{"a.txt", "b.txt"}, "/lib/", "/s/1.jsonl", 1, 1.0},
+     {"/bin/node", "2", "a.txt", "b.txt", "_recording_dir:=/lib/", "_session_log:=/s/1.jsonl"}},
+    {"a recording twice, resumed at 3",
+     {{"a.txt", "b.txt", "a.txt"}, "/lib/", "/s/2.jsonl", 3, 1.0},
+     {"/bin/node", "3", "a.txt", "b.txt", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/2.jsonl",
+      "_first_recording:=3"}},
+    {"slower",
+     {{"a.txt"}, "/lib/", "/s/3.jsonl", 1, 0.5},
+     {"/bin/node", "1", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/3.jsonl", "_speed:=0.5"}},
+    {"faster and resumed",
+     {{"a.txt", "c.txt"}, "/lib/", "/s/4.jsonl", 2, 1.25},
+     {"/bin/node", "2", "a.txt", "c.txt", "_recording_dir:=/lib/", "_session_log:=/s/4.jsonl", "_first_recording:=2",
+      "_speed:=1.25"}},
 };
 
 TEST(SessionLauncher, CommandLineAsTheNodeReadsIt)
@@ -73,8 +76,8 @@ TEST(SessionLauncher, NodeThatRefusesShowsItsWordsAndNothingIsKept)
   ClinicFollower follower(*rig.store, *rig.launcher, *rig.api, nullptr, nullptr);
   const int64_t patient = rig.store->addPatient("P-0001", "").value;
   const std::string log = rig.dir.path() + "sessions/r.jsonl";
-  const int64_t session = rig.store->beginSession({ patient, 0, 1, log }).value;
-  const LaunchPlan plan{ { "a.txt", "gone.txt" }, rig.library.folder(), log, 1, 1.0 };
+  const int64_t session = rig.store->beginSession({patient, 0, 1, log}).value;
+  const LaunchPlan plan{{"a.txt", "gone.txt"}, rig.library.folder(), log, 1, 1.0};
   ASSERT_EQ("", rig.launcher->launch(session, plan));
   ASSERT_TRUE(h.waitWall([&] { return rig.launcher->exitOf(session).known; }, kWall));
   EXPECT_EQ(1, rig.launcher->exitOf(session).code);
@@ -102,15 +105,15 @@ TEST(SessionLauncher, OneSessionAtATimeAndAKilledNodeIsInterrupted)
   kinora_test::Harness h(false);
   ros::NodeHandle nh;
   const ros::Subscriber status = nh.subscribe<nao_kinora_msgs::SessionStatus>(
-      "/nao_kinora/status", 1, boost::function<void(const nao_kinora_msgs::SessionStatus::ConstPtr&)>([](const auto&) {}));
+      "/nao_kinora/status", 1,
+      boost::function<void(const nao_kinora_msgs::SessionStatus::ConstPtr&)>([](const auto&) {}));
   // As the console asks: a status published by a program that answers (a
   // killed one stays listed as a publisher).
-  ApiRig rig(KINORA_NODE, [&status] {
-    return status.getNumPublishers() > 0 && ros::service::exists("/nao_kinora/pause_playback", false);
-  });
+  ApiRig rig(KINORA_NODE, [&status]
+             { return status.getNumPublishers() > 0 && ros::service::exists("/nao_kinora/pause_playback", false); });
   ClinicFollower follower(*rig.store, *rig.launcher, *rig.api, nullptr, nullptr);
   const int64_t patient = rig.store->addPatient("P-0002", "").value;
-  const int64_t plan = rig.store->savePlan(patient, "w", 0.5, { "a.txt", "b.txt" }).value;
+  const int64_t plan = rig.store->savePlan(patient, "w", 0.5, {"a.txt", "b.txt"}).value;
   const std::string start = "/plans/" + std::to_string(plan) + "/start";
 
   const ApiReply first = rig.ask("POST", start, "{}");
@@ -128,7 +131,7 @@ TEST(SessionLauncher, OneSessionAtATimeAndAKilledNodeIsInterrupted)
   std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
   const std::string log = rig.store->sessionLog(session).value;
   std::string expected;
-  for (const std::string& arg : nodeCommandLine(KINORA_NODE, { { "a.txt", "b.txt" }, rig.library.folder(), log, 1, 0.5 }))
+  for (const std::string& arg : nodeCommandLine(KINORA_NODE, {{"a.txt", "b.txt"}, rig.library.folder(), log, 1, 0.5}))
     expected += arg + " ";
   EXPECT_EQ(expected, cmdline);
   const ApiReply second = rig.ask("POST", start, "{}");

@@ -69,15 +69,15 @@ TEST(StatusView, EveryPhaseInWords)
   EXPECT_EQ("Exercise 3 of 9: arms to the side — 0 %", phaseWords(status, context));
 
   const std::pair<uint8_t, std::string> phases[] = {
-    { SessionStatus::PHASE_STARTING, "Waiting for the audio player" },
-    { SessionStatus::PHASE_GREETING, "Greeting" },
-    { SessionStatus::PHASE_OPENING_CUE, "Exercise 3 of 9: arms to the side — about to start" },
-    { SessionStatus::PHASE_REPORT, "Exercise 3 of 9: arms to the side — done" },
-    { SessionStatus::PHASE_WAITING_FOR_TRACKING, "Waiting for person tracking — 0 s" },
-    { SessionStatus::PHASE_CLOSING, "Closing words" },
-    { SessionStatus::PHASE_PAUSED, "Paused" },
-    { SessionStatus::PHASE_OVER, "Session over" },
-    { 42, "Unknown phase 42" },
+      {SessionStatus::PHASE_STARTING, "Waiting for the audio player"},
+      {SessionStatus::PHASE_GREETING, "Greeting"},
+      {SessionStatus::PHASE_OPENING_CUE, "Exercise 3 of 9: arms to the side — about to start"},
+      {SessionStatus::PHASE_REPORT, "Exercise 3 of 9: arms to the side — done"},
+      {SessionStatus::PHASE_WAITING_FOR_TRACKING, "Waiting for person tracking — 0 s"},
+      {SessionStatus::PHASE_CLOSING, "Closing words"},
+      {SessionStatus::PHASE_PAUSED, "Paused"},
+      {SessionStatus::PHASE_OVER, "Session over"},
+      {42, "Unknown phase 42"},
   };
   for (const auto& phase : phases)
   {
@@ -127,7 +127,7 @@ TEST(StatusView, SessionRowsAndProgress)
   status.session_remaining = 210;
   status.last_cue = "kollaryana.wav";
   status.recordings = 3;
-  for (const char* file : { "01_a_b.txt", "02_c.txt", "03_arms_to_the_side.txt" })
+  for (const char* file : {"01_a_b.txt", "02_c.txt", "03_arms_to_the_side.txt"})
   {
     nao_kinora_msgs::RecordingStatus recording;
     recording.file = file;
@@ -136,7 +136,7 @@ TEST(StatusView, SessionRowsAndProgress)
     status.session.push_back(recording);
   }
   status.session[0].reported = true;
-  status.session[0].moving_joints = { 3, 7 };
+  status.session[0].moving_joints = {3, 7};
   status.session[1].skipped = true;
 
   const nlohmann::json view = statusView(status, running());
@@ -152,15 +152,15 @@ TEST(StatusView, SessionRowsAndProgress)
   EXPECT_DOUBLE_EQ(210, view["remaining"].get<double>());
   EXPECT_EQ("kollaryana.wav", view["last_cue"]);
   ASSERT_EQ(3u, view["session"].size());
-  EXPECT_EQ((nlohmann::json{ { "number", 1 },
-                             { "file", "01_a_b.txt" },
-                             { "title", "a b" },
-                             { "rows", 25 },
-                             { "playing_time", 2.96 },
-                             { "reported", true },
-                             { "skipped", false },
-                             { "moving", { "left shoulder roll", "right shoulder roll" } },
-                             { "current", false } }),
+  EXPECT_EQ((nlohmann::json{{"number", 1},
+                            {"file", "01_a_b.txt"},
+                            {"title", "a b"},
+                            {"rows", 25},
+                            {"playing_time", 2.96},
+                            {"reported", true},
+                            {"skipped", false},
+                            {"moving", {"left shoulder roll", "right shoulder roll"}},
+                            {"current", false}}),
             view["session"][0]);
   EXPECT_EQ(true, view["session"][1]["skipped"]);
   EXPECT_EQ(false, view["session"][1]["current"]);
@@ -187,7 +187,8 @@ TEST(StatusView, SessionStartedAtALaterRecording)
 TEST(StatusView, PeersFromSubscriberCounts)
 {
   SessionStatus status = playing();
-  auto peers = [&](int talker, int joints, int startStop, bool consoleOnRows) {
+  auto peers = [&](int talker, int joints, int startStop, bool consoleOnRows)
+  {
     status.talkerfilename_subscribers = talker;
     status.joint_angle_array_subscribers = joints;
     status.motion_start_stop_subscribers = startStop;

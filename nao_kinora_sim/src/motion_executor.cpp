@@ -51,7 +51,8 @@ struct Recording
 // the floats it loaded, so bit equality is the test.
 bool carries(const std::vector<float>& data, const nao_kinora::JointRow& row)
 {
-  return data.size() == nao_kinora::kJointMessageSize && std::memcmp(&data[1], row.data(), sizeof(float) * row.size()) == 0;
+  return data.size() == nao_kinora::kJointMessageSize &&
+         std::memcmp(&data[1], row.data(), sizeof(float) * row.size()) == 0;
 }
 
 // Where a joint message sits in a recording, from index from on; -1 when nowhere.
@@ -132,13 +133,12 @@ private:
       recording.name = name;
       // Kept in its place even when unreadable: the places follow the node's command line.
       if (!nao_kinora::checkRecording(dir + name, &recording.rows).playable())
-        ROS_ERROR("recording %zu [%s%s] has no row: its rows cannot be identified", recordings_.size() + 1,
-                  dir.c_str(), name.c_str());
+        ROS_ERROR("recording %zu [%s%s] has no row: its rows cannot be identified", recordings_.size() + 1, dir.c_str(),
+                  name.c_str());
       recordings_.push_back(recording);
     }
     if (!recordings_.empty())
-      std::cout << "[motion] identifying rows of " << recordings_.size() << " recording(s) from " << dir
-                << std::endl;
+      std::cout << "[motion] identifying rows of " << recordings_.size() << " recording(s) from " << dir << std::endl;
   }
 
   void startStopHandle(const std_msgs::Int32::ConstPtr& msg)

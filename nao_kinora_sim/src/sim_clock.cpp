@@ -41,8 +41,7 @@ public:
 
   void run()
   {
-    std::cout << "[clock] /clock at " << speed_ << "x wall speed, " << rate_ << " updates per second"
-              << std::endl;
+    std::cout << "[clock] /clock at " << speed_ << "x wall speed, " << rate_ << " updates per second" << std::endl;
     const ros::WallTime wallStart = ros::WallTime::now();
     const ros::Time simStart(wallStart.sec, wallStart.nsec);
     ros::WallRate rate(rate_);

@@ -15,9 +15,15 @@ namespace
 {
 const std::string kExercises = SIM_DIR "/exercises";
 const std::vector<std::string> kSamples = {
-  "01_hands_on_waist_left.txt", "02_hands_on_waist_right.txt", "03_arms_to_the_side.txt",
-  "04_seated_elbows.txt",       "05_nao_sits.txt",             "06_right_knee.txt",
-  "07_left_knee.txt",           "08_right_wrist.txt",          "09_left_wrist.txt",
+    "01_hands_on_waist_left.txt",
+    "02_hands_on_waist_right.txt",
+    "03_arms_to_the_side.txt",
+    "04_seated_elbows.txt",
+    "05_nao_sits.txt",
+    "06_right_knee.txt",
+    "07_left_knee.txt",
+    "08_right_wrist.txt",
+    "09_left_wrist.txt",
 };
 const int kRefused = 1;
 const double kRunWallSeconds = 60.0;
@@ -76,46 +82,48 @@ TEST(CheckTool, PrintsTheSampleSessionTimeline)
   const Outcome run = check(withDir(args, kExercises));  // no final slash: added as the node adds it
 
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(hasLinesInOrder(run.out, {
-    "session of 9 recording(s) from " + kExercises + "/",
-    "       0.000              merhaba.wav (greeting), pause 5.000 s",
-    "       5.000              aciklama.wav (greeting), pause 5.000 s",
-    "recording 1 of 9: 01_hands_on_waist_left.txt (argument 2)",
-    "  900 rows, playing time 37.960 s (row 0 held 2.000 s)",
-    "      10.000      +0.000  start signal 0 on motionStartStop",
-    "      10.000      +0.000  ellerbeldesol.wav (opening), pause 5.000 s",
-    "      15.000      +5.000  row 0, held 2.000 s",
-    "      20.720     +10.720  1feed.wav (feedback) before row 94",
-    "      35.760     +25.760  2feed.wav (feedback) before row 470",
-    "      50.240     +40.240  3feed.wav (feedback) before row 832",
-    "      52.960     +42.960  motion over after row 899: report, then 1 on motionStartStop",
-    "  moving joints (variance >= 0.01): 11 lefthiproll, 15 leftankleroll, 17 righthiproll, 21 rightankleroll",
-    "recording 3 of 9: 03_arms_to_the_side.txt (argument 4)",
-    "  960 rows, playing time 40.360 s (row 0 held 2.000 s)",
-    "     139.640     +43.720  5feed.wav (feedback) before row 919",
-    "  moving joints (variance >= 0.01): 3 leftshoulderroll, 7 rightshoulderroll",
-    "recording 4 of 9: 04_seated_elbows.txt (argument 5)",
-    "  780 rows, playing time 33.160 s (row 0 held 2.000 s)",
-    "     141.280      +0.000  oturabilirsiniz.wav (opening), pause 10.000 s",
-    "     151.280     +10.000  dirsekler.wav (opening), pause 5.000 s",
-    "     156.280     +15.000  row 0, held 2.000 s",
-    "     163.440     +22.160  1feed.wav (feedback) before row 130",
-    "     187.080     +45.800  5feed.wav (feedback) before row 721",
-    "     189.440     +48.160  motion over after row 779: report, then 1 on motionStartStop",
-    "recording 5 of 9: 05_nao_sits.txt (argument 6)",
-    "     189.440      +0.000  naooturacak.wav (opening), pause 3.000 s",
-    "     192.440      +3.000  row 0, held 2.000 s",
-    "     204.400     +14.960  motion over after row 249: report, then 1 on motionStartStop",
-    "  moving joints (variance >= 0.01): 2 leftshoulderpitch, 6 rightshoulderpitch, 12 lefthippitch, "
-    "13 leftkneepitch, 18 righthippitch, 19 rightkneepitch",
-    "recording 9 of 9: 09_left_wrist.txt (argument 10)",
-    "     297.280      +0.000  solbilek.wav (opening), pause 5.000 s",
-    "     328.240     +30.960  motion over after row 599: report, then 1 on motionStartStop",
-    "  moving joints (variance >= 0.01): 4 leftelbowyaw",
-    "     328.240              bitis.wav (closing), pause 5.000 s",
-    "session length 333.240 s (5 min 33.240 s) with greeting and closing, without the waits for the "
-    "tracking node",
-  }));
+  EXPECT_TRUE(hasLinesInOrder(
+      run.out,
+      {
+          "session of 9 recording(s) from " + kExercises + "/",
+          "       0.000              merhaba.wav (greeting), pause 5.000 s",
+          "       5.000              aciklama.wav (greeting), pause 5.000 s",
+          "recording 1 of 9: 01_hands_on_waist_left.txt (argument 2)",
+          "  900 rows, playing time 37.960 s (row 0 held 2.000 s)",
+          "      10.000      +0.000  start signal 0 on motionStartStop",
+          "      10.000      +0.000  ellerbeldesol.wav (opening), pause 5.000 s",
+          "      15.000      +5.000  row 0, held 2.000 s",
+          "      20.720     +10.720  1feed.wav (feedback) before row 94",
+          "      35.760     +25.760  2feed.wav (feedback) before row 470",
+          "      50.240     +40.240  3feed.wav (feedback) before row 832",
+          "      52.960     +42.960  motion over after row 899: report, then 1 on motionStartStop",
+          "  moving joints (variance >= 0.01): 11 lefthiproll, 15 leftankleroll, 17 righthiproll, 21 rightankleroll",
+          "recording 3 of 9: 03_arms_to_the_side.txt (argument 4)",
+          "  960 rows, playing time 40.360 s (row 0 held 2.000 s)",
+          "     139.640     +43.720  5feed.wav (feedback) before row 919",
+          "  moving joints (variance >= 0.01): 3 leftshoulderroll, 7 rightshoulderroll",
+          "recording 4 of 9: 04_seated_elbows.txt (argument 5)",
+          "  780 rows, playing time 33.160 s (row 0 held 2.000 s)",
+          "     141.280      +0.000  oturabilirsiniz.wav (opening), pause 10.000 s",
+          "     151.280     +10.000  dirsekler.wav (opening), pause 5.000 s",
+          "     156.280     +15.000  row 0, held 2.000 s",
+          "     163.440     +22.160  1feed.wav (feedback) before row 130",
+          "     187.080     +45.800  5feed.wav (feedback) before row 721",
+          "     189.440     +48.160  motion over after row 779: report, then 1 on motionStartStop",
+          "recording 5 of 9: 05_nao_sits.txt (argument 6)",
+          "     189.440      +0.000  naooturacak.wav (opening), pause 3.000 s",
+          "     192.440      +3.000  row 0, held 2.000 s",
+          "     204.400     +14.960  motion over after row 249: report, then 1 on motionStartStop",
+          "  moving joints (variance >= 0.01): 2 leftshoulderpitch, 6 rightshoulderpitch, 12 lefthippitch, "
+          "13 leftkneepitch, 18 righthippitch, 19 rightkneepitch",
+          "recording 9 of 9: 09_left_wrist.txt (argument 10)",
+          "     297.280      +0.000  solbilek.wav (opening), pause 5.000 s",
+          "     328.240     +30.960  motion over after row 599: report, then 1 on motionStartStop",
+          "  moving joints (variance >= 0.01): 4 leftelbowyaw",
+          "     328.240              bitis.wav (closing), pause 5.000 s",
+          "session length 333.240 s (5 min 33.240 s) with greeting and closing, without the waits for the "
+          "tracking node",
+      }));
   EXPECT_EQ(std::string::npos, run.out.find("never played"));
   EXPECT_EQ(std::string::npos, run.out.find("warning"));
 }
@@ -133,18 +141,20 @@ TEST(CheckTool, ShowsUnplayedFeedbackUnheldRowsAndWarningsYetStarts)
   const Outcome run = check(withDir({"1", name, "__ns:=/robot"}, dir.path()));
 
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(hasLinesInOrder(run.out, {
-    "recording 1 of 1: short.txt (argument 2)",
-    "  100 rows, playing time 5.920 s (row 0 held 2.000 s)",
-    "      15.000      +5.000  row 0, held 2.000 s",
-    "      20.680     +10.680  1feed.wav (feedback) before row 94",
-    "      20.920     +10.920  motion over after row 99: report, then 1 on motionStartStop",
-    "  never played: 2feed.wav at row 470, past the last row (99)",
-    "  never played: 3feed.wav at row 832, past the last row (99)",
-    "  moving joints (variance >= 0.01): none",
-    "      20.920              bitis.wav (closing), pause 5.000 s",
-    "session length 25.920 s (0 min 25.920 s) with greeting and closing, without the waits for the tracking node",
-  }));
+  EXPECT_TRUE(hasLinesInOrder(
+      run.out,
+      {
+          "recording 1 of 1: short.txt (argument 2)",
+          "  100 rows, playing time 5.920 s (row 0 held 2.000 s)",
+          "      15.000      +5.000  row 0, held 2.000 s",
+          "      20.680     +10.680  1feed.wav (feedback) before row 94",
+          "      20.920     +10.920  motion over after row 99: report, then 1 on motionStartStop",
+          "  never played: 2feed.wav at row 470, past the last row (99)",
+          "  never played: 3feed.wav at row 832, past the last row (99)",
+          "  moving joints (variance >= 0.01): none",
+          "      20.920              bitis.wav (closing), pause 5.000 s",
+          "session length 25.920 s (0 min 25.920 s) with greeting and closing, without the waits for the tracking node",
+      }));
   const std::string where = dir.path() + "short.txt:";
   EXPECT_NE(std::string::npos, run.out.find("  warning: " + where + "51: duration -1 s"));
   EXPECT_NE(std::string::npos, run.out.find("  warning: " + where + "101: loading stops here"));
@@ -159,15 +169,17 @@ TEST(CheckTool, GivesEveryRecordingAfterTheNinthNoCue)
 
   EXPECT_EQ(0, run.status) << run.err;
   // Each recording: its opening pauses (53 s for the first nine) and row 0 held 2 s.
-  EXPECT_TRUE(hasLinesInOrder(run.out, {
-    "recording 10 of 10: one.txt (argument 11)",
-    "  1 rows, playing time 2.000 s (row 0 held 2.000 s)",
-    "      81.000      +0.000  start signal 0 on motionStartStop",
-    "      81.000      +0.000  row 0, held 2.000 s",
-    "      83.000      +2.000  motion over after row 0: report, then 1 on motionStartStop",
-    "      83.000              bitis.wav (closing), pause 5.000 s",
-    "session length 88.000 s (1 min 28.000 s) with greeting and closing, without the waits for the tracking node",
-  }));
+  EXPECT_TRUE(hasLinesInOrder(
+      run.out,
+      {
+          "recording 10 of 10: one.txt (argument 11)",
+          "  1 rows, playing time 2.000 s (row 0 held 2.000 s)",
+          "      81.000      +0.000  start signal 0 on motionStartStop",
+          "      81.000      +0.000  row 0, held 2.000 s",
+          "      83.000      +2.000  motion over after row 0: report, then 1 on motionStartStop",
+          "      83.000              bitis.wav (closing), pause 5.000 s",
+          "session length 88.000 s (1 min 28.000 s) with greeting and closing, without the waits for the tracking node",
+      }));
 }
 
 TEST(CheckTool, RefusesWhereTheNodeWould)
@@ -180,20 +192,21 @@ TEST(CheckTool, RefusesWhereTheNodeWould)
 
   const Outcome missing = check(withDir({"3", good, "missing.txt", empty}, dir.path()));
   EXPECT_EQ(kRefused, missing.status);
-  EXPECT_TRUE(hasLinesInOrder(missing.out, {
-    "recording 1 of 3: good.txt (argument 2)",
-    "  2 rows, playing time 2.040 s (row 0 held 2.000 s)",
-    "recording 2 of 3: missing.txt (argument 3)",
-    "  cannot be played: " + dir.path() + "missing.txt: cannot be opened",
-    "recording 3 of 3: empty.txt (argument 4)",
-    "the node would refuse to start: recording 2 (" + dir.path() + "missing.txt) has no row to play",
-    "the node would refuse to start: recording 3 (" + dir.path() + "empty.txt) has no row to play",
-  }));
+  EXPECT_TRUE(hasLinesInOrder(
+      missing.out, {
+                       "recording 1 of 3: good.txt (argument 2)",
+                       "  2 rows, playing time 2.040 s (row 0 held 2.000 s)",
+                       "recording 2 of 3: missing.txt (argument 3)",
+                       "  cannot be played: " + dir.path() + "missing.txt: cannot be opened",
+                       "recording 3 of 3: empty.txt (argument 4)",
+                       "the node would refuse to start: recording 2 (" + dir.path() + "missing.txt) has no row to play",
+                       "the node would refuse to start: recording 3 (" + dir.path() + "empty.txt) has no row to play",
+                   }));
   EXPECT_EQ(std::string::npos, missing.out.find("session length")) << missing.out;
 
   const std::string recordingDir = "_recording_dir:=" + dir.path();
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-         {recordingDir}, {"3", good, good, recordingDir}, {"1", good, recordingDir, "--plot"}})
+           {recordingDir}, {"3", good, good, recordingDir}, {"1", good, recordingDir, "--plot"}})
   {
     const Outcome bad = check(args);
     EXPECT_EQ(kRefused, bad.status) << bad.out;
@@ -206,10 +219,11 @@ TEST(CheckTool, SaysAnIdleSessionPlaysNothing)
 {
   const Outcome run = check({"0"});
   EXPECT_EQ(0, run.status);
-  EXPECT_TRUE(hasLinesInOrder(run.out, {
-    "       5.000              aciklama.wav (greeting), pause 5.000 s",
-    "no recording is played: after the greeting the node idles until it is shut down",
-  }));
+  EXPECT_TRUE(
+      hasLinesInOrder(run.out, {
+                                   "       5.000              aciklama.wav (greeting), pause 5.000 s",
+                                   "no recording is played: after the greeting the node idles until it is shut down",
+                               }));
   EXPECT_EQ(std::string::npos, run.out.find("bitis.wav"));
 }
 
@@ -220,7 +234,8 @@ void pngSize(const std::string& png, unsigned& width, unsigned& height)
   width = height = 0;
   if (png.size() < 24 || png.compare(0, signature.size(), signature) != 0)
     return;
-  auto word = [&](std::size_t at) {
+  auto word = [&](std::size_t at)
+  {
     unsigned value = 0;
     for (std::size_t k = 0; k < 4; ++k)
       value = value << 8 | static_cast<unsigned char>(png[at + k]);

@@ -56,7 +56,7 @@ class Child
 {
 public:
   Child(const std::string& name, std::vector<std::string> argv)
-    : out_(scratch + "/" + name + ".out"), err_(scratch + "/" + name + ".err")
+      : out_(scratch + "/" + name + ".out"), err_(scratch + "/" + name + ".err")
   {
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
@@ -190,7 +190,8 @@ TEST_F(ExecutorRows, NamesMissedRowsRowsOutOfOrderAndRepeatedAndWhatWasNotReceiv
                 "[motion] recording 1: row 7 repeated\n",
             out().substr(0, out().find("[motion] recording 1: over:")))
       << out();
-  EXPECT_NE(std::string::npos, out().find("[motion] recording 1: stop signal after row 7: rows 8..9 not received (2 rows)\n"))
+  EXPECT_NE(std::string::npos,
+            out().find("[motion] recording 1: stop signal after row 7: rows 8..9 not received (2 rows)\n"))
       << out();
   EXPECT_NE(std::string::npos, err().find("recording 1: row 4 out of order, after row 6")) << err();
   EXPECT_NE(std::string::npos, err().find("recording 1: row 7 repeated")) << err();

@@ -37,7 +37,8 @@ using kinora_test::readFile;
 bool waitFor(const std::function<bool()>& cond, double seconds = kDeadline)
 {
   return kinora_test::waitWallFor(
-      [&] {
+      [&]
+      {
         ros::spinOnce();
         return cond();
       },
@@ -164,13 +165,15 @@ TEST(AudioPlayer, PrintsEachCueWithItsRosTimeAndPlaysItsFileWhenThereIsOne)
   ASSERT_TRUE(waitFor([&] { return printed(*audio, "playing cues from " + sounds + " with " + player); }));
 
   ASSERT_TRUE(wire.send("talkerfilename", text("merhaba.wav")));
-  EXPECT_TRUE(waitFor([&] { return printed(*audio, "[audio]    +0.000 s  cue merhaba.wav          (ROS time 100.500)\n"); }))
+  EXPECT_TRUE(
+      waitFor([&] { return printed(*audio, "[audio]    +0.000 s  cue merhaba.wav          (ROS time 100.500)\n"); }))
       << audio->out();
   EXPECT_TRUE(waitFor([&] { return readFile(played) == sounds + "/merhaba.wav\n"; })) << readFile(played);
 
   wire.setClock(105.75);
   ASSERT_TRUE(wire.send("talkerfilename", text("aciklama.wav")));
-  EXPECT_TRUE(waitFor([&] { return printed(*audio, "[audio]    +5.250 s  cue aciklama.wav         (ROS time 105.750)\n"); }))
+  EXPECT_TRUE(
+      waitFor([&] { return printed(*audio, "[audio]    +5.250 s  cue aciklama.wav         (ROS time 105.750)\n"); }))
       << audio->out();
   EXPECT_TRUE(waitFor([&] { return warned(*audio, "no sound file [" + sounds + "/aciklama.wav]"); })) << audio->err();
   EXPECT_EQ(sounds + "/merhaba.wav\n", readFile(played));
@@ -200,8 +203,11 @@ TEST(MotionExecutor, ChecksEveryJointMessageShowsProgressAndEndsARecordingOnRequ
   std_msgs::Float32MultiArray nanJoint = jointMessage(1.0f, 0.04f);
   nanJoint.data[5] = nan;
   const std::vector<std_msgs::Float32MultiArray> rows = {
-    jointMessage(1.0f, 2.0f),  jointMessage(1.0f, 0.04f, 23), jointMessage(2.0f, 0.04f),
-    jointMessage(1.0f, -0.5f), nanJoint,
+      jointMessage(1.0f, 2.0f),
+      jointMessage(1.0f, 0.04f, 23),
+      jointMessage(2.0f, 0.04f),
+      jointMessage(1.0f, -0.5f),
+      nanJoint,
   };
   for (const std_msgs::Float32MultiArray& row : rows)
     ASSERT_TRUE(wire.send("jointAngleArray", row));
@@ -216,13 +222,14 @@ TEST(MotionExecutor, ChecksEveryJointMessageShowsProgressAndEndsARecordingOnRequ
   // One more row a simulated second and a half later gives a progress line.
   wire.setClock(11.5);
   ASSERT_TRUE(wire.send("jointAngleArray", jointMessage(1.0f, 0.04f)));
-  EXPECT_TRUE(waitFor([&] {
-    return printed(*executor, "[motion] recording 1: 6 rows, 1.50 s since row 0, 4.0 rows/s, 4 malformed\n");
-  })) << executor->out();
+  EXPECT_TRUE(waitFor(
+      [&]
+      { return printed(*executor, "[motion] recording 1: 6 rows, 1.50 s since row 0, 4.0 rows/s, 4 malformed\n"); }))
+      << executor->out();
   ASSERT_TRUE(wire.send("motionStartStop", number(1)));
-  EXPECT_TRUE(waitFor([&] {
-    return printed(*executor, "[motion] recording 1: over: 6 rows, 1.50 s since row 0, 4 malformed\n");
-  })) << executor->out();
+  EXPECT_TRUE(waitFor(
+      [&] { return printed(*executor, "[motion] recording 1: over: 6 rows, 1.50 s since row 0, 4 malformed\n"); }))
+      << executor->out();
   EXPECT_EQ(std::vector<int>{3}, finished);  // once per recording
 }
 
@@ -256,9 +263,13 @@ TEST(ReportReader, NamesEveryMovingJoint)
   std_msgs::Int32MultiArray report;
   report.data = {0, 13, 21};
   ASSERT_TRUE(wire.send("variancedJoints", report));
-  EXPECT_TRUE(waitFor([&] {
-    return printed(*reader, "[report] recording 1: 3 joint(s) moved: 0 headyaw, 13 leftkneepitch, 21 rightankleroll\n");
-  })) << reader->out();
+  EXPECT_TRUE(waitFor(
+      [&]
+      {
+        return printed(*reader,
+                       "[report] recording 1: 3 joint(s) moved: 0 headyaw, 13 leftkneepitch, 21 rightankleroll\n");
+      }))
+      << reader->out();
 
   report.data.clear();
   ASSERT_TRUE(wire.send("variancedJoints", report));
@@ -274,8 +285,9 @@ TEST(SimClock, RunsAtItsSpeedFromWallNowInSmallSteps)
 {
   ros::NodeHandle nh;
   std::vector<std::pair<ros::WallTime, ros::Time>> ticks;  // arrival, clock
-  ros::Subscriber sub = nh.subscribe<rosgraph_msgs::Clock>(
-      "/clock", 1000, [&](const rosgraph_msgs::Clock::ConstPtr& m) { ticks.emplace_back(ros::WallTime::now(), m->clock); });
+  ros::Subscriber sub = nh.subscribe<rosgraph_msgs::Clock>("/clock", 1000,
+                                                           [&](const rosgraph_msgs::Clock::ConstPtr& m)
+                                                           { ticks.emplace_back(ros::WallTime::now(), m->clock); });
   const ros::WallTime started = ros::WallTime::now();
   const auto clock = peer("sim_clock", {"_speed:=10", "_max_step:=0.02"});
   ASSERT_TRUE(waitFor([&] { return ticks.size() > 300; })) << clock->err();
@@ -332,18 +344,17 @@ TEST_P(PeerParameters, AWrongTypeEndsThePeerNamingIt)
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, PeerParameters,
-    ::testing::Values(BadParameter{"ClockSpeedText", "sim_clock", "speed", XmlRpc::XmlRpcValue("fast")},
-                      BadParameter{"ClockRateTruth", "sim_clock", "rate", XmlRpc::XmlRpcValue(true)},
-                      BadParameter{"ClockStepText", "sim_clock", "max_step", XmlRpc::XmlRpcValue("small")},
-                      BadParameter{"TrackingWaitText", "tracking_node", "wait", XmlRpc::XmlRpcValue("soon")},
-                      BadParameter{"TrackingWaitNegative", "tracking_node", "wait", XmlRpc::XmlRpcValue(-1.0)},
-                      BadParameter{"ExecutorProgressText", "motion_executor", "progress_every",
-                                   XmlRpc::XmlRpcValue("often")},
-                      BadParameter{"ExecutorRowsFraction", "motion_executor", "finish_after_rows",
-                                   XmlRpc::XmlRpcValue(2.5)},
-                      BadParameter{"ExecutorDirTruth", "motion_executor", "recording_dir", XmlRpc::XmlRpcValue(true)},
-                      BadParameter{"AudioFolderTruth", "audio_player", "sound_dir", XmlRpc::XmlRpcValue(false)},
-                      BadParameter{"AudioPlayerNumber", "audio_player", "player", XmlRpc::XmlRpcValue(1.5)}),
+    ::testing::Values(
+        BadParameter{"ClockSpeedText", "sim_clock", "speed", XmlRpc::XmlRpcValue("fast")},
+        BadParameter{"ClockRateTruth", "sim_clock", "rate", XmlRpc::XmlRpcValue(true)},
+        BadParameter{"ClockStepText", "sim_clock", "max_step", XmlRpc::XmlRpcValue("small")},
+        BadParameter{"TrackingWaitText", "tracking_node", "wait", XmlRpc::XmlRpcValue("soon")},
+        BadParameter{"TrackingWaitNegative", "tracking_node", "wait", XmlRpc::XmlRpcValue(-1.0)},
+        BadParameter{"ExecutorProgressText", "motion_executor", "progress_every", XmlRpc::XmlRpcValue("often")},
+        BadParameter{"ExecutorRowsFraction", "motion_executor", "finish_after_rows", XmlRpc::XmlRpcValue(2.5)},
+        BadParameter{"ExecutorDirTruth", "motion_executor", "recording_dir", XmlRpc::XmlRpcValue(true)},
+        BadParameter{"AudioFolderTruth", "audio_player", "sound_dir", XmlRpc::XmlRpcValue(false)},
+        BadParameter{"AudioPlayerNumber", "audio_player", "player", XmlRpc::XmlRpcValue(1.5)}),
     [](const ::testing::TestParamInfo<BadParameter>& info) { return info.param.name; });
 
 // Each test process has a master of its own on a free loopback port; the test

@@ -175,19 +175,24 @@ TEST(RecorderRefuses, ExistingOutputAndBadParameters)
   const std::string out = dir.write("taught.txt", "kept\n");
   Harness h(false);
   const std::vector<std::vector<std::string>> refusals = {
-    {out, "exists: give _overwrite:=true"},
-    {out, "_overwrite:=yes", "~overwrite must be true or false"},
-    {dir.path() + "new.txt", "_rate:=0", "~rate must be a number of rows per second"},
-    {dir.path() + "new.txt", "_still:=-1", "~still must be a number of radians"},
-    {dir.path() + "new.txt", "_duration:=soon", "~duration must be a number of seconds"},
-    {dir.path() + "no/new.txt", "cannot write into the folder"},
+      {out, "exists: give _overwrite:=true"},
+      {out, "_overwrite:=yes", "~overwrite must be true or false"},
+      {dir.path() + "new.txt", "_rate:=0", "~rate must be a number of rows per second"},
+      {dir.path() + "new.txt", "_still:=-1", "~still must be a number of radians"},
+      {dir.path() + "new.txt", "_duration:=soon", "~duration must be a number of seconds"},
+      {dir.path() + "no/new.txt", "cannot write into the folder"},
   };
   for (std::vector<std::string> args : refusals)
   {
     ros::param::del("/nao_kinora_record");  // what the last one typed stays on the master
     const std::string says = args.back();
     args.pop_back();
-    kinora_test::Process recorder([&] { args.insert(args.begin(), RECORDER); return args; }());
+    kinora_test::Process recorder(
+        [&]
+        {
+          args.insert(args.begin(), RECORDER);
+          return args;
+        }());
     ASSERT_TRUE(recorder.waitExit(kWall)) << says;
     EXPECT_EQ(1, recorder.exitStatus()) << says;
     EXPECT_TRUE(kinora_test::contains(recorder.err(), says)) << recorder.err();

@@ -22,7 +22,7 @@ struct SessionPlan
 {
   float count;
   std::vector<std::string> recordings;  // file names, in playing order
-  int first = 1;  // the recording the session starts at (~first_recording), from 1
+  int first = 1;                        // the recording the session starts at (~first_recording), from 1
 };
 
 // Reads argv the way the node does. On a command line that cannot be played

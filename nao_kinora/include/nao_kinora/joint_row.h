@@ -10,8 +10,8 @@
 
 namespace nao_kinora
 {
-const int kJointCount = 22;       // columns 0..21: joint angles
-const int kRowColumns = 23;       // plus column 22: the row's duration in seconds
+const int kJointCount = 22;  // columns 0..21: joint angles
+const int kRowColumns = 23;  // plus column 22: the row's duration in seconds
 const int kDurationColumn = 22;
 
 typedef boost::array<float, kRowColumns> JointRow;

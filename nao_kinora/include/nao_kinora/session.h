@@ -14,12 +14,12 @@ const int kClosedStatus = -1;
 // What one pass of the main loop does, chosen from the run variables at its start.
 enum class PassAction
 {
-  kPlay,     // playing, a recording remains: load it when new, then one playback step
-  kIdle,     // playing, none remains (a count below 1): wait for a message
-  kReport,   // motion over: the report
-  kResume,   // waiting, the tracking node is done and a recording remains: play it
-  kWait,     // waiting for the tracking node
-  kClose,    // waiting, no recording remains: the closing cue, then the end
+  kPlay,    // playing, a recording remains: load it when new, then one playback step
+  kIdle,    // playing, none remains (a count below 1): wait for a message
+  kReport,  // motion over: the report
+  kResume,  // waiting, the tracking node is done and a recording remains: play it
+  kWait,    // waiting for the tracking node
+  kClose,   // waiting, no recording remains: the closing cue, then the end
 };
 
 // Reads systemstate, currentargv, numberofFiles and trackingfinished, and

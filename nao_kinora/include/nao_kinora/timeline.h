@@ -31,9 +31,9 @@ struct RecordingTimeline
   int currentargv;
   std::string name;
   RecordingCheck check;
-  std::vector<JointRow> rows;      // as loadRecording stores them
-  std::vector<double> rowTimes;    // when each row goes out
-  double end;                      // when the last row's pause ends and the report goes out
+  std::vector<JointRow> rows;    // as loadRecording stores them
+  std::vector<double> rowTimes;  // when each row goes out
+  double end;                    // when the last row's pause ends and the report goes out
   std::vector<CueAt> opening;
   std::vector<CueAt> feedback;     // played, in the order they go out
   std::vector<CueAt> neverPlayed;  // feedback rows the recording does not reach
@@ -58,11 +58,11 @@ RecordingTimeline planRecording(int currentargv, const std::string& name);
 struct SessionTimeline
 {
   std::vector<CueAt> greeting;
-  int first = 1;                             // place of recordings[0] in the full session
-  std::size_t count = 0;                     // recordings in the full session
+  int first = 1;                              // place of recordings[0] in the full session
+  std::size_t count = 0;                      // recordings in the full session
   std::vector<RecordingTimeline> recordings;  // those played: first to count
-  std::vector<double> starts;  // each recording's start signal
-  CueAt closing;               // meaningful when a recording is played and playable()
+  std::vector<double> starts;                 // each recording's start signal
+  CueAt closing;                              // meaningful when a recording is played and playable()
 
   // False when the node would refuse to start: a recording yields no row.
   bool playable() const;

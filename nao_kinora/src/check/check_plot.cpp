@@ -36,9 +36,9 @@ enum PlotColour
   kCueMark,
   kFirstMoving
 };
-const int kMovingPalette[][3] = {{31, 119, 180}, {214, 39, 40},   {44, 160, 44},  {255, 127, 14},
-                                 {148, 103, 189}, {23, 190, 207}, {140, 86, 75},  {227, 119, 194},
-                                 {188, 189, 34},  {0, 0, 128},    {128, 0, 0},    {0, 100, 0}};
+const int kMovingPalette[][3] = {{31, 119, 180},  {214, 39, 40},  {44, 160, 44}, {255, 127, 14},
+                                 {148, 103, 189}, {23, 190, 207}, {140, 86, 75}, {227, 119, 194},
+                                 {188, 189, 34},  {0, 0, 128},    {128, 0, 0},   {0, 100, 0}};
 const int kMovingColours = sizeof kMovingPalette / sizeof kMovingPalette[0];
 
 bool deviceAvailable(const char* device)
@@ -166,15 +166,15 @@ void drawLegend(plstream& pls, const RecordingTimeline& r)
   std::vector<PLINT> textColours(entries, kInk);
   PLFLT legendWidth, legendHeight;
   pls.legend(&legendWidth, &legendHeight, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-             PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.01, 0.0, 0.04, kBackground, kInk, 1,
-             0, 0, entries, options.data(), 1.0, 0.75, 2.0, 0.0, textColours.data(), text.data(), 0, 0, 0, 0,
-             colours.data(), styles.data(), widths.data(), 0, 0, 0, 0);
+             PL_POSITION_RIGHT | PL_POSITION_OUTSIDE, 0.01, 0.0, 0.04, kBackground, kInk, 1, 0, 0, entries,
+             options.data(), 1.0, 0.75, 2.0, 0.0, textColours.data(), text.data(), 0, 0, 0, 0, colours.data(),
+             styles.data(), widths.data(), 0, 0, 0, 0);
 }
 
 std::string plotTitle(const RecordingTimeline& r)
 {
-  return "recording " + std::to_string(r.number()) + ": " + r.name + " - " +
-         std::to_string(r.rows.size()) + " rows, " + seconds(r.check.playingTime) + " s";
+  return "recording " + std::to_string(r.number()) + ": " + r.name + " - " + std::to_string(r.rows.size()) + " rows, " +
+         seconds(r.check.playingTime) + " s";
 }
 
 void plotRecording(const RecordingTimeline& r, const std::string& path)

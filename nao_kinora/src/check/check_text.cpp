@@ -68,8 +68,8 @@ void printPlayback(const RecordingTimeline& r, double start)
   printEvent(start + r.end, r.end,
              "motion over after row " + std::to_string(r.rows.size() - 1) + ": report, then 1 on motionStartStop");
   for (const CueAt& cue : r.neverPlayed)
-    std::cout << "  never played: " << cue.file << " at row " << cue.row << ", past the last row ("
-              << r.rows.size() - 1 << ")\n";
+    std::cout << "  never played: " << cue.file << " at row " << cue.row << ", past the last row (" << r.rows.size() - 1
+              << ")\n";
 }
 
 void printRecording(const RecordingTimeline& r, std::size_t count, double start)
@@ -78,8 +78,8 @@ void printRecording(const RecordingTimeline& r, std::size_t count, double start)
             << ")\n";
   if (r.check.playable())
   {
-    std::cout << "  " << r.rows.size() << " rows, playing time " << seconds(r.check.playingTime)
-              << " s (row 0 held " << seconds(kFirstRowDuration) << " s)\n";
+    std::cout << "  " << r.rows.size() << " rows, playing time " << seconds(r.check.playingTime) << " s (row 0 held "
+              << seconds(kFirstRowDuration) << " s)\n";
     printPlayback(r, start);
   }
   printProblems(r.check);
@@ -100,8 +100,8 @@ void printSession(const SessionTimeline& session)
   const std::vector<RecordingTimeline>& recordings = session.recordings;
   std::cout << "session of " << recordings.size() << " recording(s) from " << staticdisplaycommand2 << '\n';
   if (session.first > 1)
-    std::cout << "starting at recording " << session.first << " of " << session.count << " (_first_recording:="
-              << session.first << "), after the greeting\n";
+    std::cout << "starting at recording " << session.first << " of " << session.count
+              << " (_first_recording:=" << session.first << "), after the greeting\n";
   std::cout << "times: ROS seconds since the node's start (once the audio player is connected), then since\n"
             << "each recording's start signal; the waits for the tracking node between recordings are not included\n\n";
   for (const CueAt& cue : session.greeting)

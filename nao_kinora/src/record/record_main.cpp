@@ -33,10 +33,10 @@ namespace
 {
 const int kRefusedStatus = 1;
 const int kNothingWrittenStatus = 2;
-const uint32_t kStateQueue = 1000;             // a burst of joint states must not be dropped
-const ros::WallDuration kPoll(0.001);         // how often the end of ~duration is looked at
-const double kMostRate = 1000;                // rows per second
-const double kMostStill = 6.2832;             // radians: one turn
+const uint32_t kStateQueue = 1000;     // a burst of joint states must not be dropped
+const ros::WallDuration kPoll(0.001);  // how often the end of ~duration is looked at
+const double kMostRate = 1000;         // rows per second
+const double kMostStill = 6.2832;      // radians: one turn
 
 struct Options
 {
@@ -52,8 +52,9 @@ bool readOptions(int argc, char** argv, Options& options)
 {
   if (argc != 2)
   {
-    ROS_ERROR("usage: nao_kinora_record OUTPUT.txt [_topic:=/joint_states] [_rate:=25] [_still:=0.01] "
-              "[_duration:=0] [_overwrite:=false]");
+    ROS_ERROR(
+        "usage: nao_kinora_record OUTPUT.txt [_topic:=/joint_states] [_rate:=25] [_still:=0.01] "
+        "[_duration:=0] [_overwrite:=false]");
     return false;
   }
   options.output = argv[1];
@@ -76,8 +77,7 @@ public:
 
   bool done() const
   {
-    const bool timeUp = duration_ > 0 && started_ &&
-                        ros::Time::now() - firstReceived_ >= ros::Duration(duration_);
+    const bool timeUp = duration_ > 0 && started_ && ros::Time::now() - firstReceived_ >= ros::Duration(duration_);
     return stopAsked_ || sampler_.ended() || timeUp;
   }
 
@@ -96,9 +96,10 @@ private:
     }
     const ros::Duration since = stamp - origin_;
     if (sampler_.take(msg->name, msg->position, since.toSec()) == JointStateSampler::kWentBack)
-      ROS_WARN("joint state stamped %.3f s went back (the message before was later): the recording ends "
-               "at the message before",
-               stamp.toSec());
+      ROS_WARN(
+          "joint state stamped %.3f s went back (the message before was later): the recording ends "
+          "at the message before",
+          stamp.toSec());
   }
 
   bool stopHandle(std_srvs::Trigger::Request&, std_srvs::Trigger::Response& res)

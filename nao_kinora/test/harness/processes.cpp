@@ -64,7 +64,8 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra
 {
   std::map<std::string, std::string> byName;
   std::vector<std::string> order;
-  auto add = [&](const std::string& entry) {
+  auto add = [&](const std::string& entry)
+  {
     const std::string name = entry.substr(0, entry.find('='));
     if (!byName.count(name))
       order.push_back(name);
@@ -165,7 +166,7 @@ bool masterAnswers(int port)
 // ---------------------------------------------------------------- Process
 
 Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& env)
-  : outPath_(tempFile("out")), errPath_(tempFile("err"))
+    : outPath_(tempFile("out")), errPath_(tempFile("err"))
 {
   if (argv.empty())
     throw std::invalid_argument("Process: empty argv");
@@ -267,8 +268,7 @@ Master::Master()
     uri_ = "http://localhost:" + std::to_string(port) + "/";
     setenv("ROS_MASTER_URI", uri_.c_str(), 1);
     process_.reset(new Process({"rosmaster", "--core", "-p", std::to_string(port)}));
-    if (waitWallFor([&] { return masterAnswers(port) || !process_->running(); }, kMasterStartSeconds,
-                    kMasterPoll) &&
+    if (waitWallFor([&] { return masterAnswers(port) || !process_->running(); }, kMasterStartSeconds, kMasterPoll) &&
         process_->running())
       return;
     failures += process_->err();
@@ -295,8 +295,7 @@ bool registeredAnything(const std::string& node)
   std::string line;
   while (std::getline(log, line))
   {
-    const bool registration = contains(line, "+PUB [") || contains(line, "+SUB [") ||
-                              contains(line, "+SERVICE [");
+    const bool registration = contains(line, "+PUB [") || contains(line, "+SUB [") || contains(line, "+SERVICE [");
     if (registration && contains(line, "] " + node + " "))
       return true;
   }

@@ -66,12 +66,14 @@ template <class M, class Fill>
 ros::Subscriber Harness::subscribe(const std::string& topic, Fill fill)
 {
   ros::SubscribeOptions options;
-  options.init<M>(topic, kRecordQueue, [this, topic, fill](const typename M::ConstPtr& msg) {
-    Event event;
-    event.topic = topic;
-    fill(*msg, event);
-    store(std::move(event));
-  });
+  options.init<M>(topic, kRecordQueue,
+                  [this, topic, fill](const typename M::ConstPtr& msg)
+                  {
+                    Event event;
+                    event.topic = topic;
+                    fill(*msg, event);
+                    store(std::move(event));
+                  });
   options.callback_queue = &recordQueue_;
   options.transport_hints = ros::TransportHints().tcpNoDelay();
   return nh_->subscribe(options);
@@ -84,17 +86,21 @@ void Harness::record(const std::string& topic)
   const std::string base = topic.substr(topic.rfind('/') + 1);
   ros::Subscriber sub;
   if (base == "jointAngleArray")
-    sub = subscribe<std_msgs::Float32MultiArray>(topic, [](const std_msgs::Float32MultiArray& m, Event& e) {
-      e.floats = m.data;
-      e.layoutDims = m.layout.dim.size();
-      e.dataOffset = m.layout.data_offset;
-    });
+    sub = subscribe<std_msgs::Float32MultiArray>(topic,
+                                                 [](const std_msgs::Float32MultiArray& m, Event& e)
+                                                 {
+                                                   e.floats = m.data;
+                                                   e.layoutDims = m.layout.dim.size();
+                                                   e.dataOffset = m.layout.data_offset;
+                                                 });
   else if (base == "variancedJoints")
-    sub = subscribe<std_msgs::Int32MultiArray>(topic, [](const std_msgs::Int32MultiArray& m, Event& e) {
-      e.ints = m.data;
-      e.layoutDims = m.layout.dim.size();
-      e.dataOffset = m.layout.data_offset;
-    });
+    sub = subscribe<std_msgs::Int32MultiArray>(topic,
+                                               [](const std_msgs::Int32MultiArray& m, Event& e)
+                                               {
+                                                 e.ints = m.data;
+                                                 e.layoutDims = m.layout.dim.size();
+                                                 e.dataOffset = m.layout.data_offset;
+                                               });
   else if (base == "talkerfilename")
     sub = subscribe<std_msgs::String>(topic, [](const std_msgs::String& m, Event& e) { e.text = m.data; });
   else if (base == "motionStartStop")
@@ -123,13 +129,13 @@ bool Harness::waitForPublisher(const std::string& topic, double wallSeconds)
   const ros::Subscriber& sub = found->second;
   const std::string resolved = ros::names::resolve(topic);
   return waitWallFor(
-      [&] {
+      [&]
+      {
         if (sub.getNumPublishers() == 0)
           return false;
         const std::vector<std::string> nodes = publishersOf(resolved);
-        return !nodes.empty() && std::all_of(nodes.begin(), nodes.end(), [&](const std::string& node) {
-          return acceptedBy(node, resolved);
-        });
+        return !nodes.empty() && std::all_of(nodes.begin(), nodes.end(),
+                                             [&](const std::string& node) { return acceptedBy(node, resolved); });
       },
       wallSeconds, kMasterPoll);
 }

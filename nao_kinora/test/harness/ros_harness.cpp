@@ -11,19 +11,14 @@ namespace kinora_test
 const ros::Time Harness::kStartTime(1000.0);
 
 Harness::Harness(bool simTime)
-  : simTime_(simTime)
-  , tick_(0.01)
-  , settleBase_(0.002)
-  , settleQuiet_(0.005)
-  , now_(kStartTime)
+    : simTime_(simTime), tick_(0.01), settleBase_(0.002), settleQuiet_(0.005), now_(kStartTime)
 {
   // roscpp cannot be initialised again after a shutdown.
   static bool used = false;
   if (used)
     throw std::logic_error("one Harness per process: run the tests through ctest or one at a time");
   used = true;
-  ros::init(ros::M_string(), "kinora_test",
-            ros::init_options::AnonymousName | ros::init_options::NoSigintHandler);
+  ros::init(ros::M_string(), "kinora_test", ros::init_options::AnonymousName | ros::init_options::NoSigintHandler);
   // The first node handle starts the node; it reads /use_sim_time only then,
   // so the harness keeps wall time while the nodes under test get the clock.
   nh_.reset(new ros::NodeHandle);
@@ -57,8 +52,7 @@ std::unique_ptr<Process> Harness::start(const std::string& program, const std::v
   started_.push_back(process->pid());
   // A tick sent before the program listens to /clock would reach it late.
   if (simTime_)
-    waitWallFor([&] { return clockPub_.getNumSubscribers() > clockListeners || !process->running(); },
-                kConnectSeconds);
+    waitWallFor([&] { return clockPub_.getNumSubscribers() > clockListeners || !process->running(); }, kConnectSeconds);
   return process;
 }
 }  // namespace kinora_test

@@ -68,11 +68,11 @@ namespace kinora_test
 // One message received by the harness on a recorded topic.
 struct Event
 {
-  std::string topic;  // the name given to Harness::record
-  uint64_t seq = 0;   // place in the order of receipt over every recorded topic, from 0
-  ros::Time stamp;    // simulated time of the tick during which it arrived (wall time without sim time)
-  std::string text;   // std_msgs/String data
-  int value = 0;      // std_msgs/Int32 data
+  std::string topic;          // the name given to Harness::record
+  uint64_t seq = 0;           // place in the order of receipt over every recorded topic, from 0
+  ros::Time stamp;            // simulated time of the tick during which it arrived (wall time without sim time)
+  std::string text;           // std_msgs/String data
+  int value = 0;              // std_msgs/Int32 data
   std::vector<float> floats;  // std_msgs/Float32MultiArray data
   std::vector<int> ints;      // std_msgs/Int32MultiArray data
   uint32_t layoutDims = 0;    // layout.dim.size() of the multi-array types

@@ -49,9 +49,9 @@ struct Plan
 // How one exercise of a session went, as its log tells.
 struct ExerciseRecord
 {
-  int position = 0;       // the recording's place in the node's list, from 1
-  std::string recording;  // its file name
-  std::string outcome;    // "playing", "played", "skipped", "ended early", "unplayable"
+  int position = 0;         // the recording's place in the node's list, from 1
+  std::string recording;    // its file name
+  std::string outcome;      // "playing", "played", "skipped", "ended early", "unplayable"
   double playingTime = 0;   // start signal to report, pauses taken out (ROS seconds)
   double pausedTime = 0;    // every pause while it played or while its tracking wait ran
   double trackingWait = 0;  // stop signal to trackingfinished, a skip or the tracking timeout
@@ -77,9 +77,9 @@ struct SessionSummary
   int64_t planId = 0;  // 0: none, or the plan was deleted since
   std::string planName;
   int firstExercise = 1;
-  double started = 0;  // wall time
-  double ended = 0;    // 0 while it runs
-  std::string outcome;  // "running", "completed", "ended" (by the operator), "interrupted"
+  double started = 0;       // wall time
+  double ended = 0;         // 0 while it runs
+  std::string outcome;      // "running", "completed", "ended" (by the operator), "interrupted"
   int exercisesPlayed = 0;  // played fully
   int exercisesTotal = 0;   // with a record
   double playingTime = 0;

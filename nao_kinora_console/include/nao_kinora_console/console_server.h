@@ -26,10 +26,10 @@ namespace nao_kinora_console
 struct ConsoleOptions
 {
   std::string bind = "127.0.0.1";
-  int port = 8080;           // 0: any free port (see Console::port())
-  std::string token;         // empty: none, allowed on a loopback address only
+  int port = 8080;                    // 0: any free port (see Console::port())
+  std::string token;                  // empty: none, allowed on a loopback address only
   std::string coach = "/nao_kinora";  // the coaching program's node name
-  std::string webRoot;       // the page's folder
+  std::string webRoot;                // the page's folder
   // The node's recording folder: where "Add an exercise" saves and the
   // clinic's library lists; where the robot's joint states come from; with a
   // database (given to the Console), the node's program and the folder of the
@@ -103,7 +103,7 @@ private:
   tcp::acceptor acceptor_;
   net::steady_timer acceptPause_;
   std::vector<std::weak_ptr<Stream>> streams_;  // io thread only
-  std::atomic<bool> wakePending_{ false };
+  std::atomic<bool> wakePending_{false};
   net::thread_pool workers_;  // the controls' calls; joined before io_ goes
 
   ros::NodeHandle nh_;
@@ -117,7 +117,7 @@ private:
   std::vector<double> pose_;  // the 22 joint angles of the last row
   unsigned long poseCount_ = 0;
 
-  TeachDesk teach_;  // after the status: it asks whether a session plays
+  TeachDesk teach_;                // after the status: it asks whether a session plays
   unsigned long clinicCount_ = 0;  // changes of the clinic's records
   std::string clinicWhat_;         // the last one's path
 

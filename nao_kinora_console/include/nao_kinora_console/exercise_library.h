@@ -17,10 +17,10 @@ namespace nao_kinora_console
 {
 struct LibraryEntry
 {
-  std::string name;          // the file name, as a plan holds it
-  bool playable = false;     // false: the node would refuse a session holding it
+  std::string name;       // the file name, as a plan holds it
+  bool playable = false;  // false: the node would refuse a session holding it
   std::size_t rows = 0;
-  double playingTime = 0;    // seconds, as the node paces the rows
+  double playingTime = 0;                 // seconds, as the node paces the rows
   std::vector<std::string> movingJoints;  // the joints the report would name
   std::vector<std::string> problems;      // each as the node words it
 };

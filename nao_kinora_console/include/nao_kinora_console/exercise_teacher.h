@@ -89,7 +89,7 @@ private:
   bool started_ = false;  // a joint state has come since Record
   double origin_ = 0.0;   // its stamp
   double lastStamp_ = 0.0;
-  bool full_ = false;     // kMostSeconds reached
+  bool full_ = false;                       // kMostSeconds reached
   std::vector<nao_kinora::JointRow> rows_;  // the draft
   std::vector<double> pose_;                // the last of every joint, 0 before any
   unsigned long poses_ = 0;

@@ -26,10 +26,10 @@ struct SessionFold
   bool endRequested = false;
   // Open spans, in log time; -1 when closed.
   double pausedSince = -1;
-  int pausedExercise = 0;  // 0: a pause outside any exercise (the greeting)
-  double startedAt = -1;   // the start signal of the exercise that plays
-  double pausedInPlay = 0; // paused seconds of the exercise that plays
-  double waitSince = -1;   // the stop signal of the exercise whose tracking wait runs
+  int pausedExercise = 0;   // 0: a pause outside any exercise (the greeting)
+  double startedAt = -1;    // the start signal of the exercise that plays
+  double pausedInPlay = 0;  // paused seconds of the exercise that plays
+  double waitSince = -1;    // the stop signal of the exercise whose tracking wait runs
   bool skipRequested = false;
   bool allRowsSent = false;
 };

@@ -25,8 +25,8 @@ std::string jointWords(int index);
 // What the console knows besides the status itself.
 struct StatusContext
 {
-  bool haveStatus = false;     // a status has arrived since the console started
-  bool coachRunning = false;   // the coaching program publishes its status now
+  bool haveStatus = false;    // a status has arrived since the console started
+  bool coachRunning = false;  // the coaching program publishes its status now
   // The console's own subscription to the joint rows is connected, so one of
   // the status' joint row subscribers is the console, not the motion executor.
   bool consoleOnJointRows = false;

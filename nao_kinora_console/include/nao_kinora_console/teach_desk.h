@@ -20,8 +20,7 @@ class TeachDesk
 {
 public:
   // sessionPlaying tells whether a session is playing on the robot now.
-  TeachDesk(const std::string& jointStatesTopic, const std::string& recordingDir,
-            std::function<bool()> sessionPlaying);
+  TeachDesk(const std::string& jointStatesTopic, const std::string& recordingDir, std::function<bool()> sessionPlaying);
 
   // POST /api/teach/start, stop, save, discard.
   static bool isAction(const std::string& path);

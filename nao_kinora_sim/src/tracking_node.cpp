@@ -4,6 +4,7 @@
 //
 // Parameters: ~wait (ROS seconds from the signal to trackingfinished, default 2).
 #include <nao_kinora/parameters.h>
+#include <ros/callback_queue.h>
 #include <ros/ros.h>
 #include <std_msgs/Int32.h>
 
@@ -13,6 +14,10 @@
 namespace
 {
 const int kStopSignal = 1;
+// How often the loop looks whether the wait is over. A ros::Timer would do it
+// on a thread of its own that, under a simulated clock, wakes every
+// millisecond for as long as the program lives, long after its one shot.
+const ros::WallDuration kPoll(0.001);
 
 class TrackingNode
 {
@@ -30,6 +35,17 @@ public:
   // False when a parameter was refused: the program then ends with status 1.
   bool ok() const { return ok_; }
 
+  // ros::spin, with trackingfinished published when the wait is over.
+  void run()
+  {
+    while (ros::ok())
+    {
+      ros::getGlobalCallbackQueue()->callAvailable(kPoll);
+      if (!done_.isZero() && ros::Time::now() >= done_)
+        finish();
+    }
+  }
+
 private:
   void startStopHandle(const std_msgs::Int32::ConstPtr& msg)
   {
@@ -39,12 +55,16 @@ private:
     char line[120];
     std::snprintf(line, sizeof line, "[tracking] motion %d over: tracking for %.2f s", motions_, wait_);
     std::cout << line << std::endl;
-    // A one-shot timer in ROS time, so the wait follows the simulated clock.
-    doneTimer_ = nh_.createTimer(ros::Duration(wait_), &TrackingNode::doneHandle, this, true);
+    // In ROS time, so the wait follows the simulated clock; a new signal
+    // starts the wait again.
+    done_ = ros::Time::now() + ros::Duration(wait_);
+    if (done_.isZero())
+      done_ = ros::Time(0, 1);
   }
 
-  void doneHandle(const ros::TimerEvent&)
+  void finish()
   {
+    done_ = ros::Time();
     std_msgs::Int32 done;
     done.data = motions_;
     finishedPub_.publish(done);
@@ -54,7 +74,7 @@ private:
   ros::NodeHandle nh_;
   ros::Publisher finishedPub_;
   ros::Subscriber startStopSub_;
-  ros::Timer doneTimer_;
+  ros::Time done_;  // when trackingfinished is due; zero: not waiting
   bool ok_ = true;
   double wait_ = 2.0;
   int motions_ = 0;
@@ -67,6 +87,6 @@ int main(int argc, char** argv)
   TrackingNode tracker;
   if (!tracker.ok())
     return 1;
-  ros::spin();
+  tracker.run();
   return 0;
 }

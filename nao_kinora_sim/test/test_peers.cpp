@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
@@ -55,6 +57,23 @@ std::unique_ptr<Process> peer(const std::string& name, std::vector<std::string> 
 {
   args.insert(args.begin(), kPeers + "/" + name);
   return std::unique_ptr<Process>(new Process(args));
+}
+
+// How often the threads of a program other than its main thread have been
+// given a CPU, from the kernel's counts.
+long threadRunsBesidesMain(pid_t pid)
+{
+  long sum = 0;
+  std::error_code gone;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone))
+  {
+    if (task.path().filename() == std::to_string(pid))
+      continue;
+    long onCpu = 0, waiting = 0, runs = 0;
+    std::ifstream(task.path() / "schedstat") >> onCpu >> waiting >> runs;
+    sum += runs;
+  }
+  return sum;
 }
 
 bool printed(const Process& p, const std::string& text)
@@ -254,6 +273,13 @@ TEST(TrackingNode, ReportsTrackingFinishedItsWaitAfterEachMotionInRosTime)
   ASSERT_TRUE(waitFor([&] { return printed(*tracker, "motion 2 over"); }));
   wire.setClock(54.0);
   EXPECT_TRUE(waitFor([&] { return finished == std::vector<int>({1, 2}); }));
+
+  // Its waits over, no thread of it keeps waking: a ROS timer's thread polls
+  // a simulated clock every millisecond for the program's life (about 500
+  // runs in this half second), and holds every tick of a driven clock open.
+  const long before = threadRunsBesidesMain(tracker->pid());
+  ros::WallDuration(0.5).sleep();
+  EXPECT_LT(threadRunsBesidesMain(tracker->pid()) - before, 50);
 }
 
 TEST(ReportReader, NamesEveryMovingJoint)

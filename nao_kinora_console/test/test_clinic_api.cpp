@@ -261,3 +261,26 @@ TEST(ClinicApi, CheckinAndExportsAndDelete)
   EXPECT_EQ(json::array(), rig.ask("GET", "/patients").body["patients"]);
 }
 }  // namespace
+
+TEST(ClinicApi, ResumeStartsThePlanAtTheExerciseTheSessionStoppedIn)
+{
+  ApiRig rig;
+  const int64_t patient = rig.store->addPatient("P-0004", "").value;
+  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, {"a.txt", "b.txt", "c.txt"}).value;
+  const std::string log = rig.dir.path() + "sessions/s.jsonl";
+  const int64_t stopped = rig.store->beginSession({patient, plan, 1, log}).value;
+  // Exercise 1 played, exercise 2 begun, then the node gone.
+  append(log, playedExercise(1, 10) + line(30, "recording loaded", {{"recording", 2}, {"path", "/lib/b.txt"}}) +
+                  line(31, "start signal", {{"recording", 2}}));
+  rig.store->ingestLog(stopped);
+  rig.store->closeSession(stopped);
+  ASSERT_EQ(2, rig.store->session(stopped).value.resumeAt);
+
+  const ApiReply resumed = rig.ask("POST", "/sessions/" + std::to_string(stopped) + "/resume", "{}");
+  ASSERT_EQ(201, resumed.status) << resumed.body.dump();
+  EXPECT_EQ(2, resumed.body["first"]);
+  EXPECT_EQ(2, resumed.body["timeline"]["first"]);
+  const SessionSummary again = rig.store->session(resumed.body["session"].get<int64_t>()).value;
+  EXPECT_EQ(plan, again.planId);
+  EXPECT_EQ(2, again.firstExercise);
+}

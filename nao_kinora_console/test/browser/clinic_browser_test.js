@@ -10,59 +10,23 @@
 // patient page and the report. No ROS words on any page.
 'use strict';
 
-const { spawn, execFileSync } = require('child_process');
+const { execFileSync } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const puppeteer = require('puppeteer-core');
+const { run, log, fail, until: untilWithin, start, stopAll, chromium, launchBrowser, closeBrowser, runFlow } = require('./kit');
 
-const run = process.env.KINORA_CONSOLE_RUN;
 const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
 const shots = process.env.KINORA_CONSOLE_SCREENSHOT_DIR || '';
 const SIM = process.env.KINORA_SIM_EXERCISES || '';
 const STEP_SECONDS = 40;
+const until = (what, cond, seconds = STEP_SECONDS) => untilWithin(what, cond, seconds);
 const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
 const CODE = 'P-0042';
 const EXERCISES = ['01_hands_on_waist_left.txt', '03_arms_to_the_side.txt', '08_right_wrist.txt'];
 
-const started = Date.now();
-const children = [];
-let browser = null;
 const requests = [];  // failed or refused, shown with a failure
 const pending = new Set();
-const log = (line) => console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${line}`);
-const fail = (message) => { throw new Error(message); };
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-async function until(what, cond, seconds = STEP_SECONDS) {
-  const end = Date.now() + seconds * 1000;
-  for (;;) {
-    const value = await cond();
-    if (value) return value;
-    if (Date.now() > end) fail(`not within ${seconds} s: ${what}`);
-    await sleep(50);
-  }
-}
-
-function start(name, argv) {
-  const out = fs.openSync(path.join(run, `${name}.log`), 'a');
-  const child = spawn(argv[0], argv.slice(1), { detached: true, stdio: ['ignore', out, out] });
-  child.exited = null;
-  child.on('exit', (code, signal) => { child.exited = { code, signal }; });
-  children.push(child);
-  return child;
-}
-
-async function stop(child) {
-  if (child.exited) return;
-  try { process.kill(-child.pid, 'SIGINT'); } catch (e) { return; }
-  const end = Date.now() + 15000;
-  while (!child.exited && Date.now() < end) await sleep(50);
-  if (!child.exited) try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
-}
-process.on('exit', () => {
-  for (const child of children) if (!child.exited) try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
-});
 
 // Short recordings (the first rows of three samples) and one that yields no row.
 function library() {
@@ -92,20 +56,14 @@ async function main() {
   start('sim', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title', 'nao_kinora_console', 'clinic_sim.launch']);
   const con = start('console', [consoleProgram, '_port:=0', `_database:=${db}`, `_recording_dir:=${lib}`]);
   const address = await until('the console prints its address', () => {
-    const m = fs.readFileSync(path.join(run, 'console.log'), 'utf8').match(/console: (http:\/\/\S+\/)/);
-    return (m && m[1]) || (con.exited && fail('the console ended'));
+    const line = con.lines.find((l) => /^console: http:\/\/\S+\/$/.test(l));
+    return (line && line.slice('console: '.length)) || (con.exited && fail('the console ended'));
   }, 20);
   const url = (page) => address + page;
   global.consoleAddress = address;
   log(`console on ${address}`);
 
-  const executable = ['/usr/lib/chromium/chromium', '/usr/bin/chromium'].find((p) => fs.existsSync(p));
-  browser = await puppeteer.launch({
-    executablePath: executable, headless: true,
-    userDataDir: fs.mkdtempSync(path.join(os.tmpdir(), 'clinic-chromium-')),
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad'],
-  });
+  const browser = await launchBrowser('clinic');
   const page = await browser.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
@@ -218,7 +176,7 @@ async function main() {
   await noRosWords('on the report');
   await page.screenshot({ path: path.join(run, 'clinic-report.png'), fullPage: true });
   const pdf = path.join(run, 'report.pdf');
-  execFileSync(executable, ['--headless', '--no-sandbox', '--disable-gpu', '--virtual-time-budget=10000',
+  execFileSync(chromium(), ['--headless', '--no-sandbox', '--disable-gpu', '--virtual-time-budget=10000',
     `--user-data-dir=${fs.mkdtempSync(path.join(os.tmpdir(), 'clinic-print-'))}`, `--print-to-pdf=${pdf}`,
     url(`report.html?session=${first.id}`)], { stdio: 'ignore', timeout: 60000 });
   const printed = execFileSync('pdftotext', [pdf, '-']).toString();
@@ -256,14 +214,14 @@ async function main() {
     fs.copyFileSync(path.join(run, 'clinic-report.png'), path.join(shots, 'clinic-report.png'));
   }
   if (errors.length) fail(`errors on the page:\n${errors.join('\n')}`);
-  await browser.close();
-  browser = null;
-  for (const child of children.slice().reverse()) await stop(child);
+  await closeBrowser();
+  await stopAll();
   log(`clinic browser test passed (${seen.length} views checked for ROS words)`);
 }
 
-main().then(() => process.exit(0), async (error) => {
-  console.log(`FAIL: ${error.message}`);
+// A failure also shows the page's last refused requests, those still pending,
+// the connections, and whether the console answers from outside the browser.
+runFlow(main, async () => {
   console.log(requests.slice(-20).join('\n'));
   for (const r of pending) console.log(`pending: ${r.method()} ${r.url()}`);
   try { console.log(execFileSync('ss', ['-tnpo']).toString()); } catch (e) { /* no ss */ }
@@ -275,14 +233,4 @@ main().then(() => process.exit(0), async (error) => {
       r.setTimeout(3000, () => { console.log('from outside: no answer in 3 s'); r.destroy(); resolve(); });
     });
   }
-  if (browser) {
-    try {
-      const pages = await browser.pages();
-      if (pages.length) await pages[pages.length - 1].screenshot({ path: path.join(run, 'failure.png') });
-    } catch (e) { /* gone */ }
-    try { await browser.close(); } catch (e) { /* gone */ }
-  }
-  for (const child of children.slice().reverse()) await stop(child);
-  console.log(`logs: ${run}`);
-  process.exit(1);
 });

@@ -12,82 +12,18 @@
 //   into a patient's plan. No ROS words on the page at any step.
 'use strict';
 
-const { spawn, spawnSync } = require('child_process');
+const { spawnSync } = require('child_process');
 const fs = require('fs');
-const os = require('os');
 const path = require('path');
-const puppeteer = require('puppeteer-core');
-
-const run = process.env.KINORA_CONSOLE_RUN;
+const { run, log, fail, sleep, until: untilWithin, start, stopAll, launchBrowser, closeBrowser, runFlow } = require('./kit');
 const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
 const screenshotDir = process.env.KINORA_CONSOLE_SCREENSHOT_DIR || '';
 const SPEED = 5;           // simulated seconds per wall second
 const STEP_SECONDS = 20;   // wall deadline of a step
+const until = (what, cond, seconds = STEP_SECONDS) => untilWithin(what, cond, seconds);
 const MOVE_SECONDS = 4;    // simulated seconds of the taught motion
 const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
 
-const started = Date.now();
-const children = [];
-let browser = null;
-
-function log(line) {
-  console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${line}`);
-}
-
-function fail(message) {
-  throw new Error(message);
-}
-
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-async function until(what, cond, seconds = STEP_SECONDS) {
-  const end = Date.now() + seconds * 1000;
-  for (;;) {
-    const value = await cond();
-    if (value) return value;
-    if (Date.now() > end) fail(`not within ${seconds} s: ${what}`);
-    await sleep(50);
-  }
-}
-
-// A program in a process group of its own, its lines kept, its output also in RUN/<name>.log.
-function start(name, argv) {
-  const logFile = fs.createWriteStream(path.join(run, `${name}.log`), { flags: 'a' });
-  const child = spawn(argv[0], argv.slice(1), { detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
-  child.lines = [];
-  child.exited = null;
-  for (const stream of [child.stdout, child.stderr]) {
-    let pending = '';
-    stream.on('data', (data) => {
-      logFile.write(data);
-      pending += data.toString();
-      let at;
-      while ((at = pending.indexOf('\n')) >= 0) {
-        child.lines.push(pending.slice(0, at));
-        pending = pending.slice(at + 1);
-      }
-    });
-  }
-  child.on('exit', (code, signal) => { child.exited = { code, signal }; });
-  children.push(child);
-  return child;
-}
-
-async function stop(child, what) {
-  if (child.exited) return;
-  try { process.kill(-child.pid, 'SIGINT'); } catch (e) { return; }
-  const end = Date.now() + 15000;
-  while (!child.exited && Date.now() < end) await sleep(50);
-  if (!child.exited) {
-    log(`${what} did not stop on SIGINT: killed`);
-    try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
-  }
-}
-
-process.on('exit', () => {
-  for (const child of children)
-    if (!child.exited) try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
-});
 
 // A small exercise for the session: the right arm out and back, 60 rows.
 function writeExercise(file) {
@@ -119,15 +55,7 @@ async function main() {
   const url = line.slice('console: '.length);
   log(`console on ${url}`);
 
-  const executable = ['/usr/lib/chromium/chromium', '/usr/bin/chromium'].find((p) => fs.existsSync(p));
-  if (!executable) fail('no chromium (scripts/setup.sh installs it)');
-  browser = await puppeteer.launch({
-    executablePath: executable,
-    headless: true,
-    userDataDir: fs.mkdtempSync(path.join(os.tmpdir(), 'teach-chromium-')),
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad'],
-  });
+  const browser = await launchBrowser('teach');
   const page = await browser.newPage();
   page.on('console', (m) => logs.push(`page: ${m.text()}`));
   page.on('pageerror', (e) => logs.push(`page error: ${e.message}`));
@@ -271,25 +199,9 @@ async function main() {
 
   const errors = logs.filter((l) => l.startsWith('page error'));
   if (errors.length) fail(`errors on the page:\n${errors.join('\n')}`);
-  await browser.close();
-  browser = null;
-  for (const child of children.slice().reverse()) await stop(child, child.spawnargs.join(' '));
+  await closeBrowser();
+  await stopAll();
   log(`teach browser test passed (${seen.size} views checked for ROS words)`);
 }
 
-main().then(() => process.exit(0), async (error) => {
-  console.log(`FAIL: ${error.message}`);
-  if (browser) {
-    try {
-      const pages = await browser.pages();
-      if (pages.length) {
-        await pages[pages.length - 1].screenshot({ path: path.join(run, 'failure.png') });
-        console.log(`page at the failure: ${path.join(run, 'failure.png')}`);
-      }
-    } catch (e) { /* the browser is gone */ }
-    try { await browser.close(); } catch (e) { /* gone */ }
-  }
-  for (const child of children.slice().reverse()) await stop(child, child.spawnargs.join(' '));
-  console.log(`logs: ${run}`);
-  process.exit(1);
-});
+runFlow(main);

@@ -1,0 +1,132 @@
+// What the browser flows share: timed log lines, steps with a deadline in
+// wall time, programs in process groups of their own (their output also in
+// RUN/<name>.log), headless chromium, and the ending on a failure (a
+// screenshot of the page, every program stopped, the logs' folder named).
+'use strict';
+
+const { spawn } = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const puppeteer = require('puppeteer-core');
+
+const run = process.env.KINORA_CONSOLE_RUN;
+const started = Date.now();
+const children = [];
+const state = { browser: null };
+
+function log(line) {
+  console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${line}`);
+}
+
+function fail(message) {
+  throw new Error(message);
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// cond's first true value, looked for every 50 ms until the deadline.
+async function until(what, cond, seconds) {
+  const end = Date.now() + seconds * 1000;
+  for (;;) {
+    const value = await cond();
+    if (value) return value;
+    if (Date.now() > end) fail(`not within ${seconds} s: ${what}`);
+    await sleep(50);
+  }
+}
+
+// A program in a process group of its own, its lines kept and passed to onLine.
+function start(name, argv, onLine = () => {}) {
+  const logFile = fs.createWriteStream(path.join(run, `${name}.log`), { flags: 'a' });
+  const child = spawn(argv[0], argv.slice(1), { detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
+  child.lines = [];
+  child.exited = null;
+  for (const stream of [child.stdout, child.stderr]) {
+    let pending = '';
+    stream.on('data', (data) => {
+      logFile.write(data);
+      pending += data.toString();
+      let at;
+      while ((at = pending.indexOf('\n')) >= 0) {
+        const line = pending.slice(0, at);
+        pending = pending.slice(at + 1);
+        child.lines.push(line);
+        onLine(line);
+      }
+    });
+  }
+  child.on('exit', (code, signal) => { child.exited = { code, signal }; });
+  children.push(child);
+  return child;
+}
+
+// roslaunch stops the nodes it started only when asked with SIGINT.
+async function stop(child, what = child.spawnargs.join(' ')) {
+  if (child.exited) return;
+  try { process.kill(-child.pid, 'SIGINT'); } catch (e) { return; }
+  const end = Date.now() + 15000;
+  while (!child.exited && Date.now() < end) await sleep(50);
+  if (!child.exited) {
+    log(`${what} did not stop on SIGINT: killed`);
+    try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+  }
+}
+
+async function stopAll() {
+  for (const child of children.slice().reverse()) await stop(child);
+}
+
+// The last resort: roslaunch's nodes, in process groups of their own, outlive it.
+process.on('exit', () => {
+  for (const child of children)
+    if (!child.exited) try { process.kill(-child.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+});
+
+// Debian's chromium program (the wrapper script also prints to the terminal).
+function chromium() {
+  const executable = ['/usr/lib/chromium/chromium', '/usr/bin/chromium'].find((p) => fs.existsSync(p));
+  return executable || fail('no chromium (scripts/setup.sh installs it)');
+}
+
+async function launchBrowser(name) {
+  state.browser = await puppeteer.launch({
+    executablePath: chromium(),
+    headless: true,
+    userDataDir: fs.mkdtempSync(path.join(os.tmpdir(), `${name}-chromium-`)),
+    // Without the background networking switches chromium keeps trying to
+    // reach its services, and those attempts are refused here.
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad'],
+  });
+  return state.browser;
+}
+
+async function closeBrowser() {
+  if (state.browser) await state.browser.close();
+  state.browser = null;
+}
+
+// Runs the flow: exit 0 when it passes; otherwise FAIL and its reason, what
+// the flow has to add (explain), the page as it was, and exit 1.
+function runFlow(main, explain = async () => {}) {
+  main().then(() => process.exit(0), async (error) => {
+    console.log(`FAIL: ${error.message}`);
+    try { await explain(); } catch (e) { /* nothing more to say */ }
+    if (state.browser) {
+      try {
+        const pages = await state.browser.pages();
+        if (pages.length) {
+          await pages[pages.length - 1].screenshot({ path: path.join(run, 'failure.png') });
+          console.log(`page at the failure: ${path.join(run, 'failure.png')}`);
+        }
+      } catch (e) { /* the browser is gone */ }
+      try { await state.browser.close(); } catch (e) { /* gone */ }
+    }
+    await stopAll();
+    console.log(`logs: ${run}`);
+    process.exit(1);
+  });
+}
+
+module.exports = { run, log, fail, sleep, until, start, stop, stopAll, chromium, launchBrowser, closeBrowser, runFlow };

@@ -8,8 +8,8 @@
 // Prints the page's address on standard output once it listens; exits 1 when
 // its parameters cannot be used, the database is refused (a newer schema, a
 // corrupt or unreadable file: one line naming it) or the address cannot be bound.
-#include "nao_kinora_console/console_server.h"
-#include "nao_kinora_console/session_launcher.h"
+#include "nao_kinora_console/server/console_server.h"
+#include "nao_kinora_console/session/session_launcher.h"
 
 #include <ros/package.h>
 #include <ros/ros.h>

@@ -6,7 +6,7 @@
 #include "clinic_test_util.h"
 #include "test_util.h"
 
-#include "nao_kinora_console/clinic_api.h"
+#include "nao_kinora_console/clinic/clinic_api.h"
 
 #include <sys/stat.h>
 

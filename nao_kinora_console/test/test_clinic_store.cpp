@@ -5,7 +5,7 @@
 #include "clinic_test_util.h"
 #include "test_util.h"
 
-#include "nao_kinora_console/clinic_rules.h"
+#include "nao_kinora_console/store/clinic_rules.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -6,7 +6,7 @@
 #include "clinic_test_util.h"
 #include "console_fixture.h"
 
-#include "nao_kinora_console/session_ingest.h"
+#include "nao_kinora_console/store/session_ingest.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

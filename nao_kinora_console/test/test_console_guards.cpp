@@ -3,7 +3,7 @@
 // coaching program must hear nothing of any refused one.
 #include "console_fixture.h"
 
-#include "nao_kinora_console/request_rules.h"
+#include "nao_kinora_console/http/request_rules.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 // The exercise teacher against files in a temporary folder: the names it
 // takes and refuses, and each way through Record, Stop, Save and Discard.
-#include "nao_kinora_console/exercise_teacher.h"
+#include "nao_kinora_console/teach/exercise_teacher.h"
 
 #include <nao_kinora/recording_check.h>
 #include <nao_kinora/joint_row.h>

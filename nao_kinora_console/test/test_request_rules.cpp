@@ -1,6 +1,6 @@
 // The console's request rules on their own: addresses, hosts, token, origin,
 // and which file a request target may name (on a folder with symbolic links).
-#include "nao_kinora_console/request_rules.h"
+#include "nao_kinora_console/http/request_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "clinic_api_fixture.h"
 #include "ros_harness.h"
 
-#include "nao_kinora_console/clinic_follower.h"
+#include "nao_kinora_console/clinic/clinic_follower.h"
 
 #include <nao_kinora_msgs/SessionStatus.h>
 

@@ -1,5 +1,5 @@
 // The words and numbers the page shows, from a session status, without a master.
-#include "nao_kinora_console/status_view.h"
+#include "nao_kinora_console/session/status_view.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,55 @@
+// Follows the sessions that run: about once a second (and at once when
+// started, so a console started mid-session attaches to it) it reads each
+// running session's log into the store, notices how its node ended, and
+// tells the pages what changed.
+#ifndef NAO_KINORA_CONSOLE_CLINIC_FOLLOWER_H
+#define NAO_KINORA_CONSOLE_CLINIC_FOLLOWER_H
+
+#include "nao_kinora_console/clinic/clinic_api.h"
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace nao_kinora_console
+{
+class ClinicFollower
+{
+public:
+  // A running session with no node anywhere (no exit file, no status, not
+  // launched here) for this many rounds is closed as interrupted: its node
+  // died with the machine, or was started by hand.
+  static const int kOrphanRounds = 10;
+
+  ClinicFollower(ClinicStore& store, SessionLauncher& launcher, ClinicApi& api, std::function<bool()> coachRunning,
+                 std::function<void(const std::string&)> changed);
+  ~ClinicFollower();
+
+  // Runs round() now and then about once a second, on a thread of its own.
+  void start();
+  // One pass over the running sessions. Errors are kept in lastError().
+  void round();
+  std::string lastError() const;
+
+private:
+  void follow(int64_t id);
+
+  ClinicStore& store_;
+  SessionLauncher& launcher_;
+  ClinicApi& api_;
+  std::function<bool()> coachRunning_;
+  std::function<void(const std::string&)> changed_;
+  std::map<int64_t, std::string> seen_;  // what the pages were last told of each session
+  std::map<int64_t, int> orphan_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::string error_;
+  std::thread thread_;
+};
+}  // namespace nao_kinora_console
+
+#endif  // NAO_KINORA_CONSOLE_CLINIC_FOLLOWER_H

@@ -1,0 +1,59 @@
+// The exercise library: the recordings of the recording folder as the node
+// would see them (rows, playing time, moving joints, problems), read with
+// the node's own recording check and timeline model; a plan's timeline; a
+// recording's rows for the page's preview.
+#ifndef NAO_KINORA_CONSOLE_EXERCISE_LIBRARY_H
+#define NAO_KINORA_CONSOLE_EXERCISE_LIBRARY_H
+
+#include "nao_kinora_console/store/clinic_records.h"
+
+#include <nlohmann/json.hpp>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace nao_kinora_console
+{
+struct LibraryEntry
+{
+  std::string name;       // the file name, as a plan holds it
+  bool playable = false;  // false: the node would refuse a session holding it
+  std::size_t rows = 0;
+  double playingTime = 0;                 // seconds, as the node paces the rows
+  std::vector<std::string> movingJoints;  // the joints the report would name
+  std::vector<std::string> problems;      // each as the node words it
+};
+
+nlohmann::json entryToJson(const LibraryEntry& entry);
+
+class ExerciseLibrary
+{
+public:
+  // folder: the node's recording folder (its ~recording_dir). The node's
+  // model reads recordings from one process-wide folder: a console holds one
+  // library, and the library's calls take turns.
+  explicit ExerciseLibrary(const std::string& folder);
+  const std::string& folder() const { return folder_; }
+
+  // Every regular, visible file of the folder, by name.
+  std::vector<LibraryEntry> list();
+  // One recording; an error when the name is not a file of the folder.
+  Result<LibraryEntry> entry(const std::string& name);
+  // The rows as the node would send them: {"joints": [22 names],
+  // "rows": [[22 angles, duration], ...]}.
+  Result<nlohmann::json> rows(const std::string& name);
+  // A plan as a session would play it from exercise first: its length and
+  // each exercise's length and cues (tracking waits not counted); "" in
+  // "error" unless a recording would refuse the session.
+  nlohmann::json timeline(const std::vector<std::string>& items, int first);
+
+private:
+  Result<LibraryEntry> entryLocked(const std::string& name);
+
+  std::string folder_;
+  std::mutex mutex_;
+};
+}  // namespace nao_kinora_console
+
+#endif  // NAO_KINORA_CONSOLE_EXERCISE_LIBRARY_H

@@ -1,0 +1,133 @@
+// The console: follows the coaching program's status and joint rows, and
+// serves the page, its live updates (Server-Sent Events on /events) and its
+// actions (POST /api/pause, /api/skip, /api/end) over HTTP.
+#ifndef NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
+#define NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
+
+#include "nao_kinora_console/store/clinic_store.h"
+#include "nao_kinora_console/session/coach_client.h"
+#include "nao_kinora_console/http/http_session.h"
+#include "nao_kinora_console/teach/teach_desk.h"
+
+#include <nao_kinora_msgs/SessionStatus.h>
+#include <ros/ros.h>
+#include <std_msgs/Float32MultiArray.h>
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace nao_kinora_console
+{
+struct ConsoleOptions
+{
+  std::string bind = "127.0.0.1";
+  int port = 8080;                    // 0: any free port (see Console::port())
+  std::string token;                  // empty: none, allowed on a loopback address only
+  std::string coach = "/nao_kinora";  // the coaching program's node name
+  std::string webRoot;                // the page's folder
+  // The node's recording folder: where "Add an exercise" saves and the
+  // clinic's library lists; where the robot's joint states come from; with a
+  // database (given to the Console), the node's program and the folder of the
+  // session logs it writes.
+  std::string recordingDir = "/home/tamsel/Desktop/dataset/jointangles/";
+  std::string jointStatesTopic = "/joint_states";
+  std::string nodeProgram;
+  std::string sessionFolder;
+};
+
+class ExerciseLibrary;
+class SessionLauncher;
+class ClinicApi;
+class ClinicFollower;
+
+// What is wrong with the options, or "" when they may be used.
+std::string optionsFault(const ConsoleOptions& options);
+
+// The server's work runs on one io thread (serve()) that never waits: the
+// coaching program's controls are called on workers, and every connection
+// has its time limits (docs/console-server.md).
+class Console : private RequestHandler
+{
+public:
+  // Subscribes to the coaching program's status and joint rows. With a
+  // store, serves the clinic (/api/clinic/...) and follows its sessions;
+  // without, only watches.
+  explicit Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> store = nullptr);
+  ~Console();
+
+  // Binds the port; false with the reason when it cannot.
+  bool bind(std::string& error);
+  int port() const { return port_; }
+  // Serves requests until stop(); call after bind().
+  void serve();
+  // Ends the live updates and the server; serve() then returns.
+  void stop();
+
+private:
+  struct Stream;  // one page's live updates (live_updates.cpp)
+
+  void statusHandle(const nao_kinora_msgs::SessionStatus::ConstPtr& status);
+  void rowHandle(const std_msgs::Float32MultiArray::ConstPtr& row);
+
+  nlohmann::json view();
+  void accept();
+  bool refuse(const Request& head, Response& answer) override;
+  void handle(const std::shared_ptr<HttpSession>& session, const Request& request) override;
+  Response serveFile(const Request& request);
+  void serveAction(const std::shared_ptr<HttpSession>& session, const Request& request);
+  Response callControl(const std::string& path, const nlohmann::json& body);
+  bool sessionPlaying();
+
+  void startClinic();
+  void serveClinic(const std::shared_ptr<HttpSession>& session, const Request& request);
+  void clinicChanged(const std::string& what);
+
+  void serveEvents(const std::shared_ptr<HttpSession>& session);
+  void pump(const std::shared_ptr<Stream>& stream);
+  void listen(const std::shared_ptr<Stream>& stream);
+  void closeStream(const std::shared_ptr<Stream>& stream);
+  void wakeStreams();
+
+  ConsoleOptions options_;
+  std::string root_;  // options_.webRoot as a real path
+  int port_ = 0;
+  CoachClient coach_;
+  PeerLimit peers_;  // outlives the connections, which hold its places
+
+  net::io_context io_;
+  tcp::acceptor acceptor_;
+  net::steady_timer acceptPause_;
+  std::vector<std::weak_ptr<Stream>> streams_;  // io thread only
+  std::atomic<bool> wakePending_{false};
+  net::thread_pool workers_;  // the controls' calls; joined before io_ goes
+
+  ros::NodeHandle nh_;
+  ros::Subscriber statusSub_;
+  ros::Subscriber rowSub_;
+
+  std::mutex mutex_;  // guards the members below, shared by the ROS and io threads
+  bool haveStatus_ = false;
+  nao_kinora_msgs::SessionStatus status_;
+  unsigned long statusCount_ = 0;
+  std::vector<double> pose_;  // the 22 joint angles of the last row
+  unsigned long poseCount_ = 0;
+
+  TeachDesk teach_;                // after the status: it asks whether a session plays
+  unsigned long clinicCount_ = 0;  // changes of the clinic's records
+  std::string clinicWhat_;         // the last one's path
+
+  // Declared in the order they depend on each other: the follower goes first.
+  std::unique_ptr<ClinicStore> store_;
+  std::unique_ptr<ExerciseLibrary> library_;
+  std::unique_ptr<SessionLauncher> launcher_;
+  std::unique_ptr<ClinicApi> api_;
+  std::unique_ptr<ClinicFollower> follower_;
+};
+}  // namespace nao_kinora_console
+
+#endif  // NAO_KINORA_CONSOLE_CONSOLE_SERVER_H

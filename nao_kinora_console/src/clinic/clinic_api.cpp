@@ -1,0 +1,315 @@
+// The clinic's requests: routing, patients and plans (sessions in
+// clinic_api_sessions.cpp).
+#include "nao_kinora_console/clinic/clinic_api.h"
+
+#include "nao_kinora_console/store/clinic_rules.h"
+
+#include <cstdlib>
+
+namespace nao_kinora_console
+{
+using nlohmann::json;
+
+ApiReply answer(int status, const json& body)
+{
+  ApiReply r;
+  r.status = status;
+  r.body = body;
+  return r;
+}
+
+ApiReply problem(int status, const std::string& message)
+{
+  return answer(status, {{"ok", false}, {"message", message}});
+}
+
+ApiReply storeProblem(const std::string& error)
+{
+  if (error.compare(0, 3, "no ") == 0 && error.find(" with id ") != std::string::npos)
+    return problem(404, error);
+  if (error.find("is taken") != std::string::npos || error.find("] already") != std::string::npos)
+    return problem(409, error);
+  if (error.compare(0, 16, "clinic database ") == 0)
+    return problem(500, error);
+  return problem(400, error);
+}
+
+json sessionToJson(const SessionSummary& s)
+{
+  return {{"id", s.id},
+          {"patient", s.patientId},
+          {"plan", s.planId},
+          {"planName", s.planName},
+          {"firstExercise", s.firstExercise},
+          {"started", s.started},
+          {"ended", s.ended},
+          {"outcome", s.outcome},
+          {"exercisesPlayed", s.exercisesPlayed},
+          {"exercisesTotal", s.exercisesTotal},
+          {"playingTime", s.playingTime},
+          {"meanEffort", s.meanEffort},
+          {"meanPain", s.meanPain},
+          {"resumeAt", s.resumeAt}};
+}
+
+namespace
+{
+json planToJson(const Plan& p)
+{
+  return {{"id", p.id},       {"patient", p.patientId}, {"name", p.name},
+          {"speed", p.speed}, {"items", p.items},       {"updated", p.updated}};
+}
+
+json patientToJson(const Patient& p)
+{
+  return {{"id", p.id}, {"code", p.code}, {"note", p.note}, {"created", p.created}};
+}
+
+// A field of the body: "" when it is there with the type asked (or absent and
+// optional), else a reason naming it.
+std::string textField(const json& body, const char* name, std::string& out, bool required)
+{
+  if (!body.contains(name))
+    return required ? std::string(name) + ": missing" : "";
+  if (!body[name].is_string())
+    return std::string(name) + ": must be text";
+  out = body[name].get<std::string>();
+  return "";
+}
+
+std::string numberField(const json& body, const char* name, double& out)
+{
+  if (!body.contains(name))
+    return std::string(name) + ": missing";
+  if (!body[name].is_number())
+    return std::string(name) + ": must be a number";
+  out = body[name].get<double>();
+  return "";
+}
+
+std::string itemsField(const json& body, std::vector<std::string>& out)
+{
+  if (!body.contains("items"))
+    return "items: missing";
+  if (!body["items"].is_array())
+    return "items: must be a list of recording names";
+  for (const json& item : body["items"])
+  {
+    if (!item.is_string())
+      return "items: must be a list of recording names";
+    out.push_back(item.get<std::string>());
+  }
+  return "";
+}
+
+// A positive whole number, or 0 when the text is not one.
+int64_t idOf(const std::string& text)
+{
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  return std::atoll(text.c_str());
+}
+
+std::vector<std::string> split(const std::string& path)
+{
+  std::vector<std::string> parts;
+  for (std::size_t start = 1; start <= path.size();)
+  {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+}  // namespace
+
+ClinicApi::ClinicApi(ClinicStore& store, ExerciseLibrary& library, SessionLauncher& launcher,
+                     const std::string& logFolder, std::function<void(const std::string&)> changed)
+    : store_(store), library_(library), launcher_(launcher), logFolder_(logFolder), changed_(std::move(changed))
+{
+}
+
+ApiReply ClinicApi::handle(const std::string& method, const std::string& target, const std::string& body)
+{
+  if (body.size() > kMaxClinicBody)
+    return problem(413, "body: at most " + std::to_string(kMaxClinicBody) + " bytes");
+  json parsed = json::object();
+  if (!body.empty())
+    parsed = json::parse(body, nullptr, false);
+  if (parsed.is_discarded() || !parsed.is_object())
+    return problem(400, "body: not a JSON object");
+  const std::size_t mark = target.find('?');
+  const std::string path = target.substr(0, mark);
+  const std::string query = mark == std::string::npos ? "" : target.substr(mark + 1);
+  ApiReply reply = route(method, split(path), parsed, query);
+  if (reply.status < 300 && method != "GET" && method != "HEAD" && changed_)
+    changed_(path);
+  return reply;
+}
+
+ApiReply ClinicApi::route(const std::string& method, const std::vector<std::string>& parts, const json& body,
+                          const std::string& query)
+{
+  if (parts.empty() || parts.size() > 3)
+    return problem(404, "no such clinic request");
+  const std::string& kind = parts[0];
+  const std::string sub = parts.size() == 3 ? parts[2] : "";
+  if (kind == "library")
+    return method == "GET" ? libraryRoute(parts) : problem(405, "the library is read only");
+  if (kind == "now" && parts.size() == 1)
+    return method == "GET" ? now() : problem(405, "use GET");
+  if (kind == "patients" && parts.size() == 1)
+  {
+    if (method == "GET")
+    {
+      const Result<std::vector<Patient>> all = store_.patients();
+      json list = json::array();
+      for (const Patient& p : all.value)
+        list.push_back(patientToJson(p));
+      return all.ok() ? answer(200, {{"patients", list}}) : storeProblem(all.error);
+    }
+    return method == "POST" ? addPatient(body) : problem(405, "use GET or POST");
+  }
+  const int64_t id = parts.size() >= 2 ? idOf(parts[1]) : 0;
+  if (id == 0 || (kind != "patients" && kind != "plans" && kind != "sessions"))
+    return problem(404, "no such clinic request");
+  if (kind == "patients")
+    return patientRoute(method, id, sub, body);
+  if (kind == "plans")
+    return planRoute(method, id, sub, body, query);
+  return sessionRoute(method, id, sub, body);
+}
+
+ApiReply ClinicApi::addPatient(const json& body)
+{
+  std::string code, note;
+  std::string fault = textField(body, "code", code, true);
+  if (fault.empty())
+    fault = textField(body, "note", note, false);
+  if (!fault.empty())
+    return problem(400, fault);
+  const Result<int64_t> added = store_.addPatient(code, note);
+  return added.ok() ? answer(201, {{"ok", true}, {"id", added.value}}) : storeProblem(added.error);
+}
+
+ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const std::string& sub, const json& body)
+{
+  if (sub.empty() && method == "GET")
+    return patientPage(id);
+  if (sub.empty() && method == "PUT")
+  {
+    std::string note;
+    const std::string fault = textField(body, "note", note, true);
+    if (!fault.empty())
+      return problem(400, fault);
+    const std::string error = store_.setPatientNote(id, note);
+    return error.empty() ? answer(200, {{"ok", true}}) : storeProblem(error);
+  }
+  if (sub.empty() && method == "DELETE")
+  {
+    std::string typed;
+    const std::string fault = textField(body, "confirm", typed, true);
+    if (!fault.empty())
+      return problem(400, fault + " (type the patient's code)");
+    const std::string error = store_.deletePatient(id, typed);
+    return error.empty() ? answer(200, {{"ok", true}}) : storeProblem(error);
+  }
+  if (sub == "plans")
+    return method == "POST" ? savePlan(id, 0, body) : problem(405, "use POST");
+  if (sub == "export.json" || sub == "export.csv")
+  {
+    if (method != "GET")
+      return problem(405, "use GET");
+    const bool csv = sub == "export.csv";
+    const Result<Patient> p = store_.patient(id);
+    const Result<std::string> text = !p.ok() ? Result<std::string>::fail(p.error)
+                                     : csv   ? store_.exportCsv(id)
+                                             : store_.exportJson(id);
+    if (!text.ok())
+      return storeProblem(text.error);
+    ApiReply r;
+    r.text = text.value;
+    r.contentType = csv ? "text/csv; charset=utf-8" : "application/json";
+    r.fileName = p.value.code + (csv ? ".csv" : ".json");
+    return r;
+  }
+  return sub.empty() ? problem(405, "use GET, PUT or DELETE") : problem(404, "no such clinic request");
+}
+
+ApiReply ClinicApi::patientPage(int64_t id)
+{
+  const Result<Patient> p = store_.patient(id);
+  if (!p.ok())
+    return storeProblem(p.error);
+  const Result<std::vector<Plan>> plans = store_.plans(id);
+  const Result<std::vector<SessionSummary>> sessions = store_.sessions(id);
+  if (!plans.ok() || !sessions.ok())
+    return storeProblem(plans.ok() ? sessions.error : plans.error);
+  json out = {{"patient", patientToJson(p.value)}, {"plans", json::array()}, {"sessions", json::array()}};
+  for (const Plan& plan : plans.value)
+    out["plans"].push_back(planToJson(plan));
+  for (const SessionSummary& s : sessions.value)
+    out["sessions"].push_back(sessionToJson(s));
+  return answer(200, out);
+}
+
+std::string ClinicApi::unplayable(const std::vector<std::string>& items)
+{
+  for (const std::string& item : items)
+  {
+    const Result<LibraryEntry> e = library_.entry(item);
+    if (!e.ok())
+      return "items: " + e.error;
+    if (!e.value.playable)
+      return "items: " + item + " cannot be played (" +
+             (e.value.problems.empty() ? std::string("no row") : e.value.problems.front()) + ")";
+  }
+  return "";
+}
+
+ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body)
+{
+  std::string name;
+  double speed = 0;
+  std::vector<std::string> items;
+  std::string fault = textField(body, "name", name, true);
+  if (fault.empty())
+    fault = numberField(body, "speed", speed);
+  if (fault.empty())
+    fault = itemsField(body, items);
+  if (fault.empty())
+    fault = checkPlanName(name);
+  if (fault.empty())
+    fault = checkSpeed(speed);
+  if (fault.empty())
+    fault = checkPlanItems(items);
+  if (fault.empty())
+    fault = unplayable(items);
+  if (!fault.empty())
+    return problem(400, fault);
+  if (planId != 0)
+  {
+    const std::string error = store_.updatePlan(planId, name, speed, items);
+    return error.empty() ? answer(200, {{"ok", true}, {"id", planId}}) : storeProblem(error);
+  }
+  const Result<int64_t> saved = store_.savePlan(patientId, name, speed, items);
+  return saved.ok() ? answer(201, {{"ok", true}, {"id", saved.value}}) : storeProblem(saved.error);
+}
+
+ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)
+{
+  if (parts.size() == 1)
+  {
+    json list = json::array();
+    for (const LibraryEntry& e : library_.list())
+      list.push_back(entryToJson(e));
+    return answer(200, {{"folder", library_.folder()}, {"recordings", list}});
+  }
+  if (parts.size() == 3 && parts[2] == "rows")
+  {
+    const Result<json> rows = library_.rows(parts[1]);
+    return rows.ok() ? answer(200, rows.value) : problem(404, rows.error);
+  }
+  return problem(404, "no such clinic request");
+}
+}  // namespace nao_kinora_console

@@ -1,0 +1,112 @@
+#include "nao_kinora_console/clinic/clinic_follower.h"
+
+#include <chrono>
+
+namespace nao_kinora_console
+{
+ClinicFollower::ClinicFollower(ClinicStore& store, SessionLauncher& launcher, ClinicApi& api,
+                               std::function<bool()> coachRunning, std::function<void(const std::string&)> changed)
+    : store_(store),
+      launcher_(launcher),
+      api_(api),
+      coachRunning_(std::move(coachRunning)),
+      changed_(std::move(changed))
+{
+}
+
+ClinicFollower::~ClinicFollower()
+{
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable())
+    thread_.join();
+}
+
+void ClinicFollower::start()
+{
+  thread_ = std::thread(
+      [this]
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_)
+        {
+          lock.unlock();
+          round();
+          lock.lock();
+          wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; });
+        }
+      });
+}
+
+std::string ClinicFollower::lastError() const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return error_;
+}
+
+void ClinicFollower::round()
+{
+  launcher_.reap();
+  const Result<std::vector<int64_t>> running = store_.runningSessions();
+  if (!running.ok())
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = running.error;
+    return;
+  }
+  for (int64_t id : running.value)
+    follow(id);
+}
+
+// The exit file is looked at before the log is read: a node that has ended
+// has written all of its log, so that read is the last one needed.
+void ClinicFollower::follow(int64_t id)
+{
+  const NodeExit exit = launcher_.exitOf(id);
+  Result<SessionSummary> s = store_.ingestLog(id);
+  std::string error = s.error;
+  if (s.ok() && s.value.outcome == "running")
+  {
+    int& orphan = orphan_[id];
+    const bool nodeSomewhere = launcher_.launchedHere(id) || (coachRunning_ && coachRunning_());
+    orphan = exit.known || nodeSomewhere ? 0 : orphan + 1;
+    if (exit.known && exit.code == 1 && s.value.exercisesTotal == 0)
+    {
+      // It refused to start: nothing was played, so nothing is kept but its words.
+      error = store_.discardSession(id);
+      api_.launchRefused(s.value.patientId, launcher_.errorLines(id));
+      seen_.erase(id);
+      if (changed_)
+        changed_("/sessions/" + std::to_string(id));
+      return;
+    }
+    if (exit.known || orphan >= kOrphanRounds)
+    {
+      error = store_.closeSession(id);
+      s = store_.session(id);
+    }
+  }
+  if (!error.empty())
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = error;
+  }
+  if (!s.ok())
+    return;
+  const std::string now = sessionToJson(s.value).dump();
+  if (seen_[id] != now)
+  {
+    seen_[id] = now;
+    if (changed_)
+      changed_("/sessions/" + std::to_string(id));
+  }
+  if (s.value.outcome != "running")
+  {
+    seen_.erase(id);
+    orphan_.erase(id);
+  }
+}
+}  // namespace nao_kinora_console

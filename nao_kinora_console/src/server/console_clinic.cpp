@@ -1,0 +1,83 @@
+// The clinic in the console: its parts set up beside the server, its
+// requests (/api/clinic/...) answered on a worker, its changes sent to every
+// open page on the event stream.
+#include "nao_kinora_console/server/console_server.h"
+
+#include "nao_kinora_console/clinic/clinic_api.h"
+#include "nao_kinora_console/clinic/clinic_follower.h"
+#include "nao_kinora_console/clinic/exercise_library.h"
+#include "nao_kinora_console/http/request_rules.h"
+#include "nao_kinora_console/session/session_launcher.h"
+
+namespace nao_kinora_console
+{
+namespace
+{
+const std::size_t kPrefix = std::string("/api/clinic").size();
+}
+
+void Console::startClinic()
+{
+  library_.reset(new ExerciseLibrary(options_.recordingDir));
+  // A node killed stays listed as a publisher of its status: one runs when
+  // its status is published and its controls answer.
+  const std::string control = options_.coach + "/pause_playback";
+  const auto coachRunning = [this, control]
+  { return statusSub_.getNumPublishers() > 0 && ros::service::exists(control, false); };
+  launcher_.reset(new SessionLauncher(options_.nodeProgram, options_.sessionFolder, coachRunning));
+  const auto changed = [this](const std::string& what) { clinicChanged(what); };
+  api_.reset(new ClinicApi(*store_, *library_, *launcher_, options_.sessionFolder, changed));
+  follower_.reset(new ClinicFollower(*store_, *launcher_, *api_, coachRunning, changed));
+  follower_->start();
+}
+
+void Console::clinicChanged(const std::string& what)
+{
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++clinicCount_;
+    clinicWhat_ = what;
+  }
+  wakeStreams();
+}
+
+void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Request& request)
+{
+  if (!api_)
+  {
+    Response answer{http::status::service_unavailable, request.version()};
+    answer.set(http::field::content_type, "application/json");
+    answer.body() = nlohmann::json({{"ok", false},
+                                    {"message",
+                                     "This console keeps no records: it was started without a "
+                                     "database, and only follows the session."}})
+                        .dump();
+    session->reply(std::move(answer));
+    return;
+  }
+  const std::string method(request.method_string());
+  const std::string target = std::string(request.target()).substr(kPrefix);
+  const std::string body = request.body();
+  // The store writes with fsync: on a worker, never on the io thread.
+  net::post(workers_,
+            [this, session, method, target, body]
+            {
+              const ApiReply reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
+              Response answer;
+              answer.result(reply.status);
+              answer.set(http::field::cache_control, "no-store");
+              if (reply.contentType.empty())
+              {
+                answer.set(http::field::content_type, "application/json");
+                answer.body() = reply.body.dump();
+              }
+              else
+              {
+                answer.set(http::field::content_type, reply.contentType);
+                answer.set(http::field::content_disposition, "attachment; filename=\"" + reply.fileName + "\"");
+                answer.body() = reply.text;
+              }
+              session->reply(std::move(answer));
+            });
+}
+}  // namespace nao_kinora_console

@@ -1,0 +1,266 @@
+#include "nao_kinora_console/server/console_server.h"
+
+#include "nao_kinora_console/clinic/clinic_follower.h"
+#include "nao_kinora_console/store/clinic_rules.h"
+#include "nao_kinora_console/http/request_rules.h"
+#include "console_replies.h"
+
+#include <ros/names.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace nao_kinora_console
+{
+namespace
+{
+// Places one peer address may hold at once: pages and their requests, with
+// room to spare; a machine that opens more gets them closed at once.
+const int kPerAddress = 32;
+// Calls to the coaching program at once; CoachClient refuses more than this
+// many waiting on a program that hangs.
+const int kWorkers = 4;
+
+bool validToken(const std::string& token)
+{
+  for (char c : token)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == '~'))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+std::string optionsFault(const ConsoleOptions& options)
+{
+  if (options.port < 0 || options.port > 65535)
+    return "~port " + std::to_string(options.port) + " is not a TCP port (0 to 65535)";
+  if (!validToken(options.token))
+    return "~token may hold only letters, digits and - _ . ~";
+  if (options.token.empty() && !isLoopbackAddress(options.bind))
+    return "~bind is " + options.bind +
+           ", which other machines can reach: set ~token as well (a long random string), and open the page as "
+           "http://HOST:PORT/?token=TOKEN";
+  if (options.coach.empty() || options.coach[0] != '/')
+    return "~coach_node [" + options.coach + "] is not a global node name such as /nao_kinora";
+  char real[PATH_MAX];
+  if (!realpath(options.webRoot.c_str(), real))
+    return "the page's folder [" + options.webRoot + "] does not exist";
+  return "";
+}
+
+Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> store)
+    : options_(options),
+      coach_(options.coach),
+      peers_(kPerAddress),
+      acceptor_(io_),
+      acceptPause_(io_),
+      workers_(kWorkers),
+      teach_(options.jointStatesTopic, options.recordingDir, [this] { return sessionPlaying(); })
+{
+  char real[PATH_MAX];
+  if (realpath(options_.webRoot.c_str(), real))
+    root_ = real;
+
+  // Latched: the last status arrives as soon as the console subscribes.
+  statusSub_ = nh_.subscribe(options_.coach + "/status", 10, &Console::statusHandle, this);
+  // The joint rows are on the coaching program's namespace, beside its name.
+  rowSub_ =
+      nh_.subscribe(ros::names::parentNamespace(options_.coach) + "/jointAngleArray", 1, &Console::rowHandle, this);
+  store_ = std::move(store);
+  if (store_)
+    startClinic();
+}
+
+Console::~Console()
+{
+  stop();
+  workers_.join();
+}
+
+bool Console::bind(std::string& error)
+{
+  beast::error_code fault;
+  tcp::resolver resolver(io_);
+  const auto endpoints = resolver.resolve(options_.bind, std::to_string(options_.port),
+                                          tcp::resolver::passive | tcp::resolver::numeric_service, fault);
+  for (auto entry = endpoints.begin(); !fault && entry != endpoints.end(); ++entry)
+  {
+    beast::error_code ec;
+    acceptor_.close(ec);
+    acceptor_.open(entry->endpoint().protocol(), ec);
+    // SO_REUSEADDR only: with SO_REUSEPORT a second program could bind the
+    // same port and take part of the page's requests.
+    if (!ec)
+      acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec)
+      acceptor_.bind(entry->endpoint(), ec);
+    if (!ec)
+      acceptor_.listen(net::socket_base::max_listen_connections, ec);
+    if (!ec)
+    {
+      port_ = acceptor_.local_endpoint().port();
+      return true;
+    }
+  }
+  error = "cannot listen on " + options_.bind + ":" + std::to_string(options_.port) +
+          " (address not on this machine, or the port is taken)";
+  return false;
+}
+
+void Console::serve()
+{
+  accept();
+  io_.run();
+}
+
+void Console::stop()
+{
+  io_.stop();
+}
+
+void Console::accept()
+{
+  acceptor_.async_accept(
+      [this](beast::error_code error, tcp::socket socket)
+      {
+        if (error == net::error::operation_aborted)
+          return;
+        if (error)
+        {
+          // Most likely out of file descriptors: try again shortly, not in a loop.
+          ROS_WARN_THROTTLE(10, "cannot accept a connection: %s", error.message().c_str());
+          acceptPause_.expires_after(std::chrono::milliseconds(100));
+          acceptPause_.async_wait(
+              [this](beast::error_code e)
+              {
+                if (!e)
+                  accept();
+              });
+          return;
+        }
+        beast::error_code ignored;
+        std::shared_ptr<void> place = peers_.take(socket.remote_endpoint(ignored).address().to_string());
+        // Without a place the socket is closed here, before a byte is read.
+        if (place)
+          std::make_shared<HttpSession>(std::move(socket), std::move(place), static_cast<RequestHandler&>(*this))
+              ->start();
+        accept();
+      });
+}
+
+void Console::handle(const std::shared_ptr<HttpSession>& session, const Request& request)
+{
+  const std::string path = pathOf(request);
+  if (request.method() == http::verb::post && TeachDesk::isAction(path))
+  {
+    // Save writes and flushes a file: on a worker, never on the io thread.
+    const std::string body = request.body();
+    net::post(workers_, [this, session, path, body] { session->reply(teach_.act(path, body)); });
+  }
+  else if (isClinicPath(path))
+    serveClinic(session, request);
+  else if (request.method() == http::verb::post)
+    serveAction(session, request);
+  else if (TeachDesk::isView(path))
+    session->reply(teach_.look(path));
+  else if (path == "/events" && request.method() == http::verb::get)
+    serveEvents(session);
+  else if (path == "/api/status")
+  {
+    Response answer = replyJson(200, view());
+    answer.set(http::field::cache_control, "no-store");
+    session->reply(std::move(answer));
+  }
+  else
+    session->reply(serveFile(request));
+}
+
+Response Console::serveFile(const Request& request)
+{
+  const std::string path = staticFile(std::string(request.target()), root_);
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (path.empty() || !in)
+    return reply(404, "Not found.");
+  std::ostringstream content;
+  content << in.rdbuf();
+  Response answer;
+  answer.set(http::field::content_type, mimeType(path));
+  answer.set(http::field::cache_control, "no-cache");
+  // The page may talk to the console only, and may not be framed by another
+  // site, whose page could lay it under its own buttons.
+  answer.set("Content-Security-Policy",
+             "default-src 'self'; script-src 'self' 'unsafe-inline'; img-src 'self' data:; "
+             "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+  answer.body() = content.str();
+  return answer;
+}
+
+void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Request& request)
+{
+  const std::string path = pathOf(request);
+  nlohmann::json body = nlohmann::json::object();
+  if (!request.body().empty())
+    body = nlohmann::json::parse(request.body(), nullptr, false);
+  std::string fault;
+  if (body.is_discarded() || !body.is_object())
+    fault = "The request body is not a JSON object.";
+  else if (path == "/api/pause" && (!body.contains("pause") || !body["pause"].is_boolean()))
+    fault = "Say {\"pause\": true} or {\"pause\": false}.";
+  // Ending cannot be undone: the page asks first, and says so.
+  else if (path == "/api/end" && (!body.contains("confirm") || body["confirm"] != true))
+    fault = "Ending the session needs {\"confirm\": true}.";
+  else if (path == "/api/speed" &&
+           (!body.contains("speed") || !body["speed"].is_number() || !checkSpeed(body["speed"].get<double>()).empty()))
+    fault = "speed: a number from 0.25 to 2.0, as {\"speed\": 0.5}.";
+  if (!fault.empty())
+  {
+    session->reply(replyJson(400, {{"ok", false}, {"message", fault}}));
+    return;
+  }
+  // The call may wait for the whole deadline: on a worker, never on the io thread.
+  net::post(workers_, [this, session, path, body] { session->reply(callControl(path, body)); });
+}
+
+// Recording is refused while the coaching program is running a session that
+// is not over: the robot moves to its rows.
+bool Console::sessionPlaying()
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return haveStatus_ && status_.phase != nao_kinora_msgs::SessionStatus::PHASE_OVER &&
+         statusSub_.getNumPublishers() > 0;
+}
+
+Response Console::callControl(const std::string& path, const nlohmann::json& body)
+{
+  const CallOutcome outcome = path == "/api/pause"   ? coach_.pause(body.at("pause").get<bool>())
+                              : path == "/api/skip"  ? coach_.skip()
+                              : path == "/api/speed" ? coach_.setSpeed(body.at("speed").get<double>())
+                                                     : coach_.end();
+  int status = 200;
+  switch (outcome.kind)
+  {
+    case CallOutcome::kAnswered:
+      status = outcome.success ? 200 : 409;
+      break;
+    case CallOutcome::kNotRunning:
+      status = 503;
+      break;
+    case CallOutcome::kBusy:
+      status = 503;
+      break;
+    case CallOutcome::kNoAnswer:
+      status = 504;
+      break;
+    case CallOutcome::kFailed:
+      status = 502;
+      break;
+  }
+  return replyJson(status, {{"ok", outcome.kind == CallOutcome::kAnswered && outcome.success},
+                            {"answered", outcome.kind == CallOutcome::kAnswered},
+                            {"message", outcome.message}});
+}
+}  // namespace nao_kinora_console

@@ -1,0 +1,270 @@
+#include "nao_kinora_console/session/session_launcher.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace nao_kinora_console
+{
+namespace
+{
+std::string number(double value)
+{
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text << value;
+  return text.str();
+}
+
+// After fork only async-signal-safe calls: everything is prepared before.
+void closeInherited()
+{
+  // The console's port and database must not stay open in the node.
+  for (int fd = 3; fd < 4096; ++fd)
+    close(fd);
+}
+
+void writeAll(int fd, const char* text, std::size_t length)
+{
+  while (length > 0)
+  {
+    const ssize_t n = write(fd, text, length);
+    if (n <= 0)
+      return;
+    text += n;
+    length -= static_cast<std::size_t>(n);
+  }
+}
+
+// The node's pid as text, for the file beside its exit file (no snprintf
+// after fork).
+void writePid(const std::string& path, pid_t pid)
+{
+  char text[24];
+  int at = sizeof text;
+  text[--at] = '\n';
+  do
+    text[--at] = static_cast<char>('0' + pid % 10);
+  while ((pid /= 10) > 0);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd >= 0)
+  {
+    writeAll(fd, text + at, sizeof text - at);
+    close(fd);
+  }
+}
+
+// Colour codes rosconsole puts around a line: not the node's words.
+std::string withoutColour(const std::string& line)
+{
+  std::string out;
+  for (std::size_t k = 0; k < line.size(); ++k)
+  {
+    if (line[k] == '\x1b' && k + 1 < line.size() && line[k + 1] == '[')
+    {
+      k = line.find('m', k);
+      if (k == std::string::npos)
+        break;
+      continue;
+    }
+    out += line[k];
+  }
+  return out;
+}
+
+// The keeper: waits for the node, then writes "exit N" or "signal N" to a
+// new file renamed into place, so a reader sees all of it or nothing.
+[[noreturn]] void keep(pid_t node, const std::string& tmp, const std::string& done)
+{
+  int status = 0;
+  while (waitpid(node, &status, 0) < 0 && errno == EINTR)
+  {
+  }
+  char text[32];
+  const int length = WIFEXITED(status) ? std::snprintf(text, sizeof text, "exit %d\n", WEXITSTATUS(status))
+                                       : std::snprintf(text, sizeof text, "signal %d\n", WTERMSIG(status));
+  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd >= 0)
+  {
+    writeAll(fd, text, static_cast<std::size_t>(length));
+    fsync(fd);
+    close(fd);
+    rename(tmp.c_str(), done.c_str());
+  }
+  _exit(0);
+}
+struct KeeperFiles
+{
+  std::string err, tmp, done, pid, cannot;
+};
+
+// In the keeper, after fork: leaves the console's session, starts the node
+// in a session of its own, and waits for it.
+[[noreturn]] void runKeeper(char* const* argv, const KeeperFiles& files)
+{
+  setsid();
+  closeInherited();
+  // The console's threads may block signals or ignore SIGPIPE: the node starts clean.
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGPIPE, SIG_DFL);
+  const pid_t node = fork();
+  if (node == 0)
+  {
+    setsid();  // its own process group and session: nothing sent to the keeper's reaches it
+    const int in = open("/dev/null", O_RDWR);
+    const int errFd = open(files.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(in, 0);
+    dup2(in, 1);
+    dup2(errFd >= 0 ? errFd : in, 2);
+    execv(argv[0], argv);
+    writeAll(2, files.cannot.c_str(), files.cannot.size());
+    _exit(127);
+  }
+  if (node < 0)
+    _exit(1);
+  writePid(files.pid, node);
+  keep(node, files.tmp, files.done);
+}
+}  // namespace
+
+std::string defaultNodeProgram()
+{
+  const char* prefixes = std::getenv("CMAKE_PREFIX_PATH");
+  std::istringstream list(prefixes ? prefixes : "");
+  for (std::string prefix; std::getline(list, prefix, ':');)
+  {
+    const std::string program = prefix + "/lib/nao_kinora/nao_kinora";
+    if (!prefix.empty() && access(program.c_str(), X_OK) == 0)
+      return program;
+  }
+  return "";
+}
+
+std::string sessionFolderFor(const std::string& database, std::string& error)
+{
+  const std::size_t slash = database.rfind('/');
+  const std::string folder = (slash == std::string::npos ? "." : database.substr(0, slash)) + "/sessions";
+  struct stat st;
+  if (mkdir(folder.c_str(), 0700) != 0 && !(stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+  {
+    error = "session logs: cannot make the folder [" + folder + "]";
+    return "";
+  }
+  return folder;
+}
+
+std::vector<std::string> nodeCommandLine(const std::string& program, const LaunchPlan& plan)
+{
+  std::vector<std::string> argv{program, std::to_string(plan.items.size())};
+  argv.insert(argv.end(), plan.items.begin(), plan.items.end());
+  argv.push_back("_recording_dir:=" + plan.recordingDir);
+  argv.push_back("_session_log:=" + plan.sessionLog);
+  if (plan.first > 1)
+    argv.push_back("_first_recording:=" + std::to_string(plan.first));
+  if (plan.speed != 1.0)
+    argv.push_back("_speed:=" + number(plan.speed));
+  return argv;
+}
+
+SessionLauncher::SessionLauncher(const std::string& program, const std::string& folder,
+                                 std::function<bool()> coachRunning)
+    : program_(program), folder_(folder), coachRunning_(std::move(coachRunning))
+{
+}
+
+std::string SessionLauncher::file(int64_t sessionId, const char* extension) const
+{
+  return folder_ + "/" + std::to_string(sessionId) + extension;
+}
+
+bool SessionLauncher::busy()
+{
+  reap();
+  if (coachRunning_ && coachRunning_())
+    return true;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& keeper : keepers_)
+    if (!exitOf(keeper.first).known)
+      return true;
+  return false;
+}
+
+std::string SessionLauncher::launch(int64_t sessionId, const LaunchPlan& plan)
+{
+  // Everything the child processes use is made before fork.
+  KeeperFiles files{file(sessionId, ".err"), file(sessionId, ".exit.tmp"), file(sessionId, ".exit"),
+                    file(sessionId, ".pid"), "cannot run " + program_ + "\n"};
+  const std::vector<std::string> args = nodeCommandLine(program_, plan);
+  std::vector<char*> argv;
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  if (access(program_.c_str(), X_OK) != 0)
+    return "the coaching program " + program_ + " cannot be run";
+
+  const pid_t keeper = fork();
+  if (keeper < 0)
+    return "cannot start a process (fork failed)";
+  if (keeper == 0)
+    runKeeper(argv.data(), files);
+  std::lock_guard<std::mutex> lock(mutex_);
+  keepers_[sessionId] = keeper;
+  return "";
+}
+
+NodeExit SessionLauncher::exitOf(int64_t sessionId) const
+{
+  NodeExit e;
+  std::ifstream in(file(sessionId, ".exit"));
+  std::string how;
+  int value = 0;
+  if (!(in >> how >> value))
+    return e;
+  e.known = true;
+  if (how == "exit")
+    e.code = value;
+  else
+    e.signal = value;
+  return e;
+}
+
+std::vector<std::string> SessionLauncher::errorLines(int64_t sessionId) const
+{
+  std::vector<std::string> lines;
+  std::ifstream in(file(sessionId, ".err"));
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(withoutColour(line));
+  return lines;
+}
+
+void SessionLauncher::reap()
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& keeper : keepers_)
+    if (keeper.second > 0 && waitpid(keeper.second, nullptr, WNOHANG) == keeper.second)
+      keeper.second = 0;  // the exit file is there now
+}
+
+pid_t SessionLauncher::nodePid(int64_t sessionId) const
+{
+  std::ifstream in(file(sessionId, ".pid"));
+  pid_t pid = 0;
+  return in >> pid ? pid : 0;
+}
+
+bool SessionLauncher::launchedHere(int64_t sessionId) const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return keepers_.count(sessionId) > 0;
+}
+}  // namespace nao_kinora_console

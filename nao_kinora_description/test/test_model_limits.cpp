@@ -42,11 +42,13 @@ TEST(Model, HoldsTheTableOfLimitsJointByJoint)
   }
 }
 
-TEST(Model, MovesByTheTwentyTwoJointsAloneEachPlacedWithoutRotation)
+// The 22 joints the robot names and no other movable one, each placed without
+// a turn; RHipYawPitch following LHipYawPitch; the frames a user looks for.
+TEST(Model, HasTheShapeAUserReliesOn)
 {
   const urdf::ModelInterfaceSharedPtr nao = model();
   ASSERT_TRUE(nao);
-  std::set<std::string> movable;
+  std::set<std::string> movable, robots;
   for (const auto& entry : nao->joints_)
   {
     if (entry.second->type != urdf::Joint::FIXED)
@@ -54,28 +56,17 @@ TEST(Model, MovesByTheTwentyTwoJointsAloneEachPlacedWithoutRotation)
     const urdf::Rotation& turn = entry.second->parent_to_joint_origin_transform.rotation;
     EXPECT_TRUE(turn.x == 0 && turn.y == 0 && turn.z == 0 && turn.w == 1) << entry.first << " is turned";
   }
-  std::set<std::string> robots;
   for (int column = 0; column < kJointCount; ++column)
     robots.insert(robotJointName(column));
   EXPECT_EQ(robots, movable);
-}
 
-TEST(Model, RightHipYawPitchFollowsTheLeft)
-{
-  const urdf::ModelInterfaceSharedPtr nao = model();
-  ASSERT_TRUE(nao);
   const urdf::JointConstSharedPtr right = nao->getJoint("RHipYawPitch");
   ASSERT_TRUE(right && right->mimic);
   EXPECT_EQ("LHipYawPitch", right->mimic->joint_name);
   EXPECT_EQ(1.0, right->mimic->multiplier);
   EXPECT_EQ(0.0, right->mimic->offset);
   EXPECT_FALSE(nao->getJoint("LHipYawPitch")->mimic);
-}
 
-TEST(Model, HasTheFramesAUserLooksFor)
-{
-  const urdf::ModelInterfaceSharedPtr nao = model();
-  ASSERT_TRUE(nao);
   EXPECT_EQ("base_link", nao->getRoot()->name);
   for (const char* frame : {"torso", "Head", "l_wrist", "r_wrist", "l_gripper", "r_gripper", "l_sole", "r_sole"})
     EXPECT_TRUE(nao->getLink(frame)) << frame;

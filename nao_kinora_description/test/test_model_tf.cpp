@@ -6,6 +6,7 @@
 
 #include <nao_kinora/joint_row.h>
 #include <sensor_msgs/JointState.h>
+#include <tf2/LinearMath/Quaternion.h>
 #include <tf2_ros/buffer.h>
 #include <tf2_ros/transform_listener.h>
 
@@ -21,75 +22,48 @@ const double kWall = 30.0;        // seconds for robot_state_publisher to start 
 const double kMetres = 1e-6;      // rounding in the transforms, far below any offset
 const double kFullRoll = 1.3264;  // the left shoulder roll's upper limit: the arm out to the side
 
-struct Vec
+// v turned by angle about axis.
+tf2::Vector3 turned(const tf2::Vector3& v, const tf2::Vector3& axis, double angle)
 {
-  double x, y, z;
-};
-
-Vec plus(Vec a, Vec b)
-{
-  return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-
-// Turned by angle about y (a shoulder's pitch) and about z (its roll).
-Vec aboutY(Vec v, double angle)
-{
-  return {v.x * std::cos(angle) + v.z * std::sin(angle), v.y, -v.x * std::sin(angle) + v.z * std::cos(angle)};
-}
-
-Vec aboutZ(Vec v, double angle)
-{
-  return {v.x * std::cos(angle) - v.y * std::sin(angle), v.x * std::sin(angle) + v.y * std::cos(angle), v.z};
-}
-
-// Turned by angle about the unit axis k (Rodrigues' formula).
-Vec aboutAxis(Vec v, Vec k, double angle)
-{
-  const Vec cross = {k.y * v.z - k.z * v.y, k.z * v.x - k.x * v.z, k.x * v.y - k.y * v.x};
-  const double dot = k.x * v.x + k.y * v.y + k.z * v.z;
-  const double c = std::cos(angle), s = std::sin(angle);
-  return {v.x * c + cross.x * s + k.x * dot * (1 - c), v.y * c + cross.y * s + k.y * dot * (1 - c),
-          v.z * c + cross.z * s + k.z * dot * (1 - c)};
+  return tf2::quatRotate(tf2::Quaternion(axis.normalized(), angle), v);
 }
 
 // The robot's facts, in the torso's frame at all angles zero.
-const Vec kLeftShoulder = {0, 0.098, 0.100};
-const Vec kRightShoulder = {0, -0.098, 0.100};
+const tf2::Vector3 kLeftShoulder(0, 0.098, 0.100), kRightShoulder(0, -0.098, 0.100);
 // Shoulder to the left hand's centre, arm stretched forward: to the elbow
 // (0.105, 0.015, 0), to the wrist 0.05595, to the hand's centre 0.05775
 // forward and 0.0123 down. The right arm has y the other way.
-const Vec kLeftArm = {0.105 + 0.05595 + 0.05775, 0.015, -0.0123};
-const Vec kRightArm = {0.105 + 0.05595 + 0.05775, -0.015, -0.0123};
+const tf2::Vector3 kLeftArm(0.105 + 0.05595 + 0.05775, 0.015, -0.0123);
+const tf2::Vector3 kRightArm(0.105 + 0.05595 + 0.05775, -0.015, -0.0123);
 // Hip to sole: thigh 0.100, tibia 0.1029, ankle to sole 0.04519, straight down.
-const Vec kLeftHip = {0, 0.050, -0.085};
-const Vec kRightHip = {0, -0.050, -0.085};
-const Vec kLeg = {0, 0, -(0.100 + 0.1029 + 0.04519)};
-const double kHalf = std::sqrt(0.5);
+const tf2::Vector3 kLeftHip(0, 0.050, -0.085), kRightHip(0, -0.050, -0.085);
+const tf2::Vector3 kLeg(0, 0, -(0.100 + 0.1029 + 0.04519));
+const tf2::Vector3 kPitch(0, 1, 0), kRoll(0, 0, 1), kRightHipAxis(0, 0.7071, 0.7071);
 
 struct PoseCase
 {
   const char* name;
   std::map<std::string, double> joints;  // the others at 0; every named joint is in the message
   const char* frame;
-  Vec expected;  // in the torso's frame
+  tf2::Vector3 expected;  // in the torso's frame
 };
 
 const PoseCase kPoses[] = {
-    {"all zero: the left hand forward of the shoulder", {}, "l_gripper", plus(kLeftShoulder, kLeftArm)},
-    {"left arm down", {{"LShoulderPitch", M_PI / 2}}, "l_gripper", plus(kLeftShoulder, aboutY(kLeftArm, M_PI / 2))},
+    {"all zero: the left hand forward of the shoulder", {}, "l_gripper", kLeftShoulder + kLeftArm},
+    {"left arm down", {{"LShoulderPitch", M_PI / 2}}, "l_gripper", kLeftShoulder + turned(kLeftArm, kPitch, M_PI / 2)},
     {"left arm out to the side",
      {{"LShoulderRoll", kFullRoll}},
      "l_gripper",
-     plus(kLeftShoulder, aboutZ(kLeftArm, kFullRoll))},
+     kLeftShoulder + turned(kLeftArm, kRoll, kFullRoll)},
     {"right arm out to the side",
      {{"RShoulderRoll", -kFullRoll}},
      "r_gripper",
-     plus(kRightShoulder, aboutZ(kRightArm, -kFullRoll))},
-    {"all zero: the left sole under the hip", {}, "l_sole", plus(kLeftHip, kLeg)},
+     kRightShoulder + turned(kRightArm, kRoll, -kFullRoll)},
+    {"all zero: the left sole under the hip", {}, "l_sole", kLeftHip + kLeg},
     {"the right hip yaw-pitch follows the left one, which alone is sent",
      {{"LHipYawPitch", -0.6}},
      "r_sole",
-     plus(kRightHip, aboutAxis(kLeg, {0, kHalf, kHalf}, -0.6))},
+     kRightHip + turned(kLeg, kRightHipAxis, -0.6)},
 };
 
 class ModelInTf : public ::testing::Test
@@ -106,7 +80,7 @@ protected:
   // state that carries them, read at its own stamp). The first messages may
   // go out before every connection is up: each is sent with a stamp of its
   // own until the transform at one of them arrives.
-  bool position(const PoseCase& c, Vec& at)
+  bool position(const PoseCase& c, tf2::Vector3& at)
   {
     if (!kinora_test::waitWallFor([&] { return states_.getNumSubscribers() > 0; }, kWall))
       return false;
@@ -129,7 +103,7 @@ protected:
       if (!buffer_.canTransform("torso", c.frame, stamp_, ros::Duration(0.5)))
         continue;
       const geometry_msgs::Vector3 t = buffer_.lookupTransform("torso", c.frame, stamp_).transform.translation;
-      at = {t.x, t.y, t.z};
+      at.setValue(t.x, t.y, t.z);
       return true;
     }
     return false;
@@ -149,11 +123,11 @@ TEST_F(ModelInTf, PlacesHandsAndSolesWhereTheRobotsFactsPutThem)
   for (const PoseCase& c : kPoses)
   {
     SCOPED_TRACE(c.name);
-    Vec at;
+    tf2::Vector3 at;
     ASSERT_TRUE(position(c, at)) << "no transform of " << c.frame << "\n" << publisher_->err();
-    EXPECT_NEAR(c.expected.x, at.x, kMetres);
-    EXPECT_NEAR(c.expected.y, at.y, kMetres);
-    EXPECT_NEAR(c.expected.z, at.z, kMetres);
+    EXPECT_NEAR(c.expected.x(), at.x(), kMetres);
+    EXPECT_NEAR(c.expected.y(), at.y(), kMetres);
+    EXPECT_NEAR(c.expected.z(), at.z(), kMetres);
   }
 }
 }  // namespace

@@ -32,18 +32,19 @@ struct CommandCase
 const CommandCase kCommands[] = {
     {"plain",
      {{"a.txt", "b.txt"}, "/lib/", "/s/1.jsonl", 1, 1.0},
-     {"/bin/node", "2", "a.txt", "b.txt", "_recording_dir:=/lib/", "_session_log:=/s/1.jsonl"}},
+     {"/bin/node", "2", "a.txt", "b.txt", "_recording_dir:=/lib/", "_session_log:=/s/1.jsonl", "_joint_limits:=true"}},
     {"a recording twice, resumed at 3",
      {{"a.txt", "b.txt", "a.txt"}, "/lib/", "/s/2.jsonl", 3, 1.0},
      {"/bin/node", "3", "a.txt", "b.txt", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/2.jsonl",
-      "_first_recording:=3"}},
+      "_joint_limits:=true", "_first_recording:=3"}},
     {"slower",
      {{"a.txt"}, "/lib/", "/s/3.jsonl", 1, 0.5},
-     {"/bin/node", "1", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/3.jsonl", "_speed:=0.5"}},
+     {"/bin/node", "1", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/3.jsonl", "_joint_limits:=true",
+      "_speed:=0.5"}},
     {"faster and resumed",
      {{"a.txt", "c.txt"}, "/lib/", "/s/4.jsonl", 2, 1.25},
-     {"/bin/node", "2", "a.txt", "c.txt", "_recording_dir:=/lib/", "_session_log:=/s/4.jsonl", "_first_recording:=2",
-      "_speed:=1.25"}},
+     {"/bin/node", "2", "a.txt", "c.txt", "_recording_dir:=/lib/", "_session_log:=/s/4.jsonl", "_joint_limits:=true",
+      "_first_recording:=2", "_speed:=1.25"}},
 };
 
 TEST(SessionLauncher, CommandLineAsTheNodeReadsIt)

@@ -169,6 +169,7 @@ std::vector<std::string> nodeCommandLine(const std::string& program, const Launc
   argv.insert(argv.end(), plan.items.begin(), plan.items.end());
   argv.push_back("_recording_dir:=" + plan.recordingDir);
   argv.push_back("_session_log:=" + plan.sessionLog);
+  argv.push_back("_joint_limits:=true");  // beside a patient, nothing the robot cannot do
   if (plan.first > 1)
     argv.push_back("_first_recording:=" + std::to_string(plan.first));
   if (plan.speed != 1.0)

@@ -123,8 +123,16 @@ TEST(SessionLauncher, OneSessionAtATimeAndAKilledNodeIsInterrupted)
   EXPECT_EQ(409, rig.ask("POST", start, "{}").status);
   // The node waits for its audio player, its status published.
   ASSERT_TRUE(h.waitWall([&] { return status.getNumPublishers() > 0; }, kWall));
-  const pid_t node = rig.launcher->nodePid(session);
-  ASSERT_GT(node, 0);
+  // The keeper writes the node's pid after its fork, while the node starts:
+  // the node may publish first.
+  pid_t node = 0;
+  ASSERT_TRUE(h.waitWall(
+      [&]
+      {
+        node = rig.launcher->nodePid(session);
+        return node > 0 && readFile("/proc/" + std::to_string(node) + "/cmdline").find(KINORA_NODE) == 0;
+      },
+      kWall));
   EXPECT_EQ(node, getsid(node));
   EXPECT_EQ(node, getpgid(node));
   std::string cmdline = readFile("/proc/" + std::to_string(node) + "/cmdline");

@@ -119,6 +119,20 @@ TEST(SessionLauncher, OneSessionAtATimeAndAKilledNodeIsInterrupted)
   const ApiReply first = rig.ask("POST", start, "{}");
   ASSERT_EQ(201, first.status) << first.body.dump();
   const int64_t session = first.body["session"];
+  // The node outlives a failed assertion by design, and its keeper, which
+  // holds this program's output open, with it: ctest would wait for them
+  // until its timeout (a failure at the pid hung the test 884 s).
+  const struct NodeReaper
+  {
+    ApiRig& rig;
+    int64_t session;
+    ~NodeReaper()
+    {
+      const pid_t pid = rig.launcher->nodePid(session);
+      if (pid > 0 && readFile("/proc/" + std::to_string(pid) + "/cmdline").find(KINORA_NODE) == 0)
+        kill(pid, SIGKILL);
+    }
+  } reaper{rig, session};
   // Refused at once, before the node is there to be seen: the keeper is alive.
   EXPECT_EQ(409, rig.ask("POST", start, "{}").status);
   // The node waits for its audio player, its status published.

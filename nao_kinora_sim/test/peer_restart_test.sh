@@ -89,6 +89,11 @@ restart "$tracker" "$run/tracking2.out" "$peers_bin/tracking_node" _wait:=$track
 wait_exit "$node" $((deadline - (SECONDS - began))) || fail "the node still runs after $deadline s: blocked"
 echo "session: node exit status $exit_status after $((SECONDS - began)) s"
 [ "$exit_status" -eq 255 ] || fail "node exit status $exit_status instead of 255"
+# The peers print what they got on their own time, not before the node ends:
+# their last lines are waited for.
+wait_line "$run/audio2.out" ' cue bitis\.wav ' 10 || fail "the closing cue did not reach the audio player"
+wait_line "$run/motion2.out" '^\[motion\] recording 4: over' 10 || fail "recording 4 did not end at the executor"
+wait_line "$run/tracking2.out" '^\[tracking\] motion 1: trackingfinished' 10 || fail "restarted tracker sent nothing"
 
 # The node: every row sent, the closing cue last, one tracking timeout, after recording 2.
 log="$run/session.jsonl"

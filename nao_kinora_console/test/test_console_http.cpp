@@ -170,6 +170,7 @@ TEST(ConsoleHttp, ActionsReachTheirControls)
   EXPECT_EQ(200, post("/api/pause", "{\"pause\": false}").status);
   EXPECT_EQ(200, post("/api/skip", "").status);
   EXPECT_EQ(200, post("/api/end", "{\"confirm\": true}").status);
+  // The console answers once the program has: each call is recorded by then.
   EXPECT_EQ((std::vector<std::string>{"pause", "resume", "skip", "end"}), coach.calls());
 
   // Asked badly: the program hears nothing.

@@ -81,6 +81,7 @@ TEST(SessionLauncher, NodeThatRefusesShowsItsWordsAndNothingIsKept)
   ASSERT_EQ("", rig.launcher->launch(session, plan));
   ASSERT_TRUE(h.waitWall([&] { return rig.launcher->exitOf(session).known; }, kWall));
   EXPECT_EQ(1, rig.launcher->exitOf(session).code);
+  // The keeper writes the exit file once the node has ended: its error file is whole.
   follower.round();
 
   // The node run by hand with the same command line says the same.

@@ -164,6 +164,7 @@ async function main() {
   await until('the page says it is saved', async () => /^Saved as taught_arm\.txt/.test(await text('#message')), 10);
   await until('the page lists it', async () => /taught_arm\.txt/.test(await text('#saved')), 5);
   const saved = path.join(library, 'taught_arm.txt');
+  // The console writes the file before it answers the Save.
   const written = fs.readFileSync(saved, 'utf8').trim().split('\n');
   if (written.length !== rows) fail(`${written.length} rows written, ${rows} shown`);
   const check = spawnSync('rosrun', ['nao_kinora', 'nao_kinora_check', '1', 'taught_arm.txt', `_recording_dir:=${library}/`],

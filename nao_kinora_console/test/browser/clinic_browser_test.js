@@ -1,6 +1,6 @@
 // The clinic in headless chromium (started by run_browser_test.sh clinic):
 // the console with a database of its own starts the node itself, on the
-// simulated peers at high speed, with three short recordings. Step by step,
+// simulated peers at twice wall speed, with three short recordings. Step by step,
 // each with a deadline in wall time: add a patient, build a plan of three
 // exercises, Start; pause and resume; answer one check-in; end early;
 // Resume at the exercise it stopped in; finish; the patient page lists both
@@ -20,6 +20,10 @@ const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
 const shots = process.env.KINORA_CONSOLE_SCREENSHOT_DIR || '';
 const SIM = process.env.KINORA_SIM_EXERCISES || '';
 const STEP_SECONDS = 40;
+// Simulated seconds per wall second. The session runs on while the flow looks
+// at the page: at 8x a loaded machine let exercise 2 play through before a
+// pause could be pressed.
+const SPEED = 2;
 const until = (what, cond, seconds = STEP_SECONDS) => untilWithin(what, cond, seconds);
 const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
 const CODE = 'P-0042';
@@ -62,7 +66,7 @@ async function main() {
   if (!run || !consoleProgram) fail('run through run_browser_test.sh clinic');
   const lib = library();
   const db = path.join(run, 'clinic.db');
-  start('sim', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title', 'nao_kinora_console', 'clinic_sim.launch']);
+  start('sim', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title', 'nao_kinora_console', 'clinic_sim.launch', `speed:=${SPEED}`]);
   const con = start('console', [consoleProgram, '_port:=0', `_database:=${db}`, `_recording_dir:=${lib}`]);
   const address = await until('the console prints its address', () => {
     const line = con.lines.find((l) => /^console: http:\/\/\S+\/$/.test(l));
@@ -127,10 +131,17 @@ async function main() {
   await until('Start is confirmed', async () => /Session started/.test(await text('#message')), 10);
   await Promise.all([page.waitForNavigation(), page.click('#running-link')]);
   const phase = () => text('#phase');
+  // The button offers what the page last heard, and stays disabled while its
+  // request is on its way: pressed only once it offers the one wanted.
+  const pressPause = async (label) => {
+    await until(`the ${label} button can be pressed`, () => page.$eval('#pause', (b, l) => !b.disabled &&
+      b.textContent.trim() === l, label), 10);
+    await page.click('#pause');
+  };
   await until('exercise 1 plays', async () => /^Exercise 1 of 3: /.test(await phase()), 60);
-  await page.click('#pause');
+  await pressPause('Pause');
   await until('the page says Paused', async () => (await phase()) === 'Paused', 10);
-  await page.click('#pause');
+  await pressPause('Resume');
   // The session runs at 8x: exercise 1 may be over by now, so what is checked
   // is the resume itself, in the node's log.
   await until('the page no longer says Paused', async () => (await phase()) !== 'Paused', 10);
@@ -140,7 +151,7 @@ async function main() {
   // Paused while the check-in is answered, so that exercise 2 cannot play
   // through meanwhile: a tracking node that answers then starts it only on
   // resume, and it is ended before that.
-  await page.click('#pause');
+  await pressPause('Pause');
   await until('the page says Paused for the check-in', async () => (await phase()) === 'Paused', 10);
   if (!/Borg|nothing at all/.test(await text('#checkin'))) fail('the check-in lacks the Borg words');
   await page.click('#effort button[data-value="3"]');

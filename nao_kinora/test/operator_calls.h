@@ -145,7 +145,8 @@ private:
 typedef Received<Status> StatusLog;
 typedef Received<diagnostic_msgs::DiagnosticArray> DiagnosticsLog;
 
-// The session log's events, one JSON object each.
+// The session log's events, one JSON object each. Read once the node has
+// ended (closesAfterPause waits for its exit): every line it logged is there.
 inline std::vector<nlohmann::json> sessionLog(const std::string& path)
 {
   std::vector<nlohmann::json> events;

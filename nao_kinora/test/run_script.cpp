@@ -20,7 +20,6 @@ const int kContextLines = 3;               // shown around the first difference 
 const double kEarlyExitWallSeconds = 0.2;  // for a node that should not end yet
 const double kFirstLookWallSeconds = 0.5;  // for a greeting sent without the clock moving
 const double kAnswerWallSeconds = 10.0;    // for a message that is due
-const double kArrivalWallSeconds = 0.1;    // for a message to the node to arrive
 const ros::Duration kApproach(0.01);       // how early a coarse step stops before a due time
 const int kClosedStatus = 255;
 const int kFailureConsoleLines = 5;
@@ -333,7 +332,7 @@ bool tell(Harness& h, const std::string& topic, int value)
 {
   if (!h.publish(topic, value))
     return false;
-  ros::WallDuration(kArrivalWallSeconds).sleep();
+  h.settleNow();
   return true;
 }
 

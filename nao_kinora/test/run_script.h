@@ -151,10 +151,11 @@ bool connectedToAll(kinora_test::Harness& h);
 // maxSimSeconds), for phases whose timing the test does not compare.
 bool runUntil(kinora_test::Harness& h, double tickSeconds, const std::function<bool()>& cond, double maxSimSeconds);
 
-// Sends an Int32 to the node ("trackingfinished", "motionfinished") and gives
-// it time to arrive before the clock moves on: the node takes it up at the
-// end of its current pass, which the next step may end, and nothing tells
-// when it has arrived. False when the node has not subscribed.
+// Sends an Int32 to the node ("trackingfinished", "motionfinished") and
+// returns once the node has taken it in (Harness::settleNow), so that it is
+// queued before the clock moves on: the node takes it up at the end of its
+// current pass, which the next step may end. False when the node has not
+// subscribed.
 bool tell(kinora_test::Harness& h, const std::string& topic, int value);
 
 // Number of messages on "motionStartStop" with this value.

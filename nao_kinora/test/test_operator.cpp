@@ -23,7 +23,12 @@ namespace
 {
 const double kFineStep = 0.25;
 const int kPauseMs = 10000;
-const double kAnswerLimitSeconds = 0.1;
+// The operator is promised an answer within 100 ms and gets one in a
+// millisecond or two. The fault caught here, a call served only when the main
+// loop turns, gets no answer at all while the clock stands still (the call
+// fails at kCallDeadline): ten times the promise keeps a loaded machine's
+// scheduling delays from failing the test.
+const double kAnswerLimitSeconds = 1.0;
 const int kRefused = 1;
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
 
 using kinora_test::Harness;
@@ -55,6 +56,15 @@ long involuntarySwitches()
   return usage.ru_nivcsw;
 }
 
+// How long this thread has waited for a CPU while runnable, in microseconds
+// (the kernel's run delay): what a busy machine adds to a wake-up.
+double waitedForCpuUs()
+{
+  long long onCpuNs = 0, waitingNs = 0;
+  std::ifstream("/proc/thread-self/schedstat") >> onCpuNs >> waitingNs;
+  return waitingNs / 1e3;
+}
+
 long mainThreadWakeUps(pid_t pid)
 {
   std::istringstream status(
@@ -82,9 +92,12 @@ TEST(Durations, NegativeAndHugeInWallTime)
   const double greetingAndCueWallSeconds = 30;
   ASSERT_TRUE(h.waitWall([&] { return rowsSent(h) == 3; }, greetingAndCueWallSeconds)) << node->err();
   const std::vector<kinora_test::Event> rows = h.eventsOn("jointAngleArray");
-  const double tolerance = 0.25;
-  EXPECT_NEAR(2.0, (rows[1].stamp - rows[0].stamp).toSec(), tolerance);
-  EXPECT_LT((rows[2].stamp - rows[1].stamp).toSec(), tolerance) << "the negative duration paused";
+  // Stamped on receipt in wall time, so each gap is off by the rows' delivery
+  // delays, far below these bounds on a loaded machine too. Row 0 is held 2 s
+  // (a pause of its own 0 s misses by 2 s); a negative duration taken as its
+  // size would pause 1 s.
+  EXPECT_NEAR(2.0, (rows[1].stamp - rows[0].stamp).toSec(), 1.0);
+  EXPECT_LT((rows[2].stamp - rows[1].stamp).toSec(), 0.5) << "the negative duration paused";
 
   EXPECT_FALSE(h.waitWall([&] { return rowsSent(h) > 3 || !node->running(); }, kStillWallSeconds))
       << "status " << node->exitStatus() << "\n"
@@ -260,10 +273,14 @@ TEST(Pacing, PausesEndOnTimeAndUpdateTheStatusAtTheirStart)
     // on a busy machine the others end when the scheduler lets them.
     const bool awake = nao_kinora::pausesEndAwake();
     const long preemptions = involuntarySwitches();
+    const double waitedBefore = waitedForCpuUs();
     ros::Time deadline = nao_kinora::addPause(nao_kinora::pauseClockNow(), pauseSeconds);
     const ros::Time end = deadline;
     ASSERT_TRUE(nao_kinora::sleepUntil(deadline));
-    const double late = (nao_kinora::pauseClockNow() - end).toSec() * 1e6;
+    // Less the time the woken thread waited for a CPU, which a loaded machine
+    // adds to any wake-up; the fault measured here, a pause that ends with its
+    // sleep, lies in the timer's wake-up itself, which the run delay does not count.
+    const double late = (nao_kinora::pauseClockNow() - end).toSec() * 1e6 - (waitedForCpuUs() - waitedBefore);
     ASSERT_FALSE(progressTicks.empty()) << "pause " << k << " never updated the status";
     for (const ros::Time& tick : progressTicks)
       EXPECT_LT((end - tick).toSec(), pauseSeconds) << "pause " << k;

@@ -216,7 +216,9 @@ TEST(Parameters, DigitsTypedOnTheCommandLineAreNames)
   ASSERT_EQ(0, chdir(dir.path().c_str()));  // the node starts here: "123/" and "007" are beside it
   auto node = h.start(KINORA_NODE, {"1", "a.txt", "_recording_dir:=123", "_session_log:=007"});
   EXPECT_TRUE(h.waitWall([&] { return cueSent(h, "merhaba.wav"); }, kExitWallSeconds)) << node->err();
-  EXPECT_TRUE(contains(kinora_test::readFile(dir.path() + "007"), "\"file\":\"merhaba.wav\""));
+  // The node logs a cue after it has sent it: the line may come after the cue did.
+  EXPECT_TRUE(kinora_test::waitForText(dir.path() + "007", "\"file\":\"merhaba.wav\"", kExitWallSeconds))
+      << kinora_test::readFile(dir.path() + "007");
 }
 
 // ---------------------------------------------------------------- recordings

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <tuple>
 
 using kinora_test::Harness;
@@ -69,6 +70,18 @@ bool requestShutdown(const std::string& node)
   const bool called = client.execute("shutdown", params, reply);
   client.close();
   return called;
+}
+
+// Bytes a process has read so far (rchar in /proc/PID/io), 0 once it has gone.
+std::size_t bytesRead(pid_t pid)
+{
+  std::istringstream io(kinora_test::readFile("/proc/" + std::to_string(pid) + "/io"));
+  std::string name;
+  std::size_t value = 0;
+  while (io >> name >> value)
+    if (name == "rchar:")
+      return value;
+  return 0;
 }
 
 // Rows sent by the time the node waits there: recordings "a.txt" has three.
@@ -239,7 +252,10 @@ TEST_P(ShutdownDuringStartUp, WhileCheckingRecordings)
   std::vector<std::string> args{"20"};
   args.insert(args.end(), 20, "long.txt");
   auto node = startNode(h, dir.path(), args);
-  ros::WallDuration(0.5).sleep();
+  // Stopped once it has read the recording whole at least once: in its checks,
+  // with nineteen to go, however fast or slow the machine.
+  const std::size_t size = kinora_test::readFile(dir.path() + "long.txt").size();
+  ASSERT_TRUE(h.waitWall([&] { return bytesRead(node->pid()) > size || !node->running(); }, kExitWallSeconds));
   ASSERT_TRUE(node->running()) << node->err();
 
   stop(*node);

@@ -116,6 +116,7 @@ TEST(SilentTracker, TrackingTimeoutGoesOnWithTheNextRecording)
   s.play(recs[1], scheduleFor(3));
   EXPECT_TRUE(closesAsScripted(h, *node, s, recs));
   EXPECT_TRUE(contains(node->err(), "tracking timeout of 7.5 s")) << node->err();
+  // Read once the node has ended (closesAsScripted waits for its exit).
   const std::string log = kinora_test::readFile(dir.path() + "session.jsonl");
   EXPECT_TRUE(contains(log, "\"event\":\"tracking timeout\",\"recording\":1,\"seconds\":7.5")) << log;
 }

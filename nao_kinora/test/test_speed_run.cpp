@@ -97,6 +97,8 @@ TEST(SetSpeedService, ChangesThePaceFromTheNextRow)
   s.act(
       [&]
       {
+        // Latched: the status the node published before the test subscribed comes once connected.
+        ASSERT_TRUE(h.waitWall([&] { return status.size() > 0; }, kinora_test::kConnectSeconds));
         ASSERT_EQ(1.0, status.last().speed);
         EXPECT_TRUE(answered(setSpeed(2.5), false,
                              "a speed of 2.5 cannot be played: give 0.25 (slowest) to 2 (fastest); the speed stays 1"));

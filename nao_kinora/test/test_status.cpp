@@ -107,6 +107,7 @@ TEST(Status, EachPhaseOfAShortSession)
   ASSERT_TRUE(h.waitWall([&] { return status.last().phase == Status::PHASE_OVER; }, 2));
   EXPECT_TRUE(ranAsScripted(h, s, {a, b}));
 
+  // One connection delivers the statuses in order: the last has come, so has every one before it.
   const std::vector<Status> all = status.all();
   EXPECT_EQ(Status::PHASE_STARTING, all.front().phase);
   const std::vector<std::string> expected = {
@@ -327,6 +328,8 @@ TEST(Diagnostics, OkWarnAndError)
       },
       31))
       << history(diagnostics);
+  // The tick that brought the warning was held until this process had taken in
+  // all the node sent in it, its status too.
   EXPECT_GE(status.last().tracking_wait, 30.0);
 
   // b is gone when its turn comes.

@@ -72,6 +72,8 @@ TEST(ClinicLiveLog, SessionOfTheNodeAsItRuns)
 
   ASSERT_TRUE(h.runUntil([&] { return logHas(log, "\"start signal\",\"recording\":2"); }, most, kWallSeconds))
       << node->err();
+  // The node writes its log on one thread, in order: what came before the
+  // start of recording 2 is there too (a line still being written is not read).
   EXPECT_EQ(2, store->ingestLog(session).value.exercisesTotal);  // 1 done, 2 loaded
   EXPECT_EQ("played", store->exercises(session).value.at(0).outcome);
   std_srvs::SetBool pause;

@@ -248,6 +248,7 @@ TEST(ConsoleClinic, KilledMidSessionLosesNothing)
         .value("outcome", "");
   };
   ASSERT_TRUE(h.runUntil([&] { return outcome() == "completed"; }, ros::Duration(300), kWall)) << outcome();
+  // The console stores a read's exercises and the outcome in one transaction.
   expectWholeReads(db, session, dir.path());
   const auto stored = openStore(db)->exercises(session).value;
   ASSERT_EQ(3u, stored.size());

@@ -83,6 +83,7 @@ TEST(SessionLauncher, NodeThatRefusesShowsItsWordsAndNothingIsKept)
   ASSERT_EQ("", rig.launcher->launch(sessionFileKey(log), plan));
   ASSERT_TRUE(h.waitWall([&] { return rig.launcher->exitOf(key).known; }, kWall));
   EXPECT_EQ(1, rig.launcher->exitOf(key).code);
+  // The keeper writes the exit file once the node has ended: its error file is whole.
   follower.round();
 
   // The node run by hand with the same command line says the same.
@@ -122,12 +123,34 @@ TEST(SessionLauncher, OneSessionAtATimeAndAKilledNodeIsInterrupted)
   ASSERT_EQ(201, first.status) << first.body.dump();
   const int64_t session = first.body["session"];
   const std::string key = sessionFileKey(rig.store->sessionLog(session).value);
+  // The node outlives a failed assertion by design, and its keeper, which
+  // holds this program's output open, with it: ctest would wait for them
+  // until its timeout (a failure at the pid hung the test 884 s).
+  const struct NodeReaper
+  {
+    ApiRig& rig;
+    std::string key;
+    ~NodeReaper()
+    {
+      const pid_t pid = rig.launcher->nodePid(key);
+      if (pid > 0 && readFile("/proc/" + std::to_string(pid) + "/cmdline").find(KINORA_NODE) == 0)
+        kill(pid, SIGKILL);
+    }
+  } reaper{rig, key};
   // Refused at once, before the node is there to be seen: the keeper is alive.
   EXPECT_EQ(409, rig.ask("POST", start, "{}").status);
   // The node waits for its audio player, its status published.
   ASSERT_TRUE(h.waitWall([&] { return status.getNumPublishers() > 0; }, kWall));
-  const pid_t node = rig.launcher->nodePid(key);
-  ASSERT_GT(node, 0);
+  // The keeper writes the node's pid after its fork, while the node starts:
+  // the node may publish first.
+  pid_t node = 0;
+  ASSERT_TRUE(h.waitWall(
+      [&]
+      {
+        node = rig.launcher->nodePid(key);
+        return node > 0 && readFile("/proc/" + std::to_string(node) + "/cmdline").find(KINORA_NODE) == 0;
+      },
+      kWall));
   EXPECT_EQ(node, getsid(node));
   EXPECT_EQ(node, getpgid(node));
   std::string cmdline = readFile("/proc/" + std::to_string(node) + "/cmdline");

@@ -95,6 +95,10 @@ print(" ".join(m.lookupNode("/hosts_test", n)[2].split(":")[1] for n in ("/nao_k
 wait_exit "$node" $((deadline - (SECONDS - began))) || fail "the node still runs after $deadline s: blocked"
 echo "session across two namespaces: node exit status $exit_status after $((SECONDS - began)) s"
 [ "$exit_status" -eq 255 ] || fail "node exit status $exit_status instead of 255"
+# The peers print what they got on their own time, not before the node ends:
+# their last lines are waited for.
+wait_line "$run/audio.out" ' cue bitis\.wav ' 10 || fail "the closing cue did not reach the audio player"
+wait_line "$run/motion.out" '^\[motion\] recording 3: over' 10 || fail "recording 3 did not end at the executor"
 
 log="$run/session.jsonl"
 expected="merhaba.wav aciklama.wav ellerbeldesol.wav 1feed.wav ellerbeldesag.wav 1feed.wav kollaryana.wav bitis.wav"

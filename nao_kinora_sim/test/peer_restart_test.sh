@@ -72,9 +72,11 @@ restart "$audio" "$run/audio2.out" "$peers_bin/audio_player" _player:=none
 
 # The motion executor, while recording 2 plays (at least 100 rows in).
 wait_line "$run/motion1.out" '^\[motion\] recording 2: [0-9]{3} rows' 20 || fail "recording 2 did not play"
-seen=$(sed -n -E 's/^\[motion\] recording 2: ([0-9]+) rows.*/\1/p' "$run/motion1.out" | tail -n 1)
 killed_at=$(date +%s.%N)
 restart "$executor" "$run/motion2.out" "$peers_bin/motion_executor" "${executor_args[@]}"
+# Read once it is dead, so that the rows it got before the kill count however
+# long this script took to get there.
+seen=$(sed -n -E 's/^\[motion\] recording 2: ([0-9]+) rows.*/\1/p' "$run/motion1.out" | tail -n 1)
 wait_line "$run/motion2.out" '^\[motion\] recording 2: missed rows' 10 || fail "the restarted executor reports no gap"
 back_at=$(date +%s.%N)
 
@@ -87,6 +89,11 @@ restart "$tracker" "$run/tracking2.out" "$peers_bin/tracking_node" _wait:=$track
 wait_exit "$node" $((deadline - (SECONDS - began))) || fail "the node still runs after $deadline s: blocked"
 echo "session: node exit status $exit_status after $((SECONDS - began)) s"
 [ "$exit_status" -eq 255 ] || fail "node exit status $exit_status instead of 255"
+# The peers print what they got on their own time, not before the node ends:
+# their last lines are waited for.
+wait_line "$run/audio2.out" ' cue bitis\.wav ' 10 || fail "the closing cue did not reach the audio player"
+wait_line "$run/motion2.out" '^\[motion\] recording 4: over' 10 || fail "recording 4 did not end at the executor"
+wait_line "$run/tracking2.out" '^\[tracking\] motion 1: trackingfinished' 10 || fail "restarted tracker sent nothing"
 
 # The node: every row sent, the closing cue last, one tracking timeout, after recording 2.
 log="$run/session.jsonl"
@@ -129,9 +136,10 @@ done
 ! grep -q 'ERROR' "$m1.err" "$m2.err" || fail "executor errors: $(cat "$m1.err" "$m2.err")"
 
 # The rows neither executor got were sent while the executor was away: no more
-# than the node sends between the kill and the new executor's first line
-# (25 rows per simulated second), with the first executor's last progress line
-# up to one line behind (25 rows) and 50 rows to spare.
+# than the node sends between the kill (the time taken just before it) and the
+# new executor's first line (25 rows per simulated second, the clock at 10x
+# wall speed or slower when starved), with the first executor's last progress
+# line up to one line behind (25 rows) and 50 rows to spare.
 window=$(awk -v a="$killed_at" -v b="$back_at" -v s=$speed 'BEGIN { printf "%d", (b - a) * s * 25 + 75 }')
 echo "executor restart: first executor at row $seen or later, restarted one from row $gap_rows, bound $window rows"
 [ $((gap_rows - seen)) -le "$window" ] || fail "rows $seen..$((gap_rows - 1)) missed, more than the restart window"

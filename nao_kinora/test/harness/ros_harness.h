@@ -117,6 +117,12 @@ public:
   // Waits in wall time, without advancing the clock; returns cond().
   bool waitWall(const std::function<bool()>& cond, double wallSeconds);
 
+  // Returns once what the test set off in wall time (a message it sent) has
+  // played out in the programs under test: every thread it woke has run and
+  // gone back to sleep, as before a tick. advance(), jump() and runUntil() do
+  // this first themselves.
+  void settleNow() const { settleBeforeTicks(); }
+
   // --- Recording ---
   // Subscribes (once) to a topic of the node under test. The type is chosen by
   // the last name component: "jointAngleArray", "talkerfilename",

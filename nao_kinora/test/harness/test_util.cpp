@@ -54,6 +54,11 @@ bool waitWallFor(const std::function<bool()>& cond, double wallSeconds, double p
   return true;
 }
 
+bool waitForText(const std::string& path, const std::string& text, double wallSeconds)
+{
+  return waitWallFor([&] { return contains(readFile(path), text); }, wallSeconds);
+}
+
 TempDir::TempDir()
 {
   char pattern[] = "/tmp/kinora_test_XXXXXX";

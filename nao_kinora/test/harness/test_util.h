@@ -23,6 +23,11 @@ std::string lastLines(const std::string& text, int lines);
 // passed; returns cond().
 bool waitWallFor(const std::function<bool()>& cond, double wallSeconds, double pollSeconds = 0.001);
 
+// Waits in wall time until the file (which another process may still be
+// writing) holds text; returns whether it does. For a file written after
+// something else the test waited for, e.g. a log line after a message.
+bool waitForText(const std::string& path, const std::string& text, double wallSeconds);
+
 // A fresh directory under /tmp, removed with everything in it at the end of the test.
 class TempDir
 {

@@ -1,6 +1,6 @@
 // The clinic in headless chromium (started by run_browser_test.sh clinic):
 // the console with a database of its own starts the node itself, on the
-// simulated peers at high speed, with three short recordings. Step by step,
+// simulated peers at twice wall speed, with three short recordings. Step by step,
 // each with a deadline in wall time: add a patient, build a plan of three
 // exercises, Start; pause and resume; answer one check-in; end early;
 // Resume at the exercise it stopped in; finish; the patient page lists both
@@ -20,6 +20,10 @@ const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
 const shots = process.env.KINORA_CONSOLE_SCREENSHOT_DIR || '';
 const SIM = process.env.KINORA_SIM_EXERCISES || '';
 const STEP_SECONDS = 40;
+// Simulated seconds per wall second. The session runs on while the flow looks
+// at the page: at 8x a loaded machine let exercise 2 play through before a
+// pause could be pressed.
+const SPEED = 2;
 const until = (what, cond, seconds = STEP_SECONDS) => untilWithin(what, cond, seconds);
 const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
 const CODE = 'P-0042';
@@ -40,6 +44,15 @@ function library() {
   return dir + '/';
 }
 
+// The events of the n-th session's log (n from 0, in the order the sessions
+// began); a line still being written is left out.
+function sessionEvents(n) {
+  const dir = path.join(run, 'sessions');
+  const logs = fs.existsSync(dir) ? fs.readdirSync(dir).filter((f) => f.endsWith('.jsonl')).sort() : [];
+  if (logs.length <= n) return [];
+  return fs.readFileSync(path.join(dir, logs[n]), 'utf8').split('\n').slice(0, -1).map((l) => JSON.parse(l));
+}
+
 function csvRows(text) {
   const lines = text.trim().split('\r\n');
   const head = lines[0].split(',');
@@ -53,7 +66,7 @@ async function main() {
   if (!run || !consoleProgram) fail('run through run_browser_test.sh clinic');
   const lib = library();
   const db = path.join(run, 'clinic.db');
-  start('sim', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title', 'nao_kinora_console', 'clinic_sim.launch']);
+  start('sim', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title', 'nao_kinora_console', 'clinic_sim.launch', `speed:=${SPEED}`]);
   const con = start('console', [consoleProgram, '_port:=0', `_database:=${db}`, `_recording_dir:=${lib}`]);
   const address = await until('the console prints its address', () => {
     const line = con.lines.find((l) => /^console: http:\/\/\S+\/$/.test(l));
@@ -118,13 +131,28 @@ async function main() {
   await until('Start is confirmed', async () => /Session started/.test(await text('#message')), 10);
   await Promise.all([page.waitForNavigation(), page.click('#running-link')]);
   const phase = () => text('#phase');
+  // The button offers what the page last heard, and stays disabled while its
+  // request is on its way: pressed only once it offers the one wanted.
+  const pressPause = async (label) => {
+    await until(`the ${label} button can be pressed`, () => page.$eval('#pause', (b, l) => !b.disabled &&
+      b.textContent.trim() === l, label), 10);
+    await page.click('#pause');
+  };
   await until('exercise 1 plays', async () => /^Exercise 1 of 3: /.test(await phase()), 60);
-  await page.click('#pause');
+  await pressPause('Pause');
   await until('the page says Paused', async () => (await phase()) === 'Paused', 10);
-  await page.click('#pause');
-  await until('exercise 1 plays again', async () => /^Exercise 1 of 3: /.test(await phase()), 10);
+  await pressPause('Resume');
+  // The session runs at 8x: exercise 1 may be over by now, so what is checked
+  // is the resume itself, in the node's log.
+  await until('the page no longer says Paused', async () => (await phase()) !== 'Paused', 10);
+  await until('the session log has the resume', () => sessionEvents(0).some((e) => e.event === 'resume'), 10);
   log('ok: paused and resumed');
   await until('the check-in after exercise 1', () => visible('#checkin'), 60);
+  // Paused while the check-in is answered, so that exercise 2 cannot play
+  // through meanwhile: a tracking node that answers then starts it only on
+  // resume, and it is ended before that.
+  await pressPause('Pause');
+  await until('the page says Paused for the check-in', async () => (await phase()) === 'Paused', 10);
   if (!/Borg|nothing at all/.test(await text('#checkin'))) fail('the check-in lacks the Borg words');
   await page.click('#effort button[data-value="3"]');
   await page.click('#pain button[data-value="1"]');
@@ -134,8 +162,9 @@ async function main() {
   await noRosWords('on the running page');
   log('ok: check-in answered');
 
-  // --- End early in exercise 2.
-  await until('exercise 2 plays', async () => /^Exercise 2 of 3: /.test(await phase()), 60);
+  // --- End early in exercise 2, loaded while paused once the tracking node answered.
+  await until('exercise 2 is loaded',
+    () => sessionEvents(0).some((e) => e.event === 'recording loaded' && e.recording === 2), 60);
   await page.click('#end');
   await page.click('#confirm-end');
   await until('the session is over', async () => (await phase()) === 'Session over', 30);
@@ -151,7 +180,13 @@ async function main() {
   const resume = `button.resume[data-session="${first.id}"]`;
   await until('Resume is offered', () => page.$(resume), 10);
   if ((await text(resume)) !== `Resume at exercise ${first.resumeAt}`) fail(`Resume says "${await text(resume)}"`);
-  await page.click(resume);
+  // The list is drawn again when the console tells of a change (the stored
+  // session's last read may come after the page loaded): a button replaced
+  // under the click is pressed again in its new form.
+  await until('Resume is pressed', () => page.click(resume).then(() => true, (e) => {
+    if (/detached|not clickable|No element found/.test(e.message)) return false;
+    throw e;
+  }), 10);
   await until('the resumed session starts', async () => /at exercise 2/.test(await text('#message')), 10);
   await until('the second session completes', async () => {
     const now = await api('/patients/1');

@@ -21,6 +21,7 @@ const SPEED = 5;           // simulated seconds per wall second
 const STEP_SECONDS = 20;   // wall deadline of a step
 const until = (what, cond, seconds = STEP_SECONDS) => untilWithin(what, cond, seconds);
 const PAUSE_HOLD_MS = 1500;  // 7.5 simulated seconds: about 190 rows if nothing held them
+const sessionLogPath = path.join(run || '', 'session.jsonl');
 const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
 
 
@@ -34,6 +35,12 @@ function peerLine(line) {
   if (m) peers.starts.push(Number(m[1]));
   m = line.match(/^\[audio\] .* cue (\S+)/);
   if (m) peers.cues.push(m[1]);
+}
+
+// The node's session log: one event per line; a line still being written is left out.
+function sessionLog() {
+  const text = fs.existsSync(sessionLogPath) ? fs.readFileSync(sessionLogPath, 'utf8') : '';
+  return text.split('\n').slice(0, -1).map((line) => JSON.parse(line));
 }
 
 async function startConsole(port) {
@@ -82,7 +89,7 @@ async function main() {
 
   // --- The node alone: it waits for its audio player; Skip is refused.
   const coach = start('coach', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title',
-    'nao_kinora_console', 'browser_coach.launch', `speed:=${SPEED}`, `session_log:=${path.join(run, 'session.jsonl')}`],
+    'nao_kinora_console', 'browser_coach.launch', `speed:=${SPEED}`, `session_log:=${sessionLogPath}`],
     peerLine);
   await phaseMatches(/^Waiting for the audio player$/, 'the node waits for its audio player', 30);
   const peersShown = await page.$$eval('#peers li', (items) => items.map((li) => li.textContent));
@@ -125,11 +132,18 @@ async function main() {
   if ((await text('#pause')) !== 'Resume') fail('the Pause button does not offer Resume');
   if (!/^Stopped at: Exercise 1 of 9: hands on waist left — \d+ %$/.test(await text('#phase-detail')))
     fail(`the pause does not say where: "${await text('#phase-detail')}"`);
-  await sleep(300);  // rows already on their way
-  const heldAt = peers.rows['1'] || 0;
+  // The node logs the pause, with the last row it sent, before it answers;
+  // the rows up to that one may still be on their way: they are waited for.
+  const pausedRow = (await until('the session log has the pause', () => {
+    const pause = sessionLog().find((e) => e.event === 'pause');
+    return pause && { rows: pause.row + 1 };
+  })).rows;
+  const heldAt = await until(`the motion executor has rows 0..${pausedRow - 1}, sent before the pause`,
+    () => (peers.rows['1'] || 0) >= pausedRow && peers.rows['1']);
   await sleep(PAUSE_HOLD_MS);
   const afterHold = peers.rows['1'] || 0;
-  if (afterHold !== heldAt) fail(`rows reached the motion executor while paused: ${heldAt} -> ${afterHold}`);
+  if (heldAt !== pausedRow || afterHold !== heldAt)
+    fail(`rows reached the motion executor while paused: ${pausedRow} sent, ${heldAt} -> ${afterHold} received`);
   if ((await phase()) !== 'Paused') fail('the page no longer says Paused');
   await noRosWords('while paused');
   log(`ok: paused at ${heldAt} rows, none for ${PAUSE_HOLD_MS} ms`);

@@ -69,6 +69,8 @@ async function main() {
 
   const text = (selector) => page.$eval(selector, (e) => e.textContent.trim()).catch(() => '');
   const apiGet = (target) => page.evaluate((t) => fetch(t).then((r) => r.json()), target);
+  const apiPost = (target, body) => page.evaluate((t, b) => fetch(t, { method: 'POST',
+    headers: { 'Content-Type': 'application/json' }, body: b }).then((r) => r.json()), target, JSON.stringify(body));
   const seen = new Set();
   async function noRosWords(when) {
     const body = await page.evaluate(() => document.body.innerText);
@@ -90,9 +92,10 @@ async function main() {
     const s = await apiGet('/api/status');
     return s.coach === 'running' && !s.over && s.phase !== 'none';
   }, 30);
-  // The simulated robot tells its pose once it is given one.
-  await until('the robot\'s pose is drawn', () => page.$eval('#figure', (svg) => svg.querySelectorAll('line').length >= 10), 30);
-  log('ok: the live figure shows the robot');
+  // Paused while Record is tried: at 5x the whole session lasts some 5 s of
+  // wall time, which a slow step here would let run out.
+  const paused = await apiPost('/api/pause', { pause: true });
+  if (!paused.ok) fail(`the session was not paused: ${JSON.stringify(paused)}`);
   await setName('taught_arm');
   await page.click('#record');
   const refusal = await until('the refusal shows the reason', async () => {
@@ -102,6 +105,11 @@ async function main() {
   if ((await apiGet('/api/teach')).state !== 'idle') fail('a recording began while the session played');
   await noRosWords('while the session plays');
   log(`ok: Record refused while the session plays: "${refusal}"`);
+  const resumed = await apiPost('/api/pause', { pause: false });
+  if (!resumed.ok) fail(`the session was not resumed: ${JSON.stringify(resumed)}`);
+  // The simulated robot tells its pose once it is given one.
+  await until('the robot\'s pose is drawn', () => page.$eval('#figure', (svg) => svg.querySelectorAll('line').length >= 10), 30);
+  log('ok: the live figure shows the robot');
 
   await until('the session ends', () => coach.exited, 60);
   log('ok: the session is over');
@@ -158,6 +166,7 @@ async function main() {
   await until('the page says it is saved', async () => /^Saved as taught_arm\.txt/.test(await text('#message')), 10);
   await until('the page lists it', async () => /taught_arm\.txt/.test(await text('#saved')), 5);
   const saved = path.join(library, 'taught_arm.txt');
+  // The console writes the file before it answers the Save.
   const written = fs.readFileSync(saved, 'utf8').trim().split('\n');
   if (written.length !== rows) fail(`${written.length} rows written, ${rows} shown`);
   const check = spawnSync('rosrun', ['nao_kinora', 'nao_kinora_check', '1', 'taught_arm.txt', `_recording_dir:=${library}/`],

@@ -101,12 +101,12 @@ TEST(ClockSteps, BackDuringTheWaitForTrackingKeepsWhatWasLeftOfItsTimeout)
   ASSERT_TRUE(h.runUntil([&] { return signals(h, 0) == 2; }, ros::Duration(kMaxSim))) << node->err();
   const ros::Duration took = h.eventsOn("motionStartStop")[2].stamp - reset;
   EXPECT_GE(took, left);
-  // Under simulated time the wait's passes poll the clock as a pause does, so
-  // each tick is held until the node has read it (see the driven clock): the
-  // node sees the last tick before the step and the tick its timeout ends in.
-  // Its stopwatch starts in the pass after the stop signal, which can fall in
-  // the next tick: one tick at most.
-  EXPECT_LE(took, left + kTick);
+  // The faults this catches take 10 s (a timeout started anew at the step) or
+  // over 1000 s (one that counts across it). Late by a tick or more it may be:
+  // the driven clock holds a tick for a node that is not given a CPU only up
+  // to its settle limit, so on a loaded machine the node can read the tick its
+  // timeout ends in a few ticks late (6.03 s seen against 6.01 s).
+  EXPECT_LE(took, left + ros::Duration(1));
 }
 
 TEST(ClockSteps, ForwardEndsThePauseAtOnce)

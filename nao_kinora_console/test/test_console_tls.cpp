@@ -55,16 +55,25 @@ std::string keptFolder()
   return std::string(std::getenv("ROS_HOME")) + "/nao_kinora";
 }
 
-// Bytes sent in plain on a new connection; all the console answers until it closes.
-std::string plainExchange(int port, const std::string& bytes)
+// Bytes sent in plain on a new connection: the console's answer (its head,
+// and the body its length announces), and whether the console then closed it.
+std::string plainExchange(int port, const std::string& bytes, bool& closed)
 {
   const int fd = connectTo(kAddress, port, kOther);
   std::string answer;
   char buffer[4096];
-  ssize_t n;
+  ssize_t n = -1;
   if (fd >= 0 && send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()))
     while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
+    {
       answer.append(buffer, n);
+      const std::size_t head = answer.find("\r\n\r\n");
+      const std::size_t length = answer.find("Content-Length: ");
+      if (head != std::string::npos &&
+          (length > head || answer.size() >= head + 4 + std::stoul(answer.substr(length + 16))))
+        break;
+    }
+  closed = n == 0 || (n > 0 && recv(fd, buffer, sizeof buffer, 0) == 0);
   if (fd >= 0)
     close(fd);
   return answer;
@@ -154,9 +163,10 @@ TEST(ConsoleTls, PlainHttpRefusedWithTheHttpsAddress)
             "\r\nContent-Type: application/json\r\nContent-Length: 15\r\n\r\n{\"pause\": true}",
         "GET /events?token=" + std::string(kToken) + " HTTP/1.1\r\n" + host + "\r\n"})
   {
-    // Read until the console closes: it answers once and ends the connection.
-    const std::string answer = plainExchange(console.port, ask);
+    bool closed = false;
+    const std::string answer = plainExchange(console.port, ask, closed);
     EXPECT_EQ(0u, answer.find("HTTP/1.1 400 Bad Request\r\n")) << ask << "\n" << answer;
+    EXPECT_TRUE(closed) << ask;
     EXPECT_NE(std::string::npos, answer.find("\r\nConnection: close\r\n")) << ask;
     EXPECT_EQ(refusal, answer.substr(answer.find("\r\n\r\n") + 4)) << ask;
   }

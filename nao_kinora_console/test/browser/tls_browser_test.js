@@ -71,7 +71,8 @@ async function main() {
   await until('the event stream shows recording 1 playing', async () => playing.test(await text('#phase')),
     STEP_SECONDS);
   await until('the footer says the connection is encrypted',
-    async () => (await text('#about-connection')) === `Encrypted connection to https://${new URL(served.url).host}/.`);
+    async () => (await text('#about-connection')) === `Encrypted connection to https://${new URL(served.url).host}/.`,
+    STEP_SECONDS);
   log('ok: the page and its event stream over https');
 
   await page.click('#pause');

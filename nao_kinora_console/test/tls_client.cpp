@@ -122,11 +122,8 @@ bool TlsClient::send(const std::string& bytes)
 std::string TlsClient::exchange(const std::string& bytes)
 {
   std::string answer;
-  if (!send(bytes))
-    return answer;
   char buffer[4096];
-  int n;
-  while ((n = SSL_read(ssl_, buffer, sizeof buffer)) > 0)
+  for (int n = send(bytes) ? 1 : 0; n > 0 && (n = SSL_read(ssl_, buffer, sizeof buffer)) > 0;)
     answer.append(buffer, n);
   return answer;
 }

@@ -28,15 +28,10 @@ public:
   TlsClient(const TlsClient&) = delete;
   TlsClient& operator=(const TlsClient&) = delete;
 
-  // The whole handshake (any certificate taken); false when the server
-  // closes the connection first.
-  bool handshake();
-  // Of the certificate the server showed in the handshake.
-  std::string fingerprint() const;
-  // Sends bytes over TLS and reads until the server closes; what it sent.
-  std::string exchange(const std::string& bytes);
-  // Sends bytes over TLS, and nothing more.
+  bool handshake();                 // any certificate taken; false when the server closes first
+  std::string fingerprint() const;  // of the certificate shown in the handshake
   bool send(const std::string& bytes);
+  std::string exchange(const std::string& bytes);  // sent, then all that comes until the server closes
   int fd() const { return fd_; }
 
 private:

@@ -4,10 +4,13 @@
 //   rosrun nao_kinora_console nao_kinora_console [_port:=8080] [_bind:=127.0.0.1]
 //       [_token:=TOKEN] [_coach_node:=/nao_kinora] [_database:=FILE]
 //       [_recording_dir:=DIR] [_node_program:=FILE] [_joint_states_topic:=/joint_states]
+//       [_tls_certificate:=PEM _tls_key:=PEM]
 //
-// Prints the page's address on standard output once it listens; exits 1 when
-// its parameters cannot be used, the database is refused (a newer schema, a
-// corrupt or unreadable file: one line naming it) or the address cannot be bound.
+// Prints the page's address on standard output once it listens, and under
+// TLS the certificate's fingerprint on the next line; exits 1 when its
+// parameters cannot be used, the database or the certificate is refused (one
+// line naming it) or the address cannot be bound.
+#include "nao_kinora_console/http/request_rules.h"
 #include "nao_kinora_console/server/console_server.h"
 #include "nao_kinora_console/session/session_launcher.h"
 
@@ -33,9 +36,9 @@ bool readParam(const ros::NodeHandle& pnh, const std::string& name, T& value, co
 // The clinic's store, or none with ~database:="" (the console then only
 // watches). False, with the store's one line, when the file is refused.
 bool openClinic(const ros::NodeHandle& pnh, nao_kinora_console::ConsoleOptions& options,
-                std::unique_ptr<nao_kinora_console::ClinicStore>& store)
+                std::unique_ptr<nao_kinora_console::ClinicStore>& store, std::string& database)
 {
-  std::string database = nao_kinora_console::defaultDatabasePath();
+  database = nao_kinora_console::defaultDatabasePath();
   if (!readParam(pnh, "database", database, "a file name (\"\" for no records)") ||
       !readParam(pnh, "recording_dir", options.recordingDir, "a folder name") ||
       !readParam(pnh, "node_program", options.nodeProgram, "a file name"))
@@ -60,6 +63,28 @@ bool openClinic(const ros::NodeHandle& pnh, nao_kinora_console::ConsoleOptions& 
   store = std::move(opened.value);
   return true;
 }
+
+// TLS wherever other machines can reach the console, and on loopback too when
+// a certificate is given. False, with the certificate's one line, when it is refused.
+bool takeCertificate(const ros::NodeHandle& pnh, nao_kinora_console::ConsoleOptions& options,
+                     const std::string& database)
+{
+  std::string certificate, key;
+  if (!readParam(pnh, "tls_certificate", certificate, "a file name") || !readParam(pnh, "tls_key", key, "a file name"))
+    return false;
+  if (certificate.empty() && key.empty() && nao_kinora_console::isLoopbackAddress(options.bind))
+    return true;
+  auto taken = nao_kinora_console::consoleCertificate(certificate, key, database, options.bind);
+  if (!taken.ok())
+  {
+    ROS_ERROR("%s", taken.message.c_str());
+    return false;
+  }
+  if (!taken.note.empty())
+    ROS_WARN("%s", taken.note.c_str());
+  options.certificate = std::make_shared<nao_kinora_console::ServerCertificate>(std::move(taken.certificate));
+  return true;
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -69,9 +94,11 @@ int main(int argc, char** argv)
 
   nao_kinora_console::ConsoleOptions options;
   std::unique_ptr<nao_kinora_console::ClinicStore> store;
+  std::string database;
   if (!readParam(pnh, "port", options.port, "an integer") || !readParam(pnh, "bind", options.bind, "a string") ||
       !readParam(pnh, "token", options.token, "a string") || !readParam(pnh, "coach_node", options.coach, "a string") ||
-      !readParam(pnh, "joint_states_topic", options.jointStatesTopic, "a string") || !openClinic(pnh, options, store))
+      !readParam(pnh, "joint_states_topic", options.jointStatesTopic, "a string") ||
+      !openClinic(pnh, options, store, database))
     return 1;
   options.webRoot = ros::package::getPath("nao_kinora_console") + "/www";
   const std::string fault = nao_kinora_console::optionsFault(options);
@@ -80,6 +107,9 @@ int main(int argc, char** argv)
     ROS_ERROR("%s", fault.c_str());
     return 1;
   }
+  // Once the options hold: a console refused for its token makes no files.
+  if (!takeCertificate(pnh, options, database))
+    return 1;
 
   nao_kinora_console::Console console(options, std::move(store));
   std::string error;
@@ -89,8 +119,11 @@ int main(int argc, char** argv)
     return 1;
   }
   const std::string host = options.bind.find(':') != std::string::npos ? "[" + options.bind + "]" : options.bind;
-  std::cout << "console: http://" << host << ":" << console.port() << "/"
+  const bool tls = !nao_kinora_console::isLoopbackAddress(options.bind);
+  std::cout << "console: " << (tls ? "https://" : "http://") << host << ":" << console.port() << "/"
             << (options.token.empty() ? "" : "?token=" + options.token) << std::endl;
+  if (options.certificate)
+    std::cout << "certificate: SHA-256 " << options.certificate->fingerprint << std::endl;
 
   ros::AsyncSpinner spinner(1);
   spinner.start();

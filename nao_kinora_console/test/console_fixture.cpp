@@ -39,13 +39,19 @@ Console::Console(const std::vector<std::string>& params)
   std::vector<std::string> all{"_port:=0"};
   all.insert(all.end(), params.begin(), params.end());
   process = startConsole(all);
-  // "console: http://HOST:PORT/...", whatever address it was bound to.
-  const std::string prefix = "console: http://";
+  // "console: http://HOST:PORT/..." or https://, whatever address it was
+  // bound to; under TLS, then "certificate: SHA-256 AB:...".
+  const std::string prefix = "console: ";
+  const std::string named = "certificate: SHA-256 ";
   const auto printed = [&]
   {
     const std::string out = process->out();
     const std::size_t at = out.find(prefix);
-    return at != std::string::npos && out.find('/', at + prefix.size()) != std::string::npos;
+    if (at == std::string::npos || out.find('\n', at) == std::string::npos)
+      return false;
+    const bool secure = out.compare(at + prefix.size(), 8, "https://") == 0;
+    const std::size_t fingerprintAt = out.find(named);
+    return !secure || (fingerprintAt != std::string::npos && out.find('\n', fingerprintAt) != std::string::npos);
   };
   waitWall([&] { return printed() || !process->running(); }, kStartSeconds);
   if (!printed())
@@ -54,9 +60,20 @@ Console::Console(const std::vector<std::string>& params)
     return;
   }
   const std::string out = process->out();
-  const std::size_t at = out.find(prefix);
-  const std::size_t colon = out.rfind(':', out.find('/', at + prefix.size()));
+  const std::size_t at = out.find(prefix) + prefix.size();
+  tls = out.compare(at, 8, "https://") == 0;
+  const std::size_t hostAt = out.find("://", at) + 3;
+  const std::size_t slash = out.find('/', hostAt);
+  const std::size_t colon = out.rfind(':', slash);
   port = std::atoi(out.c_str() + colon + 1);
+  const std::string printedHost = out.substr(hostAt, colon - hostAt);
+  if (printedHost != "0.0.0.0" && printedHost != "[::]")
+    host = printedHost;
+  if (tls)
+  {
+    const std::size_t from = out.find(named) + named.size();
+    fingerprint = out.substr(from, out.find('\n', from) - from);
+  }
 }
 
 std::string Reply::header(const std::string& name) const
@@ -68,7 +85,22 @@ std::string Reply::header(const std::string& name) const
 Reply request(int port, const std::string& method, const std::string& target, const httplib::Headers& headers,
               const std::string& body)
 {
-  httplib::Client client("127.0.0.1", port);
+  return request(Endpoint{"127.0.0.1", port, false}, method, target, headers, body);
+}
+
+namespace
+{
+std::string urlOf(const Endpoint& at)
+{
+  return (at.tls ? "https://" : "http://") + at.host + ":" + std::to_string(at.port);
+}
+}  // namespace
+
+Reply request(const Endpoint& at, const std::string& method, const std::string& target, const httplib::Headers& headers,
+              const std::string& body)
+{
+  httplib::Client client(urlOf(at));
+  client.enable_server_certificate_verification(false);
   client.set_connection_timeout(5);
   client.set_read_timeout(10);
   const ros::WallTime start = ros::WallTime::now();
@@ -114,9 +146,14 @@ int rawStatus(int port, const std::string& bytes)
   return status;
 }
 
-EventStream::EventStream(int port, const std::string& target)
-    : client_("127.0.0.1", port), opened_(ros::WallTime::now())
+EventStream::EventStream(int port, const std::string& target) : EventStream(Endpoint{"127.0.0.1", port, false}, target)
 {
+}
+
+EventStream::EventStream(const Endpoint& at, const std::string& target)
+    : client_(urlOf(at)), opened_(ros::WallTime::now())
+{
+  client_.enable_server_certificate_verification(false);
   client_.set_read_timeout(30);
   reader_ = std::thread(
       [this, target]

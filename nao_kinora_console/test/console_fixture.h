@@ -23,17 +23,30 @@
 
 namespace console_test
 {
+// Where a client finds the console.
+struct Endpoint
+{
+  std::string host = "127.0.0.1";
+  int port = 0;
+  bool tls = false;
+};
+
 // The console program, started with its private parameters (e.g. "_token:=x")
-// and a free port; returns once it prints its address. Fails the test (and
-// returns with port 0) when it does not.
+// and a free port; returns once it prints its address (and under TLS its
+// certificate's fingerprint). Fails the test (and returns with port 0) when it
+// does not.
 struct Console
 {
   explicit Console(const std::vector<std::string>& params = {});
 
   std::unique_ptr<kinora_test::Process> process;
   int port = 0;
-  std::string hostPort() const { return "127.0.0.1:" + std::to_string(port); }
-  std::string origin() const { return "http://" + hostPort(); }
+  bool tls = false;                // it printed an https:// address
+  std::string host = "127.0.0.1";  // the address it printed (127.0.0.1 for a wildcard)
+  std::string fingerprint;         // the one it printed under TLS
+  std::string hostPort() const { return host + ":" + std::to_string(port); }
+  std::string origin() const { return (tls ? "https://" : "http://") + hostPort(); }
+  Endpoint endpoint() const { return {host, port, tls}; }
 };
 
 // The console program with the given parameters, without waiting for anything.
@@ -51,6 +64,10 @@ struct Reply
 // One request from a well-behaved client, Host 127.0.0.1:port.
 Reply request(int port, const std::string& method, const std::string& target, const httplib::Headers& headers = {},
               const std::string& body = "");
+// The same at an endpoint, over TLS when it says so (any certificate taken:
+// the tests compare fingerprints themselves).
+Reply request(const Endpoint& at, const std::string& method, const std::string& target,
+              const httplib::Headers& headers = {}, const std::string& body = "");
 
 // Bytes sent as they are on a new connection; the answer's status, 0 when
 // the connection ended without one within 5 s.
@@ -61,6 +78,7 @@ class EventStream
 {
 public:
   EventStream(int port, const std::string& target);
+  EventStream(const Endpoint& at, const std::string& target);
   ~EventStream();
 
   struct Event

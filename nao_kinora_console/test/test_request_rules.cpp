@@ -47,14 +47,21 @@ TEST(RequestRules, Token)
 
 TEST(RequestRules, Origin)
 {
-  EXPECT_TRUE(originAllowed("http://127.0.0.1:8080", "127.0.0.1:8080"));
-  EXPECT_TRUE(originAllowed("http://tablet-console.local:8080", "tablet-console.local:8080"));
-  EXPECT_FALSE(originAllowed("http://localhost:8080", "127.0.0.1:8080"));
-  EXPECT_FALSE(originAllowed("https://127.0.0.1:8080", "127.0.0.1:8080"));
-  EXPECT_FALSE(originAllowed("http://evil.example", "127.0.0.1:8080"));
-  EXPECT_FALSE(originAllowed("null", "127.0.0.1:8080"));
-  EXPECT_FALSE(originAllowed("", "127.0.0.1:8080"));
-  EXPECT_FALSE(originAllowed("http://", ""));
+  const bool plain = false, tls = true;
+  EXPECT_TRUE(originAllowed("http://127.0.0.1:8080", "127.0.0.1:8080", plain));
+  EXPECT_TRUE(originAllowed("http://tablet-console.local:8080", "tablet-console.local:8080", plain));
+  EXPECT_FALSE(originAllowed("http://localhost:8080", "127.0.0.1:8080", plain));
+  EXPECT_FALSE(originAllowed("https://127.0.0.1:8080", "127.0.0.1:8080", plain));
+  EXPECT_FALSE(originAllowed("http://evil.example", "127.0.0.1:8080", plain));
+  EXPECT_FALSE(originAllowed("null", "127.0.0.1:8080", plain));
+  EXPECT_FALSE(originAllowed("", "127.0.0.1:8080", plain));
+  EXPECT_FALSE(originAllowed("http://", "", plain));
+  // Under TLS the page's origin is https: a plain page of the same host and
+  // port is another origin.
+  EXPECT_TRUE(originAllowed("https://10.0.0.5:8080", "10.0.0.5:8080", tls));
+  EXPECT_FALSE(originAllowed("http://10.0.0.5:8080", "10.0.0.5:8080", tls));
+  EXPECT_FALSE(originAllowed("https://10.0.0.6:8080", "10.0.0.5:8080", tls));
+  EXPECT_FALSE(originAllowed("https://", "", tls));
 }
 
 TEST(RequestRules, QueryValue)

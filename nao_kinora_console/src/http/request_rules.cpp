@@ -61,9 +61,9 @@ bool tokenMatches(const std::string& given, const std::string& token)
   return difference == 0;
 }
 
-bool originAllowed(const std::string& origin, const std::string& host)
+bool originAllowed(const std::string& origin, const std::string& host, bool tls)
 {
-  return !host.empty() && origin == "http://" + host;
+  return !host.empty() && origin == (tls ? "https://" : "http://") + host;
 }
 
 std::string staticFile(const std::string& target, const std::string& root)

@@ -1,7 +1,7 @@
 // What the console refuses from a request's header alone, before any body is
-// read: an unknown method, a Host that is not this console, a missing or wrong
-// token, a body too long or without a length, a method or an Origin that the
-// path does not take.
+// read: plain HTTP where other machines can reach the console, an unknown
+// method, a Host that is not this console, a missing or wrong token, a body
+// too long or without a length, a method or an Origin that the path does not take.
 #include "nao_kinora_console/server/console_server.h"
 
 #include "nao_kinora_console/store/clinic_rules.h"
@@ -67,13 +67,14 @@ bool refuseBody(const Request& head, Response& answer)
   return false;
 }
 
-bool refuseMethod(const Request& head, Response& answer)
+bool refuseMethod(const RequestSource& from, const Request& head, Response& answer)
 {
   const bool reads = head.method() == http::verb::get || head.method() == http::verb::head;
   if (isClinicPath(pathOf(head)))
   {
     // The clinic's changes, like the actions, come from the console's own page only.
-    if (!reads && !originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host])))
+    if (!reads &&
+        !originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host]), from.tls))
     {
       answer = reply(403, "Changes are made from the console's own page only.");
       return true;
@@ -88,7 +89,7 @@ bool refuseMethod(const Request& head, Response& answer)
       return true;
     }
     // Only the console's own page may act: a browser names the page's site.
-    if (!originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host])))
+    if (!originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host]), from.tls))
     {
       answer = reply(403, "Actions are taken from the console's own page only.");
       return true;
@@ -104,10 +105,18 @@ bool refuseMethod(const Request& head, Response& answer)
 }
 }  // namespace
 
-bool Console::refuse(const Request& head, Response& answer)
+bool Console::refuse(const RequestSource& from, const Request& head, Response& answer)
 {
   const std::string method(head.method_string());
   const std::string path = pathOf(head);
+  // What crosses the network is encrypted: a plain request is told where the
+  // console is, and nothing else.
+  if (!from.tls && !isLoopbackAddress(options_.bind))
+  {
+    answer = replyClosing(
+        400, "This console answers over HTTPS only: open https://" + from.local + "/ with its access link's ?token=.");
+    return true;
+  }
   if (!knownMethod(method))
   {
     answer = replyClosing(400, "Unknown method.");
@@ -141,6 +150,6 @@ bool Console::refuse(const Request& head, Response& answer)
       return true;
     }
   }
-  return refuseBody(head, answer) || refuseMethod(head, answer);
+  return refuseBody(head, answer) || refuseMethod(from, head, answer);
 }
 }  // namespace nao_kinora_console

@@ -1,6 +1,7 @@
 #include "nao_kinora_console/server/console_server.h"
 
 #include "nao_kinora_console/clinic/clinic_follower.h"
+#include "nao_kinora_console/http/connection_detector.h"
 #include "nao_kinora_console/store/clinic_rules.h"
 #include "nao_kinora_console/http/request_rules.h"
 #include "console_replies.h"
@@ -43,7 +44,7 @@ std::string optionsFault(const ConsoleOptions& options)
   if (options.token.empty() && !isLoopbackAddress(options.bind))
     return "~bind is " + options.bind +
            ", which other machines can reach: set ~token as well (a long random string), and open the page as "
-           "http://HOST:PORT/?token=TOKEN";
+           "https://HOST:PORT/?token=TOKEN";
   if (options.coach.empty() || options.coach[0] != '/')
     return "~coach_node [" + options.coach + "] is not a global node name such as /nao_kinora";
   char real[PATH_MAX];
@@ -124,7 +125,9 @@ void Console::stop()
 
 void Console::accept()
 {
+  // A strand per connection: its steps run one at a time, in order.
   acceptor_.async_accept(
+      net::make_strand(io_),
       [this](beast::error_code error, tcp::socket socket)
       {
         if (error == net::error::operation_aborted)
@@ -145,9 +148,13 @@ void Console::accept()
         beast::error_code ignored;
         std::shared_ptr<void> place = peers_.take(socket.remote_endpoint(ignored).address().to_string());
         // Without a place the socket is closed here, before a byte is read.
-        if (place)
-          std::make_shared<HttpSession>(std::move(socket), std::move(place), static_cast<RequestHandler&>(*this))
+        RequestHandler& handler = *this;
+        if (place && options_.certificate)
+          std::make_shared<ConnectionDetector>(std::move(socket), std::move(place), *options_.certificate->context,
+                                               handler)
               ->start();
+        else if (place)
+          servePlain(beast::tcp_stream(std::move(socket)), beast::flat_buffer(), std::move(place), handler);
         accept();
       });
 }
@@ -169,6 +176,8 @@ void Console::handle(const std::shared_ptr<HttpSession>& session, const Request&
     session->reply(teach_.look(path));
   else if (path == "/events" && request.method() == http::verb::get)
     serveEvents(session);
+  else if (path == "/api/about")
+    session->reply(replyJson(200, about(session->source())));
   else if (path == "/api/status")
   {
     Response answer = replyJson(200, view());
@@ -177,6 +186,16 @@ void Console::handle(const std::shared_ptr<HttpSession>& session, const Request&
   }
   else
     session->reply(serveFile(request));
+}
+
+// What a therapist compares to pair a tablet: the fingerprint of the
+// certificate this page came with, when it came over TLS.
+nlohmann::json Console::about(const RequestSource& from) const
+{
+  nlohmann::json answer = {{"tls", from.tls}, {"address", (from.tls ? "https://" : "http://") + from.local + "/"}};
+  if (from.tls)
+    answer["fingerprint"] = options_.certificate->fingerprint;
+  return answer;
 }
 
 Response Console::serveFile(const Request& request)

@@ -47,12 +47,12 @@ std::string chunk(const std::string& data)
 
 struct Console::Stream
 {
-  Stream(tcp::socket socket, std::shared_ptr<void> place, net::io_context& io)
-      : connection(std::move(socket)), timer(io), place(std::move(place))
+  Stream(std::unique_ptr<OpenStream> open, std::shared_ptr<void> place)
+      : connection(std::move(open)), timer(connection->executor()), place(std::move(place))
   {
   }
-  beast::tcp_stream connection;
-  net::steady_timer timer;  // until the next status or pose is due
+  std::unique_ptr<OpenStream> connection;  // plain or TLS
+  net::steady_timer timer;                 // until the next status or pose is due
   std::shared_ptr<void> place;
   bool waiting = false;  // on the timer
   bool writing = false;
@@ -130,7 +130,7 @@ void Console::serveEvents(const std::shared_ptr<HttpSession>& session)
   streams_.erase(std::remove_if(streams_.begin(), streams_.end(),
                                 [](const std::weak_ptr<Stream>& weak) { return weak.expired(); }),
                  streams_.end());
-  auto stream = std::make_shared<Stream>(session->takeSocket(), session->place(), io_);
+  auto stream = std::make_shared<Stream>(session->takeStream(), session->place());
   streams_.push_back(stream);
   // EventSource tries again after this many milliseconds when the console goes away.
   stream->out = eventStreamHead() + chunk("retry: 1000\n\n");
@@ -141,22 +141,21 @@ void Console::serveEvents(const std::shared_ptr<HttpSession>& session)
 // The page sends nothing more: a read ends when it goes.
 void Console::listen(const std::shared_ptr<Stream>& stream)
 {
-  stream->connection.expires_never();
-  stream->connection.async_read_some(net::buffer(stream->in),
-                                     [this, stream](beast::error_code error, std::size_t)
-                                     {
-                                       if (error)
-                                         closeStream(stream);
-                                       else
-                                         listen(stream);
-                                     });
+  stream->connection->read(net::buffer(stream->in),
+                           [this, stream](beast::error_code error)
+                           {
+                             if (error)
+                               closeStream(stream);
+                             else
+                               listen(stream);
+                           });
 }
 
 void Console::closeStream(const std::shared_ptr<Stream>& stream)
 {
   stream->closed = true;
   stream->timer.cancel();
-  stream->connection.close();
+  stream->connection->close();
 }
 
 void Console::wakeStreams()
@@ -233,16 +232,15 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
     events += "event: pose\ndata: " + nlohmann::json(pose).dump() + "\n\n";
   stream->out += chunk(events);
   stream->writing = true;
-  stream->connection.expires_after(kWriteTime);
-  net::async_write(stream->connection, net::buffer(stream->out),
-                   [this, stream](beast::error_code error, std::size_t)
-                   {
-                     stream->writing = false;
-                     stream->out.clear();
-                     if (error)
-                       closeStream(stream);
-                     else
-                       pump(stream);
-                   });
+  stream->connection->write(net::buffer(stream->out), kWriteTime,
+                            [this, stream](beast::error_code error)
+                            {
+                              stream->writing = false;
+                              stream->out.clear();
+                              if (error)
+                                closeStream(stream);
+                              else
+                                pump(stream);
+                            });
 }
 }  // namespace nao_kinora_console

@@ -89,7 +89,8 @@ function chromium() {
   return executable || fail('no chromium (scripts/setup.sh installs it)');
 }
 
-async function launchBrowser(name) {
+// args: more switches, e.g. the one certificate chromium may take.
+async function launchBrowser(name, args = []) {
   state.browser = await puppeteer.launch({
     executablePath: chromium(),
     headless: true,
@@ -97,7 +98,7 @@ async function launchBrowser(name) {
     // Without the background networking switches chromium keeps trying to
     // reach its services, and those attempts are refused here.
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad'],
+           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad', ...args],
   });
   return state.browser;
 }

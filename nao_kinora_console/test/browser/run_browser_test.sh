@@ -6,10 +6,13 @@
 #   run_browser_test.sh [TEST]     (KINORA_WS: the built workspace, default build/ws)
 #
 # TEST names the script without .js: console_browser_test (the default),
-# teach_browser_test ("Add an exercise") or clinic_browser_test (the clinic).
+# teach_browser_test ("Add an exercise"), clinic_browser_test (the clinic) or
+# tls_browser_test (the console over HTTPS).
 #
-# Runs in a network namespace of its own with the loopback device only, where
-# unshare allows it, as the demo does. Logs and the screenshot go to
+# Runs in a network namespace of its own, where unshare allows it, as the demo
+# does: the loopback device, and a veth pair whose address 10.234.0.1
+# (KINORA_CONSOLE_OFF_LOOPBACK) is one other machines could reach, for a
+# console served over HTTPS. Logs and the screenshot go to
 # $KINORA_WS/console_browser_test/; KINORA_CONSOLE_SCREENSHOT names another
 # copy of the screenshot (docs/console.png when refreshing the README's).
 set -euo pipefail
@@ -28,6 +31,9 @@ if [ -z "${KINORA_CONSOLE_TEST_NET:-}" ]; then
   echo "browser test: no private network namespace: the ROS nodes listen on every address meanwhile" >&2
 else
   ip link set lo up
+  ip link add kinora0 type veth peer name kinora1 && ip addr add 10.234.0.1/24 dev kinora0 &&
+    ip addr add 10.234.0.2/24 dev kinora1 && ip link set kinora0 up && ip link set kinora1 up &&
+    export KINORA_CONSOLE_OFF_LOOPBACK=10.234.0.1
 fi
 
 [ -d "$here/node_modules/puppeteer-core" ] ||

@@ -30,8 +30,9 @@ bool loopbackHostAllowed(const std::string& host, int port);
 // The token compared in time independent of where the two first differ.
 bool tokenMatches(const std::string& given, const std::string& token);
 
-// An action's Origin header must name the console itself, as the Host header does.
-bool originAllowed(const std::string& origin, const std::string& host);
+// An action's Origin header must name the console itself, as the Host header
+// does, with the scheme the request came by.
+bool originAllowed(const std::string& origin, const std::string& host, bool tls);
 
 // The file under root (a real path, no final '/') that the raw request target
 // names, or "" when nothing may be served for it: anything but plain

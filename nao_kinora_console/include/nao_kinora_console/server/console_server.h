@@ -1,12 +1,14 @@
 // The console: follows the coaching program's status and joint rows, and
 // serves the page, its live updates (Server-Sent Events on /events) and its
-// actions (POST /api/pause, /api/skip, /api/end) over HTTP.
+// actions (POST /api/pause, /api/skip, /api/end) over HTTP, and over HTTPS
+// only when other machines can reach it.
 #ifndef NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 #define NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 
 #include "nao_kinora_console/store/clinic_store.h"
 #include "nao_kinora_console/session/coach_client.h"
 #include "nao_kinora_console/http/http_session.h"
+#include "nao_kinora_console/http/tls_certificate.h"
 #include "nao_kinora_console/teach/teach_desk.h"
 
 #include <nao_kinora_msgs/SessionStatus.h>
@@ -26,8 +28,12 @@ namespace nao_kinora_console
 struct ConsoleOptions
 {
   std::string bind = "127.0.0.1";
-  int port = 8080;                    // 0: any free port (see Console::port())
-  std::string token;                  // empty: none, allowed on a loopback address only
+  int port = 8080;    // 0: any free port (see Console::port())
+  std::string token;  // empty: none, allowed on a loopback address only
+  // TLS: on any address but a loopback one, where plain HTTP is refused
+  // (without a certificate there, every request is); on a loopback address,
+  // served beside plain HTTP when given.
+  std::shared_ptr<const ServerCertificate> certificate;
   std::string coach = "/nao_kinora";  // the coaching program's node name
   std::string webRoot;                // the page's folder
   // The node's recording folder: where "Add an exercise" saves and the
@@ -75,8 +81,9 @@ private:
   void rowHandle(const std_msgs::Float32MultiArray::ConstPtr& row);
 
   nlohmann::json view();
+  nlohmann::json about(const RequestSource& from) const;
   void accept();
-  bool refuse(const Request& head, Response& answer) override;
+  bool refuse(const RequestSource& from, const Request& head, Response& answer) override;
   void handle(const std::shared_ptr<HttpSession>& session, const Request& request) override;
   Response serveFile(const Request& request);
   void serveAction(const std::shared_ptr<HttpSession>& session, const Request& request);

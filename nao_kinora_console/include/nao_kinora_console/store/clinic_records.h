@@ -33,7 +33,8 @@ struct Patient
   int64_t id = 0;
   std::string code;  // chosen by the therapist; never a name
   std::string note;
-  double created = 0;  // wall time, seconds since 1970
+  double created = 0;      // wall time, seconds since 1970
+  double lastSession = 0;  // when their latest session started (wall time); 0: none yet. In the list only.
 };
 
 struct Plan

@@ -187,22 +187,18 @@ TEST(ClinicApi, PatientPlanAndPageAsTheTherapistBuildsThem)
 TEST(ClinicApi, PatientsListedWithTheirLatestSession)
 {
   ApiRig rig;
-  const int64_t seen = rig.store->addPatient("P-0002", "").value;
+  SessionStart start;
+  start.patientId = rig.store->addPatient("P-0002", "").value;
   rig.store->addPatient("P-0001", "");
   for (double started : {1000.0, 3000.0, 2000.0})  // the latest is not the last begun
   {
-    SessionStart start;
-    start.patientId = seen;
-    start.logPath = rig.dir.path() + "sessions/" + std::to_string(int(started)) + ".jsonl";
+    start.logPath = rig.dir.path() + "sessions/" + std::to_string(started) + ".jsonl";
     start.started = started;
     ASSERT_TRUE(rig.store->beginSession(start).ok());
   }
   const json list = rig.ask("GET", "/patients").body["patients"];
-  ASSERT_EQ(2u, list.size());
-  EXPECT_EQ("P-0001", list[0]["code"]);
-  EXPECT_EQ(0.0, list[0]["lastSession"].get<double>());  // none yet
-  EXPECT_EQ("P-0002", list[1]["code"]);
-  EXPECT_EQ(3000.0, list[1]["lastSession"].get<double>());
+  EXPECT_EQ(json({"P-0001", "P-0002"}), json({list[0]["code"], list[1]["code"]}));
+  EXPECT_EQ(json({0.0, 3000.0}), json({list[0]["lastSession"], list[1]["lastSession"]}));  // 0: none yet
 }
 
 TEST(ClinicApi, TimelineIsTheNodesModel)
@@ -258,24 +254,16 @@ TEST(ClinicApi, RecordingProblemsInWordsWithoutThePath)
 {
   using nao_kinora::RecordingProblem;
   const std::pair<RecordingProblem, std::string> problems[] = {
-      {{RecordingProblem::kCannotOpen, 0, "/lib/a.txt: cannot be opened"}, "The file cannot be opened."},
-      {{RecordingProblem::kNoRow, 0, "/lib/a.txt: no row"}, "Not an exercise: the file is empty."},
-      {{RecordingProblem::kNoRow, 3, "/lib/a.txt:3: no row"}, "Not an exercise: line 3 is not a row of joint angles."},
-      {{RecordingProblem::kStopsEarly, 41, "/lib/a.txt:41: loading stops here"},
+      {{RecordingProblem::kCannotOpen, 0, ""}, "The file cannot be opened."},
+      {{RecordingProblem::kNoRow, 0, ""}, "Not an exercise: the file is empty."},
+      {{RecordingProblem::kNoRow, 3, ""}, "Not an exercise: line 3 is not a row of joint angles."},
+      {{RecordingProblem::kStopsEarly, 41, ""},
        "Only the first 40 rows play: line 41 is not a row of joint angles, and nothing after it is played."},
-      {{RecordingProblem::kOddDuration, 7, "/lib/a.txt:7: duration -1 s"},
+      {{RecordingProblem::kOddDuration, 7, ""},
        "Line 7 holds its pose for an odd time (below zero, not a number, or over an hour)."},
   };
   for (const auto& p : problems)
-    EXPECT_EQ(p.second, nao_kinora_console::problemWords(p.first)) << p.first.message;
-
-  // A plan that cannot be played says which exercise and why, in the same words.
-  ApiRig rig;
-  const int64_t patient = rig.store->addPatient("P-1", "").value;
-  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, {"a.txt"}).value;
-  rig.dir.write("library/a.txt", "");
-  const json t = rig.ask("GET", "/plans/" + std::to_string(plan) + "/timeline").body;
-  EXPECT_EQ("a.txt: Not an exercise: the file is empty.", t["error"]);
+    EXPECT_EQ(p.second, nao_kinora_console::problemWords(p.first));
 }
 
 TEST(ClinicApi, CheckinAndExportsAndDelete)

@@ -17,11 +17,10 @@ const started = Date.now();
 const children = [];
 const state = { browser: null, pages: [] };
 
-// A tablet upright; a phone for the running page.
-const TABLET = { width: 800, height: 1280 };
+const TABLET = { width: 800, height: 1280 };  // upright
 const PHONE = { width: 390, height: 844 };
 const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
-// What a therapist should never have to read: cue files, joint names run
+// What a therapist should not have to read: cue files, joint names run
 // together, row counts, the programs' inner names, folder paths.
 const INTERNAL_WORDS =
   /\b\w+\.wav\b|\brows? \d+ of \d+|coaching program|motion executor|\b(left|right)(shoulder|elbow|hip|knee|ankle)|\bhead(yaw|pitch)\b|(^|\s)\/[\w.-]+\/[\w./-]*/i;
@@ -113,28 +112,22 @@ async function launchBrowser(name) {
   return state.browser;
 }
 
-// A new page at size, which keeps its uncaught errors and console errors.
-// Chromium logs every answer of 400 or more, and every connection lost, as a
-// console error: the flow names those it provokes with allowError.
+// A page at size that keeps its uncaught and console errors, but for those
+// chromium logs about answers or lost connections the flow provokes (allowError).
 async function openPage(browser, size = TABLET) {
-  const page = await browser.newPage();
-  page.problems = [];
-  page.allowed = [];
+  const page = Object.assign(await browser.newPage(), { problems: [], allowed: [] });
   page.on('pageerror', (e) => page.problems.push(`error on ${page.url()}: ${e.message}`));
   page.on('console', (m) => {
-    if (m.type() !== 'error') return;
     const at = (m.location() && m.location().url) || '';
-    if (page.allowed.some((a) => m.text().includes(a.words) && at.includes(a.path))) return;
-    page.problems.push(`console error on ${page.url()}: ${m.text()}${at ? ` (${at})` : ''}`);
+    if (m.type() === 'error' && !page.allowed.some((a) => m.text().includes(a.words) && at.includes(a.path)))
+      page.problems.push(`console error on ${page.url()}: ${m.text()} (${at})`);
   });
   await page.setViewport(size);
   state.pages.push(page);
   return page;
 }
 
-// A console error holding words ("status of 409", "net::ERR_CONNECTION_REFUSED")
-// about a request whose address holds path is one the flow provokes, until
-// the function returned is called.
+// Allowed until the function returned is called.
 function allowError(page, path, words) {
   const allowed = { path, words };
   page.allowed.push(allowed);
@@ -146,15 +139,11 @@ function noConsoleErrors() {
   if (problems.length) fail(`errors on the page:\n${problems.join('\n')}`);
 }
 
-// What every view of every flow holds to: no ROS or internal words, no
-// horizontal scroll, no console error so far.
+// Every view: no ROS or internal words, no horizontal scroll, no console error so far.
 async function checkView(page, when) {
-  const body = await page.evaluate(() => document.body.innerText);
-  let m = body.match(ROS_WORDS);
-  if (m) fail(`the page shows the word "${m[0]}" ${when}:\n${body}`);
-  m = body.match(INTERNAL_WORDS);
+  const [body, wide, window] = await page.evaluate(() => [document.body.innerText, document.documentElement.scrollWidth, innerWidth]);
+  const m = body.match(ROS_WORDS) || body.match(INTERNAL_WORDS);
   if (m) fail(`the page shows "${m[0].trim()}" ${when}:\n${body}`);
-  const [wide, window] = await page.evaluate(() => [document.documentElement.scrollWidth, innerWidth]);
   if (wide > window) fail(`the page is ${wide} px wide in a window of ${window} px ${when}`);
   noConsoleErrors();
 }
@@ -167,10 +156,7 @@ async function closeBrowser() {
 // Runs the flow: exit 0 when it passes; otherwise FAIL and its reason, what
 // the flow has to add (explain), the page as it was, and exit 1.
 function runFlow(main, explain = async () => {}) {
-  main().then(() => {
-    noConsoleErrors();  // also those after the last view checked
-    process.exit(0);
-  }).catch(async (error) => {
+  main().then(() => noConsoleErrors() || process.exit(0)).catch(async (error) => {
     console.log(`FAIL: ${error.message}`);
     try { await explain(); } catch (e) { /* nothing more to say */ }
     if (state.browser) {

@@ -152,12 +152,15 @@ async function main() {
   await noRosWords('on the patient page with a plan');
   log(`ok: plan saved; ${await text('#timeline-total')}`);
 
-  // --- Start; the running page: pause and resume; a check-in.
+  // --- Start; in the wait for tracking after exercise 1 (it lasts until skipped: clinic_sim.launch):
+  // the speed, pause and resume, a check-in.
   await page.click('#start');
   await until('Start is confirmed', async () => /Session started/.test(await text('#message')), 10);
   await Promise.all([page.waitForNavigation(), page.click('#running-link')]);
   const phase = () => text('#phase');
-  await until('exercise 1 plays', async () => /^Exercise 1 of 3: /.test(await phase()), 60);
+  const tracking = (after) => until(`the wait for tracking after exercise ${after}`, async () =>
+    /^Waiting for person tracking/.test(await phase()) && (await page.$eval('tr.current td', (td) => td.textContent)) === String(after), 60);
+  await tracking(1);
   if (!(await visible('#speed-control')) || (await page.$eval('#speed', (e) => e.value)) !== '0.75') {
     fail(`the speed shown: ${await page.$eval('#speed', (e) => e.value)}`);
   }
@@ -166,7 +169,7 @@ async function main() {
   await sixPagesAtOnce(browser, page, url, api);
   await until('the session goes on', async () => (await phase()) !== 'Paused', 10);
   log('ok: paused and resumed');
-  await until('the check-in after exercise 1', () => visible('#checkin'), 60);
+  await until('the check-in after exercise 1', () => visible('#checkin'), 10);
   if (!/Borg|nothing at all/.test(await text('#checkin'))) fail('the check-in lacks the Borg words');
   await page.click('#effort button[data-value="3"]');
   await page.click('#pain button[data-value="1"]');
@@ -176,8 +179,7 @@ async function main() {
   await noRosWords('on the running page');
   log('ok: check-in answered');
 
-  // --- End early in exercise 2.
-  await until('exercise 2 plays', async () => /^Exercise 2 of 3: /.test(await phase()), 60);
+  // --- End early, before exercise 2.
   await page.click('#end');
   await until('the question is asked', () => visible('#confirm'), 5);
   const question = await page.$eval('#confirm-text', (e) => e.innerText);  // what is shown, not what is hidden
@@ -197,8 +199,11 @@ async function main() {
   const resume = `button.resume[data-session="${first.id}"]`;
   await until('Resume is offered', () => page.$(resume), 10);
   if ((await text(resume)) !== `Resume at exercise ${first.resumeAt}`) fail(`Resume says "${await text(resume)}"`);
-  await page.click(resume);
+  await page.$eval(resume, (b) => b.click());  // in one go: the table is drawn again on each change
   await until('the resumed session starts', async () => /at exercise 2/.test(await text('#message')), 10);
+  await page.goto(url('index.html'), { waitUntil: 'load' });
+  await tracking(2);
+  await page.click('#skip');
   await until('the second session completes', async () => {
     const now = await api('/patients/1');
     return now.sessions.length === 2 && now.sessions[1].outcome === 'completed';
@@ -207,7 +212,7 @@ async function main() {
   await until('both sessions listed', async () => (await page.$$('#sessions tr')).length === 2, 10);
   const rows = await page.$$eval('#sessions tr', (trs) => trs.map((tr) => [tr.querySelector('.outcome').textContent, tr.querySelector('.played').textContent]));
   // Newest first.
-  const expected = [['Completed', '2 of 2'], ['Ended early at exercise 2', '1 of 2']];
+  const expected = [['Completed', '2 of 2'], ['Ended early at exercise 2', '1 of 1']];
   if (JSON.stringify(rows) !== JSON.stringify(expected)) fail(`sessions listed: ${JSON.stringify(rows)}`);
   await until('the plot is drawn', () => page.$$eval('#plot circle', (c) => c.length >= 6));
   const day = (s, style) => page.evaluate((t, o) => new Date(t * 1000).toLocaleDateString([], o), s.started, style);
@@ -260,7 +265,7 @@ async function main() {
   // --- A reload with unsaved plan edits, and Delete plan, ask first.
   await page.goto(url('patient.html?id=1'), { waitUntil: 'load' });
   await until('the page is loaded', async () => (await text('#title')).includes(CODE) && (await page.$$('#items li')).length === 3, 10);
-  await page.click('#items li button.danger');
+  await page.$eval('#items li button.danger', (b) => b.click());  // in one go: the list is drawn again on each change
   await until('the edit is shown', async () => (await page.$$('#items li')).length === 2, 5);
   dismissNext = 1;
   await page.evaluate(() => { setTimeout(() => location.reload(), 0); });

@@ -301,6 +301,14 @@ async function main() {
 // A failure also shows the page's last refused requests, those still pending,
 // the connections, and whether the console answers from outside the browser.
 runFlow(main, async () => {
+  // The console starts the robot program in a session of its own, which outlives the flow: it goes too.
+  const sessions = path.join(run, 'sessions');
+  for (const f of fs.existsSync(sessions) ? fs.readdirSync(sessions).filter((n) => n.endsWith('.pid')) : []) {
+    const pid = Number(fs.readFileSync(path.join(sessions, f), 'utf8'));
+    try {
+      if (fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').includes('nao_kinora')) process.kill(-pid, 'SIGKILL');
+    } catch (e) { /* ended */ }
+  }
   console.log(requests.slice(-20).join('\n'));
   for (const r of pending) console.log(`pending: ${r.method()} ${r.url()}`);
   try { console.log(execFileSync('ss', ['-tnpo']).toString()); } catch (e) { /* no ss */ }

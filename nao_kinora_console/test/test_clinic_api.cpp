@@ -193,6 +193,23 @@ TEST(ClinicApi, PatientPlanAndPageAsTheTherapistBuildsThem)
   EXPECT_EQ(json::array(), rig.ask("GET", p).body["plans"]);
 }
 
+TEST(ClinicApi, PatientsListedWithTheirLatestSession)
+{
+  ApiRig rig;
+  SessionStart start;
+  start.patientId = rig.store->addPatient("P-0002", "").value;
+  rig.store->addPatient("P-0001", "");
+  for (double started : {1000.0, 3000.0, 2000.0})  // the latest is not the last begun
+  {
+    start.logPath = rig.dir.path() + "sessions/" + std::to_string(started) + ".jsonl";
+    start.started = started;
+    ASSERT_TRUE(rig.store->beginSession(start).ok());
+  }
+  const json list = rig.ask("GET", "/patients").body["patients"];
+  EXPECT_EQ(json({"P-0001", "P-0002"}), json({list[0]["code"], list[1]["code"]}));
+  EXPECT_EQ(json({0.0, 3000.0}), json({list[0]["lastSession"], list[1]["lastSession"]}));  // 0: none yet
+}
+
 TEST(ClinicApi, TimelineIsTheNodesModel)
 {
   ApiRig rig;
@@ -227,16 +244,35 @@ TEST(ClinicApi, LibraryAsTheNodeWouldSeeIt)
   EXPECT_EQ(5, a["rows"]);
   EXPECT_EQ((std::vector<std::string>{nao_kinora::jointName(3), nao_kinora::jointName(5)}),
             a["movingJoints"].get<std::vector<std::string>>());
+  EXPECT_EQ((std::vector<std::string>{"left shoulder roll", "left elbow roll"}),
+            a["movingWords"].get<std::vector<std::string>>());
   EXPECT_EQ("broken.txt", broken["name"]);
   EXPECT_EQ(false, broken["playable"]);
   ASSERT_EQ(1u, broken["problems"].size());
   EXPECT_NE(std::string::npos, broken["problems"][0].get<std::string>().find("broken.txt:1"));
+  EXPECT_EQ(json::array({"Not an exercise: line 1 is not a row of joint angles."}), broken["problemWords"]);
 
   const json rows = rig.ask("GET", "/library/b.txt/rows").body;
   ASSERT_EQ(8u, rows["rows"].size());
   EXPECT_EQ(22u, rows["joints"].size());
   EXPECT_FLOAT_EQ(0.7f, rows["rows"][7][3].get<float>());
   EXPECT_FLOAT_EQ(2.0f, rows["rows"][0][22].get<float>());  // row 0 is held 2 s, as the node holds it
+}
+
+TEST(ClinicApi, RecordingProblemsInWordsWithoutThePath)
+{
+  using nao_kinora::RecordingProblem;
+  const std::pair<RecordingProblem, std::string> problems[] = {
+      {{RecordingProblem::kCannotOpen, 0, ""}, "The file cannot be opened."},
+      {{RecordingProblem::kNoRow, 0, ""}, "Not an exercise: the file is empty."},
+      {{RecordingProblem::kNoRow, 3, ""}, "Not an exercise: line 3 is not a row of joint angles."},
+      {{RecordingProblem::kStopsEarly, 41, ""},
+       "Only the first 40 rows play: line 41 is not a row of joint angles, and nothing after it is played."},
+      {{RecordingProblem::kOddDuration, 7, ""},
+       "Line 7 holds its pose for an odd time (below zero, not a number, or over an hour)."},
+  };
+  for (const auto& p : problems)
+    EXPECT_EQ(p.second, nao_kinora_console::problemWords(p.first));
 }
 
 TEST(ClinicApi, CheckinAndExportsAndDelete)

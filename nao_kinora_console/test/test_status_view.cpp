@@ -1,8 +1,11 @@
 // The words and numbers the page shows, from a session status, without a master.
 #include "nao_kinora_console/session/status_view.h"
 
+#include <nao_kinora/cues.h>
+
 #include <gtest/gtest.h>
 
+using nao_kinora_console::cueWords;
 using nao_kinora_console::exerciseTitle;
 using nao_kinora_console::jointWords;
 using nao_kinora_console::phaseWords;
@@ -58,6 +61,37 @@ TEST(StatusView, JointNamesInWords)
   EXPECT_EQ("joint -1", jointWords(-1));
 }
 
+TEST(StatusView, CuesInWhatTheRobotSays)
+{
+  const std::pair<std::string, std::string> cues[] = {
+      {"merhaba.wav", "Welcome"},
+      {"kollaryana.wav", "Introduction: arms to the side"},
+      {"1feed.wav", "Feedback"},
+      {"oturabilirsiniz.wav", "Please sit down"},
+      {"bitis.wav", "Goodbye"},
+      {"new_greeting.wav", "New greeting"},  // no such cue: its name in words
+      {"", ""},                              // none yet
+  };
+  for (const auto& cue : cues)
+    EXPECT_EQ(cue.second, cueWords(cue.first)) << cue.first;
+
+  // Every cue the robot program sends has words of its own, not its name's.
+  std::vector<std::string> sent = {nao_kinora::kGreetingCue, nao_kinora::kExplanationCue, nao_kinora::kClosingCue};
+  for (int position = 2; nao_kinora::cueScheduleFor(position); ++position)
+  {
+    for (const auto& opening : nao_kinora::cueScheduleFor(position)->opening)
+      sent.push_back(opening.file);
+    sent.push_back(nao_kinora::feedbackCueName(position % 5));
+  }
+  EXPECT_EQ(3u + 10u + 9u, sent.size());
+  for (std::string file : sent)
+  {
+    std::string byName = exerciseTitle(file);
+    byName[0] = static_cast<char>(toupper(byName[0]));
+    EXPECT_NE(byName, cueWords(file)) << file;
+  }
+}
+
 TEST(StatusView, EveryPhaseInWords)
 {
   SessionStatus status = playing();
@@ -69,7 +103,7 @@ TEST(StatusView, EveryPhaseInWords)
   EXPECT_EQ("Exercise 3 of 9: arms to the side — 0 %", phaseWords(status, context));
 
   const std::pair<uint8_t, std::string> phases[] = {
-      {SessionStatus::PHASE_STARTING, "Waiting for the audio player"},
+      {SessionStatus::PHASE_STARTING, "Waiting for the robot's voice"},
       {SessionStatus::PHASE_GREETING, "Greeting"},
       {SessionStatus::PHASE_OPENING_CUE, "Exercise 3 of 9: arms to the side — about to start"},
       {SessionStatus::PHASE_REPORT, "Exercise 3 of 9: arms to the side — done"},
@@ -86,7 +120,7 @@ TEST(StatusView, EveryPhaseInWords)
   }
 
   StatusContext none;
-  EXPECT_EQ("Waiting for the coaching program", phaseWords(status, none));
+  EXPECT_EQ("Waiting for a session to start", phaseWords(status, none));
 }
 
 TEST(StatusView, TrackingWaitGoesOnBetweenStatuses)
@@ -126,6 +160,7 @@ TEST(StatusView, SessionRowsAndProgress)
   status.session_elapsed = 120.5;
   status.session_remaining = 210;
   status.last_cue = "kollaryana.wav";
+  status.speed = 0.75;
   status.recordings = 3;
   for (const char* file : {"01_a_b.txt", "02_c.txt", "03_arms_to_the_side.txt"})
   {
@@ -151,6 +186,8 @@ TEST(StatusView, SessionRowsAndProgress)
   EXPECT_DOUBLE_EQ(120.5, view["elapsed"].get<double>());
   EXPECT_DOUBLE_EQ(210, view["remaining"].get<double>());
   EXPECT_EQ("kollaryana.wav", view["last_cue"]);
+  EXPECT_EQ("Introduction: arms to the side", view["cue_words"]);
+  EXPECT_DOUBLE_EQ(0.75, view["speed"].get<double>());
   ASSERT_EQ(3u, view["session"].size());
   EXPECT_EQ((nlohmann::json{{"number", 1},
                             {"file", "01_a_b.txt"},
@@ -202,8 +239,8 @@ TEST(StatusView, PeersFromSubscriberCounts)
   };
   const nlohmann::json names = statusView(status, running())["peers"];
   ASSERT_EQ(3u, names.size());
-  EXPECT_EQ("Audio player", names[0]["name"]);
-  EXPECT_EQ("Motion executor", names[1]["name"]);
+  EXPECT_EQ("Robot's voice", names[0]["name"]);
+  EXPECT_EQ("Robot's movements", names[1]["name"]);
   EXPECT_EQ("Person tracking", names[2]["name"]);
 
   EXPECT_EQ("111", peers(1, 2, 2, true));   // everyone, and the console on the rows
@@ -227,6 +264,6 @@ TEST(StatusView, BeforeAnyStatus)
   const nlohmann::json view = statusView(SessionStatus(), StatusContext());
   EXPECT_EQ("waiting", view["coach"]);
   EXPECT_EQ("none", view["phase"]);
-  EXPECT_EQ("Waiting for the coaching program", view["phase_words"]);
+  EXPECT_EQ("Waiting for a session to start", view["phase_words"]);
   EXPECT_EQ(0u, view["session"].size());
 }

@@ -50,16 +50,20 @@
   }
 
   // Calls onChange(what) whenever the clinic's records change, from any
-  // page open on this console (so two tablets show the same).
+  // page open on this console (so two tablets show the same). A page holds
+  // one event stream at most: the running page's own (console.js) when there
+  // is one, else one opened here.
   function follow(onChange) {
+    function heard(e) {
+      var change = {};
+      try { change = JSON.parse(e.data); } catch (ignored) { /* none */ }
+      onChange(change.what || '');
+    }
+    if (window.KinoraEvents) return window.KinoraEvents.on('clinic', heard);
     var source = null;
     function open() {
       source = new EventSource('/events' + (token ? '?token=' + encodeURIComponent(token) : ''));
-      source.addEventListener('clinic', function (e) {
-        var change = {};
-        try { change = JSON.parse(e.data); } catch (ignored) { /* none */ }
-        onChange(change.what || '');
-      });
+      source.addEventListener('clinic', heard);
       source.addEventListener('error', function () {
         if (source.readyState === EventSource.CLOSED) setTimeout(open, 1000);
       });

@@ -1,5 +1,8 @@
 // The session console's page: live updates from /events, the three actions
 // through POST /api/..., everything worded by the console (status_view.cpp).
+// The page's one event stream also carries the clinic's changes: other
+// scripts of the page take them with KinoraEvents.on (a browser opens only
+// six connections to the console, for every tab together).
 'use strict';
 
 (function () {
@@ -15,6 +18,7 @@
   var source = null;
   var silenceTimer = null;
   var pose = null, poseDrawn = true;
+  var listeners = [];       // [event type, handler] of the page's other scripts
 
   function $(id) { return document.getElementById(id); }
 
@@ -116,16 +120,15 @@
     phase.className = 'phase' + (v.paused ? ' paused' : v.over ? ' over' : '');
     text('phase-detail', v.paused ? 'Stopped at: ' + v.paused_words : '');
 
-    if (v.coach === 'waiting') showConnection('Waiting for the coaching program…', 'waiting');
-    else if (v.coach === 'gone' && !v.over) showConnection('The coaching program is not running.');
+    if (v.coach === 'waiting') showConnection('Waiting for a session to start…', 'waiting');
+    else if (v.coach === 'gone' && !v.over) showConnection('The robot is not running the session any more.');
     else showConnection('');
 
-    text('last-cue', v.last_cue || 'none yet');
+    text('last-cue', v.cue_words || 'nothing yet');
     if (v.recording > 0 && v.rows > 0) {
-      var shown = Math.max(0, v.row + 1);
       setBar('recording-bar', percent(v.played, v.total));
-      text('recording-text', 'Exercise ' + v.recording + ' of ' + v.recordings + ' · row ' + shown + ' of ' +
-           v.rows + ' · ' + clock(v.total - v.played) + ' left');
+      text('recording-text', 'Exercise ' + v.recording + ' of ' + v.recordings + ' · ' + clock(v.played) + ' played · ' +
+           clock(v.total - v.played) + ' left');
     } else {
       setBar('recording-bar', 0);
       text('recording-text', v.recordings ? 'Exercise 0 of ' + v.recordings : '');
@@ -190,6 +193,7 @@
       poseDrawn = false;
       requestAnimationFrame(drawPose);
     });
+    listeners.forEach(function (l) { source.addEventListener(l[0], l[1]); });
     source.onerror = function () {
       // EventSource tries again by itself after a dropped connection; once
       // it has given up (an answer other than the stream) a new one is opened.
@@ -218,7 +222,7 @@
       .then(function (r) {
         var words = r.answer.message || '';
         if (r.answer.ok) showMessage(done, '', 6);
-        else if (r.answer.answered) showMessage('Not done: ' + (words || 'the coaching program said no.'), 'refused', 20);
+        else if (r.answer.answered) showMessage('Not done: ' + (words || 'the robot said no.'), 'refused', 20);
         else showMessage(words || 'The console answered ' + r.status + '.', 'error', 20);
       }, function () {
         showMessage('The console cannot be reached.', 'error', 20);
@@ -255,6 +259,14 @@
     });
     connect();
   }
+
+  // handler(event) for each event of this type on the page's stream, now and after every reconnection.
+  window.KinoraEvents = {
+    on: function (type, handler) {
+      listeners.push([type, handler]);
+      if (source) source.addEventListener(type, handler);
+    }
+  };
 
   if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
   else start();

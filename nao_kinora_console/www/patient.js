@@ -10,6 +10,7 @@
   var planId = null;     // the plan chosen
   var draft = null;      // {name, speed, items} being edited
   var dirty = false;
+  var deleting = false;  // the patient is being deleted: nothing of theirs is asked for again
   var SPEEDS = [0.25, 0.5, 0.75, 1, 1.25, 1.5, 1.75, 2];
 
   function playable(name) {
@@ -178,7 +179,8 @@
       return e;
     }
     if (!sessions.length) return add('text', { x: 320, y: 130, 'text-anchor': 'middle' }, 'No session yet');
-    var left = 170, width = 450, band = 62;
+    var left = 170, width = 430, band = 58;
+    var xOf = function (i) { return left + (sessions.length === 1 ? width / 2 : i * width / (sessions.length - 1)); };
     series.forEach(function (line, k) {
       var top = 8 + k * band, bottom = top + band - 18;
       var max = line.max || Math.max(1, Math.max.apply(null, sessions.map(line.value)));
@@ -189,12 +191,27 @@
       sessions.forEach(function (s, i) {
         var v = line.value(s);
         if (v < 0) return;  // not rated
-        var x = left + (sessions.length === 1 ? width / 2 : i * width / (sessions.length - 1));
+        var x = xOf(i);
         var y = bottom - (bottom - top) * Math.min(1, v / max);
         points.push(x.toFixed(1) + ',' + y.toFixed(1));
         add('circle', { cx: x, cy: y, r: 4, class: 'plot-point s' + k });
       });
       if (points.length > 1) add('polyline', { points: points.join(' '), class: 'plot-line s' + k });
+    });
+    // Each session's day under the plots; a day already written is not written again,
+    // and days too close to be read apart give way to the later one.
+    var lastX = -Infinity, lastDay = '';
+    var labels = [];
+    sessions.forEach(function (s, i) {
+      var day = new Date(s.started * 1000).toLocaleDateString([], { month: 'short', day: 'numeric' });
+      if (day === lastDay) return;
+      if (xOf(i) - lastX < 60 && labels.length) labels.pop();
+      labels.push({ x: xOf(i), day: day });
+      lastX = xOf(i);
+      lastDay = day;
+    });
+    labels.forEach(function (l) {
+      add('text', { x: l.x, y: 8 + 4 * band, 'text-anchor': 'middle', class: 'plot-scale plot-date' }, l.day);
     });
   }
 
@@ -212,6 +229,8 @@
       renderEditor();
     });
     C.$('delete-plan').addEventListener('click', function () {
+      var plan = data.plans.filter(function (p) { return p.id === planId; })[0];
+      if (!plan || !window.confirm('Delete the plan “' + plan.name + '”? Its sessions and reports stay as they were.')) return;
       C.api('DELETE', '/plans/' + planId).then(function (r) {
         C.say('message', r.status === 200 ? 'Plan deleted.' : r.body.message, r.status === 200 ? 'ok' : 'bad');
         planId = null;
@@ -239,9 +258,16 @@
     });
     C.$('delete-form').addEventListener('submit', function (e) {
       e.preventDefault();
+      deleting = true;
       C.api('DELETE', '/patients/' + id, { confirm: C.$('delete-code').value }).then(function (r) {
-        if (r.status === 200) location.href = C.link('clinic.html');
-        else C.say('message', r.body.message, 'bad');
+        if (r.status !== 200) {
+          deleting = false;
+          return C.say('message', r.body.message, 'bad');
+        }
+        // Said on the patients page, where the browser goes next.
+        sessionStorage.setItem('kinoraSaid', 'Patient ' + data.patient.code + ' was deleted, with everything of theirs.');
+        dirty = false;
+        location.href = C.link('clinic.html');
       });
     });
     C.api('GET', '/library').then(function (r) {
@@ -253,8 +279,16 @@
       });
       load();
     });
+    // A plan edited and not saved: the browser asks before the page goes.
+    window.addEventListener('beforeunload', function (e) {
+      if (!dirty) return;
+      e.preventDefault();
+      e.returnValue = '';
+    });
     loadRefusal();
     C.follow(function (what) {
+      // The change a deletion itself announces may come before its answer.
+      if (deleting) return;
       if (what === '/now') loadRefusal();
       else load();
     });

@@ -1,25 +1,49 @@
-// The patients page: the list, and a patient added by code and note.
+// The patients page: the list (each with their last session), a search
+// through it, and a patient added by code and note.
 'use strict';
 
 (function () {
   var C = window.Clinic;
+  var patients = [];  // as the console last listed them
+
+  function day(seconds) {
+    return new Date(seconds * 1000).toLocaleDateString([], { year: 'numeric', month: 'short', day: 'numeric' });
+  }
+
+  // The patients whose code or note holds what is searched, case aside.
+  function render() {
+    var wanted = C.$('search').value.trim().toLowerCase();
+    var list = C.$('patients');
+    list.textContent = '';
+    C.$('none').hidden = patients.length > 0;
+    var shown = patients.filter(function (p) {
+      return !wanted || p.code.toLowerCase().indexOf(wanted) >= 0 || p.note.toLowerCase().indexOf(wanted) >= 0;
+    });
+    C.$('found').textContent = patients.length && wanted && !shown.length ? 'No patient matches “' + wanted + '”.' : '';
+    shown.forEach(function (p) {
+      list.appendChild(C.el('li', {}, [
+        C.el('a', { href: C.link('patient.html', { id: p.id }), class: 'patient-link', 'data-code': p.code, text: p.code }),
+        C.el('span', { class: 'last-session', text: p.lastSession > 0 ? 'Last session ' + day(p.lastSession) : 'No session yet' }),
+        C.el('span', { class: 'detail', text: p.note })
+      ]));
+    });
+  }
 
   function load() {
     C.api('GET', '/patients').then(function (r) {
       if (r.status !== 200) return C.say('message', r.body.message, 'bad');
-      var list = C.$('patients');
-      list.textContent = '';
-      C.$('none').hidden = r.body.patients.length > 0;
-      r.body.patients.forEach(function (p) {
-        list.appendChild(C.el('li', {}, [
-          C.el('a', { href: C.link('patient.html', { id: p.id }), class: 'patient-link', text: p.code }),
-          C.el('span', { class: 'detail', text: p.note ? ' — ' + p.note : '' })
-        ]));
-      });
+      patients = r.body.patients;
+      render();
     });
   }
 
   function start() {
+    // What the page before this one had to say (a patient deleted).
+    var said = sessionStorage.getItem('kinoraSaid');
+    if (said) {
+      sessionStorage.removeItem('kinoraSaid');
+      C.say('message', said, 'ok');
+    }
     C.$('add').addEventListener('submit', function (e) {
       e.preventDefault();
       var code = C.$('code').value.trim();
@@ -31,7 +55,9 @@
         load();
       });
     });
-    C.follow(function (what) { if (what.indexOf('/patients') === 0) load(); });
+    C.$('search').addEventListener('input', render);
+    // A patient added, changed or deleted, or a session of theirs started (its last date).
+    C.follow(function (what) { if (/^\/(patients|plans\/\d+\/start|sessions\/\d+\/resume)/.test(what)) load(); });
     load();
   }
 

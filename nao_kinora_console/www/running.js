@@ -12,6 +12,7 @@
   var session = null;      // the clinic's running session, when there is one
   var skipped = {};        // exercise positions whose check-in was skipped on this page
   var rating = { effort: -1, pain: -1 };
+  var speedShown = null;   // the session's speed the selector was last set to
 
   function scale(id, words) {
     var box = C.$(id);
@@ -34,7 +35,22 @@
       if (r.status === 503) return;  // a console without records: it only watches
       C.$('clinic-nav').hidden = false;
       session = r.body.running && r.body.running.length ? r.body.running[0] : null;
+      // Ended here, a patient's session can be taken up again from their page.
+      C.$('confirm-resume').hidden = !session;
     });
+  }
+
+  // The selector follows the session's speed (the plan's, or the last one
+  // set), unless the therapist is choosing one.
+  function showSpeed(speed) {
+    var select = C.$('speed');
+    if (!(speed > 0) || speed === speedShown || document.activeElement === select) return;
+    speedShown = speed;
+    var value = String(speed);
+    if (!Array.prototype.some.call(select.options, function (o) { return o.value === value; })) {
+      select.appendChild(C.el('option', { value: value, text: value + '×' }));
+    }
+    select.value = value;
   }
 
   // Shown while the robot waits for person tracking after exercise k.
@@ -55,6 +71,7 @@
     if (show) form.hidden = false;
     if (answered && Number(form.getAttribute('data-position')) === k) form.hidden = true;
     C.$('speed-control').hidden = !(v.coach === 'running' && !v.over);
+    showSpeed(v.speed);
   }
 
   function start() {
@@ -66,10 +83,14 @@
       var headers = { 'Content-Type': 'application/json' };
       var token = sessionStorage.getItem('kinoraConsoleToken');
       if (token) headers['X-Console-Token'] = token;
-      fetch('/api/speed', { method: 'POST', headers: headers, body: JSON.stringify({ speed: Number(C.$('speed').value) }) })
+      var speed = Number(C.$('speed').value);
+      fetch('/api/speed', { method: 'POST', headers: headers, body: JSON.stringify({ speed: speed }) })
         .then(function (r) { return r.json(); })
-        .then(function (b) { C.say('checkin-message', b.message || (b.ok ? 'Speed set.' : 'Not set.'), b.ok ? 'ok' : 'bad'); },
-              function () { C.say('checkin-message', 'The console cannot be reached.', 'bad'); });
+        // The robot's own answer names rows and recordings: the page says it in its words.
+        .then(function (b) {
+          if (b.ok) C.say('checkin-message', 'The robot moves at ' + speed + '× from now on.', 'ok');
+          else C.say('checkin-message', 'Speed not changed: ' + (b.message || 'the robot said no.'), 'bad');
+        }, function () { C.say('checkin-message', 'The console cannot be reached.', 'bad'); });
     });
     C.$('checkin').addEventListener('submit', function (e) {
       e.preventDefault();

@@ -180,7 +180,10 @@ ApiReply ClinicApi::route(const std::string& method, const std::vector<std::stri
       const Result<std::vector<Patient>> all = store_.patients();
       json list = json::array();
       for (const Patient& p : all.value)
+      {
         list.push_back(patientToJson(p));
+        list.back()["lastSession"] = p.lastSession;
+      }
       return all.ok() ? answer(200, {{"patients", list}}) : storeProblem(all);
     }
     return method == "POST" ? addPatient(body) : problem(405, "use GET or POST");

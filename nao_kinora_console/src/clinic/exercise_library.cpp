@@ -1,5 +1,6 @@
 #include "nao_kinora_console/clinic/exercise_library.h"
 
+#include "nao_kinora_console/session/status_view.h"
 #include "nao_kinora_console/store/clinic_rules.h"
 
 #include <nao_kinora/command_line.h>
@@ -31,12 +32,37 @@ LibraryEntry fromTimeline(const nao_kinora::RecordingTimeline& t)
   e.rows = t.check.rows;
   e.playingTime = t.check.playingTime;
   for (int joint : t.moving)
+  {
     e.movingJoints.push_back(nao_kinora::jointName(joint) ? nao_kinora::jointName(joint) : "?");
+    e.movingWords.push_back(jointWords(joint));
+  }
   for (const nao_kinora::RecordingProblem& p : t.check.problems)
+  {
     e.problems.push_back(p.message);
+    e.problemWords.push_back(problemWords(p));
+  }
   return e;
 }
 }  // namespace
+
+std::string problemWords(const nao_kinora::RecordingProblem& problem)
+{
+  const std::string line = std::to_string(problem.line);
+  switch (problem.kind)
+  {
+    case nao_kinora::RecordingProblem::kCannotOpen:
+      return "The file cannot be opened.";
+    case nao_kinora::RecordingProblem::kNoRow:
+      return problem.line > 0 ? "Not an exercise: line " + line + " is not a row of joint angles."
+                              : "Not an exercise: the file is empty.";
+    case nao_kinora::RecordingProblem::kStopsEarly:
+      return "Only the first " + std::to_string(std::max(0, problem.line - 1)) + " rows play: line " + line +
+             " is not a row of joint angles, and nothing after it is played.";
+    case nao_kinora::RecordingProblem::kOddDuration:
+      return "Line " + line + " holds its pose for an odd time (below zero, not a number, or over an hour).";
+  }
+  return "Line " + line + " has a problem.";
+}
 
 json entryToJson(const LibraryEntry& e)
 {
@@ -45,7 +71,9 @@ json entryToJson(const LibraryEntry& e)
           {"rows", e.rows},
           {"playingTime", e.playingTime},
           {"movingJoints", e.movingJoints},
-          {"problems", e.problems}};
+          {"movingWords", e.movingWords},
+          {"problems", e.problems},
+          {"problemWords", e.problemWords}};
 }
 
 ExerciseLibrary::ExerciseLibrary(const std::string& folder) : folder_(folder)
@@ -139,7 +167,8 @@ json ExerciseLibrary::timeline(const std::vector<std::string>& items, int first,
                                 {"rows", r.check.rows},
                                 {"cues", r.opening.size() + r.feedback.size()}});
     if (!r.check.playable() && out["error"] == "")
-      out["error"] = r.check.problems.empty() ? r.name + " yields no row" : r.check.problems.front().message;
+      out["error"] =
+          r.name + ": " + (r.check.problems.empty() ? "Not an exercise." : problemWords(r.check.problems.front()));
   }
   out["length"] = t.playable() ? t.atSpeed(t.length(), speed) : 0.0;
   out["speed"] = speed;

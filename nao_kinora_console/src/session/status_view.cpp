@@ -1,11 +1,13 @@
 #include "nao_kinora_console/session/status_view.h"
 
+#include <nao_kinora/cues.h>
 #include <nao_kinora/joint_row.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace nao_kinora_console
 {
@@ -16,6 +18,26 @@ using nao_kinora_msgs::SessionStatus;
 // The words joint names are made of, longest first where one starts another.
 const char* const kJointWords[] = {"shoulder", "elbow", "ankle", "pitch", "right", "knee",
                                    "left",     "head",  "roll",  "hip",   "yaw"};
+
+// What each of the robot's spoken cues says: the greeting, the opening of
+// each exercise position (whatever exercise is played there), the closing.
+const std::pair<const char*, const char*> kCueWords[] = {
+    {nao_kinora::kGreetingCue, "Welcome"},
+    {nao_kinora::kExplanationCue, "How the session goes"},
+    {"ellerbeldesol.wav", "Introduction: hands on waist, left"},
+    {"ellerbeldesag.wav", "Introduction: hands on waist, right"},
+    {"kollaryana.wav", "Introduction: arms to the side"},
+    {"oturabilirsiniz.wav", "Please sit down"},
+    {"dirsekler.wav", "Introduction: seated elbows"},
+    {"naooturacak.wav", "Introduction: the robot sits down"},
+    {"sagdiz.wav", "Introduction: right knee"},
+    {"soldiz.wav", "Introduction: left knee"},
+    {"sagbilek.wav", "Introduction: right wrist"},
+    {"solbilek.wav", "Introduction: left wrist"},
+    {nao_kinora::kClosingCue, "Goodbye"},
+};
+// The feedback cues during an exercise: "1feed.wav" to this many.
+const std::size_t kFeedbackCues = 5;
 
 // "3 s", "45 %": whole numbers, rounded down, never below 0.
 std::string whole(double value, const char* unit)
@@ -39,7 +61,7 @@ std::string activePhaseWords(uint8_t phase, const SessionStatus& status, double 
   switch (phase)
   {
     case SessionStatus::PHASE_STARTING:
-      return "Waiting for the audio player";
+      return "Waiting for the robot's voice";
     case SessionStatus::PHASE_GREETING:
       return "Greeting";
     case SessionStatus::PHASE_OPENING_CUE:
@@ -120,6 +142,20 @@ std::string exerciseTitle(const std::string& file)
   return clean;
 }
 
+std::string cueWords(const std::string& file)
+{
+  for (const auto& cue : kCueWords)
+    if (file == cue.first)
+      return cue.second;
+  for (std::size_t k = 0; k < kFeedbackCues; ++k)
+    if (file == nao_kinora::feedbackCueName(k))
+      return "Feedback";
+  std::string words = exerciseTitle(file);
+  if (!words.empty())
+    words[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(words[0])));
+  return words;
+}
+
 std::string jointWords(int index)
 {
   const char* name = nao_kinora::jointName(index);
@@ -149,7 +185,7 @@ std::string jointWords(int index)
 std::string phaseWords(const SessionStatus& status, const StatusContext& context)
 {
   if (!context.haveStatus)
-    return "Waiting for the coaching program";
+    return "Waiting for a session to start";
   if (status.phase == SessionStatus::PHASE_PAUSED)
     return "Paused";
   return activePhaseWords(status.phase, status, trackingWaitNow(status, context));
@@ -185,7 +221,9 @@ nlohmann::json statusView(const SessionStatus& status, const StatusContext& cont
   view["total"] = status.total;
   view["elapsed"] = status.session_elapsed;
   view["remaining"] = status.session_remaining;
+  view["speed"] = status.speed;
   view["last_cue"] = status.last_cue;
+  view["cue_words"] = cueWords(status.last_cue);
 
   // A session started at a later recording lists only those it plays, the last ones.
   const int first = status.recordings - static_cast<int>(status.session.size()) + 1;
@@ -215,8 +253,8 @@ nlohmann::json statusView(const SessionStatus& status, const StatusContext& cont
   const int trackers = status.motion_start_stop_subscribers - (motionExecutors > 0 ? 1 : 0);
   const bool running = context.coachRunning;
   view["peers"] =
-      json::array({{{"name", "Audio player"}, {"connected", running && status.talkerfilename_subscribers > 0}},
-                   {{"name", "Motion executor"}, {"connected", running && motionExecutors > 0}},
+      json::array({{{"name", "Robot's voice"}, {"connected", running && status.talkerfilename_subscribers > 0}},
+                   {{"name", "Robot's movements"}, {"connected", running && motionExecutors > 0}},
                    {{"name", "Person tracking"}, {"connected", running && trackers > 0}}});
   return view;
 }

@@ -110,6 +110,10 @@ SessionSummary summaryRow(const Statement& s)
   r.lastSpeed = s.real(17);
   r.resumes = s.integer(18);
   r.resumedIn = s.integer(19);
+  // "N of M": M is what the session was started to play, from its own copy of
+  // the plan; a session kept without one counts what it recorded.
+  if (!r.planItems.empty() && r.firstExercise <= static_cast<int>(r.planItems.size()))
+    r.exercisesTotal = static_cast<int>(r.planItems.size()) - r.firstExercise + 1;
   const std::string last = s.text(13);
   const std::size_t blank = last.find(' ');
   const int position = blank == std::string::npos ? 0 : std::atoi(last.c_str());

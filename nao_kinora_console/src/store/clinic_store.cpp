@@ -97,10 +97,13 @@ Status ClinicStore::setPatientNote(int64_t patientId, const std::string& note)
 Result<std::vector<Patient>> ClinicStore::patients()
 {
   Lock lock(mutex_);
-  Statement s(db_, "SELECT id, code, note, created FROM patients ORDER BY code");
+  // The index on (patient_id, started) answers each latest start.
+  Statement s(db_,
+              "SELECT id, code, note, created, (SELECT MAX(started) FROM sessions WHERE patient_id = patients.id) "
+              "FROM patients ORDER BY code");
   Result<std::vector<Patient>> r;
   while (s.step())
-    r.value.push_back({s.integer(0), s.text(1), s.text(2), s.real(3)});
+    r.value.push_back({s.integer(0), s.text(1), s.text(2), s.real(3), s.real(4)});
   return s.error().empty() ? r : failed<std::vector<Patient>>(s.error());
 }
 

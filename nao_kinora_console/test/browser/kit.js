@@ -1,7 +1,9 @@
 // What the browser flows share: timed log lines, steps with a deadline in
 // wall time, programs in process groups of their own (their output also in
-// RUN/<name>.log), headless chromium, and the ending on a failure (a
-// screenshot of the page, every program stopped, the logs' folder named).
+// RUN/<name>.log), headless chromium, pages that keep their console errors,
+// the checks of every view (no ROS or internal words, no horizontal scroll,
+// no console error), and the ending on a failure (a screenshot of the page,
+// every program stopped, the logs' folder named).
 'use strict';
 
 const { spawn } = require('child_process');
@@ -13,7 +15,15 @@ const puppeteer = require('puppeteer-core');
 const run = process.env.KINORA_CONSOLE_RUN;
 const started = Date.now();
 const children = [];
-const state = { browser: null };
+const state = { browser: null, pages: [] };
+
+const TABLET = { width: 800, height: 1280 };  // upright
+const PHONE = { width: 390, height: 844 };
+const ROS_WORDS = /\b(ros|topics?|services?|nodes?|publish\w*|subscri\w*|callbacks?|msgs?|rosmaster|roslaunch)\b/i;
+// What a therapist should not have to read: cue files, joint names run
+// together, row counts, the programs' inner names, folder paths.
+const INTERNAL_WORDS =
+  /\b\w+\.wav\b|\brows? \d+ of \d+|coaching program|motion executor|\b(left|right)(shoulder|elbow|hip|knee|ankle)|\bhead(yaw|pitch)\b|(^|\s)\/[\w.-]+\/[\w./-]*/i;
 
 function log(line) {
   console.log(`[${((Date.now() - started) / 1000).toFixed(1).padStart(5)} s] ${line}`);
@@ -103,6 +113,42 @@ async function launchBrowser(name, args = []) {
   return state.browser;
 }
 
+// A page at size that keeps its uncaught and console errors, but for those
+// chromium logs about answers or lost connections the flow provokes (allowError).
+async function openPage(browser, size = TABLET) {
+  const page = Object.assign(await browser.newPage(), { problems: [], allowed: [] });
+  page.on('pageerror', (e) => page.problems.push(`error on ${page.url()}: ${e.message}`));
+  page.on('console', (m) => {
+    const at = (m.location() && m.location().url) || '';
+    if (m.type() === 'error' && !page.allowed.some((a) => m.text().includes(a.words) && at.includes(a.path)))
+      page.problems.push(`console error on ${page.url()}: ${m.text()} (${at})`);
+  });
+  await page.setViewport(size);
+  state.pages.push(page);
+  return page;
+}
+
+// Allowed until the function returned is called.
+function allowError(page, path, words) {
+  const allowed = { path, words };
+  page.allowed.push(allowed);
+  return () => { page.allowed = page.allowed.filter((a) => a !== allowed); };
+}
+
+function noConsoleErrors() {
+  const problems = [].concat(...state.pages.map((p) => p.problems));
+  if (problems.length) fail(`errors on the page:\n${problems.join('\n')}`);
+}
+
+// Every view: no ROS or internal words, no horizontal scroll, no console error so far.
+async function checkView(page, when) {
+  const [body, wide, window] = await page.evaluate(() => [document.body.innerText, document.documentElement.scrollWidth, innerWidth]);
+  const m = body.match(ROS_WORDS) || body.match(INTERNAL_WORDS);
+  if (m) fail(`the page shows "${m[0].trim()}" ${when}:\n${body}`);
+  if (wide > window) fail(`the page is ${wide} px wide in a window of ${window} px ${when}`);
+  noConsoleErrors();
+}
+
 async function closeBrowser() {
   if (state.browser) await state.browser.close();
   state.browser = null;
@@ -111,7 +157,7 @@ async function closeBrowser() {
 // Runs the flow: exit 0 when it passes; otherwise FAIL and its reason, what
 // the flow has to add (explain), the page as it was, and exit 1.
 function runFlow(main, explain = async () => {}) {
-  main().then(() => process.exit(0), async (error) => {
+  main().then(() => noConsoleErrors() || process.exit(0)).catch(async (error) => {
     console.log(`FAIL: ${error.message}`);
     try { await explain(); } catch (e) { /* nothing more to say */ }
     if (state.browser) {
@@ -130,4 +176,7 @@ function runFlow(main, explain = async () => {}) {
   });
 }
 
-module.exports = { run, log, fail, sleep, until, start, stop, stopAll, chromium, launchBrowser, closeBrowser, runFlow };
+module.exports = {
+  run, log, fail, sleep, until, start, stop, stopAll, chromium, launchBrowser, closeBrowser, runFlow,
+  TABLET, PHONE, openPage, allowError, checkView,
+};

@@ -7,6 +7,8 @@
 
 #include "nao_kinora_console/store/clinic_records.h"
 
+#include <nao_kinora/recording_check.h>
+
 #include <nlohmann/json.hpp>
 
 #include <mutex>
@@ -22,8 +24,14 @@ struct LibraryEntry
   std::size_t rows = 0;
   double playingTime = 0;                 // seconds, as the node paces the rows
   std::vector<std::string> movingJoints;  // the joints the report would name
+  std::vector<std::string> movingWords;   // the same in words ("left hip roll")
   std::vector<std::string> problems;      // each as the node words it
+  std::vector<std::string> problemWords;  // each as a therapist reads it, without the file's path
 };
+
+// A recording's problem without its path, in the words of the page:
+// "Not an exercise: line 1 is not a row of joint angles."
+std::string problemWords(const nao_kinora::RecordingProblem& problem);
 
 nlohmann::json entryToJson(const LibraryEntry& entry);
 

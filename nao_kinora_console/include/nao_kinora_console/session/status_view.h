@@ -22,6 +22,10 @@ std::string exerciseTitle(const std::string& file);
 // outside the joint table.
 std::string jointWords(int index);
 
+// What a spoken cue says, for the therapist ("1feed.wav" -> "Feedback",
+// "bitis.wav" -> "Goodbye"); a cue of no known meaning by its name in words.
+std::string cueWords(const std::string& file);
+
 // What the console knows besides the status itself.
 struct StatusContext
 {

@@ -62,7 +62,8 @@ struct Patient
   int64_t id = 0;
   std::string code;  // chosen by the therapist; never a name
   std::string note;
-  double created = 0;  // wall time, seconds since 1970
+  double created = 0;      // wall time, seconds since 1970
+  double lastSession = 0;  // when their latest session started (wall time); 0: none yet. In the list only.
 };
 
 struct Plan
@@ -135,7 +136,7 @@ struct SessionSummary
   double ended = 0;         // 0 while it runs
   std::string outcome;      // "running", "completed", "ended" (by the operator), "interrupted"
   int exercisesPlayed = 0;  // played fully
-  int exercisesTotal = 0;   // with a record
+  int exercisesTotal = 0;   // it was started to play, from its own plan (else those recorded)
   double playingTime = 0;
   double meanEffort = -1;  // over the check-ins that rated it; -1: none
   double meanPain = -1;

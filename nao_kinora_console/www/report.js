@@ -53,7 +53,7 @@
     d.exercises.forEach(function (e) {
       var c = e.checkin || { effort: null, pain: null, note: '' };
       C.$('exercises').appendChild(C.el('tr', {}, [
-        C.el('td', { text: e.position }), C.el('td', { text: C.title(e.recording) + ' (' + e.recording + ')' }),
+        C.el('td', { text: e.position }), C.el('td', {}, [C.title(e.recording) + ' ', C.el('span', { class: 'file', text: '(' + e.recording + ')' })]),
         C.el('td', { text: e.outcome + (e.timeoutFired ? ', tracking timed out' : '') }),
         C.el('td', { class: 'speeds', text: speeds(e.speeds) }),
         C.el('td', { text: C.clock(e.playingTime) }), C.el('td', { text: C.clock(e.pausedTime) }),

@@ -63,7 +63,7 @@ async function main() {
   // The peers once the node waits for them: two launches at once race for the master's run id.
   start('coach', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title', 'nao_kinora_console',
     'browser_coach.launch', 'speed:=5']);
-  await until('the node waits for its audio player', async () => (await text('#phase')) === 'Waiting for the audio player',
+  await until('the node waits for its audio player', async () => (await text('#phase')) === "Waiting for the robot's voice",
     STEP_SECONDS);
   start('peers', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title',
     'nao_kinora_console', 'browser_peers.launch']);

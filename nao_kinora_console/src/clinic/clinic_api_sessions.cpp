@@ -118,7 +118,8 @@ ApiReply ClinicApi::start(const Plan& plan, int first, int64_t resumes)
     return problem(400, "items: the plan has no exercise");
   if (launcher_.busy())
     return problem(409, "A session is running on the robot: end it before starting another.");
-  const std::string fault = unplayable(plan.items);
+  // A plan saved before a recording changed, or the limits came in, is refused here.
+  const std::string fault = unplayable(plan.items, plan.speed);
   if (!fault.empty())
     return problem(409, fault);
   const std::string log = logFolder_ + "/" + std::to_string(plan.patientId) + "-" +

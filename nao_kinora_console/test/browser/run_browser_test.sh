@@ -6,7 +6,8 @@
 #   run_browser_test.sh [TEST]     (KINORA_WS: the built workspace, default build/ws)
 #
 # TEST names the script without .js: console_browser_test (the default),
-# teach_browser_test ("Add an exercise") or clinic_browser_test (the clinic).
+# teach_browser_test ("Add an exercise"), clinic_browser_test (the clinic) or
+# view3d_browser_test (the robot in 3D).
 #
 # Runs in a network namespace of its own with the loopback device only, where
 # unshare allows it, as the demo does. Logs and the screenshot go to

@@ -117,24 +117,19 @@ const Refusal kRefusals[] = {
     {"plan list read", "GET", "/patients/{p}/plans", "", 405, "use POST"},
 };
 
-// Three rows of 0.1 s, the left shoulder pitch 0.6 rad further in each: 6
-// rad/s, within its 8.268 rad/s up to 1.378x.
-std::string fastRecording()
+// Three rows of 0.1 s of the left shoulder: its pitch 0.6 rad further in each
+// (6 rad/s, within its 8.268 up to 1.378x), or its roll out to 1.5 rad at row
+// 2, past its 1.3264.
+std::string shoulderRecording(int column, const std::vector<std::string>& angles)
 {
   std::string text;
-  for (const char* pitch : {"0", "0.6", "1.2"})
-    text += std::string("0 0 ") + pitch + " 0 0 -0.5 0 0 0 0.5 0 0 0 0 0 0 0 0 0 0 0 0 0.1\n";
+  for (const std::string& a : angles)
+    for (int j = 0; j < 23; ++j)
+      text += (j == column ? a : j == 5 ? "-0.5" : j == 9 ? "0.5" : j == 22 ? "0.1" : "0") + (j < 22 ? " " : "\n");
   return text;
 }
-
-// The left shoulder rolled out to 1.5 rad at row 2: past its 1.3264 rad.
-std::string farRecording()
-{
-  std::string text;
-  for (const char* roll : {"0", "0.5", "1.5"})
-    text += std::string("0 0 0 ") + roll + " 0 -0.5 0 0 0 0.5 0 0 0 0 0 0 0 0 0 0 0 0 0.1\n";
-  return text;
-}
+const std::string kFast = shoulderRecording(2, {"0", "0.6", "1.2"});
+const std::string kFar = shoulderRecording(3, {"0", "0.5", "1.5"});
 
 class ClinicApiRefusals : public ::testing::TestWithParam<Refusal>
 {
@@ -156,8 +151,8 @@ TEST_P(ClinicApiRefusals, RefusedNamingTheFieldAndNothingChanges)
   const int64_t patient = rig.store->addPatient("P-0001", "").value;
   const int64_t plan = rig.store->savePlan(patient, "week 1", 1.0, {"a.txt", "b.txt"}).value;
   const int64_t empty = rig.store->savePlan(patient, "empty", 1.0, {}).value;
-  rig.dir.write("library/fast.txt", fastRecording());
-  rig.dir.write("library/far.txt", farRecording());
+  rig.dir.write("library/fast.txt", kFast);
+  rig.dir.write("library/far.txt", kFar);
   // As a plan saved before the limits came in: the store takes any speed.
   const int64_t fast = rig.store->savePlan(patient, "fast", 2.0, {"fast.txt"}).value;
   const int64_t session = rig.store->beginSession({patient, plan, 1, rig.dir.path() + "s.jsonl"}).value;
@@ -270,20 +265,17 @@ TEST(ClinicApi, LibraryAsTheNodeWouldSeeIt)
 TEST(ClinicApi, PlanSpeedUpToWhatItsExercisesAllow)
 {
   ApiRig rig;
-  rig.dir.write("library/fast.txt", fastRecording());
-  rig.dir.write("library/far.txt", farRecording());
+  rig.dir.write("library/fast.txt", kFast);
+  rig.dir.write("library/far.txt", kFar);
   const json lib = rig.ask("GET", "/library").body;
-  std::map<std::string, json> entries;
-  for (const json& e : lib["recordings"])
-    entries[e["name"]] = e;
-  EXPECT_NEAR(8.268 * 0.1 / 0.6, entries["fast.txt"]["safeSpeed"].get<double>(), 1e-4);
-  EXPECT_EQ(true, entries["fast.txt"]["playable"]);
-  EXPECT_TRUE(entries["fast.txt"]["limits"].is_null());
-  EXPECT_EQ(false, entries["far.txt"]["playable"]);
-  EXPECT_EQ("At 0:02.1 the left shoulder goes further than the robot can.", entries["far.txt"]["limits"]["words"]);
-  EXPECT_EQ(0u, entries["far.txt"]["limits"]["detail"].get<std::string>().find("row 2: LShoulderRoll at 1.5 rad"));
-  EXPECT_TRUE(entries["a.txt"]["limits"].is_null());
-
+  std::map<std::string, json> e;
+  for (const json& entry : lib["recordings"])
+    e[entry["name"].get<std::string>()] = entry;
+  EXPECT_NEAR(8.268 * 0.1 / 0.6, e["fast.txt"]["safeSpeed"].get<double>(), 1e-4);
+  EXPECT_EQ(json({true, nullptr, false}),
+            json({e["fast.txt"]["playable"], e["fast.txt"]["limits"], e["far.txt"]["playable"]}));
+  EXPECT_EQ("At 0:02.1 the left shoulder goes further than the robot can.", e["far.txt"]["limits"]["words"]);
+  EXPECT_EQ(0u, e["far.txt"]["limits"]["detail"].get<std::string>().find("row 2: LShoulderRoll at 1.5 rad"));
   const int64_t patient = rig.store->addPatient("P-0005", "").value;
   const ApiReply saved = rig.ask("POST", "/patients/" + std::to_string(patient) + "/plans",
                                  R"({"name": "w", "speed": 1.25, "items": ["a.txt", "fast.txt"]})");

@@ -9,10 +9,11 @@
   var shown = null;  // the recording in the preview
   var rowCount = 0;
 
-  // "0:07.3": a moment of an exercise, to a tenth of a second.
+  // "0:07.3": a moment of an exercise, to the tenth below it, as the
+  // library's words name one (the margin keeps 2.3 from reading 2.2999).
   function moment(seconds) {
-    var whole = Math.floor(seconds);
-    return C.clock(whole) + '.' + Math.floor((seconds - whole) * 10);
+    var tenths = Math.floor(seconds * 10 + 1e-6);
+    return C.clock(Math.floor(tenths / 10)) + '.' + (tenths % 10);
   }
 
   function preview(name) {

@@ -32,19 +32,21 @@ elif [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
 fi
 
-# The browser test's npm packages, exactly as locked, in a git-ignored
-# node_modules; installed again only when the lock file has changed.
-browser_test="$root/nao_kinora_console/test/browser"
-lock_sum=$(sha256sum "$browser_test/package-lock.json" | cut -d' ' -f1)
-if [ "$(cat "$browser_test/node_modules/.lock-sha256" 2>/dev/null)" != "$lock_sum" ]; then
-  if [ -n "${KINORA_NO_INSTALL:-}" ]; then
-    echo "not installing (KINORA_NO_INSTALL): the npm packages of $browser_test" >&2
-  else
-    echo "installing the npm packages of $browser_test"
-    (cd "$browser_test" && npm ci --no-audit --no-fund)
-    echo "$lock_sum" > "$browser_test/node_modules/.lock-sha256"
+# The npm packages of the console's 3D view (three.js and its URDF loader,
+# served by the console) and of its browser test, exactly as locked, each in
+# a git-ignored node_modules; installed again only when its lock file has changed.
+for npm_dir in "$root/nao_kinora_console/viewer" "$root/nao_kinora_console/test/browser"; do
+  lock_sum=$(sha256sum "$npm_dir/package-lock.json" | cut -d' ' -f1)
+  if [ "$(cat "$npm_dir/node_modules/.lock-sha256" 2>/dev/null)" != "$lock_sum" ]; then
+    if [ -n "${KINORA_NO_INSTALL:-}" ]; then
+      echo "not installing (KINORA_NO_INSTALL): the npm packages of $npm_dir" >&2
+    else
+      echo "installing the npm packages of $npm_dir"
+      (cd "$npm_dir" && npm ci --no-audit --no-fund)
+      echo "$lock_sum" > "$npm_dir/node_modules/.lock-sha256"
+    fi
   fi
-fi
+done
 
 # catkin needs Debian's python3, not whichever python3 comes first on PATH.
 ws="${KINORA_WS:-$root/build/ws}"  # KINORA_WS: another workspace, e.g. for a second build

@@ -85,6 +85,24 @@ bool takeCertificate(const ros::NodeHandle& pnh, nao_kinora_console::ConsoleOpti
   options.certificate = std::make_shared<nao_kinora_console::ServerCertificate>(std::move(taken.certificate));
   return true;
 }
+
+// The 3D view's files: three.js and its URDF loader as scripts/setup.sh
+// installs them from viewer/package-lock.json (the install rule keeps the
+// same layout), and the robot's model from its own package.
+std::vector<nao_kinora_console::StaticFolder> viewFolders(const std::string& package, const std::string& description)
+{
+  const std::string modules = package + "/viewer/node_modules/";
+  std::vector<nao_kinora_console::StaticFolder> folders = {
+      {"/lib/three/", modules + "three/build"},
+      {"/lib/three-controls/", modules + "three/examples/jsm/controls"},
+      {"/lib/urdf-loader/", modules + "urdf-loader/src"},
+  };
+  if (description.empty())
+    ROS_WARN("the package nao_kinora_description is not found: the pages cannot show the robot in 3D");
+  else
+    folders.push_back({"/robot/", description + "/urdf"});
+  return folders;
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -100,7 +118,9 @@ int main(int argc, char** argv)
       !readParam(pnh, "joint_states_topic", options.jointStatesTopic, "a string") ||
       !openClinic(pnh, options, store, database))
     return 1;
-  options.webRoot = ros::package::getPath("nao_kinora_console") + "/www";
+  const std::string package = ros::package::getPath("nao_kinora_console");
+  options.webRoot = package + "/www";
+  options.sideFolders = viewFolders(package, ros::package::getPath("nao_kinora_description"));
   const std::string fault = nao_kinora_console::optionsFault(options);
   if (!fault.empty())
   {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <nao_kinora/command_line.h>
 #include <nao_kinora/timeline.h>
 #include "nao_kinora_console/session/status_view.h"
@@ -74,6 +76,18 @@ const Refusal kRefusals[] = {
     {"speed missing", "POST", "/patients/{p}/plans", R"({"name": "w", "items": []})", 400, "speed: missing"},
     {"unplayable recording", "POST", "/patients/{p}/plans", R"({"name": "w", "speed": 1, "items": ["broken.txt"]})",
      400, "items: broken.txt cannot be played"},
+    // The robot's joint limits (fast.txt allows up to 1.378x, far.txt goes past a range).
+    {"plan faster than an exercise allows", "POST", "/patients/{p}/plans",
+     R"({"name": "w", "speed": 1.5, "items": ["a.txt", "fast.txt"]})", 400,
+     "speed: 1.5× is too fast for fast.txt: the left shoulder would move faster than the robot can at 0:02.0; it "
+     "allows at most 1.37×"},
+    {"plan edited faster than an exercise allows", "PUT", "/plans/{plan}",
+     R"({"name": "w", "speed": 2, "items": ["fast.txt"]})", 400, "speed: 2× is too fast for fast.txt"},
+    {"exercise past the robot's range", "POST", "/patients/{p}/plans",
+     R"({"name": "w", "speed": 1, "items": ["far.txt"]})", 400,
+     "items: far.txt cannot be played (At 0:02.1 the left shoulder goes further than the robot can.)"},
+    {"start a plan saved faster than an exercise allows", "POST", "/plans/{fast}/start", "{}", 409,
+     "speed: 2× is too fast for fast.txt"},
     {"recording not in the library", "PUT", "/plans/{plan}",
      R"({"name": "w", "speed": 1, "items": ["a.txt", "zz.txt"]})", 400, "zz.txt is not in the exercise library"},
     {"recording in another folder", "POST", "/patients/{p}/plans",
@@ -112,6 +126,20 @@ const Refusal kRefusals[] = {
     {"plan list read", "GET", "/patients/{p}/plans", "", 405, "use POST"},
 };
 
+// Three rows of 0.1 s of the left shoulder: its pitch 0.6 rad further in each
+// (6 rad/s, within its 8.268 up to 1.378x), or its roll out to 1.5 rad at row
+// 2, past its 1.3264.
+std::string shoulderRecording(int column, const std::vector<std::string>& angles)
+{
+  std::string text;
+  for (const std::string& a : angles)
+    for (int j = 0; j < 23; ++j)
+      text += (j == column ? a : j == 5 ? "-0.5" : j == 9 ? "0.5" : j == 22 ? "0.1" : "0") + (j < 22 ? " " : "\n");
+  return text;
+}
+const std::string kFast = shoulderRecording(2, {"0", "0.6", "1.2"});
+const std::string kFar = shoulderRecording(3, {"0", "0.5", "1.5"});
+
 class ClinicApiRefusals : public ::testing::TestWithParam<Refusal>
 {
 };
@@ -132,16 +160,18 @@ TEST_P(ClinicApiRefusals, RefusedNamingTheFieldAndNothingChanges)
   const int64_t patient = rig.store->addPatient("P-0001", "").value;
   const int64_t plan = rig.store->savePlan(patient, "week 1", 1.0, {"a.txt", "b.txt"}).value;
   const int64_t empty = rig.store->savePlan(patient, "empty", 1.0, {}).value;
+  rig.dir.write("library/fast.txt", kFast);
+  rig.dir.write("library/far.txt", kFar);
+  // As a plan saved before the limits came in: the store takes any speed.
+  const int64_t fast = rig.store->savePlan(patient, "fast", 2.0, {"fast.txt"}).value;
   const int64_t session = rig.store->beginSession({patient, plan, 1, rig.dir.path() + "s.jsonl"}).value;
   const int64_t ended = rig.store->beginSession({patient, plan, 1, rig.dir.path() + "e.jsonl"}).value;
   rig.store->closeSession(ended);
   rig.coachRunning = c.coachRunning;
   const std::string before = records(rig);
-  const std::map<std::string, std::string> ids = {{"{p}", std::to_string(patient)},
-                                                  {"{plan}", std::to_string(plan)},
-                                                  {"{empty}", std::to_string(empty)},
-                                                  {"{s}", std::to_string(session)},
-                                                  {"{ended}", std::to_string(ended)}};
+  const std::map<std::string, std::string> ids = {
+      {"{p}", std::to_string(patient)}, {"{plan}", std::to_string(plan)}, {"{empty}", std::to_string(empty)},
+      {"{fast}", std::to_string(fast)}, {"{s}", std::to_string(session)}, {"{ended}", std::to_string(ended)}};
 
   const ApiReply reply = rig.ask(c.method, fill(c.target, ids), c.body);
   EXPECT_EQ(c.status, reply.status) << reply.body.dump();
@@ -273,6 +303,31 @@ TEST(ClinicApi, RecordingProblemsInWordsWithoutThePath)
   };
   for (const auto& p : problems)
     EXPECT_EQ(p.second, nao_kinora_console::problemWords(p.first));
+}
+
+// The library gives each recording's highest safe speed and its marks; a plan
+// up to the speed its exercises allow is saved and started.
+TEST(ClinicApi, PlanSpeedUpToWhatItsExercisesAllow)
+{
+  ApiRig rig;
+  rig.dir.write("library/fast.txt", kFast);
+  rig.dir.write("library/far.txt", kFar);
+  const json lib = rig.ask("GET", "/library").body;
+  std::map<std::string, json> e;
+  for (const json& entry : lib["recordings"])
+    e[entry["name"].get<std::string>()] = entry;
+  EXPECT_NEAR(8.268 * 0.1 / 0.6, e["fast.txt"]["safeSpeed"].get<double>(), 1e-4);
+  EXPECT_EQ(json({true, nullptr, false}),
+            json({e["fast.txt"]["playable"], e["fast.txt"]["limits"], e["far.txt"]["playable"]}));
+  EXPECT_EQ("At 0:02.1 the left shoulder goes further than the robot can.", e["far.txt"]["limits"]["words"]);
+  EXPECT_EQ(0u, e["far.txt"]["limits"]["detail"].get<std::string>().find("row 2: LShoulderRoll at 1.5 rad"));
+  const int64_t patient = rig.store->addPatient("P-0005", "").value;
+  const ApiReply saved = rig.ask("POST", "/patients/" + std::to_string(patient) + "/plans",
+                                 R"({"name": "w", "speed": 1.25, "items": ["a.txt", "fast.txt"]})");
+  ASSERT_EQ(201, saved.status) << saved.body.dump();
+  const ApiReply started =
+      rig.ask("POST", "/plans/" + std::to_string(saved.body["id"].get<int64_t>()) + "/start", "{}");
+  EXPECT_EQ(201, started.status) << started.body.dump();
 }
 
 TEST(ClinicApi, CheckinAndExportsAndDelete)

@@ -205,8 +205,15 @@ TEST(ConsoleHttp, StaticFilesOnlyFromThePagesFolder)
   const int port = console.port;
   const std::string host = console.hostPort();
 
-  for (const char* file : {"/", "/index.html", "/console.js", "/figure.js", "/console.css"})
+  // The page's own files, and beside them the 3D view's libraries and the robot's model.
+  for (const char* file :
+       {"/", "/index.html", "/console.js", "/robot_view.js", "/console.css", "/lib/three/three.module.js",
+        "/lib/three/three.core.js", "/lib/three-controls/OrbitControls.js", "/lib/urdf-loader/URDFLoader.js",
+        "/lib/urdf-loader/URDFClasses.js", "/robot/nao.urdf"})
     EXPECT_EQ(200, rawStatus(port, get(file, host))) << file;
+  EXPECT_EQ("text/javascript; charset=utf-8",
+            request(port, "GET", "/lib/three/three.module.js").header("Content-Type"));
+  EXPECT_NE(std::string::npos, request(port, "GET", "/robot/nao.urdf").body.find("<joint name=\"LShoulderPitch\""));
   const auto script = request(port, "GET", "/console.js");
   EXPECT_EQ("text/javascript; charset=utf-8", script.header("Content-Type"));
   EXPECT_NE(std::string::npos,
@@ -216,7 +223,11 @@ TEST(ConsoleHttp, StaticFilesOnlyFromThePagesFolder)
   for (const char* target : {"/../package.xml", "/..%2fpackage.xml", "/%2e%2e/package.xml", "/%2E%2E/CMakeLists.txt",
                              "/.%2e/package.xml", "/%2e%2e%2fpackage.xml", "/www/../../package.xml", "/..\\package.xml",
                              "/%5c..%5cpackage.xml", "//etc/passwd", "/../../../../etc/passwd", "/./index.html",
-                             "/index.html/", "/.hidden", "/missing.js", "/%00", "/index.html%00.js"})
+                             "/index.html/", "/.hidden", "/missing.js", "/%00", "/index.html%00.js",
+                             // Beside the side folders: three's and the loader's package.json, the model's package.
+                             "/lib/three/../package.json", "/lib/three/%2e%2e/package.json",
+                             "/lib/urdf-loader/../package.json", "/lib/three-controls/../../../package.json",
+                             "/robot/../package.xml", "/lib/package.json", "/robot/", "/lib/three"})
     EXPECT_EQ(404, rawStatus(port, get(target, host))) << target;
   EXPECT_EQ(404, rawStatus(port, "GET http://evil.example/../package.xml HTTP/1.1\r\nHost: " + host + "\r\n\r\n"));
   EXPECT_EQ(200, request(port, "GET", "/api/status").status);

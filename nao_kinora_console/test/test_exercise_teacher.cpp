@@ -56,7 +56,8 @@ TEST(ExerciseTeacher, Names)
   }
 }
 
-// The 22 joints, all at 0 but the left shoulder pitch.
+// The 22 joints, all at 0 but the left shoulder pitch and the elbows' rolls
+// (bent a little: a straight elbow is past its range).
 void feed(ExerciseTeacher& teacher, double stamp, double shoulder)
 {
   std::vector<std::string> names;
@@ -64,7 +65,7 @@ void feed(ExerciseTeacher& teacher, double stamp, double shoulder)
   for (int column = 0; column < nao_kinora::kJointCount; ++column)
   {
     names.push_back(nao_kinora::robotJointName(column));
-    positions.push_back(column == 2 ? shoulder : 0.0);
+    positions.push_back(column == 2 ? shoulder : column == 5 ? -0.5 : column == 9 ? 0.5 : 0.0);
   }
   teacher.observe(names, positions, stamp);
 }
@@ -82,6 +83,14 @@ void move(ExerciseTeacher& teacher)
   }
 }
 
+// Faster than the robot can: the shoulder jumps 1 rad from one state to the
+// next (25 rad/s in a row of 0.04 s).
+void jump(ExerciseTeacher& teacher)
+{
+  for (int i = 0; i <= 100; ++i)
+    feed(teacher, 100.0 + i / 50.0, i < 50 ? 0.0 : 1.0);
+}
+
 void still(ExerciseTeacher& teacher)
 {
   for (int i = 0; i <= 50; ++i)
@@ -95,7 +104,7 @@ struct Step
       : what(what), kind(kind), says(says)
   {
   }
-  std::string what;  // record NAME, record-playing NAME, move, still, stop, save NAME, replace NAME, discard
+  std::string what;  // record NAME, record-playing NAME, move, jump, still, stop, save NAME, replace NAME, discard
   TeachAnswer::Kind kind;
   std::string says;  // part of the answer's message
 };
@@ -120,9 +129,9 @@ TeachAnswer run(ExerciseTeacher& teacher, const std::string& what)
   const std::string arg = argumentOf(what);
   if (verb == "record" || verb == "record-playing")
     return teacher.start(arg, verb == "record-playing");
-  if (verb == "move" || verb == "still")
+  if (verb == "move" || verb == "jump" || verb == "still")
   {
-    verb == "move" ? move(teacher) : still(teacher);
+    verb == "move" ? move(teacher) : verb == "jump" ? jump(teacher) : still(teacher);
     return TeachAnswer();
   }
   if (verb == "stop")
@@ -162,6 +171,16 @@ const std::vector<Flow> kFlows = {
      {{"record arms"}, {"record legs", TeachAnswer::kRefused, "Already recording"}, {"move"}, {"stop"}, {"save"}},
      "idle",
      {"arms.txt"}},
+    // The robot's joint limits (every kind of fault in test_limit_words): the draft stays.
+    {"a jump faster than the robot can is not saved",
+     {{"record arms"},
+      {"jump"},
+      {"stop"},
+      {"save", TeachAnswer::kRefused,
+       "Not saved: the robot cannot play it: at 0:02.0 the left shoulder moves faster than the robot can (row 1: "
+       "LShoulderPitch moves 1 rad in 0.04 s at speed 1: 25 rad/s, above its maximum 8.268 rad/s)."}},
+     "draft",
+     {}},
     {"save without a draft", {{"save arms", TeachAnswer::kRefused, "no recording to save"}}, "idle", {}},
     {"save while recording",
      {{"record arms"}, {"save arms", TeachAnswer::kRefused, "no recording to save"}},
@@ -251,6 +270,7 @@ TEST(ExerciseTeacher, DraftView)
   EXPECT_NEAR(kMotionRows * 0.04, view["draft"]["seconds"].get<double>(), 1e-5);
   EXPECT_EQ(std::vector<std::string>{"left shoulder pitch"}, view["draft"]["moving"].get<std::vector<std::string>>());
   EXPECT_FALSE(view["draft"]["exists"].get<bool>());
+  EXPECT_EQ("", view["draft"]["limits"]);
   const nlohmann::json rows = teacher.draftRows();
   ASSERT_EQ(kMotionRows, rows.size());
   EXPECT_FLOAT_EQ(0.0f, rows[0][2].get<float>());

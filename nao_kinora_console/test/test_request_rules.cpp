@@ -104,6 +104,8 @@ TEST(RequestRules, NumericLengthField)
     EXPECT_FALSE(numericLengthField(bytes)) << bytes;
 }
 
+// The page's folder and two side folders, as the console serves its 3D
+// view's libraries and the robot's model beside the page.
 class StaticFiles : public ::testing::Test
 {
 protected:
@@ -115,8 +117,11 @@ protected:
     ASSERT_TRUE(realpath(pattern, real));
     top_ = real;
     root_ = top_ + "/www";
-    mkdir(root_.c_str(), 0755);
-    mkdir((root_ + "/sub").c_str(), 0755);
+    lib_ = top_ + "/node_modules/three/build";
+    model_ = top_ + "/description/urdf";
+    for (const std::string& dir : {root_, root_ + "/sub", top_ + "/node_modules", top_ + "/node_modules/three", lib_,
+                                   lib_ + "/sub", top_ + "/description", model_})
+      mkdir(dir.c_str(), 0755);
     write(root_ + "/index.html");
     write(root_ + "/console.js");
     write(root_ + "/sub/a.css");
@@ -125,46 +130,50 @@ protected:
     ASSERT_EQ(0, symlink((top_ + "/secret.txt").c_str(), (root_ + "/out.txt").c_str()));
     ASSERT_EQ(0, symlink(top_.c_str(), (root_ + "/up").c_str()));
     ASSERT_EQ(0, symlink("console.js", (root_ + "/same.js").c_str()));
+    write(lib_ + "/three.module.js");
+    write(lib_ + "/sub/b.js");
+    write(lib_ + "/.hidden.js");
+    write(top_ + "/node_modules/three/package.json");  // beside the served folder
+    write(model_ + "/nao.urdf");
+    // Links out of a side folder: to a file beside it, to the page's folder.
+    ASSERT_EQ(0, symlink((top_ + "/node_modules/three/package.json").c_str(), (lib_ + "/package.js").c_str()));
+    ASSERT_EQ(0, symlink((root_ + "/console.js").c_str(), (lib_ + "/console.js").c_str()));
+    ASSERT_EQ(0, symlink(top_.c_str(), (model_ + "/up").c_str()));
+    folders_ = {{"/lib/three/", lib_}, {"/robot/", model_}, {"/gone/", ""}, {"/", root_}};
   }
   void TearDown() override { std::system(("rm -rf " + top_).c_str()); }
 
   static void write(const std::string& path) { std::ofstream(path.c_str()) << "x"; }
 
-  std::string top_, root_;
+  std::string top_, root_, lib_, model_;
+  std::vector<StaticFolder> folders_;
 };
 
-TEST_F(StaticFiles, OnlyPlainNamesInsideTheFolder)
+TEST_F(StaticFiles, OnlyPlainNamesInsideTheirFolder)
 {
-  EXPECT_EQ(root_ + "/index.html", staticFile("/", root_));
-  EXPECT_EQ(root_ + "/index.html", staticFile("/?token=abc", root_));
-  EXPECT_EQ(root_ + "/console.js", staticFile("/console.js?token=abc", root_));
-  EXPECT_EQ(root_ + "/sub/a.css", staticFile("/sub/a.css", root_));
-  // A link that stays inside the folder is served as what it points at.
-  EXPECT_EQ(root_ + "/console.js", staticFile("/same.js", root_));
+  const std::vector<std::pair<std::string, std::string>> served = {
+      {"/", root_ + "/index.html"},
+      {"/?token=abc", root_ + "/index.html"},
+      {"/console.js?token=abc", root_ + "/console.js"},
+      {"/sub/a.css", root_ + "/sub/a.css"},
+      // A link that stays inside the folder is served as what it points at.
+      {"/same.js", root_ + "/console.js"},
+      {"/lib/three/three.module.js?token=abc", lib_ + "/three.module.js"},
+      {"/lib/three/sub/b.js", lib_ + "/sub/b.js"},
+      {"/robot/nao.urdf", model_ + "/nao.urdf"},
+  };
+  for (const auto& s : served)
+    EXPECT_EQ(s.second, staticFile(s.first, folders_)) << s.first;
 
-  for (const char* target : {"/../secret.txt",
-                             "/sub/../../secret.txt",
-                             "/%2e%2e/secret.txt",
-                             "/%2E%2E/secret.txt",
-                             "/..%2fsecret.txt",
-                             "/sub%2fa.css",
-                             "/sub%2Fa.css",
-                             "/.%2e/secret.txt",
-                             "/./index.html",
-                             "/sub/./a.css",
-                             "//index.html",
-                             "/sub/",
-                             "/sub",
-                             "/.hidden",
-                             "/..",
-                             "/index.html%00",
-                             "/sub\\a.css",
-                             "/out.txt",
-                             "/up/secret.txt",
-                             "/missing.js",
-                             "index.html",
-                             "",
-                             "http://evil/index.html",
-                             "/index%2ehtml"})
-    EXPECT_EQ("", staticFile(target, root_)) << target;
+  for (const char* target :
+       {"/../secret.txt", "/sub/../../secret.txt", "/%2e%2e/secret.txt", "/%2E%2E/secret.txt", "/..%2fsecret.txt",
+        "/sub%2fa.css", "/sub%2Fa.css", "/.%2e/secret.txt", "/./index.html", "/sub/./a.css", "//index.html", "/sub/",
+        "/sub", "/.hidden", "/..", "/index.html%00", "/sub\\a.css", "/out.txt", "/up/secret.txt", "/missing.js",
+        "index.html", "", "http://evil/index.html", "/index%2ehtml",
+        // The side folders: the same rules, and only what is inside each.
+        "/lib/three/", "/lib/three", "/lib/three/../three/package.json", "/lib/three/../../../secret.txt",
+        "/lib/three/%2e%2e/package.json", "/lib/three/.hidden.js", "/lib/three/package.js", "/lib/three/console.js",
+        "/lib/three/sub", "/lib/three/index.html", "/lib/package.json", "/robot/up/secret.txt",
+        "/robot/../www/index.html", "/robot/nao.urdf/", "/gone/x.js", "/gone/"})
+    EXPECT_EQ("", staticFile(target, folders_)) << target;
 }

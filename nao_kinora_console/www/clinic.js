@@ -109,6 +109,15 @@
     return t ? t.charAt(0).toUpperCase() + t.slice(1) : String(file || '');
   }
 
+  // The speeds a plan may have, and the fastest of them that an exercise (or
+  // a plan) allows: safe is its highest safe speed, null when nothing moves
+  // in it; 0 when none of them is safe.
+  var SPEEDS = [0.25, 0.5, 0.75, 1, 1.25, 1.5, 1.75, 2];
+  function fastest(safe) {
+    var allowed = SPEEDS.filter(function (s) { return safe === null || safe === undefined || s <= safe; });
+    return allowed.length ? allowed[allowed.length - 1] : 0;
+  }
+
   // The menu's links carry the tab's token too.
   function tokenLinks() {
     document.querySelectorAll('.nav a').forEach(function (a) { a.href = link(a.getAttribute('href')); });
@@ -118,6 +127,6 @@
 
   window.Clinic = {
     $: $, el: el, link: link, api: api, follow: follow, param: param, clock: clock, date: date,
-    say: say, outcomes: OUTCOMES, title: title
+    say: say, outcomes: OUTCOMES, title: title, speeds: SPEEDS, fastest: fastest
   };
 })();

@@ -17,7 +17,6 @@
   var busy = false;         // an action is on its way
   var source = null;
   var silenceTimer = null;
-  var pose = null, poseDrawn = true;
   var listeners = [];       // [event type, handler] of the page's other scripts
 
   function $(id) { return document.getElementById(id); }
@@ -149,13 +148,6 @@
     renderButtons();
   }
 
-  // At most one drawing per display frame, whatever the rate of poses.
-  function drawPose() {
-    if (poseDrawn || !pose) return;
-    poseDrawn = true;
-    window.KinoraFigure.draw($('figure'), pose);
-  }
-
   function heard() {
     clearTimeout(silenceTimer);
     silenceTimer = setTimeout(function () { reconnect('No word from the console — trying again…'); }, SILENCE_MS);
@@ -189,9 +181,8 @@
     });
     source.addEventListener('pose', function (e) {
       heard();
-      pose = JSON.parse(e.data);
-      poseDrawn = false;
-      requestAnimationFrame(drawPose);
+      // The view draws at most once per display frame, whatever the rate of poses.
+      window.KinoraRobot.show(JSON.parse(e.data));
     });
     listeners.forEach(function (l) { source.addEventListener(l[0], l[1]); });
     source.onerror = function () {
@@ -239,6 +230,7 @@
   }
 
   function start() {
+    window.KinoraRobot.waiting('No movement yet');
     // Left for another page: its stream goes at once (a browser opens six connections to the console).
     window.addEventListener('pagehide', function () { if (source) source.close(); });
     $('pause').addEventListener('click', function () {

@@ -1,38 +1,55 @@
-// The exercise library: every recording as the robot program would see it,
-// and a preview that plays its rows in the figure (in this page only).
+// The exercise library: every recording as the robot program would see it
+// (playable or not and why, the fastest speed it allows), and a preview that
+// plays its rows in the 3D view at their own pace (in this page only).
 'use strict';
 
 (function () {
   var C = window.Clinic;
-  var timer = null;
+  var player = null;
+  var shown = null;  // the recording in the preview
+
+  // "0:07.3": a moment of an exercise, to the tenth below it, as the
+  // library's words name one (the margin keeps 2.3 from reading 2.2999).
+  function moment(seconds) {
+    var tenths = Math.floor(seconds * 10 + 1e-6);
+    return C.clock(Math.floor(tenths / 10)) + '.' + (tenths % 10);
+  }
 
   function preview(name) {
-    clearTimeout(timer);
     C.api('GET', '/library/' + encodeURIComponent(name) + '/rows').then(function (r) {
-      if (r.status !== 200) return;
+      if (r.status !== 200) return C.say('preview-progress', r.body.message, 'bad');
+      shown = name;
       C.$('preview-name').textContent = C.title(name);
-      var rows = r.body.rows, k = 0, played = 0;
-      var length = rows.reduce(function (sum, row) { return sum + Math.max(0.02, Number(row[22]) || 0); }, 0);
       // On a narrow screen the preview is above the list: brought into view.
-      var box = C.$('figure').getBoundingClientRect();
-      if (box.bottom < 0 || box.top > innerHeight) C.$('figure').scrollIntoView({ block: 'nearest' });
-      function step() {
-        if (k >= rows.length) {
-          C.$('preview-progress').textContent = 'Played to the end (' + C.clock(length) + ').';
-          return;
-        }
-        var svg = C.$('figure');
-        while (svg.firstChild) svg.removeChild(svg.firstChild);
-        window.KinoraFigure.draw(svg, rows[k].slice(0, 22));
-        C.$('preview-progress').textContent = C.clock(played) + ' of ' + C.clock(length);
-        // Each row is held for its duration (the last column), as the robot holds it.
-        var hold = Math.max(0.02, Number(rows[k][22]) || 0);
-        played += hold;
-        k += 1;
-        timer = setTimeout(step, hold * 1000);
-      }
-      step();
+      var box = C.$('robot-view').getBoundingClientRect();
+      if (box.bottom < 0 || box.top > innerHeight) C.$('robot-view').scrollIntoView({ block: 'nearest' });
+      player.load(r.body.rows, r.body.firstRowSeconds);
+      player.play();
     });
+  }
+
+  function playButton() {
+    C.$('preview-play').disabled = !shown;
+    C.$('preview-play').textContent = player.playing() ? 'Pause' : 'Play';
+  }
+
+  function start() {
+    window.KinoraRobot.waiting('Choose Preview on an exercise');
+    player = window.KinoraPreview.create({
+      slider: C.$('preview-time'),
+      onFrame: function (row, seconds, length) {
+        C.$('preview-progress').textContent = moment(seconds) + ' of ' + moment(length);
+        playButton();
+      },
+      onEnd: playButton,
+      onSeek: playButton
+    });
+    C.$('preview-play').addEventListener('click', function () {
+      if (player.playing()) player.pause();
+      else player.play();
+      playButton();
+    });
+    load();
   }
 
   function load() {
@@ -41,18 +58,24 @@
       var body = C.$('recordings');
       body.textContent = '';
       r.body.recordings.forEach(function (e) {
-        body.appendChild(C.el('tr', { class: e.playable ? '' : 'unplayable' }, [
+        var problems = e.problemWords.slice();
+        if (e.limits) problems.push(e.limits.words);
+        // The joints' own names and angles are for whoever made the recording: on hover, not in the text.
+        var notes = [C.el('span', Object.assign({ text: (e.playable ? '' : 'Cannot be played. ') + problems.join(' ') },
+                                                e.limits ? { title: e.limits.detail } : {}))];
+        body.appendChild(C.el('tr', { class: e.playable ? '' : 'unplayable', 'data-name': e.name }, [
           C.el('td', {}, [C.el('strong', { text: C.title(e.name) }), C.el('br'), C.el('span', { class: 'detail file', text: e.name })]),
           C.el('td', { text: e.rows }),
-          C.el('td', { text: C.clock(e.playingTime) }),
+          C.el('td', {}, [C.clock(e.playingTime)].concat(e.playable ? [C.el('br'),
+            C.el('span', { class: 'detail fastest', text: 'up to ' + C.fastest(e.safeSpeed) + '×' })] : [])),
           C.el('td', { text: e.movingWords.join(', ') || '—' }),
-          C.el('td', { text: e.playable ? e.problemWords.join(' ') : 'Cannot be played. ' + e.problemWords.join(' ') }),
+          C.el('td', { class: 'problems' }, notes),
           C.el('td', {}, e.playable ? [C.el('button', { type: 'button', onclick: function () { preview(e.name); }, text: 'Preview' })] : [])
         ]));
       });
     });
   }
 
-  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', load);
-  else load();
+  if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);
+  else start();
 })();

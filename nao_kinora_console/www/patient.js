@@ -11,7 +11,6 @@
   var draft = null;      // {name, speed, items} being edited
   var dirty = false;
   var deleting = false;  // the patient is being deleted: nothing of theirs is asked for again
-  var SPEEDS = [0.25, 0.5, 0.75, 1, 1.25, 1.5, 1.75, 2];
 
   function playable(name) {
     return library.some(function (e) { return e.name === name && e.playable; });
@@ -57,9 +56,34 @@
     renderEditor();
   }
 
+  // The fastest speed the plan's exercises allow (the robot's joint limits),
+  // and the exercise that sets it: no faster speed is offered.
+  function speedCap() {
+    var cap = { speed: C.speeds[C.speeds.length - 1], by: null };
+    draft.items.filter(playable).forEach(function (name) {
+      var e = library.filter(function (x) { return x.name === name; })[0];
+      var fastest = C.fastest(e.safeSpeed);
+      if (fastest < cap.speed) cap = { speed: fastest, by: name };
+    });
+    return cap;
+  }
+
+  function renderSpeeds() {
+    var cap = speedCap();
+    Array.prototype.forEach.call(C.$('plan-speed').options, function (o) { o.disabled = Number(o.value) > cap.speed; });
+    C.$('speed-cap').textContent = cap.by ? 'At most ' + cap.speed + '×: faster, ' + C.title(cap.by) +
+      ' would move the robot faster than it can.' : '';
+    if (draft.speed > cap.speed) {
+      draft.speed = cap.speed;
+      dirty = true;
+      C.say('message', 'Speed lowered to ' + cap.speed + '× for ' + C.title(cap.by) + '; save the plan to keep it.', 'warn');
+    }
+  }
+
   function renderEditor() {
     C.$('editor').hidden = !draft;
     if (!draft) return;
+    renderSpeeds();
     C.$('plan-name').value = draft.name;
     C.$('plan-speed').value = String(draft.speed);
     var list = C.$('items');
@@ -218,7 +242,7 @@
   function start() {
     C.$('export-json').href = C.link('/api/clinic/patients/' + id + '/export.json');
     C.$('export-csv').href = C.link('/api/clinic/patients/' + id + '/export.csv');
-    SPEEDS.forEach(function (s) {
+    C.speeds.forEach(function (s) {
       C.$('plan-speed').appendChild(C.el('option', { value: String(s), text: s === 1 ? '1× (as recorded)' : s + '×' }));
     });
     C.$('plans').addEventListener('change', function () { planId = Number(this.value); dirty = false; renderPlans(); });

@@ -1,16 +1,18 @@
 // The "Add an exercise" page: Record / Stop through POST /api/teach/...,
 // the robot's pose and the recording's state from GET /api/teach, the new
-// recording's preview played in the page's figure at its rows' own timing.
+// recording's preview played in the page's 3D view at its own pace, by the
+// clock (preview_player.js).
 'use strict';
 
 (function () {
   var TOKEN_KEY = 'kinoraConsoleToken';
-  var POLL_MS = 100;  // the live figure at 10 poses a second
+  var POLL_MS = 100;  // the live pose at 10 a second
 
   var token = sessionStorage.getItem(TOKEN_KEY) || '';
   var last = null;      // the last view of the teacher
   var busy = false;     // an action is on its way
-  var preview = null;   // { rows, start } while the preview plays
+  var player = null;    // the draft's preview
+  var previewing = false;
 
   function $(id) { return document.getElementById(id); }
   function text(id, value) { $(id).textContent = value; }
@@ -51,10 +53,12 @@
       text('result-length', seconds(d.seconds));
       text('result-rows', String(d.rows));
       text('result-moving', d.moving.length ? d.moving.join(', ') : 'none');
+      text('result-limits', d.limits ? 'The robot cannot play it: ' + d.limits + '.' : '');
     }
+    $('result-limits').hidden = !(d && d.limits);
     ['preview', 'save', 'discard'].forEach(function (id) { $(id).disabled = busy || !d; });
     text('saved', v.saved.length ? 'Saved to the exercise library: ' + v.saved.join(', ') : '');
-    if (!preview && v.pose) window.KinoraFigure.draw($('figure'), v.pose);
+    if (!previewing && v.pose) window.KinoraRobot.show(v.pose);
   }
 
   function poll() {
@@ -83,33 +87,24 @@
       });
   }
 
-  // The draft's rows at their own durations, in the figure; the live pose
-  // comes back when it ends.
+  // The draft's rows at their own pace in the 3D view; the live pose comes
+  // back when it ends.
   function playPreview() {
     fetch('/api/teach/draft', { headers: headers(), cache: 'no-store' })
       .then(function (r) { return r.json(); })
       .then(function (d) {
         if (!d.rows || !d.rows.length) return;
-        var ends = [], t = 0;
-        d.rows.forEach(function (row) { t += row[22]; ends.push(t * 1000); });
-        preview = { rows: d.rows, ends: ends, start: performance.now() };
+        previewing = true;
         text('figure-title', 'Preview of the new recording');
-        requestAnimationFrame(previewFrame);
+        player.load(d.rows, d.firstRowSeconds);
+        player.play();
       });
   }
 
-  function previewFrame(now) {
-    if (!preview) return;
-    var elapsed = now - preview.start, i = 0;
-    while (i < preview.ends.length - 1 && preview.ends[i] < elapsed) ++i;
-    window.KinoraFigure.draw($('figure'), preview.rows[i].slice(0, 22));
-    if (elapsed >= preview.ends[preview.ends.length - 1]) {
-      preview = null;
-      text('figure-title', 'The robot now');
-      showMessage('Preview played.', '', 5);
-      return;
-    }
-    requestAnimationFrame(previewFrame);
+  function stopPreview() {
+    player.pause();
+    previewing = false;
+    text('figure-title', 'The robot now');
   }
 
   function save(overwrite) {
@@ -123,14 +118,21 @@
   }
 
   function start() {
+    window.KinoraRobot.waiting('No word from the robot yet');
+    player = window.KinoraPreview.create({
+      onEnd: function () {
+        stopPreview();
+        showMessage('Preview played.', '', 5);
+      }
+    });
     $('record').addEventListener('click', function () {
-      preview = null;
+      stopPreview();
       act('/api/teach/start', { name: $('name').value.trim() });
     });
     $('stop').addEventListener('click', function () { act('/api/teach/stop', {}); });
     $('preview').addEventListener('click', playPreview);
     $('save').addEventListener('click', function () { save(false); });
-    $('discard').addEventListener('click', function () { preview = null; act('/api/teach/discard', {}); });
+    $('discard').addEventListener('click', function () { stopPreview(); act('/api/teach/discard', {}); });
     $('confirm-keep').addEventListener('click', function () {
       $('confirm').hidden = true;
       showMessage('Not saved: give it another name, or replace the old one.', 'refused', 20);

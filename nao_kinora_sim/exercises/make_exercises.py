@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Writes the nine sample exercise recordings, one per place in a session.
+"""Writes the sample exercise recordings: nine, one per place in a session,
+and a tenth for the exercise library only (both arms raised forward).
 
     make_exercises.py [OUTPUT_DIR]      (default: the folder of this script)
 
@@ -221,6 +222,20 @@ def exercises(rng):
     return [left, right, arms, elbows, sits, right_knee, left_knee, right_wrist, left_wrist]
 
 
+def library_exercises(rng):
+    """The library's samples beyond the nine, from a generator of their own,
+    so that the nine stay as they are."""
+    # Both arms raised forward to shoulder height, held, and lowered, the
+    # palms turned in and the elbows as straight as they go: at the top the
+    # arms are nearly straight and parallel, so that a preview shows the
+    # hands come forward by the arm's length.
+    forward = Exercise("10_arms_forward.txt", 300, ARMS_DOWN)
+    forward.move(Repetitions(rng, 1.0, forward.seconds() - 1.0, 5.0, hold_and_return),
+                 L_SHOULDER_PITCH=-1.5, R_SHOULDER_PITCH=-1.5, L_SHOULDER_ROLL=-0.1, R_SHOULDER_ROLL=0.1,
+                 L_ELBOW_YAW=1.2, R_ELBOW_YAW=-1.2, L_ELBOW_ROLL=0.15, R_ELBOW_ROLL=-0.15)
+    return [forward]
+
+
 def check_limits(file_name, row_number, row, before):
     """The row's angles within the limits, and its change from the row before
     within each joint's speed at FASTEST (the row's own duration carries it)."""
@@ -251,6 +266,9 @@ def main():
     out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     rng = random.Random(SEED)
     for exercise in exercises(rng):
+        write(exercise, Sway(rng), out_dir)
+    rng = random.Random(SEED + 1)
+    for exercise in library_exercises(rng):
         write(exercise, Sway(rng), out_dir)
 
 

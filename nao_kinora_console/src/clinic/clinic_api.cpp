@@ -5,6 +5,8 @@
 #include "nao_kinora_console/session/status_view.h"
 #include "nao_kinora_console/store/clinic_rules.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -115,6 +117,14 @@ std::string itemsField(const json& body, std::vector<std::string>& out)
     out.push_back(item.get<std::string>());
   }
   return "";
+}
+
+// "2", "1.5", "0.75"
+std::string speedText(double speed)
+{
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", speed);
+  return text;
 }
 
 // A positive whole number, or 0 when the text is not one.
@@ -284,7 +294,7 @@ ApiReply ClinicApi::patientPage(int64_t id)
   return answer(200, out);
 }
 
-std::string ClinicApi::unplayable(const std::vector<std::string>& items)
+std::string ClinicApi::unplayable(const std::vector<std::string>& items, double speed)
 {
   for (const std::string& item : items)
   {
@@ -293,7 +303,13 @@ std::string ClinicApi::unplayable(const std::vector<std::string>& items)
       return "items: " + e.error;
     if (!e.value.playable)
       return "items: " + item + " cannot be played (" +
-             (e.value.problems.empty() ? std::string("no row") : e.value.problems.front()) + ")";
+             (!e.value.problems.empty()       ? e.value.problems.front()
+              : !e.value.limits.words.empty() ? e.value.limits.words
+                                              : std::string("no row")) +
+             ")";
+    if (!e.value.limits.bound.allows(speed))
+      return "speed: " + speedText(speed) + "× is too fast for " + item + ": " + e.value.limits.speedWords +
+             "; it allows at most " + speedText(std::floor(e.value.limits.bound.speed * 100) / 100) + "×";
   }
   return "";
 }
@@ -315,7 +331,7 @@ ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body
   if (fault.empty())
     fault = checkPlanItems(items);
   if (fault.empty())
-    fault = unplayable(items);
+    fault = unplayable(items, speed);
   if (!fault.empty())
     return problem(400, fault);
   if (planId != 0)

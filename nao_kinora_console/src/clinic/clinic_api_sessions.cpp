@@ -123,7 +123,8 @@ ApiReply ClinicApi::planRoute(const std::string& method, int64_t id, const std::
       return problem(405, "use POST");
     if (plan.value.items.empty())
       return problem(400, "items: the plan has no exercise");
-    const std::string fault = unplayable(plan.value.items);
+    // A plan saved before a recording changed, or the limits came in, is refused here.
+    const std::string fault = unplayable(plan.value.items, plan.value.speed);
     return fault.empty() ? start(plan.value.patientId, id, 1, 0) : problem(409, fault);
   }
   return problem(404, "no such clinic request");
@@ -159,7 +160,7 @@ ApiReply ClinicApi::resume(int64_t id)
                             ? "This session's plan was not kept (its plan was deleted before the record kept "
                               "copies): start a plan instead."
                             : "This session stopped after its last exercise; there is nothing to resume.");
-  const std::string fault = unplayable(s.value.planItems);
+  const std::string fault = unplayable(s.value.planItems, s.value.planSpeed);
   return fault.empty() ? start(s.value.patientId, s.value.planId, s.value.resumeAt, id) : problem(409, fault);
 }
 

@@ -5,12 +5,15 @@
 
 #include <nao_kinora/command_line.h>
 #include <nao_kinora/joint_row.h>
+#include <nao_kinora/recording.h>
+#include <nao_kinora/recording_check.h>
 #include <nao_kinora/timeline.h>
 
 #include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace nao_kinora_console
 {
@@ -66,6 +69,7 @@ std::string problemWords(const nao_kinora::RecordingProblem& problem)
 
 json entryToJson(const LibraryEntry& e)
 {
+  const double safe = e.limits.bound.speed;
   return {{"name", e.name},
           {"playable", e.playable},
           {"rows", e.rows},
@@ -73,7 +77,10 @@ json entryToJson(const LibraryEntry& e)
           {"movingJoints", e.movingJoints},
           {"movingWords", e.movingWords},
           {"problems", e.problems},
-          {"problemWords", e.problemWords}};
+          {"problemWords", e.problemWords},
+          // null when nothing moves: any speed.
+          {"safeSpeed", std::isfinite(safe) ? json(safe) : json()},
+          {"limits", e.limits.words.empty() ? json() : json{{"words", e.limits.words}, {"detail", e.limits.detail}}}};
 }
 
 ExerciseLibrary::ExerciseLibrary(const std::string& folder) : folder_(folder)
@@ -120,6 +127,10 @@ Result<LibraryEntry> ExerciseLibrary::entryLocked(const std::string& name)
     return Result<LibraryEntry>::fail("recording " + name + " is not in the exercise library");
   Result<LibraryEntry> r;
   r.value = fromTimeline(nao_kinora::planRecording(nao_kinora::kFirstRecordingArg, name));
+  std::vector<nao_kinora::JointRow> rows;
+  nao_kinora::checkRecording(folder_ + name, &rows);
+  r.value.limits = limitMarks(rows);
+  r.value.playable = r.value.playable && r.value.limits.playable;
   return r;
 }
 
@@ -132,7 +143,10 @@ Result<json> ExerciseLibrary::rows(const std::string& name)
   std::vector<nao_kinora::JointRow> loaded;
   nao_kinora::checkRecording(folder_ + name, &loaded);
   Result<json> r;
-  r.value = {{"name", name}, {"joints", json::array()}, {"rows", json::array()}};
+  r.value = {{"name", name},
+             {"joints", json::array()},
+             {"rows", json::array()},
+             {"firstRowSeconds", nao_kinora::kFirstRowDuration}};
   for (int j = 0; j < nao_kinora::kJointCount; ++j)
     r.value["joints"].push_back(nao_kinora::jointName(j));
   for (const nao_kinora::JointRow& row : loaded)

@@ -66,7 +66,7 @@ bool originAllowed(const std::string& origin, const std::string& host, bool tls)
   return !host.empty() && origin == (tls ? "https://" : "http://") + host;
 }
 
-std::string staticFile(const std::string& target, const std::string& root)
+std::string staticFile(const std::string& target, const std::vector<StaticFolder>& folders)
 {
   std::string path = target.substr(0, target.find('?'));
   if (path.empty() || path[0] != '/')
@@ -84,10 +84,19 @@ std::string staticFile(const std::string& target, const std::string& root)
       return "";
     start = end + 1;
   }
+  const StaticFolder* folder = nullptr;
+  for (const StaticFolder& f : folders)
+    if (path.compare(0, f.prefix.size(), f.prefix) == 0 && (!folder || f.prefix.size() > folder->prefix.size()))
+      folder = &f;
+  if (!folder || folder->root.empty())
+    return "";
+  // The rest of the path, from the prefix's final '/'.
+  const std::string rest = path.substr(folder->prefix.size() - 1);
   char resolved[PATH_MAX];
-  if (!realpath((root + path).c_str(), resolved))
+  if (!realpath((folder->root + rest).c_str(), resolved))
     return "";
   const std::string real = resolved;
+  const std::string& root = folder->root;
   struct stat info;
   if (real.compare(0, root.size() + 1, root + "/") != 0 || stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
     return "";
@@ -140,6 +149,8 @@ std::string mimeType(const std::string& path)
     return "image/svg+xml";
   if (endsWith(path, ".png"))
     return "image/png";
+  if (endsWith(path, ".urdf"))
+    return "application/xml; charset=utf-8";
   return "application/octet-stream";
 }
 }  // namespace nao_kinora_console

@@ -62,9 +62,17 @@ Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> sto
       workers_(kWorkers),
       teach_(options.jointStatesTopic, options.recordingDir, [this] { return sessionPlaying(); })
 {
-  char real[PATH_MAX];
-  if (realpath(options_.webRoot.c_str(), real))
-    root_ = real;
+  std::vector<StaticFolder> folders = options_.sideFolders;
+  folders.push_back({"/", options_.webRoot});
+  for (StaticFolder& folder : folders)
+  {
+    char real[PATH_MAX];
+    if (realpath(folder.root.c_str(), real))
+      folders_.push_back({folder.prefix, real});
+    else
+      ROS_WARN("%s is missing (scripts/setup.sh installs it): the pages cannot show the robot in 3D",
+               folder.root.c_str());
+  }
 
   // Latched: the last status arrives as soon as the console subscribes.
   statusSub_ = nh_.subscribe(options_.coach + "/status", 10, &Console::statusHandle, this);
@@ -200,7 +208,7 @@ nlohmann::json Console::about(const RequestSource& from) const
 
 Response Console::serveFile(const Request& request)
 {
-  const std::string path = staticFile(std::string(request.target()), root_);
+  const std::string path = staticFile(std::string(request.target()), folders_);
   std::ifstream in(path.c_str(), std::ios::binary);
   if (path.empty() || !in)
     return reply(404, "Not found.");

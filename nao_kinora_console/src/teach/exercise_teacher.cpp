@@ -1,5 +1,6 @@
 #include "nao_kinora_console/teach/exercise_teacher.h"
 
+#include "nao_kinora_console/clinic/limit_words.h"
 #include "nao_kinora_console/session/status_view.h"
 
 #include <nao_kinora/joint_stats.h>
@@ -153,12 +154,17 @@ TeachAnswer ExerciseTeacher::save(const std::string& name, bool overwrite)
     if (file.empty())
       return {TeachAnswer::kBadRequest, fault};
   }
+  // What the robot cannot play is never offered to a session.
+  const std::string fault = firstFaultWords(rows_);
+  if (!fault.empty())
+    return {TeachAnswer::kRefused, "Not saved: the robot cannot play it: " + fault +
+                                       ". Discard it and record it again, more slowly and within the robot's reach."};
   const std::string path = dir_ + file;
   if (!overwrite && access(path.c_str(), F_OK) == 0)
     return {TeachAnswer::kExists, "An exercise named " + file + " exists already. Replace it?"};
-  const std::string fault = nao_kinora::writeRecording(path, rows_, overwrite);
-  if (!fault.empty())
-    return {TeachAnswer::kFailed, "Not saved: " + fault};
+  const std::string unwritten = nao_kinora::writeRecording(path, rows_, overwrite);
+  if (!unwritten.empty())
+    return {TeachAnswer::kFailed, "Not saved: " + unwritten};
   state_ = kIdle;
   rows_.clear();
   saved_.erase(std::remove(saved_.begin(), saved_.end(), file), saved_.end());
@@ -199,7 +205,8 @@ nlohmann::json ExerciseTeacher::view() const
                    {"rows", rows_.size()},
                    {"seconds", seconds},
                    {"moving", moving},
-                   {"exists", access((dir_ + file_).c_str(), F_OK) == 0}};
+                   {"exists", access((dir_ + file_).c_str(), F_OK) == 0},
+                   {"limits", firstFaultWords(rows_)}};
   return view;
 }
 

@@ -1,5 +1,7 @@
 #include "nao_kinora_console/teach/teach_desk.h"
 
+#include <nao_kinora/recording.h>
+
 #include <nlohmann/json.hpp>
 
 namespace nao_kinora_console
@@ -103,6 +105,9 @@ Response TeachDesk::act(const std::string& path, const std::string& text)
 Response TeachDesk::look(const std::string& path)
 {
   std::lock_guard<std::mutex> lock(mutex_);
-  return replyJson(200, path == "/api/teach/draft" ? nlohmann::json{{"rows", teacher_.draftRows()}} : teacher_.view());
+  if (path != "/api/teach/draft")
+    return replyJson(200, teacher_.view());
+  // The preview holds row 0 as a session would.
+  return replyJson(200, {{"rows", teacher_.draftRows()}, {"firstRowSeconds", nao_kinora::kFirstRowDuration}});
 }
 }  // namespace nao_kinora_console

@@ -117,7 +117,7 @@ async function main() {
     const m = (await phase()).match(recording1);
     return m && Number(m[1]) > first && (await playedOf()) > firstPlayed;  // "0:10" > "0:09": the same length
   }, 10);
-  await until('the pose is drawn', () => page.$eval('#figure', (svg) => svg.querySelectorAll('line').length >= 10));
+  await until('the pose is drawn in 3D', () => page.evaluate(() => KinoraRobot.drawnAngles() !== null));
   await noRosWords('while recording 1 plays');
   log(`ok: recording 1 advances (from ${first} %, ${firstPlayed} played); the pose is drawn`);
 

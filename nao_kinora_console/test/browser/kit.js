@@ -107,8 +107,11 @@ async function launchBrowser(name, args = []) {
     userDataDir: fs.mkdtempSync(path.join(os.tmpdir(), `${name}-chromium-`)),
     // Without the background networking switches chromium keeps trying to
     // reach its services, and those attempts are refused here.
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage', '--disable-breakpad', ...args],
+    // WebGL for the 3D view with no GPU: chromium's own software renderer
+    // (SwiftShader, through ANGLE), which it no longer falls back to by itself.
+    args: ['--no-sandbox', '--disable-gpu', '--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--disable-quic',
+           '--no-first-run', '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           '--disable-dev-shm-usage', '--disable-breakpad', ...args],
   });
   return state.browser;
 }

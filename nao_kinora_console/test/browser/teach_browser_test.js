@@ -5,7 +5,7 @@
 //   a small generated exercise played by the node under a session: the
 //   robot's live pose drawn, and Record refused on the page with the reason;
 //   after the session, Record while another tool moves the robot, Stop: the
-//   result's length, rows and moving joints; Preview plays in the figure;
+//   result's length, rows and moving joints; Preview plays in the 3D view;
 //   Save under an existing exercise's name asks first and keeps it when told;
 //   Save under a new name writes a recording that the check tool plays, and
 //   the page lists it; the clinic's library lists it as playable and it goes
@@ -104,8 +104,8 @@ async function main() {
   const resumed = await apiPost('/api/pause', { pause: false });
   if (!resumed.ok) fail(`the session was not resumed: ${JSON.stringify(resumed)}`);
   // The simulated robot tells its pose once it is given one.
-  await until('the robot\'s pose is drawn', () => page.$eval('#figure', (svg) => svg.querySelectorAll('line').length >= 10), 30);
-  log('ok: the live figure shows the robot');
+  await until('the robot\'s pose is drawn in 3D', () => page.evaluate(() => KinoraRobot.drawnAngles() !== null), 30);
+  log('ok: the live 3D view shows the robot');
 
   await until('the session ends', () => coach.exited, 60);
   log('ok: the session is over');
@@ -139,7 +139,7 @@ async function main() {
     log(`ok: screenshot ${path.join(screenshotDir, 'teach.png')}`);
   }
 
-  // --- Preview: the draft's rows in the figure, then the live pose again.
+  // --- Preview: the draft's rows in the 3D view, then the live pose again.
   await page.click('#preview');
   await until('the preview plays', async () => /^Preview/.test(await text('#figure-title')), 5);
   await until('the preview ends', async () => (await text('#figure-title')) === 'The robot now', rows * 0.04 + 10);

@@ -62,7 +62,9 @@ private:
   ApiReply sessionPage(int64_t id);
   ApiReply addCheckin(int64_t sessionId, const nlohmann::json& body);
   ApiReply now();
-  std::string unplayable(const std::vector<std::string>& items);
+  // Why a plan of items at speed cannot be played: an item not in the
+  // library or not playable, or a speed above what an item allows; "" when it can.
+  std::string unplayable(const std::vector<std::string>& items, double speed);
 
   ClinicStore& store_;
   ExerciseLibrary& library_;

@@ -1,10 +1,12 @@
 // The exercise library: the recordings of the recording folder as the node
 // would see them (rows, playing time, moving joints, problems), read with
 // the node's own recording check and timeline model; a plan's timeline; a
-// recording's rows for the page's preview.
+// recording's rows for the page's preview. A recording that breaks the
+// robot's joint limits at every speed a plan may have is not playable.
 #ifndef NAO_KINORA_CONSOLE_EXERCISE_LIBRARY_H
 #define NAO_KINORA_CONSOLE_EXERCISE_LIBRARY_H
 
+#include "nao_kinora_console/clinic/limit_words.h"
 #include "nao_kinora_console/store/clinic_records.h"
 
 #include <nao_kinora/recording_check.h>
@@ -27,6 +29,9 @@ struct LibraryEntry
   std::vector<std::string> movingWords;   // the same in words ("left hip roll")
   std::vector<std::string> problems;      // each as the node words it
   std::vector<std::string> problemWords;  // each as a therapist reads it, without the file's path
+  // The robot's joint limits: playable only at a speed they allow (from
+  // kMinSpeed on; a plan faster than limits.bound.speed is refused).
+  LimitMarks limits;
 };
 
 // A recording's problem without its path, in the words of the page:

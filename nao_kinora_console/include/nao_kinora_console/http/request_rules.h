@@ -5,6 +5,7 @@
 #define NAO_KINORA_CONSOLE_REQUEST_RULES_H
 
 #include <string>
+#include <vector>
 
 namespace nao_kinora_console
 {
@@ -34,12 +35,22 @@ bool tokenMatches(const std::string& given, const std::string& token);
 // does, with the scheme the request came by.
 bool originAllowed(const std::string& origin, const std::string& host, bool tls);
 
-// The file under root (a real path, no final '/') that the raw request target
-// names, or "" when nothing may be served for it: anything but plain
-// letters, digits, '.', '_', '-' and '/' in its path (so any %-encoding), a
-// ".." or "." segment, a hidden name, or a real path (symbolic links
-// followed) that is not a regular file inside root. "/" names index.html.
-std::string staticFile(const std::string& target, const std::string& root);
+// A folder the console serves files from: a request whose path begins with
+// prefix ("/", "/lib/three/": a '/' at both ends) names a file under root (a
+// real path, no final '/'; "" when the folder is missing: nothing served).
+struct StaticFolder
+{
+  std::string prefix;
+  std::string root;
+};
+
+// The file that the raw request target names, or "" when nothing may be
+// served for it: anything but plain letters, digits, '.', '_', '-' and '/' in
+// its path (so any %-encoding), a ".." or "." segment, a hidden name, no
+// folder whose prefix the path begins with, or a real path (symbolic links
+// followed) that is not a regular file inside that folder's root. The folder
+// with the longest such prefix holds it; "/" names index.html.
+std::string staticFile(const std::string& target, const std::vector<StaticFolder>& folders);
 
 // The value of the first name=value of the request target's query, "" when
 // there is none (the console's token is plain characters, never %-encoded).

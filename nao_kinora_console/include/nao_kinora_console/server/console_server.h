@@ -9,6 +9,7 @@
 #include "nao_kinora_console/session/coach_client.h"
 #include "nao_kinora_console/http/http_session.h"
 #include "nao_kinora_console/http/tls_certificate.h"
+#include "nao_kinora_console/http/request_rules.h"
 #include "nao_kinora_console/teach/teach_desk.h"
 
 #include <nao_kinora_msgs/SessionStatus.h>
@@ -36,6 +37,10 @@ struct ConsoleOptions
   std::shared_ptr<const ServerCertificate> certificate;
   std::string coach = "/nao_kinora";  // the coaching program's node name
   std::string webRoot;                // the page's folder
+  // Served beside it (their prefix other than "/"): the 3D view's libraries
+  // and the robot's model. One that is missing is not served, and the pages
+  // say that the 3D view cannot be shown.
+  std::vector<StaticFolder> sideFolders;
   // The node's recording folder: where "Add an exercise" saves and the
   // clinic's library lists; where the robot's joint states come from; with a
   // database (given to the Console), the node's program and the folder of the
@@ -101,7 +106,7 @@ private:
   void wakeStreams();
 
   ConsoleOptions options_;
-  std::string root_;  // options_.webRoot as a real path
+  std::vector<StaticFolder> folders_;  // the page's and the side folders, as real paths
   int port_ = 0;
   CoachClient coach_;
   PeerLimit peers_;  // outlives the connections, which hold its places

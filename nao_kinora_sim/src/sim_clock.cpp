@@ -6,9 +6,15 @@
 // ~max_step (simulated seconds, default 0.02): the rate is raised so that one
 // update never moves the clock further than this, which keeps a recording's
 // 25 rows per second paced row by row at any speed.
+//
+// ~hold (std_msgs/Bool): true stops the clock where it is (it is still
+// published, unchanged), false lets it run on from there. A test holds it to
+// act at a moment of a session that the clock would otherwise carry past
+// while a slow machine takes its steps. Each change is printed once it holds.
 #include <ros/ros.h>
 #include <nao_kinora/parameters.h>
 #include <rosgraph_msgs/Clock.h>
+#include <std_msgs/Bool.h>
 
 #include <algorithm>
 #include <iostream>
@@ -37,19 +43,19 @@ public:
     rate_ = std::max(rate_, speed_ / maxStep_);
 
     clockPub_ = nh_.advertise<rosgraph_msgs::Clock>("/clock", 1);
+    holdSub_ = ros::NodeHandle("~").subscribe("hold", 10, &SimClock::onHold, this);
   }
 
   void run()
   {
     std::cout << "[clock] /clock at " << speed_ << "x wall speed, " << rate_ << " updates per second" << std::endl;
-    const ros::WallTime wallStart = ros::WallTime::now();
-    const ros::Time simStart(wallStart.sec, wallStart.nsec);
+    wallStart_ = ros::WallTime::now();
+    simStart_ = ros::Time(wallStart_.sec, wallStart_.nsec);
     ros::WallRate rate(rate_);
-    rosgraph_msgs::Clock clock;
     while (ros::ok())
     {
-      clock.clock = simStart + ros::Duration((ros::WallTime::now() - wallStart).toSec() * speed_);
-      clockPub_.publish(clock);
+      ros::spinOnce();
+      clockPub_.publish(now());
       rate.sleep();
     }
   }
@@ -58,8 +64,30 @@ public:
   bool ok() const { return ok_; }
 
 private:
+  rosgraph_msgs::Clock now() const
+  {
+    rosgraph_msgs::Clock clock;
+    clock.clock = held_ ? simStart_ : simStart_ + ros::Duration((ros::WallTime::now() - wallStart_).toSec() * speed_);
+    return clock;
+  }
+
+  void onHold(const std_msgs::Bool& hold)
+  {
+    if (hold.data == held_)
+      return;
+    // Either way the clock goes on from the time it shows now.
+    simStart_ = now().clock;
+    wallStart_ = ros::WallTime::now();
+    held_ = hold.data;
+    std::cout << (held_ ? "[clock] held at " : "[clock] running again from ") << simStart_ << std::endl;
+  }
+
   ros::NodeHandle nh_;
   ros::Publisher clockPub_;
+  ros::Subscriber holdSub_;
+  ros::WallTime wallStart_;
+  ros::Time simStart_;
+  bool held_ = false;
   bool ok_ = true;
   double speed_ = 1.0;
   double rate_ = 100.0;

@@ -47,9 +47,9 @@ async function until(what, cond, seconds) {
 }
 
 // A program in a process group of its own, its lines kept and passed to onLine.
-function start(name, argv, onLine = () => {}) {
+function start(name, argv, onLine = () => {}, stdin = 'ignore') {
   const logFile = fs.createWriteStream(path.join(run, `${name}.log`), { flags: 'a' });
-  const child = spawn(argv[0], argv.slice(1), { detached: true, stdio: ['ignore', 'pipe', 'pipe'] });
+  const child = spawn(argv[0], argv.slice(1), { detached: true, stdio: [stdin, 'pipe', 'pipe'] });
   child.lines = [];
   child.exited = null;
   for (const stream of [child.stdout, child.stderr]) {
@@ -69,6 +69,27 @@ function start(name, argv, onLine = () => {}) {
   child.on('exit', (code, signal) => { child.exited = { code, signal }; });
   children.push(child);
   return child;
+}
+
+// The simulated clock started in `launch`, held and let run on at once
+// (sim_clock's ~hold, through clock_holder.py started beforehand): a step
+// that must land inside a part of a session is taken with the clock held, so
+// the session cannot run past it while a slow machine takes the step.
+// hold(true | false) waits until the clock says the change holds.
+async function clockHolder(launch, topic = '/sim_clock/hold') {
+  const holder = start('clock-holder', ['/usr/bin/python3', path.join(__dirname, 'clock_holder.py'), topic],
+    () => {}, 'pipe');
+  await until('the clock holder is connected to the clock', () => holder.lines.includes('ready') ||
+    (holder.exited && fail(`the clock holder ended: ${holder.lines.join('\n')}`)), 30);
+  return {
+    hold: async (on) => {
+      const from = launch.lines.length;
+      const said = on ? /^\[clock\] held at / : /^\[clock\] running again from /;
+      holder.stdin.write(on ? 'hold\n' : 'run\n');
+      await until(`the simulated clock ${on ? 'held' : 'running again'}`,
+        () => launch.lines.slice(from).some((l) => said.test(l)), 10);
+    },
+  };
 }
 
 // roslaunch stops the nodes it started only when asked with SIGINT.
@@ -180,6 +201,6 @@ function runFlow(main, explain = async () => {}) {
 }
 
 module.exports = {
-  run, log, fail, sleep, until, start, stop, stopAll, chromium, launchBrowser, closeBrowser, runFlow,
+  run, log, fail, sleep, until, start, stop, stopAll, clockHolder, chromium, launchBrowser, closeBrowser, runFlow,
   TABLET, PHONE, openPage, allowError, checkView,
 };

@@ -75,7 +75,7 @@ void ClinicFollower::follow(int64_t id)
     int& orphan = orphan_[id];
     const bool nodeSomewhere = launcher_.launchedHere(key) || (coachRunning_ && coachRunning_());
     orphan = exit.known || nodeSomewhere ? 0 : orphan + 1;
-    if (exit.known && exit.code == 1 && s.value.exercisesTotal == 0)
+    if (exit.known && exit.code == 1 && s.value.exercisesRecorded == 0)
     {
       // It refused to start: nothing was played, so nothing is kept but its words.
       error = store_.discardSession(id).error;

@@ -100,7 +100,8 @@ SessionSummary summaryRow(const Statement& s)
   r.ended = s.real(6);
   r.outcome = s.text(7);
   r.exercisesPlayed = static_cast<int>(s.integer(8));
-  r.exercisesTotal = static_cast<int>(s.integer(9));
+  r.exercisesRecorded = static_cast<int>(s.integer(9));
+  r.exercisesTotal = r.exercisesRecorded;
   r.playingTime = s.real(10);
   r.meanEffort = s.real(11);
   r.meanPain = s.real(12);

@@ -132,11 +132,12 @@ struct SessionSummary
   int64_t resumes = 0;     // the session this one took up again; 0: none
   int64_t resumedIn = 0;   // the session that took this one up again; 0: none
   int firstExercise = 1;
-  double started = 0;       // wall time
-  double ended = 0;         // 0 while it runs
-  std::string outcome;      // "running", "completed", "ended" (by the operator), "interrupted"
-  int exercisesPlayed = 0;  // played fully
-  int exercisesTotal = 0;   // it was started to play, from its own plan (else those recorded)
+  double started = 0;         // wall time
+  double ended = 0;           // 0 while it runs
+  std::string outcome;        // "running", "completed", "ended" (by the operator), "interrupted"
+  int exercisesPlayed = 0;    // played fully
+  int exercisesTotal = 0;     // it was started to play, from its own plan (else those recorded)
+  int exercisesRecorded = 0;  // begun in its log: none when the robot program refused to start
   double playingTime = 0;
   double meanEffort = -1;  // over the check-ins that rated it; -1: none
   double meanPain = -1;

@@ -156,9 +156,10 @@ async function main() {
 
   // --- Skip: recording 1 cut short, recording 2 starts and its rows go out.
   await page.click('#skip');
+  await phaseMatches(/^Waiting for person tracking/, 'the wait for tracking after recording 1', 15);
+  await clock.hold(false);
   const recording2 = /^Exercise 2 of 9: hands on waist right — /;
   await phaseMatches(recording2, 'recording 2 starts', 15);
-  await clock.hold(false);
   await until('the motion executor gets the start signal of recording 2', () => peers.starts.includes(2), 10);
   await until('rows of recording 2 go out', () => (peers.rows['2'] || 0) > 0, 10);
   const rows1 = peers.rows['1'];

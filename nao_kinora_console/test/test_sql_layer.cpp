@@ -281,6 +281,13 @@ TEST(SqlLayer, TransactionsAndReturnedIds)
     EXPECT_EQ(ids[1], count(*other, "SELECT id FROM people WHERE code = 'P-b'")) << b->name;
     run(*db, "UPDATE people SET age = 6");
     EXPECT_EQ(2, db->changes()) << b->name;
+    if (b->dialect == SqlDialect::kPostgres)  // a failed statement dooms the server's transaction; SQLite's goes on
+    {
+      Transaction t(*db);
+      EXPECT_EQ("taken", std::string(faultName(insertPerson(*db, "P-a", 1).fault)));
+      t.commit();
+      EXPECT_EQ("internal", std::string(faultName(t.failure().fault))) << t.error();
+    }
   }
 }
 }  // namespace

@@ -137,10 +137,15 @@ TEST(SqlLayer, ServerLostAndBack)
     EXPECT_EQ("unavailable", std::string(faultName(t.failure().fault))) << t.error();
   }
   EXPECT_TRUE(insert(6).ok());
+  // Stopped and back while the connection was idle: its next use goes through.
+  server.stop();
+  server.start();
+  e = insert(7);
+  EXPECT_TRUE(e.ok()) << e.message;
   Statement all(*db, "SELECT x FROM t ORDER BY x");
   std::vector<int64_t> xs;
   while (all.step())
     xs.push_back(all.integer(0));
-  EXPECT_EQ((std::vector<int64_t>{1, 3, 6}), xs);
+  EXPECT_EQ((std::vector<int64_t>{1, 3, 6, 7}), xs);
 }
 }  // namespace

@@ -135,7 +135,7 @@ TEST(ClinicOpen, CreatesPrivateFilesAndKeepsThem)
 // for it and use it; the file holds one schema, as one console alone makes.
 TEST(ClinicOpen, ManyConsolesOpenOneNewFileAtOnce)
 {
-  const int kConsoles = 8, kRounds = 5;
+  const int kConsoles = 8, kRounds = 20;
   kinora_test::TempDir dir;
   auto tables = [](const std::string& path)
   {

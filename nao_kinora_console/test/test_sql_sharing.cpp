@@ -4,6 +4,9 @@
 #include "sql_test_backends.h"
 
 #include "nao_kinora_console/store/connection_pool.h"
+#include "nao_kinora_console/store/sqlite_db.h"
+
+#include <sqlite3.h>
 
 #include <atomic>
 #include <thread>
@@ -98,6 +101,46 @@ TEST(SqlLayer, NewDatabaseOpenedByManyAtOnce)
       EXPECT_EQ(2, dbs[0]->schemaVersion(e)) << b->name;
       EXPECT_EQ(1, count(*dbs[0], "SELECT count(*) FROM things")) << b->name;
     }
+}
+
+// SQLite refuses at once, without waiting, a statement that has read and
+// must then write while another connection holds the write lock (a file
+// turned to WAL while another console sets it up): outside a transaction the
+// layer runs it again once the other is done.
+TEST(SqliteLayer, StatementRefusedWithoutWaitingRunsAgain)
+{
+  kinora_test::TempDir dir;
+  Database writer, switcher;
+  ASSERT_TRUE(writer.openFile(dir.path() + "new.db", true).ok());
+  ASSERT_TRUE(switcher.openFile(dir.path() + "new.db", false).ok());
+  switcher.setBusyTimeout(60000);  // only a stalled machine waits that long
+  run(writer, "CREATE TABLE t(x BIGINT)");
+  std::atomic<int> attemptsEnded{0};
+  sqlite3_trace_v2(
+      switcher.handle(), SQLITE_TRACE_PROFILE,
+      [](unsigned, void* count, void*, void*)
+      {
+        ++*static_cast<std::atomic<int>*>(count);
+        return 0;
+      },
+      &attemptsEnded);
+  std::unique_ptr<Transaction> writing(new Transaction(writer));
+  run(writer, "INSERT INTO t VALUES (1)");
+  std::string mode;
+  SqlError failure;
+  std::thread turn(
+      [&]
+      {
+        Statement wal(switcher, "PRAGMA journal_mode=WAL");
+        mode = wal.step() ? wal.text(0) : "";
+        failure = wal.failure();
+      });
+  // Its first attempt has ended (refused) before the writer lets go.
+  EXPECT_TRUE(kinora_test::waitWallFor([&] { return attemptsEnded > 0; }, 60.0));
+  EXPECT_EQ("", writing->commit());
+  turn.join();
+  EXPECT_TRUE(failure.ok()) << failure.message;
+  EXPECT_EQ("wal", mode);
 }
 
 // The server stopped and started again under one connection: typed

@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace nao_kinora_console
@@ -11,6 +14,7 @@ namespace
 // A writer waits this long for another connection's lock (another console,
 // the sqlite3 tool) before giving up with "database is locked".
 const int kBusyTimeoutMs = 5000;
+const int kLongestRetryPauseMs = 50;
 
 SqlError failureOf(sqlite3* db)
 {
@@ -25,7 +29,10 @@ SqlError failureOf(sqlite3* db)
 class SqliteCursor : public SqlCursor
 {
 public:
-  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt) : db_(db), stmt_(stmt) {}
+  SqliteCursor(sqlite3* db, sqlite3_stmt* stmt, const int& busyTimeoutMs)
+      : db_(db), stmt_(stmt), busyTimeoutMs_(busyTimeoutMs)
+  {
+  }
   ~SqliteCursor() override
   {
     clearRows();
@@ -42,7 +49,7 @@ public:
         error = failureOf(db_);
         return false;
       }
-    if (!step(error))
+    if (!firstStep(error))
       return false;
     if (!sqlite3_stmt_readonly(stmt_))
       return keepRows(error);
@@ -99,14 +106,35 @@ private:
     return sqlite3_bind_null(stmt_, index);
   }
 
-  bool step(SqlError& error)
+  bool step(SqlError& error) { return stepped(sqlite3_step(stmt_), error); }
+
+  bool stepped(int rc, SqlError& error)
   {
-    const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
       return true;
     if (rc != SQLITE_DONE)
       error = failureOf(db_);
     return false;
+  }
+
+  // SQLite gives up at once, without its busy handler, where waiting could
+  // deadlock: a statement that has read and must then write while another
+  // connection writes (two consoles turning a new file to WAL at once).
+  // Outside a transaction such a statement is undone whole, so it is run
+  // again until the busy timeout has passed.
+  bool firstStep(SqlError& error)
+  {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyTimeoutMs_);
+    int rc = sqlite3_step(stmt_);
+    for (int pause = 1;
+         (rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(db_) && std::chrono::steady_clock::now() < deadline;
+         pause = std::min(2 * pause, kLongestRetryPauseMs))
+    {
+      sqlite3_reset(stmt_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+      rc = sqlite3_step(stmt_);
+    }
+    return stepped(rc, error);
   }
 
   // Called with the first row current.
@@ -143,6 +171,7 @@ private:
 
   sqlite3* db_;
   sqlite3_stmt* stmt_;
+  const int& busyTimeoutMs_;
   bool kept_ = false;
   std::vector<std::vector<sqlite3_value*>> rows_;
   std::size_t row_ = 0;
@@ -198,7 +227,7 @@ SqlError Database::openFile(const std::string& path, bool create)
     return error;
   }
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  setBusyTimeout(kBusyTimeoutMs);
   sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_FKEY, 1, nullptr);
   return {};
 }
@@ -245,7 +274,7 @@ std::unique_ptr<SqlCursor> Database::prepare(const std::string& sql, SqlError& e
   }
   if (!stmt)  // only white space or a comment
     return nullptr;
-  return std::unique_ptr<SqlCursor>(new SqliteCursor(db_, stmt));
+  return std::unique_ptr<SqlCursor>(new SqliteCursor(db_, stmt, busyTimeoutMs_));
 }
 
 SqlError Database::begin()
@@ -270,6 +299,7 @@ bool Database::inTransaction() const
 
 void Database::setBusyTimeout(int milliseconds)
 {
+  busyTimeoutMs_ = milliseconds;
   sqlite3_busy_timeout(db_, milliseconds);
 }
 

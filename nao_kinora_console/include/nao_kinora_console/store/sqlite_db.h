@@ -55,6 +55,7 @@ public:
 private:
   sqlite3* db_ = nullptr;
   std::string path_;
+  int busyTimeoutMs_ = 0;
 };
 }  // namespace nao_kinora_console
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The script tests' PostgreSQL server (pg_test_server.sh): made and run as an
-# unprivileged user, stopped and started again with its data, gone with its
-# folder at the end, and stopped by itself when the shell that started it is
-# killed.
+# unprivileged user on the address given (one other than 127.0.0.1), stopped
+# and started again with its data, gone with its folder at the end, and
+# stopped by itself when the shell that started it is killed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/pg_test_server.sh"
@@ -12,10 +12,12 @@ fail() {
 }
 trap pg_test_end EXIT
 
-pg_test_init
+pg_test_init 127.0.0.2
+[ "$PG_TEST_URL" = "postgresql://kinora@127.0.0.2:$PG_TEST_PORT/kinora" ] || fail "PG_TEST_URL is [$PG_TEST_URL]"
 sql() { "$PG_TEST_BIN/psql" -q -X -t -A -v ON_ERROR_STOP=1 "$PG_TEST_URL" -c "$1"; }
 sql "CREATE TABLE t(x BIGINT); INSERT INTO t VALUES (7)"
 [ "$(ps -o user= -p "$PG_TEST_PID")" = "$(pg_test_user)" ] || fail "the server does not run as $(pg_test_user)"
+[ "$(sql 'SELECT inet_server_addr()')" = 127.0.0.2 ] || fail "the server does not listen on 127.0.0.2"
 pg_test_stop
 ! sql "SELECT 1" 2>/dev/null || fail "the server still answers after pg_test_stop"
 pg_test_start

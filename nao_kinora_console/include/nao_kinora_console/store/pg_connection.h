@@ -70,7 +70,7 @@ private:
   std::string name_;
   bool transaction_ = false;
   int64_t changes_ = 0;
-  int busyTimeoutMs_ = 0;  // set by open()
+  int busyTimeoutMs_ = 0;                          // set by open()
   std::map<std::string, std::string> statements_;  // numbered SQL -> server-side name
 };
 }  // namespace nao_kinora_console

@@ -6,12 +6,13 @@
 # exercise and the joints that moved, up to the closing cue. The session
 # console (nao_kinora_console) runs beside it: its address is the first line.
 #
-#   scripts/demo.sh [--speed N] [--console-port N] [--no-sound] [--no-install] [--no-build]
+#   scripts/demo.sh [--speed N] [--console-port N] [--rviz] [--no-sound] [--no-install] [--no-build]
 #
 #   --speed N     simulated seconds per wall second (default 4: the session of
 #                 about 6 minutes takes about 90 s); --speed 1 is the real session
 #   --console-port N  the console's port on 127.0.0.1 (default 8080, or a free
 #                 one when 8080 is taken)
+#   --rviz        also show the simulated robot in rviz (needs a display)
 #   --no-sound    neither make nor play the spoken cues
 #   --no-install  do not install missing Debian packages
 #   --no-build    use the workspace as it is built
@@ -34,11 +35,13 @@ sound=yes
 install=yes
 build=yes
 console_port=""
+rviz=false
 usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --speed) speed=${2:?--speed needs a number}; shift ;;
     --console-port) console_port=${2:?--console-port needs a number}; shift ;;
+    --rviz) rviz=true ;;
     --no-sound) sound= ;;
     --no-install) install= ;;
     --no-build) build= ;;
@@ -50,6 +53,7 @@ done
 
 [[ "$speed" =~ ^[0-9]*\.?[0-9]+$ ]] && [[ ! "$speed" =~ ^[0.]+$ ]] ||
   { echo "--speed needs a number above 0, not [$speed]" >&2; exit 2; }
+[ "$rviz" = false ] || [ -n "${DISPLAY:-}" ] || { echo "--rviz needs a display: DISPLAY is not set" >&2; exit 2; }
 [ -z "$console_port" ] || { [[ "$console_port" =~ ^[0-9]+$ ]] && [ "$console_port" -ge 1 ] && [ "$console_port" -le 65535 ]; } ||
   { echo "--console-port needs a port number (1 to 65535), not [$console_port]" >&2; exit 2; }
 
@@ -79,14 +83,21 @@ s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   port_is_free "$console_port" || { echo "demo: port $console_port is taken: choose another with --console-port" >&2; exit 1; }
   netns=(--net)
   [ "$(id -u)" -eq 0 ] || netns+=(--map-root-user)
-  if command -v ip >/dev/null && command -v socat >/dev/null && unshare "${netns[@]}" true 2>/dev/null; then
+  # rviz reaches a local display (DISPLAY=:0) through its socket file from any
+  # namespace, but not one over the network (ssh -X: DISPLAY=localhost:10).
+  remote_display=""
+  [ "$rviz" = false ] || [[ "$DISPLAY" == :* || "$DISPLAY" == unix:* ]] || remote_display=yes
+  if [ -n "$remote_display" ]; then
+    echo "demo: warning: rviz on the network display $DISPLAY: no private network namespace" >&2
+  elif command -v ip >/dev/null && command -v socat >/dev/null && unshare "${netns[@]}" true 2>/dev/null; then
     bridge_dir=$(mktemp -d "${TMPDIR:-/tmp}/kinora_console.XXXXXX")
     socat "TCP-LISTEN:$console_port,bind=127.0.0.1,reuseaddr,fork" "UNIX-CONNECT:$bridge_dir/console.sock" 2>/dev/null &
     KINORA_DEMO_PRIVATE_NET=1 KINORA_DEMO_BRIDGE_PID=$! KINORA_DEMO_BRIDGE_DIR=$bridge_dir \
       exec unshare "${netns[@]}" -- "$0" "${args[@]}" --no-install --no-build --console-port "$console_port"
+  else
+    echo "demo: warning: no private network namespace (unshare, ip): the nodes' XML-RPC ports" \
+      "listen on every address while the demo runs" >&2
   fi
-  echo "demo: warning: no private network namespace (unshare, ip): the nodes' XML-RPC ports" \
-    "listen on every address while the demo runs" >&2
 else
   ip link set lo up
 fi
@@ -160,7 +171,7 @@ if [ -n "${KINORA_DEMO_BRIDGE_DIR:-}" ]; then
   bridge=$!
 fi
 roslaunch --skip-log-check --no-summary --disable-title --sigint-timeout "$stop_wait" \
-  nao_kinora_sim demo.launch speed:="$speed" sound_dir:="$sounds" session_log:="$session_log" \
+  nao_kinora_sim demo.launch speed:="$speed" sound_dir:="$sounds" session_log:="$session_log" rviz:="$rviz" \
   > >(launch_view) 2>&1 &
 launch=$!
 # The console, once roslaunch's master answers; its lines go to console.log.

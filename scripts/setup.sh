@@ -15,6 +15,7 @@ packages=(
   libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev python3-rosservice python3-std-srvs python3-diagnostic-msgs
   libcpp-httplib-dev libroslib-dev chromium fonts-dejavu-core nodejs socat libsqlite3-dev
   libsensor-msgs-dev ros-sensor-msgs poppler-utils libpq-dev postgresql
+  ros-robot-state-publisher rviz liburdfdom-tools liburdfdom-dev libtf2-ros-dev
 )
 
 missing=()
@@ -48,7 +49,7 @@ fi
 # catkin needs Debian's python3, not whichever python3 comes first on PATH.
 ws="${KINORA_WS:-$root/build/ws}"  # KINORA_WS: another workspace, e.g. for a second build
 mkdir -p "$ws/src"
-for pkg in nao_msgs nao_kinora_msgs nao_kinora nao_kinora_sim nao_kinora_console; do
+for pkg in nao_msgs nao_kinora_msgs nao_kinora nao_kinora_description nao_kinora_sim nao_kinora_console; do
   ln -sfn "$root/$pkg" "$ws/src/$pkg"
 done
 catkin_make -C "$ws" -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,8 +1,10 @@
 #include "nao_kinora/command_line.h"
 
+#include "nao_kinora/joint_limit_guard.h"
 #include "nao_kinora/parameters.h"
 #include "nao_kinora/recording.h"
 #include "nao_kinora/recording_check.h"
+#include "nao_kinora/session_speed.h"
 
 #include <ros/ros.h>
 
@@ -19,7 +21,7 @@ void printUsage(const char* program)
 {
   std::cerr << "usage: " << program
             << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE] [_tracking_timeout:=SECONDS]\n"
-            << "       [_first_recording:=K] [_speed:=S]\n"
+            << "       [_first_recording:=K] [_speed:=S] [_joint_limits:=true]\n"
             << "  COUNT    number of recordings to play (a count below 1 plays none and idles)\n"
             << "  FILE     one recording per COUNT, in playing order, relative to the recording\n"
             << "           directory (" << staticdisplaycommand2 << " unless _recording_dir:= is given)\n"
@@ -28,7 +30,10 @@ void printUsage(const char* program)
             << "           after that long (default 0: wait as long as it takes)\n"
             << "  K        start at the K-th recording, after the greeting (default 1)\n"
             << "  S        the rows' speed for this patient, 0.25 to 2 (default 1: as recorded); each\n"
-            << "           row's pause but row 0's is its duration divided by S\n";
+            << "           row's pause but row 0's is its duration divided by S\n"
+            << "  _joint_limits:=true  refuse what the robot cannot do: an angle outside its joint's\n"
+            << "           range, a joint asked to move faster than it can at S, a ~set_speed that would\n"
+            << "           (default false; every launch file and the console set it true)\n";
 }
 }  // namespace
 
@@ -120,7 +125,8 @@ bool checkRecordings(const SessionPlan& plan)
   for (std::size_t k = plan.first - 1; k < plan.recordings.size(); ++k)
   {
     const std::string& name = plan.recordings[k];
-    const RecordingCheck check = checkRecording(staticdisplaycommand2 + name);
+    std::vector<JointRow> rows;
+    const RecordingCheck check = checkRecording(staticdisplaycommand2 + name, &rows);
     for (const RecordingProblem& problem : check.problems)
     {
       if (problem.fatal())
@@ -128,7 +134,8 @@ bool checkRecordings(const SessionPlan& plan)
       else
         ROS_WARN("%s", problem.message.c_str());
     }
-    if (!check.playable())
+    const int place = static_cast<int>(k) + 1;
+    if (!check.playable() || !admitRecording(place, name, check.path, rows, currentSpeed()))
       ++unplayable;
   }
   if (unplayable > 0)

@@ -1,6 +1,7 @@
 // nao_kinora: leads a person through recorded exercises on a NAO robot.
 //
 //   nao_kinora COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE] [_first_recording:=K]
+//              [_speed:=S] [_joint_limits:=true]
 //
 // Exit status: 0 when shut down from outside, 255 after the closing cue,
 // 1 when the command line or a recording cannot be played.

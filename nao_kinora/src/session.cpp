@@ -2,6 +2,7 @@
 
 #include "nao_kinora/command_line.h"
 #include "nao_kinora/cues.h"
+#include "nao_kinora/joint_limit_guard.h"
 #include "nao_kinora/operator_control.h"
 #include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
@@ -69,11 +70,16 @@ void logLoaded(const std::string& path)
 }
 
 // No start signal, no cues, no report for a recording skipped.
-void skipRecording(const char* name)
+// brokeLimits: for the joint limits, which the log says; otherwise it had no row.
+void skipRecording(const char* name, bool brokeLimits = false)
 {
   const std::string path = staticdisplaycommand2 + name;
-  ROS_ERROR("skipping recording [%s]: it has no row to play", path.c_str());
-  logEvent("recording skipped", {{"recording", currentargv - 1}, {"path", path}});
+  ROS_ERROR("skipping recording [%s]: %s", path.c_str(),
+            brokeLimits ? "it breaks the robot's joint limits" : "it has no row to play");
+  nlohmann::ordered_json fields = {{"recording", currentargv - 1}, {"path", path}};
+  if (brokeLimits)
+    fields["joint limits"] = true;
+  logEvent("recording skipped", fields);
   noteSkipped(currentargv - 1);
   ++currentargv;
   firsttime = 0;
@@ -166,7 +172,8 @@ PassAction choosePass()
 
 bool readSessionParams()
 {
-  return readSecondsParam("tracking_timeout", trackingTimeout) && readSpeedParam() && readSessionLogParam();
+  return readSecondsParam("tracking_timeout", trackingTimeout) && readSpeedParam() && readJointLimitsParam() &&
+         readSessionLogParam();
 }
 
 bool greet(NaoKinora& obj)
@@ -187,9 +194,19 @@ bool loadNextRecording(char** argv)
   tempcounter = -1;
   feedbacks.clear();  // a recording that ended early leaves none behind
   loadRecording(argv[currentargv]);
+  // Checked again now: the file may have changed since start-up.
+  const int place = currentargv - 1;
+  const std::string path = staticdisplaycommand2 + argv[currentargv];
+  const bool admitted =
+      withSpeedHeld([&](double speed) { return admitRecording(place, argv[currentargv], path, play_joints, speed); });
   if (play_joints.empty())
   {
     skipRecording(argv[currentargv]);
+    return false;
+  }
+  if (!admitted)
+  {
+    skipRecording(argv[currentargv], true);
     return false;
   }
   logLoaded(staticdisplaycommand2 + argv[currentargv]);

@@ -1,5 +1,6 @@
 #include "nao_kinora/session_speed.h"
 
+#include "nao_kinora/joint_limit_guard.h"
 #include "nao_kinora/parameters.h"
 #include "nao_kinora/session_log.h"
 
@@ -15,7 +16,9 @@ namespace nao_kinora
 namespace
 {
 std::atomic<double> speed(kNormalSpeed);
-std::mutex changing;  // one ~set_speed at a time, so the log tells the changes in order
+// One ~set_speed at a time, so the log tells the changes in order; held too
+// while a recording is checked at the speed in force (withSpeedHeld).
+std::mutex changing;
 
 // "0.5", "2", "0.25": as a person writes the speed.
 std::string speedText(double value)
@@ -74,10 +77,19 @@ Answer requestSpeed(double value)
     return {false, "the session is over"};
   if (value == was)
     return {true, "the speed is already " + speedText(value)};
+  const std::string unsafe = speedRefusal(value, w);
+  if (!unsafe.empty())
+    return {false, unsafe + "; the speed stays " + speedText(was)};
   speed = value;
   logEvent("speed", {{"speed", value}, {"recording", w.recording}, {"row", w.row}});
   statusChanged();
   return {true, "speed " + speedText(value) + " " + fromWhen(w) + " on (it was " + speedText(was) + ")"};
+}
+
+bool withSpeedHeld(const std::function<bool(double)>& check)
+{
+  std::lock_guard<std::mutex> lock(changing);
+  return check(speed);
 }
 
 void logStartSpeed()

@@ -1,5 +1,7 @@
 #include "recordings.h"
 
+#include "nao_kinora/joint_limits.h"
+
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -28,10 +30,26 @@ JointRow Recording::row(int r) const
   for (int j = 0; j < kJointCount; ++j)
   {
     const bool swings = r >= swingFrom && std::find(moving.begin(), moving.end(), j) != moving.end();
-    values[j] = swings ? (r % 2 ? kSwing : -kSwing) + 1e-4f * r + 1e-3f * j : 0.01f * id + 1e-5f * r + 1e-3f * j;
+    if (swings)
+      values[j] = (r % 2 ? kSwing : -kSwing) + 1e-4f * r + 1e-3f * j;
+    else if (!pose.empty())
+      values[j] = pose[j] + (j == 0 ? 0.01f * id + 1e-3f * r : 0.0f);
+    else
+      values[j] = 0.01f * id + 1e-5f * r + 1e-3f * j;
   }
+  for (const Angle& a : angles)
+    if (a.row == r)
+      values[a.joint] = a.angle;
   values[kDurationColumn] = durations[r];
   return values;
+}
+
+std::vector<float> poseWithinLimits()
+{
+  std::vector<float> pose;
+  for (int j = 0; j < kJointCount; ++j)
+    pose.push_back(static_cast<float>((nao_kinora::jointLimit(j).lower + nao_kinora::jointLimit(j).upper) / 2));
+  return pose;
 }
 
 std::vector<float> Recording::wire(int r) const

@@ -28,6 +28,17 @@ struct Recording
   std::vector<float> durations;  // seconds, one per row, as in the file
   std::vector<int> moving;       // joints that swing by +-0.4 from row swingFrom on;
   int swingFrom = 0;             // the other joints, and all before, drift by < 0.01
+  // A pose within the robot's joint limits (withinLimits), in place of the
+  // drift: every row holds it but joint 0, which drifts by 0.001 a row, and
+  // the angles set here (row, joint, angle).
+  std::vector<float> pose;
+  struct Angle
+  {
+    int row;
+    int joint;
+    float angle;
+  };
+  std::vector<Angle> angles;
 
   int rows() const { return static_cast<int>(durations.size()); }
   JointRow row(int r) const;
@@ -39,6 +50,9 @@ struct Recording
   std::vector<int> reported() const;
   std::string text() const;  // the file's content, one line per row
 };
+
+// The middle of each joint's range: a pose within the robot's joint limits.
+std::vector<float> poseWithinLimits();
 
 // Same duration for every row.
 Recording makeRecording(const std::string& name, int id, int rows, float duration, const std::vector<int>& moving);

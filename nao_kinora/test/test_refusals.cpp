@@ -187,17 +187,21 @@ TEST_P(BadParameter, EndsBeforeAdvertisingNamingIt)
 
 INSTANTIATE_TEST_SUITE_P(
     Refused, BadParameter,
-    ::testing::Values(ParameterCase{"NumberAsRecordingDir", "recording_dir", XmlRpc::XmlRpcValue(123), {}},
-                      ParameterCase{"TruthAsSessionLog", "session_log", XmlRpc::XmlRpcValue(true), {}},
-                      ParameterCase{"WordAsTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=soon"}},
-                      ParameterCase{"NegativeTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=-5"}},
-                      ParameterCase{"WordAsSpeed", "speed", {}, {"_speed:=fast"}, " a number, not fast"},
-                      ParameterCase{"TruthAsSpeed", "speed", XmlRpc::XmlRpcValue(true), {}, " a number, not true"},
-                      ParameterCase{"TextAsSpeed", "speed", XmlRpc::XmlRpcValue("1.0"), {}, " a number, not 1.0"},
-                      ParameterCase{"SpeedAboveTwo", "speed", {}, {"_speed:=2.5"}, kSpeedRange + "2.5"},
-                      ParameterCase{"SpeedBelowAQuarter", "speed", {}, {"_speed:=0.2"}, kSpeedRange + "0.2"},
-                      ParameterCase{"ZeroSpeed", "speed", {}, {"_speed:=0"}, kSpeedRange + "0"},
-                      ParameterCase{"NegativeSpeed", "speed", XmlRpc::XmlRpcValue(-1.0), {}, kSpeedRange + "-1"}),
+    ::testing::Values(
+        ParameterCase{"NumberAsRecordingDir", "recording_dir", XmlRpc::XmlRpcValue(123), {}},
+        ParameterCase{"TruthAsSessionLog", "session_log", XmlRpc::XmlRpcValue(true), {}},
+        ParameterCase{"WordAsTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=soon"}},
+        ParameterCase{"NegativeTrackingTimeout", "tracking_timeout", {}, {"_tracking_timeout:=-5"}},
+        ParameterCase{"WordAsSpeed", "speed", {}, {"_speed:=fast"}, " a number, not fast"},
+        ParameterCase{"TruthAsSpeed", "speed", XmlRpc::XmlRpcValue(true), {}, " a number, not true"},
+        ParameterCase{"TextAsSpeed", "speed", XmlRpc::XmlRpcValue("1.0"), {}, " a number, not 1.0"},
+        ParameterCase{"SpeedAboveTwo", "speed", {}, {"_speed:=2.5"}, kSpeedRange + "2.5"},
+        ParameterCase{"SpeedBelowAQuarter", "speed", {}, {"_speed:=0.2"}, kSpeedRange + "0.2"},
+        ParameterCase{"ZeroSpeed", "speed", {}, {"_speed:=0"}, kSpeedRange + "0"},
+        ParameterCase{"NegativeSpeed", "speed", XmlRpc::XmlRpcValue(-1.0), {}, kSpeedRange + "-1"},
+        ParameterCase{"WordAsJointLimits", "joint_limits", {}, {"_joint_limits:=yes"}, " true or false, not yes"},
+        ParameterCase{
+            "NumberAsJointLimits", "joint_limits", XmlRpc::XmlRpcValue(1), {}, " true or false, not the number 1"}),
     [](const ::testing::TestParamInfo<ParameterCase>& info) { return std::string(info.param.name); });
 
 // ros::init stores _name:=123 as a number: the node takes the digits typed as

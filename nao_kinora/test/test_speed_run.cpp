@@ -1,6 +1,7 @@
 // The rows' speed in whole runs, the clock driven by the test: a recording at
 // ~speed 0.5 and 2.0, every row at its exact time and the cues at their rows;
-// a change through ~set_speed mid-recording, on ~status and in the session log.
+// a change through ~set_speed mid-recording, on ~status and in the session
+// log; ~set_speed with the joint limits in force and without them.
 #include "operator_calls.h"
 #include "ros_harness.h"
 #include "run_script.h"
@@ -119,4 +120,105 @@ TEST(SetSpeedService, ChangesThePaceFromTheNextRow)
   const std::vector<nlohmann::json> events = eventsNamed(sessionLog(log), "speed");
   ASSERT_EQ(1u, events.size());
   EXPECT_EQ((nlohmann::json{{"event", "speed"}, {"speed", 2.0}, {"recording", 1}, {"row", 5}}), events[0]);
+}
+
+namespace
+{
+// Two recordings within the joint limits, rows of 0.75 s. In the second,
+// LShoulderPitch goes from -1.6 rad (row 1) to 1.6 rad (row 2), 3.2 rad: at
+// most 8.268 rad/s, so that row allows speeds up to 8.268 * 0.75 / 3.2 =
+// 1.94; the rows from 3 on, 1.6 rad back, up to 3.88.
+struct TwoRecordings
+{
+  TwoRecordings()
+  {
+    a = makeRecording("a.txt", 1, 4, 0.75f, {});
+    a.pose = poseWithinLimits();
+    b = makeRecording("b.txt", 2, 5, 0.75f, {});
+    b.pose = poseWithinLimits();
+    b.angles = {{1, 2, -1.6f}, {2, 2, 1.6f}};
+  }
+
+  // The recording as sent at speed, named for it so the run tells them apart;
+  // but for row 0, which is the same at every speed: given after it, the
+  // recording as it is names that row.
+  static Recording at(const Recording& rec, double speed)
+  {
+    Recording sent = atSpeed(rec, speed);
+    sent.name += "@" + std::to_string(speed);
+    return sent;
+  }
+
+  Recording a, b;
+};
+}  // namespace
+
+// With the joint limits in force, a speed at which a recording still to play
+// would move a joint faster than it can turn is refused, naming the recording,
+// the row and the joint, and the speed stays; a speed within it is taken. Once
+// the row that bounds it has gone out, the higher speed is taken too.
+TEST(SetSpeedWithinJointLimits, RefusedForARowAheadThenTakenOnceItIsPast)
+{
+  Harness h;
+  TempDir dir;
+  const TwoRecordings r;
+  auto node = startRun(h, dir.path(), "2", {r.a, r.b}, nodeTopics(), {"_joint_limits:=true"});
+
+  Script s;
+  s.greeting();
+  s.startRecording(scheduleFor(2));
+  s.rows(r.a, scheduleFor(2), 0, 0);
+  s.row(r.a, 1);
+  s.wait(250);
+  s.act(
+      [&]
+      {
+        EXPECT_TRUE(answered(setSpeed(2.0), false,
+                             "a speed of 2 would move LShoulderPitch faster than it can turn in recording 2 (b.txt) at "
+                             "row 2: it allows at most 1.93; the speed stays 1"));
+        EXPECT_TRUE(answered(setSpeed(1.5), true, "speed 1.5 from row 2 of recording 1 on (it was 1)"));
+      });
+  s.wait(500);
+  s.rows(TwoRecordings::at(r.a, 1.5), scheduleFor(2), 2, 3);
+  s.report({});
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 1)); });
+  s.startRecording(scheduleFor(3));
+  s.rows(r.b, scheduleFor(3), 0, 0);
+  s.rows(TwoRecordings::at(r.b, 1.5), scheduleFor(3), 1, 1);
+  s.row(TwoRecordings::at(r.b, 1.5), 2);
+  s.wait(250);
+  s.act([&] { EXPECT_TRUE(answered(setSpeed(2.0), true, "speed 2 from row 3 of recording 2 on (it was 1.5)")); });
+  s.wait(250);
+  s.rows(TwoRecordings::at(r.b, 2.0), scheduleFor(3), 3, 4);
+  s.report({2});
+  EXPECT_TRUE(closesAsScripted(
+      h, *node, s, {TwoRecordings::at(r.a, 1.5), TwoRecordings::at(r.b, 1.5), TwoRecordings::at(r.b, 2.0), r.a, r.b}));
+  EXPECT_EQ(playedLines(4, {}) + "Trackingfinished1\n" + playedLines(5, {2}), node->out());
+}
+
+// Without them (~joint_limits false, as on the bare command line) every speed
+// in range is taken, as before they existed.
+TEST(SetSpeedWithinJointLimits, OutOfForceEverySpeedInRangeIsTaken)
+{
+  Harness h;
+  TempDir dir;
+  const TwoRecordings r;
+  auto node = startRun(h, dir.path(), "2", {r.a, r.b}, nodeTopics(), {"_joint_limits:=false"});
+
+  Script s;
+  s.greeting();
+  s.startRecording(scheduleFor(2));
+  s.rows(r.a, scheduleFor(2), 0, 0);
+  s.row(r.a, 1);
+  s.wait(250);
+  s.act([&] { EXPECT_TRUE(answered(setSpeed(2.0), true, "speed 2 from row 2 of recording 1 on (it was 1)")); });
+  s.wait(500);
+  s.rows(TwoRecordings::at(r.a, 2.0), scheduleFor(2), 2, 3);
+  s.report({});
+  s.act([&] { ASSERT_TRUE(tell(h, "trackingfinished", 1)); });
+  s.startRecording(scheduleFor(3));
+  s.rows(r.b, scheduleFor(3), 0, 0);
+  s.rows(TwoRecordings::at(r.b, 2.0), scheduleFor(3), 1, 4);
+  s.report({2});
+  EXPECT_TRUE(closesAsScripted(h, *node, s, {TwoRecordings::at(r.a, 2.0), TwoRecordings::at(r.b, 2.0), r.a, r.b}));
 }

@@ -15,14 +15,15 @@
 
 namespace clinic_test
 {
-// A recording of rows joint rows, 0.1 s each; joints 3 and 5 move.
+// A recording of rows joint rows, 0.1 s each; joints 3 and 5 move (the left
+// shoulder out, the left elbow bending), within the robot's joint limits.
 inline std::string recording(int rows)
 {
   std::ostringstream text;
   for (int r = 0; r < rows; ++r)
   {
     for (int j = 0; j < 22; ++j)
-      text << (j == 3 || j == 5 ? 0.1 * r : 0.0) << " ";
+      text << (j == 3 ? 0.1 * r : j == 5 ? -0.1 - 0.1 * r : j == 9 ? 0.1 : 0.0) << " ";
     text << 0.1 << "\n";
   }
   return text.str();

@@ -65,7 +65,7 @@ int main(int argc, char** argv)
     {
       append(log, playedExercise(k, 20 * k));
       store->ingestLog(last);
-      store->addCheckin({last, k, k % 11, 2, ""});
+      store->addCheckin({last, k, k % 11, 2, ""});  // every exercise was played
     }
     append(log, line(300, "cue", {{"kind", "closing"}}));
     if (!store->ingestLog(last).ok())

@@ -7,6 +7,7 @@
 
 #include <nao_kinora/command_line.h>
 #include <nao_kinora/timeline.h>
+#include "nao_kinora_console/session/status_view.h"
 
 namespace
 {
@@ -38,25 +39,33 @@ std::string fill(std::string text, const std::map<std::string, std::string>& val
 }
 
 const std::string kPlan = R"({"name": "week 2", "speed": 1.0, "items": ["a.txt"]})";
+const std::string kNoPatient = "This patient is not in the records (they may have been deleted).";
+const std::string kNoPlan = "This plan is not in the records (it may have been deleted).";
+const std::string kNoSession = "This session is not in the records (it may have been deleted with its patient).";
 
 const Refusal kRefusals[] = {
     {"code is a name", "POST", "/patients", R"({"code": "Jane Doe"})", 400, "patient code: only letters"},
     {"code empty", "POST", "/patients", R"({"code": ""})", 400, "patient code: empty"},
     {"code too long", "POST", "/patients", "{\"code\": \"" + std::string(33, 'P') + "\"}", 400, "at most 32"},
-    {"code taken", "POST", "/patients", R"({"code": "P-0001"})", 409, "is taken"},
+    {"code taken", "POST", "/patients", R"({"code": "P-0001"})", 409, "A patient with the code P-0001 already exists."},
+    {"code taken in another case", "POST", "/patients", R"({"code": "p-0001"})", 409,
+     "A patient with the code P-0001 already exists."},
     {"code missing", "POST", "/patients", R"({"note": "x"})", 400, "code: missing"},
     {"code a number", "POST", "/patients", R"({"code": 7})", 400, "code: must be text"},
     {"note a list", "POST", "/patients", R"({"code": "P-0009", "note": []})", 400, "note: must be text"},
     {"body not JSON", "POST", "/patients", "{", 400, "body: not a JSON object"},
     {"body a list", "POST", "/patients", "[1]", 400, "body: not a JSON object"},
     {"body too large", "POST", "/patients", "{\"code\": \"" + std::string(16400, 'P') + "\"}", 413, "body: at most"},
-    {"unknown patient", "GET", "/patients/999", "", 404, "no patient with id 999"},
+    {"unknown patient", "GET", "/patients/999", "", 404, kNoPatient},
     {"patient id not a number", "GET", "/patients/x1", "", 404, "no such clinic request"},
-    {"note of unknown patient", "PUT", "/patients/999", R"({"note": ""})", 404, "no patient with id 999"},
-    {"export of unknown patient", "GET", "/patients/999/export.csv", "", 404, "no patient with id 999"},
-    {"delete with another code", "DELETE", "/patients/{p}", R"({"confirm": "P-0002"})", 400, "confirmation"},
+    {"note of unknown patient", "PUT", "/patients/999", R"({"note": ""})", 404, kNoPatient},
+    {"export of unknown patient", "GET", "/patients/999/export.csv", "", 404, kNoPatient},
+    {"delete with another code", "DELETE", "/patients/{p}", R"({"confirm": "P-0002"})", 400,
+     "To delete this patient, type their code P-0001 exactly."},
     {"delete without a code", "DELETE", "/patients/{p}", "{}", 400, "confirm: missing"},
-    {"delete unknown patient", "DELETE", "/patients/999", R"({"confirm": "P-0001"})", 404, "no patient"},
+    {"delete unknown patient", "DELETE", "/patients/999", R"({"confirm": "P-0001"})", 404, kNoPatient},
+    {"delete while their session runs", "DELETE", "/patients/{p}", R"({"confirm": "P-0001"})", 409,
+     "A session of this patient is running: end it before deleting them."},
     {"speed too slow", "POST", "/patients/{p}/plans", R"({"name": "w", "speed": 0.2, "items": []})", 400,
      "speed: 0.2; from 0.25 to 2.0"},
     {"speed too fast", "PUT", "/plans/{plan}", R"({"name": "w", "speed": 2.5, "items": []})", 400, "speed: 2.5"},
@@ -76,19 +85,19 @@ const Refusal kRefusals[] = {
     {"plan name empty", "POST", "/patients/{p}/plans", R"({"name": "", "speed": 1, "items": []})", 400,
      "plan name: empty"},
     {"plan name taken", "POST", "/patients/{p}/plans", R"({"name": "week 1", "speed": 1, "items": []})", 409,
-     "plan name: this patient has a plan [week 1] already"},
-    {"plan of unknown patient", "POST", "/patients/999/plans", kPlan, 404, "no patient with id 999"},
-    {"edit unknown plan", "PUT", "/plans/999", kPlan, 404, "no plan with id 999"},
-    {"delete unknown plan", "DELETE", "/plans/999", "", 404, "no plan with id 999"},
-    {"timeline of unknown plan", "GET", "/plans/999/timeline", "", 404, "no plan with id 999"},
-    {"start unknown plan", "POST", "/plans/999/start", "{}", 404, "no plan with id 999"},
+     "This patient already has a plan called \"week 1\": choose another name."},
+    {"plan of unknown patient", "POST", "/patients/999/plans", kPlan, 404, kNoPatient},
+    {"edit unknown plan", "PUT", "/plans/999", kPlan, 404, kNoPlan},
+    {"delete unknown plan", "DELETE", "/plans/999", "", 404, kNoPlan},
+    {"timeline of unknown plan", "GET", "/plans/999/timeline", "", 404, kNoPlan},
+    {"start unknown plan", "POST", "/plans/999/start", "{}", 404, kNoPlan},
     {"start an empty plan", "POST", "/plans/{empty}/start", "{}", 400, "items: the plan has no exercise"},
     {"start while a session runs", "POST", "/plans/{plan}/start", "{}", 409, "A session is running", true},
     {"resume while a session runs", "POST", "/sessions/{ended}/resume", "{}", 409, "A session is running", true},
     {"resume a running session", "POST", "/sessions/{s}/resume", "{}", 409, "is running"},
-    {"resume unknown session", "POST", "/sessions/999/resume", "{}", 404, "no session with id 999"},
-    {"unknown session", "GET", "/sessions/999", "", 404, "no session with id 999"},
-    {"check-in of unknown session", "POST", "/sessions/999/checkins", R"({"position": 1})", 404, "no session"},
+    {"resume unknown session", "POST", "/sessions/999/resume", "{}", 404, kNoSession},
+    {"unknown session", "GET", "/sessions/999", "", 404, kNoSession},
+    {"check-in of unknown session", "POST", "/sessions/999/checkins", R"({"position": 1})", 404, kNoSession},
     {"effort 11", "POST", "/sessions/{s}/checkins", R"({"position": 1, "effort": 11})", 400,
      "effort: must be a whole number from 0 to 10"},
     {"pain -1", "POST", "/sessions/{s}/checkins", R"({"position": 1, "pain": -1})", 400, "pain: must be"},
@@ -246,17 +255,20 @@ TEST(ClinicApi, CheckinAndExportsAndDelete)
   EXPECT_EQ("P-0003", report["patient"]["code"]);
   EXPECT_EQ("played", report["exercises"][0]["outcome"]);
   EXPECT_EQ(json({{"position", 1}, {"effort", 3}, {"pain", -1}, {"note", "fine"}}), report["checkins"][0]);
+  EXPECT_EQ(json({{"effort", 3}, {"pain", nullptr}, {"note", "fine"}}), report["exercises"][0]["checkin"]);
   ASSERT_EQ(2u, report["events"].size());
   EXPECT_EQ("pause", report["events"][0]["event"]);
   EXPECT_DOUBLE_EQ(20.0, report["events"][0]["time"].get<double>());
 
   const ApiReply csv = rig.ask("GET", "/patients/" + std::to_string(patient) + "/export.csv");
-  EXPECT_EQ(rig.store->exportCsv(patient).value, csv.text);
+  EXPECT_EQ(rig.store->exportCsv(patient, jointWords).value, csv.text);
   EXPECT_EQ("P-0003.csv", csv.fileName);
   const ApiReply whole = rig.ask("GET", "/patients/" + std::to_string(patient) + "/export.json");
   EXPECT_EQ(rig.store->exportJson(patient).value, whole.text);
 
+  ASSERT_TRUE(rig.store->closeSession(session).ok());
   ASSERT_EQ(200, rig.ask("DELETE", "/patients/" + std::to_string(patient), R"({"confirm": "P-0003"})").status);
+  EXPECT_NE(0, access(log.c_str(), F_OK));  // its log went with it
   EXPECT_EQ(404, rig.ask("GET", s).status);
   EXPECT_EQ(json::array(), rig.ask("GET", "/patients").body["patients"]);
 }

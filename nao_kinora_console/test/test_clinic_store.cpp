@@ -49,9 +49,9 @@ const RefusalCase kRefusals[] = {
      [](const std::string& p)
      {
        openStore(p);
-       sql(p, "PRAGMA user_version=2");
+       sql(p, "PRAGMA user_version=3");
      },
-     "written by a newer console (schema version 2, this console knows up to 1); left as it is"},
+     "written by a newer console (schema version 3, this console knows up to 2); left as it is"},
     {"Garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
     {"Truncated",
@@ -219,34 +219,39 @@ TEST(ClinicStoreRefusals, BadValuesAndUnknownIds)
   auto store = openStore(dir.path() + "clinic.db");
   const int64_t p = store->addPatient("P-1", "").value;
   const int64_t plan = store->savePlan(p, "week 1", 1, {"a.txt"}).value;
+  const std::string GONE = "This patient is not in the records (they may have been deleted).",
+                    PLAN = "This plan is not in the records (it may have been deleted).",
+                    SESSION = "This session is not in the records (it may have been deleted with its patient).";
   const std::pair<std::string, std::string> cases[] = {
       {store->addPatient("P 1", "").error, checkPatientCode("P 1")},
-      {store->addPatient("P-1", "").error, "patient code: [P-1] is taken; choose another"},
+      {store->addPatient("P-1", "").error, "A patient with the code P-1 already exists."},
+      {store->addPatient("p-1", "").error, "A patient with the code P-1 already exists."},
       {store->savePlan(p, "week 2", 3, {}).error, "speed: 3; from 0.25 to 2.0"},
-      {store->savePlan(p, "week 1", 1, {}).error, "plan name: this patient has a plan [week 1] already"},
-      {store->updatePlan(plan, "w", 0.1, {}), "speed: 0.1; from 0.25 to 2.0"},
-      {store->savePlan(99, "w", 1, {}).error, "no patient with id 99"},
-      {store->updatePlan(99, "w", 1, {}), "no plan with id 99"},
-      {store->deletePlan(99), "no plan with id 99"},
-      {store->plans(99).error, "no patient with id 99"},
-      {store->patient(99).error, "no patient with id 99"},
-      {store->patientByCode("P-9").error, "no patient with code [P-9]"},
-      {store->setPatientNote(99, ""), "no patient with id 99"},
-      {store->deletePatient(99, "P-1"), "no patient with id 99"},
-      {store->deletePatient(p, "p-1"), "confirmation: type the patient's code [P-1] to delete them"},
-      {store->sessions(99).error, "no patient with id 99"},
-      {store->beginSession({99, 0, 1, "/tmp/x"}).error, "no patient with id 99"},
-      {store->beginSession({p, 99, 1, "/tmp/x"}).error, "no plan with id 99 of a patient with id " + std::to_string(p)},
+      {store->savePlan(p, "week 1", 1, {}).error,
+       "This patient already has a plan called \"week 1\": choose another name."},
+      {store->updatePlan(plan, "w", 0.1, {}).error, "speed: 0.1; from 0.25 to 2.0"},
+      {store->savePlan(99, "w", 1, {}).error, GONE},
+      {store->updatePlan(99, "w", 1, {}).error, PLAN},
+      {store->deletePlan(99).error, PLAN},
+      {store->plans(99).error, GONE},
+      {store->patient(99).error, GONE},
+      {store->patientByCode("P-9").error, "No patient has the code P-9."},
+      {store->setPatientNote(99, "").error, GONE},
+      {store->deletePatient(99, "P-1").error, GONE},
+      {store->deletePatient(p, "p-1").error, "To delete this patient, type their code P-1 exactly."},
+      {store->sessions(99).error, GONE},
+      {store->beginSession({99, 0, 1, "/tmp/x"}).error, GONE},
+      {store->beginSession({p, 99, 1, "/tmp/x"}).error, PLAN},
       {store->beginSession({p, plan, 1, "/tmp/x", 5}).error, "speed: 5; from 0.25 to 2.0"},
       {store->beginSession({p, plan, 0, "/tmp/x"}).error, "first exercise: 0; from 1"},
-      {store->ingestLog(99).error, "no session with id 99"},
-      {store->closeSession(99), "no session with id 99"},
-      {store->exercises(99).error, "no session with id 99"},
-      {store->session(99).error, "no session with id 99"},
-      {store->addCheckin({99, 1, 3, 2, ""}), "no session with id 99"},
-      {store->addCheckin({1, 1, 11, 2, ""}), "effort: 11; from 0 to 10, or none"},
-      {store->exportJson(99).error, "no patient with id 99"},
-      {store->exportCsv(99).error, "no patient with id 99"}};
+      {store->ingestLog(99).error, SESSION},
+      {store->closeSession(99).error, SESSION},
+      {store->exercises(99).error, SESSION},
+      {store->session(99).error, SESSION},
+      {store->addCheckin({99, 1, 3, 2, ""}).error, SESSION},
+      {store->addCheckin({1, 1, 11, 2, ""}).error, "effort: 11; from 0 to 10, or none"},
+      {store->exportJson(99).error, GONE},
+      {store->exportCsv(99, nullptr).error, GONE}};
   for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i)
     EXPECT_EQ(cases[i].second, cases[i].first) << "case " << i;
 }
@@ -271,20 +276,20 @@ TEST(ClinicPlans, EditsAreWholeAndLastWins)
       [&]
       {
         for (int i = 0; i < 50; ++i)
-          EXPECT_EQ("", other->updatePlan(plan, "week 1", 2.0, b));
+          EXPECT_EQ("", other->updatePlan(plan, "week 1", 2.0, b).error);
       });
   for (int i = 0; i < 50; ++i)
   {
-    EXPECT_EQ("", store->updatePlan(plan, "week 1", 0.25, a));
+    EXPECT_EQ("", store->updatePlan(plan, "week 1", 0.25, a).error);
     const Plan seen = store->plans(p).value.at(0);
     EXPECT_TRUE((seen.speed == 0.25 && seen.items == a) || (seen.speed == 2.0 && seen.items == b)) << seen.speed;
   }
   writer.join();
-  EXPECT_EQ("", store->updatePlan(plan, "week 1b", 1.25, {"c.txt", "a.txt"}));
+  EXPECT_EQ("", store->updatePlan(plan, "week 1b", 1.25, {"c.txt", "a.txt"}).error);
   plans = store->plans(p).value;
   EXPECT_EQ("week 1b", plans[0].name);
   EXPECT_EQ((std::vector<std::string>{"c.txt", "a.txt"}), plans[0].items);
-  EXPECT_EQ("", store->deletePlan(plan));
+  EXPECT_EQ("", store->deletePlan(plan).error);
   EXPECT_EQ(1u, store->plans(p).value.size());
 }
 
@@ -302,18 +307,20 @@ TEST(ClinicDelete, LeavesNoTraceInTheFile)
   const int64_t s = store->beginSession({p, plan, 1, log}).value;
   append(log, playedExercise(1, 5));
   ASSERT_TRUE(store->ingestLog(s).ok());
-  ASSERT_EQ("", store->addCheckin({s, 1, 4, 2, "gone-checkin-6604"}));
+  ASSERT_EQ("", store->addCheckin({s, 1, 4, 2, "gone-checkin-6604"}).error);
   const auto bytes = [&] { return readFile(path) + readFile(path + "-wal"); };
   for (const char* text : {"GONE-7731", "gone-note-5521", "gone-plan-9017", "gone-checkin-6604", "01_exercise"})
     ASSERT_NE(std::string::npos, bytes().find(text)) << text;
-  ASSERT_EQ("", store->deletePatient(p, "GONE-7731"));
+  EXPECT_EQ(Fault::kConflict, store->deletePatient(p, "GONE-7731").fault);  // while their session runs
+  ASSERT_TRUE(store->closeSession(s).ok());
+  ASSERT_EQ((std::vector<std::string>{log}), store->deletePatient(p, "GONE-7731").value);
   for (const char* text :
        {"GONE-7731", "gone-note-5521", "gone-plan-9017", "gone-checkin-6604", "01_exercise", log.c_str()})
     EXPECT_EQ(std::string::npos, bytes().find(text)) << text;
   EXPECT_NE(std::string::npos, bytes().find("kept-note-8837"));
   EXPECT_EQ(kept, store->patients().value.at(0).id);
   EXPECT_EQ(1u, store->patients().value.size());
-  EXPECT_EQ("no session with id " + std::to_string(s), store->session(s).error);
+  EXPECT_EQ(Fault::kNotFound, store->session(s).fault);
 }
 
 // The whole record as JSON (parsed back) and as CSV (byte for byte), with a
@@ -325,12 +332,14 @@ TEST(ClinicExport, JsonAndCsv)
   const int64_t p = store->addPatient("P-0007", "knee, left").value;
   const int64_t plan = store->savePlan(p, "week 1", 0.5, {"01_exercise.txt", "02_exercise.txt"}).value;
   const std::string log = dir.write("log", "");
+  setenv("TZ", "UTC", 1);  // the CSV's times are in the machine's zone
+  tzset();
   const int64_t s = store->beginSession({p, plan, 1, log, 0, 1000}).value;
   append(log, playedExercise(1, 5) + line(20, "recording loaded", {{"recording", 2}, {"path", "/l/02_exercise.txt"}}) +
                   line(21, "start signal", {{"recording", 2}}) + line(25, "skip", {{"recording", 2}}) +
                   line(25, "report", {{"recording", 2}}) + line(26, "cue", {{"kind", "closing"}}));
   ASSERT_TRUE(store->ingestLog(s).ok());
-  ASSERT_EQ("", store->addCheckin({s, 1, 3, 0, "=said \"fine\""}));
+  ASSERT_EQ("", store->addCheckin({s, 1, 3, 0, "=said \"fine\""}).error);
   const nlohmann::json j = nlohmann::json::parse(store->exportJson(p).value);
   EXPECT_EQ("P-0007", j["patient"]["code"]);
   EXPECT_EQ("knee, left", j["patient"]["note"]);
@@ -343,9 +352,10 @@ TEST(ClinicExport, JsonAndCsv)
   EXPECT_EQ(
       "patient,session,session_started,session_outcome,plan,position,recording,outcome,playing_time,"
       "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note\r\n"
-      "P-0007,1,1000.000,completed,week 1,1,01_exercise.txt,played,10.000,0.000,3.000,0,[0.5],\"[1,4,17]\",3,0,"
-      "\"'=said \"\"fine\"\"\"\r\n"
-      "P-0007,1,1000.000,completed,week 1,2,02_exercise.txt,skipped,4.000,0.000,0.000,0,[0.5],[],,,\r\n",
-      store->exportCsv(p).value);
+      "P-0007,1,1970-01-01T00:16:40+00:00,completed,week 1,1,01_exercise.txt,played,10.000,0.000,3.000,0,0.5 from "
+      "0:00,joint 1; joint 4; joint 17,3,0,\"'=said \"\"fine\"\"\"\r\n"
+      "P-0007,1,1970-01-01T00:16:40+00:00,completed,week 1,2,02_exercise.txt,skipped,4.000,0.000,0.000,0,0.5 from "
+      "0:15,,,,\r\n",
+      store->exportCsv(p, [](int j) { return "joint " + std::to_string(j); }).value);
 }
 }  // namespace

@@ -6,6 +6,7 @@
 #include "clinic_test_util.h"
 #include "console_fixture.h"
 
+#include "nao_kinora_console/session/session_launcher.h"
 #include "nao_kinora_console/store/session_ingest.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +61,7 @@ const DatabaseCase kDatabases[] = {
        openStore(p);
        sql(p, "PRAGMA user_version=7");
      },
-     "written by a newer console (schema version 7, this console knows up to 1); left as it is"},
+     "written by a newer console (schema version 7, this console knows up to 2); left as it is"},
     {"garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
     {"truncated",
@@ -217,9 +218,9 @@ TEST(ConsoleClinic, KilledMidSessionLosesNothing)
   const int64_t session =
       post(*console, "/api/clinic/plans/" + std::to_string(planId) + "/start", "{}", 201)["session"];
   const std::string sessions = dir.path() + "sessions/";
-  const NodeReaper reaper{sessions + std::to_string(session) + ".pid"};
   std::string logPath;
   ASSERT_TRUE(h.waitWall([&] { return !(logPath = openStore(db)->sessionLog(session).value).empty(); }, kWall));
+  const NodeReaper reaper{sessions + sessionFileKey(logPath) + ".pid"};
   const auto logHas = [&](const std::string& text) { return readFile(logPath).find(text) != std::string::npos; };
 
   // Killed once exercise 2 has started, and the console has read exercise 1.

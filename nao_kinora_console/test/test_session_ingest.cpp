@@ -94,8 +94,8 @@ const IngestCase kCases[] = {
      {{"unplayable", 0, 0, 0, false, {1}}, {"played", 10, 0, 3, false, {1}}},
      3},
     {"SpeedChanges",
-     kLoad1 + line(12, "speed", {{"value", 0.5}}) + line(13, "speed", {{"value", 0.5}}) +
-         line(14, "speed", {{"value", 1.5}}) + kLastRow + kReport1 + playedExercise(2, 25),
+     kLoad1 + line(12, "speed", {{"speed", 0.5}}) + line(13, "speed", {{"speed", 0.5}}) +
+         line(14, "speed", {{"speed", 1.5}}) + kLastRow + kReport1 + playedExercise(2, 25),
      "running",
      {{"played", 10, 0, 4, false, {1, 0.5, 1.5}}, {"played", 10, 0, 3, false, {1.5}}},
      3},
@@ -157,7 +157,10 @@ TEST_P(Ingest, RecordsAsTheLogTells)
       EXPECT_DOUBLE_EQ(c.exercises[i].paused, got[i].pausedTime) << i;
       EXPECT_DOUBLE_EQ(c.exercises[i].wait, got[i].trackingWait) << i;
       EXPECT_EQ(c.exercises[i].timeout, got[i].timeoutFired) << i;
-      EXPECT_EQ(c.exercises[i].speeds, got[i].speeds) << i;
+      std::vector<double> speeds;
+      for (const SpeedAt& at : got[i].speeds)
+        speeds.push_back(at.speed);
+      EXPECT_EQ(c.exercises[i].speeds, speeds) << i;
     }
   }
 }
@@ -183,6 +186,6 @@ TEST(IngestDetail, ReportAndTimes)
   EXPECT_EQ(4, e.position);
   EXPECT_EQ((std::vector<int>{1, 4, 17}), e.movingJoints);
   EXPECT_EQ(std::vector<double>(22, 0.25), e.variances);
-  EXPECT_EQ(std::vector<double>{0.75}, e.speeds);
+  EXPECT_EQ((std::vector<SpeedAt>{{0.75, 0}}), e.speeds);
 }
 }  // namespace

@@ -32,18 +32,19 @@ struct CommandCase
 const CommandCase kCommands[] = {
     {"plain",
      {{"a.txt", "b.txt"}, "/lib/", "/s/1.jsonl", 1, 1.0},
-     {"/bin/node", "2", "a.txt", "b.txt", "_recording_dir:=/lib/", "_session_log:=/s/1.jsonl"}},
+     {"/bin/node", "2", "a.txt", "b.txt", "_recording_dir:=/lib/", "_session_log:=/s/1.jsonl", "_joint_limits:=true"}},
     {"a recording twice, resumed at 3",
      {{"a.txt", "b.txt", "a.txt"}, "/lib/", "/s/2.jsonl", 3, 1.0},
      {"/bin/node", "3", "a.txt", "b.txt", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/2.jsonl",
-      "_first_recording:=3"}},
+      "_joint_limits:=true", "_first_recording:=3"}},
     {"slower",
      {{"a.txt"}, "/lib/", "/s/3.jsonl", 1, 0.5},
-     {"/bin/node", "1", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/3.jsonl", "_speed:=0.5"}},
+     {"/bin/node", "1", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/3.jsonl", "_joint_limits:=true",
+      "_speed:=0.5"}},
     {"faster and resumed",
      {{"a.txt", "c.txt"}, "/lib/", "/s/4.jsonl", 2, 1.25},
-     {"/bin/node", "2", "a.txt", "c.txt", "_recording_dir:=/lib/", "_session_log:=/s/4.jsonl", "_first_recording:=2",
-      "_speed:=1.25"}},
+     {"/bin/node", "2", "a.txt", "c.txt", "_recording_dir:=/lib/", "_session_log:=/s/4.jsonl", "_joint_limits:=true",
+      "_first_recording:=2", "_speed:=1.25"}},
 };
 
 TEST(SessionLauncher, CommandLineAsTheNodeReadsIt)
@@ -77,10 +78,11 @@ TEST(SessionLauncher, NodeThatRefusesShowsItsWordsAndNothingIsKept)
   const int64_t patient = rig.store->addPatient("P-0001", "").value;
   const std::string log = rig.dir.path() + "sessions/r.jsonl";
   const int64_t session = rig.store->beginSession({patient, 0, 1, log}).value;
+  const std::string key = sessionFileKey(log);
   const LaunchPlan plan{{"a.txt", "gone.txt"}, rig.library.folder(), log, 1, 1.0};
-  ASSERT_EQ("", rig.launcher->launch(session, plan));
-  ASSERT_TRUE(h.waitWall([&] { return rig.launcher->exitOf(session).known; }, kWall));
-  EXPECT_EQ(1, rig.launcher->exitOf(session).code);
+  ASSERT_EQ("", rig.launcher->launch(sessionFileKey(log), plan));
+  ASSERT_TRUE(h.waitWall([&] { return rig.launcher->exitOf(key).known; }, kWall));
+  EXPECT_EQ(1, rig.launcher->exitOf(key).code);
   follower.round();
 
   // The node run by hand with the same command line says the same.
@@ -119,11 +121,12 @@ TEST(SessionLauncher, OneSessionAtATimeAndAKilledNodeIsInterrupted)
   const ApiReply first = rig.ask("POST", start, "{}");
   ASSERT_EQ(201, first.status) << first.body.dump();
   const int64_t session = first.body["session"];
+  const std::string key = sessionFileKey(rig.store->sessionLog(session).value);
   // Refused at once, before the node is there to be seen: the keeper is alive.
   EXPECT_EQ(409, rig.ask("POST", start, "{}").status);
   // The node waits for its audio player, its status published.
   ASSERT_TRUE(h.waitWall([&] { return status.getNumPublishers() > 0; }, kWall));
-  const pid_t node = rig.launcher->nodePid(session);
+  const pid_t node = rig.launcher->nodePid(key);
   ASSERT_GT(node, 0);
   EXPECT_EQ(node, getsid(node));
   EXPECT_EQ(node, getpgid(node));
@@ -141,8 +144,8 @@ TEST(SessionLauncher, OneSessionAtATimeAndAKilledNodeIsInterrupted)
 
   // Killed: its keeper tells, and the session is interrupted at exercise 1.
   ASSERT_EQ(0, kill(node, SIGKILL));
-  ASSERT_TRUE(h.waitWall([&] { return rig.launcher->exitOf(session).known; }, kWall));
-  EXPECT_EQ(SIGKILL, rig.launcher->exitOf(session).signal);
+  ASSERT_TRUE(h.waitWall([&] { return rig.launcher->exitOf(key).known; }, kWall));
+  EXPECT_EQ(SIGKILL, rig.launcher->exitOf(key).signal);
   follower.round();
   const SessionSummary s = rig.store->session(session).value;
   EXPECT_EQ("interrupted", s.outcome);

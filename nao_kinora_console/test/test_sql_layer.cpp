@@ -155,8 +155,7 @@ const FaultCase kFaults[] = {
        Transaction t(db);
        EXPECT_TRUE(db.setSchemaVersion(9).ok());
        EXPECT_EQ("", t.commit());
-       const char* const steps[] = {"CREATE TABLE later(x BIGINT)"};
-       return migrateSchema(db, steps, 1);
+       return migrateSchema(db, 1, [](SqlConnection& c, int64_t) { return c.execute("CREATE TABLE later(x BIGINT)"); });
      },
      SqlFault::kNewerSchema},
     {"unreachable",

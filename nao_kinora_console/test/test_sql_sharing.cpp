@@ -91,7 +91,7 @@ TEST(SqlLayer, NewDatabaseOpenedByManyAtOnce)
             [&, k]
             {
               line.arrive();
-              results[k] = migrateSchema(*dbs[k], steps, 2);
+              results[k] = migrateSchema(*dbs[k], 2, [&](SqlConnection& c, int64_t v) { return c.execute(steps[v]); });
             });
       for (auto& t : threads)
         t.join();

@@ -142,12 +142,14 @@
     body.textContent = '';
     data.sessions.slice().reverse().forEach(function (s) {
       var actions = C.el('td', {}, [C.el('a', { href: C.link('report.html', { session: s.id }), text: 'Report' })]);
-      if (s.outcome !== 'running' && s.resumeAt > 0 && s.plan) {
+      // The server offers Resume on a chain's last unfinished link only.
+      if (s.outcome !== 'running' && s.resumeAt > 0) {
         actions.appendChild(C.el('button', { type: 'button', class: 'resume', 'data-session': s.id,
           onclick: function () { startSession('/sessions/' + s.id + '/resume'); }, text: 'Resume at exercise ' + s.resumeAt }));
       }
       var outcome = C.outcomes[s.outcome] || s.outcome;
       if (s.outcome !== 'completed' && s.outcome !== 'running' && s.resumeAt > 0) outcome += ' at exercise ' + s.resumeAt;
+      if (s.resumedIn) outcome += ', resumed';
       body.appendChild(C.el('tr', { 'data-session': s.id }, [
         C.el('td', { text: C.date(s.started) }), C.el('td', { text: s.planName || '—' }),
         C.el('td', { class: 'outcome', text: outcome }),

@@ -6,13 +6,31 @@
   var C = window.Clinic;
   var EVENTS = {
     pause: 'Paused', resume: 'Resumed', skip: 'Skipped the exercise', end: 'Ended the session',
-    speed: 'Set the speed', 'tracking timeout': 'Person tracking took too long; went on',
+    speed: 'Changed the speed', 'tracking timeout': 'Person tracking took too long; went on',
     shutdown: 'The robot program stopped'
   };
 
   function row(label, value) {
-    return C.el('tr', {}, [C.el('th', { text: label }), C.el('td', { text: value })]);
+    return C.el('tr', {}, [C.el('th', { text: label }), C.el('td', typeof value === 'string' ? { text: value } : {}, typeof value === 'string' ? [] : [value])]);
   }
+
+  function speed(value) { return value + '×'; }
+
+  // "0.75×" or "0.75× → 1.25× at 0:42": every speed the exercise ran at.
+  function speeds(list) {
+    return list.map(function (s, k) {
+      return speed(s.speed) + (k > 0 && s.at !== null ? ' at ' + C.clock(s.at) : '');
+    }).join(' → ');
+  }
+
+  function sessionLink(id, words) {
+    return C.el('a', { href: C.link('report.html', { session: id }), class: 'chain', text: words });
+  }
+
+  var KEPT = {
+    upgrade: 'The plan as it stood when the record was upgraded (records from before then did not keep their own copy).',
+    none: 'Not kept: the plan was deleted before the record kept its own copy.'
+  };
 
   function show(r) {
     var d = r.body, s = d.session;
@@ -23,26 +41,29 @@
     [['Patient', d.patient.code], ['Plan', s.planName || '—'], ['Started', C.date(s.started)],
      ['Ended', s.ended ? C.date(s.ended) : 'still running'],
      ['Outcome', (C.outcomes[s.outcome] || s.outcome) + (s.firstExercise > 1 ? ' (resumed at exercise ' + s.firstExercise + ')' : '')],
+     ['Speed', speed(s.planSpeed) + (s.lastSpeed !== s.planSpeed ? ' at the start, ' + speed(s.lastSpeed) + ' at the end' : '')],
      ['Exercises played', s.exercisesPlayed + ' of ' + s.exercisesTotal], ['Playing time', C.clock(s.playingTime)]]
       .forEach(function (f) { facts.appendChild(row(f[0], f[1])); });
+    if (s.resumes) facts.appendChild(row('Resumed from', sessionLink(s.resumes, 'the session it took up again')));
+    if (s.resumedIn) facts.appendChild(row('Resumed in', sessionLink(s.resumedIn, 'the session that took it up again')));
+    if (KEPT[s.planKept]) C.$('plan-kept').textContent = KEPT[s.planKept];
     d.planItems.forEach(function (name) {
       C.$('plan').appendChild(C.el('li', { text: C.title(name) + ' (' + name + ')' }));
     });
-    var checkins = {};
-    d.checkins.forEach(function (c) { checkins[c.position] = c; });
     d.exercises.forEach(function (e) {
-      var c = checkins[e.position] || { effort: -1, pain: -1, note: '' };
+      var c = e.checkin || { effort: null, pain: null, note: '' };
       C.$('exercises').appendChild(C.el('tr', {}, [
         C.el('td', { text: e.position }), C.el('td', { text: C.title(e.recording) + ' (' + e.recording + ')' }),
         C.el('td', { text: e.outcome + (e.timeoutFired ? ', tracking timed out' : '') }),
+        C.el('td', { class: 'speeds', text: speeds(e.speeds) }),
         C.el('td', { text: C.clock(e.playingTime) }), C.el('td', { text: C.clock(e.pausedTime) }),
         C.el('td', { text: C.clock(e.trackingWait) }),
-        C.el('td', { text: c.effort < 0 ? '—' : String(c.effort) }), C.el('td', { text: c.pain < 0 ? '—' : String(c.pain) }),
+        C.el('td', { text: c.effort === null ? '—' : String(c.effort) }), C.el('td', { text: c.pain === null ? '—' : String(c.pain) }),
         C.el('td', { text: c.note })]));
     });
     if (!d.events.length) C.$('events').appendChild(C.el('li', { text: 'Nothing: the session ran as planned.' }));
     d.events.forEach(function (e) {
-      var words = (EVENTS[e.event] || e.event) + (e.event === 'speed' && e.value ? ' to ' + e.value + '×' : '');
+      var words = (EVENTS[e.event] || e.event) + (e.event === 'speed' ? ': ' + speed(e.from) + ' → ' + speed(e.speed) : '');
       C.$('events').appendChild(C.el('li', { text: C.clock(e.time) + ' — ' + words }));
     });
   }

@@ -10,7 +10,7 @@
                4: 'somewhat strong', 5: 'strong', 7: 'very strong', 10: 'very, very strong (maximal)' };
   var SPEEDS = [0.25, 0.5, 0.75, 1, 1.25, 1.5, 1.75, 2];
   var session = null;      // the clinic's running session, when there is one
-  var answered = {};       // exercise positions answered or skipped
+  var skipped = {};        // exercise positions whose check-in was skipped on this page
   var rating = { effort: -1, pain: -1 };
 
   function scale(id, words) {
@@ -41,7 +41,9 @@
   function onStatus(v) {
     var form = C.$('checkin');
     var k = v.recording;
-    var show = !!session && v.phase === 'tracking' && !answered[k];
+    // What is answered comes from the server: a reload never offers it again.
+    var answered = session && session.answers && session.answers[String(k)];
+    var show = !!session && v.phase === 'tracking' && !answered && !skipped[k];
     if (show && form.hidden) {
       rating = { effort: -1, pain: -1 };
       form.querySelectorAll('.rating').forEach(function (b) { b.classList.remove('chosen'); });
@@ -51,6 +53,7 @@
     }
     // Once shown, it stays until answered or skipped, even after the next exercise starts.
     if (show) form.hidden = false;
+    if (answered && Number(form.getAttribute('data-position')) === k) form.hidden = true;
     C.$('speed-control').hidden = !(v.coach === 'running' && !v.over);
   }
 
@@ -71,15 +74,19 @@
     C.$('checkin').addEventListener('submit', function (e) {
       e.preventDefault();
       var form = C.$('checkin'), k = Number(form.getAttribute('data-position'));
-      answered[k] = true;
+      skipped[k] = true;  // until the server's answers come back
       form.hidden = true;
       C.api('POST', '/sessions/' + session.id + '/checkins',
             { position: k, effort: rating.effort < 0 ? null : rating.effort, pain: rating.pain < 0 ? null : rating.pain,
               note: C.$('checkin-note').value })
-        .then(function (r) { C.say('checkin-message', r.status === 201 ? 'Answers saved.' : r.body.message, r.status === 201 ? 'ok' : 'bad'); });
+        .then(function (r) {
+          var saved = r.status === 201 || r.status === 200;
+          C.say('checkin-message', r.status === 201 ? 'Answers saved.' : r.body.message, saved ? 'ok' : 'bad');
+          refreshSession();
+        });
     });
     C.$('checkin-skip').addEventListener('click', function () {
-      answered[Number(C.$('checkin').getAttribute('data-position'))] = true;
+      skipped[Number(C.$('checkin').getAttribute('data-position'))] = true;
       C.$('checkin').hidden = true;
     });
     refreshSession();

@@ -11,14 +11,18 @@ holds it 2 s, time enough for the robot to get there from the last pose.
 The motions are smooth: each exercise repeats one movement with a raised-cosine
 or hold-and-return profile, each repetition a little different, plus a faint
 slow sway on every joint. A fixed seed makes every run write the same files.
-Every angle stays at least MARGIN inside the NAO H25 joint limits; a motion
-that would not is refused rather than clipped.
+Every angle stays at least MARGIN inside the robot's joint limits, and no
+joint moves faster than it can turn even at the fastest speed the node plays
+(FASTEST); a motion that would not is refused rather than clipped. The
+limits are read from the robot's model (nao_kinora_description), beside this
+package both in the repository and once installed.
 """
 
 import math
 import os
 import random
 import sys
+import xml.etree.ElementTree as ElementTree
 
 ROWS_PER_SECOND = 25
 DURATION = "0.04"
@@ -32,14 +36,28 @@ SWAY = 0.006  # rad, the faint motion of joints that the exercise does not use
  L_HIP_YAW_PITCH, L_HIP_ROLL, L_HIP_PITCH, L_KNEE_PITCH, L_ANKLE_PITCH, L_ANKLE_ROLL,
  R_HIP_YAW_PITCH, R_HIP_ROLL, R_HIP_PITCH, R_KNEE_PITCH, R_ANKLE_PITCH, R_ANKLE_ROLL) = range(22)
 
-# NAO H25 joint limits in radians, (min, max), in column order.
-LIMITS = [
-    (-2.0857, 2.0857), (-0.6720, 0.5149),
-    (-2.0857, 2.0857), (-0.3142, 1.3265), (-2.0857, 2.0857), (-1.5446, -0.0349),
-    (-2.0857, 2.0857), (-1.3265, 0.3142), (-2.0857, 2.0857), (0.0349, 1.5446),
-    (-1.1453, 0.7408), (-0.3795, 0.7905), (-1.5359, 0.4841), (-0.0923, 2.1125), (-1.1895, 0.9227), (-0.3979, 0.7690),
-    (-1.1453, 0.7408), (-0.7905, 0.3795), (-1.5359, 0.4841), (-0.1031, 2.1202), (-1.1864, 0.9321), (-0.7690, 0.3979),
+FASTEST = 2.0  # the node's fastest speed for a patient: every pause halved
+
+# The robot's joints as the recordings' columns name them.
+JOINT_NAMES = [
+    "HeadYaw", "HeadPitch",
+    "LShoulderPitch", "LShoulderRoll", "LElbowYaw", "LElbowRoll",
+    "RShoulderPitch", "RShoulderRoll", "RElbowYaw", "RElbowRoll",
+    "LHipYawPitch", "LHipRoll", "LHipPitch", "LKneePitch", "LAnklePitch", "LAnkleRoll",
+    "RHipYawPitch", "RHipRoll", "RHipPitch", "RKneePitch", "RAnklePitch", "RAnkleRoll",
 ]
+MODEL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "nao_kinora_description", "urdf",
+                     "nao.urdf")
+
+
+def read_limits(model):
+    """(lower, upper, max speed) of each column's joint, from the model."""
+    joints = {j.get("name"): j.find("limit") for j in ElementTree.parse(model).getroot().iter("joint")}
+    return [(float(joints[name].get("lower")), float(joints[name].get("upper")), float(joints[name].get("velocity")))
+            for name in JOINT_NAMES]
+
+
+LIMITS = read_limits(MODEL)
 
 STAND = [
     0.0, 0.0,
@@ -203,18 +221,26 @@ def exercises(rng):
     return [left, right, arms, elbows, sits, right_knee, left_knee, right_wrist, left_wrist]
 
 
-def check_limits(file_name, row_number, row):
-    for joint, (low, high) in enumerate(LIMITS):
+def check_limits(file_name, row_number, row, before):
+    """The row's angles within the limits, and its change from the row before
+    within each joint's speed at FASTEST (the row's own duration carries it)."""
+    for joint, (low, high, speed) in enumerate(LIMITS):
         if not low + MARGIN <= row[joint] <= high - MARGIN:
             sys.exit("%s row %d: joint %d at %.4f rad is not %.2f rad inside [%.4f, %.4f]"
                      % (file_name, row_number, joint, row[joint], MARGIN, low, high))
+        asked = abs(row[joint] - before[joint]) * ROWS_PER_SECOND * FASTEST
+        if asked > speed:
+            sys.exit("%s row %d: joint %d at %.2f rad/s at speed %g, above its %.3f rad/s"
+                     % (file_name, row_number, joint, asked, FASTEST, speed))
 
 
 def write(exercise, sway, out_dir):
     lines = []
+    before = None
     for k in range(exercise.rows):
         row = exercise.angles(k / ROWS_PER_SECOND, sway)
-        check_limits(exercise.file_name, k, row)
+        check_limits(exercise.file_name, k, row, before or row)  # row 0: no change to check
+        before = row
         lines.append(" ".join("%.4f" % a for a in row) + " " + DURATION + "\n")
     with open(os.path.join(out_dir, exercise.file_name), "w", newline="\n") as f:
         f.writelines(lines)

@@ -1,5 +1,6 @@
-// nao_kinora_check run as a program: the timeline of the sample session, of
-// recordings with faults, the plots, and the exit status.
+// nao_kinora_check run as a program: the timeline of the sample session (also
+// at another speed), of recordings with faults, the robot's joint limits, the
+// plots, and the exit status.
 #include "processes.h"
 #include "test_util.h"
 
@@ -126,6 +127,89 @@ TEST(CheckTool, PrintsTheSampleSessionTimeline)
       }));
   EXPECT_EQ(std::string::npos, run.out.find("never played"));
   EXPECT_EQ(std::string::npos, run.out.find("warning"));
+}
+
+// At _speed:=2 every pause but row 0's is halved; the samples keep the robot's
+// joint limits at that speed, and each says the highest speed it allows.
+TEST(CheckTool, PrintsTheSampleSessionAtASpeedWithTheHighestEachAllows)
+{
+  std::vector<std::string> args = {"9"};
+  args.insert(args.end(), kSamples.begin(), kSamples.end());
+  args.push_back("_speed:=2");
+  const Outcome run = check(withDir(args, kExercises));
+
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(hasLinesInOrder(
+      run.out, {
+                   "at speed 2 (_speed:=2): each row's pause but row 0's is its duration divided by 2",
+                   "recording 1 of 9: 01_hands_on_waist_left.txt (argument 2)",
+                   "  900 rows, playing time 19.980 s at speed 2 (row 0 held 2.000 s)",
+                   "      15.000      +5.000  row 0, held 2.000 s",
+                   "      18.860      +8.860  1feed.wav (feedback) before row 94",
+                   "      34.980     +24.980  motion over after row 899: report, then 1 on motionStartStop",
+                   "  joint limits: none broken at speed 2",
+                   "  highest safe speed 11.8 (LHipRoll at row 404)",
+                   "recording 2 of 9: 02_hands_on_waist_right.txt (argument 3)",
+                   "      34.980      +0.000  start signal 0 on motionStartStop",
+                   "  highest safe speed 12.33 (RAnkleRoll at row 287)",
+                   "  highest safe speed 7.39 (LShoulderRoll at row 44)",
+                   "  highest safe speed 8.29 (LElbowRoll at row 507)",
+                   "  highest safe speed 32.41 (LKneePitch at row 108)",
+                   "  highest safe speed 3.97 (RKneePitch at row 93)",
+                   "  highest safe speed 3.87 (LKneePitch at row 373)",
+                   "  highest safe speed 4.73 (RElbowYaw at row 456)",
+                   "  highest safe speed 4.78 (LElbowYaw at row 143)",
+                   "session length 209.620 s (3 min 29.620 s) with greeting and closing, without the waits for the "
+                   "tracking node",
+               }));
+  EXPECT_EQ(std::string::npos, run.out.find("refuse")) << run.out;
+}
+
+// Every fault is listed whatever _joint_limits says; with it true, as the node
+// then does, they refuse the session.
+TEST(CheckTool, ListsEveryJointLimitFaultAndRefusesWithThemInForce)
+{
+  TempDir dir;
+  // The elbows bent a little (straight, they are past their range), and
+  // LShoulderRoll (column 3) at shoulderRoll.
+  const auto line = [](const char* shoulderRoll)
+  {
+    std::string text;
+    for (int j = 0; j < 22; ++j)
+      text += j == 3 ? std::string(shoulderRoll) + " " : j == 5 ? "-0.5 " : j == 9 ? "0.5 " : "0 ";
+    return text + "0.04\n";
+  };
+  dir.write("fault.txt", line("0") + line("1.5") + line("0"));
+  const std::vector<std::string> faults = {
+      "  joint limits: 3 fault(s) at speed 1:",
+      "    line 2, row 1: LShoulderRoll at 1.5 rad is above its upper limit 1.3264 rad",
+      "    line 2, row 1: LShoulderRoll moves 1.5 rad in 0.04 s at speed 1: 37.5 rad/s, above its maximum 7.194 rad/s",
+      "    line 3, row 2: LShoulderRoll moves 1.5 rad in 0.04 s at speed 1: 37.5 rad/s, above its maximum 7.194 rad/s",
+      "  highest safe speed 0.19 (LShoulderRoll at row 1)",
+  };
+  const std::string breaks = " recording 1 (" + dir.path() + "fault.txt) breaks the robot's joint limits at speed 1";
+
+  const Outcome listed = check(withDir({"1", "fault.txt"}, dir.path()));
+  EXPECT_EQ(0, listed.status) << listed.err;
+  std::vector<std::string> expected = faults;
+  expected.push_back("with _joint_limits:=true the node would refuse:" + breaks);
+  EXPECT_TRUE(hasLinesInOrder(listed.out, expected));
+
+  const Outcome refused = check(withDir({"1", "fault.txt", "_joint_limits:=true"}, dir.path()));
+  EXPECT_EQ(kRefused, refused.status);
+  expected.back() = "the node would refuse to start:" + breaks;
+  EXPECT_TRUE(hasLinesInOrder(refused.out, expected));
+
+  for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
+           {"_speed:=3", "parameter ~speed must be from 0.25 (slowest) to 2 (fastest), not 3"},
+           {"_speed:=fast", "parameter ~speed must be a number, not fast"},
+           {"_joint_limits:=yes", "parameter ~joint_limits must be true or false, not yes"}})
+  {
+    const Outcome wrong = check(withDir({"1", "fault.txt", bad.first}, dir.path()));
+    EXPECT_EQ(kRefused, wrong.status) << bad.first;
+    EXPECT_EQ("", wrong.out);
+    EXPECT_NE(std::string::npos, wrong.err.find(bad.second)) << wrong.err;
+  }
 }
 
 TEST(CheckTool, ShowsUnplayedFeedbackUnheldRowsAndWarningsYetStarts)

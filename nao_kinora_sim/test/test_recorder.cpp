@@ -5,6 +5,7 @@
 #include "ros_harness.h"
 
 #include <nao_kinora/recording_check.h>
+#include <nao_kinora/joint_limits.h>
 #include <nao_kinora/joint_row.h>
 #include <sensor_msgs/JointState.h>
 #include <std_srvs/Trigger.h>
@@ -100,7 +101,14 @@ TEST(Recorder, RecordsTheSimulatedRobotPlayingASample)
         << "recorded row " << i << " is not where sample row " << i << " is";
 }
 
-// Joint states stamped every 20 ms, joint j at 0.01 k (j + 1) in the k-th.
+// Joint j at the middle of its range, plus 0.001 k (j + 1) in the k-th
+// message: within every joint's range for 26 messages, and at most 1.1 rad/s.
+double angle(int j, int k)
+{
+  return (jointLimit(j).lower + jointLimit(j).upper) / 2 + 0.001 * k * (j + 1);
+}
+
+// Joint states stamped every 20 ms, joint j at angle(j, k) in the k-th.
 class Recording : public ::testing::Test
 {
 protected:
@@ -109,19 +117,22 @@ protected:
     pub_ = nh_.advertise<sensor_msgs::JointState>("/joint_states", 100);
   }
 
-  void play(int messages, const std::string& param = "_still:=0.01")
+  // joints: how many of the robot's joints each message names, from column 0;
+  // at message jumpAt, if given, joint 3 jumps by jump.
+  void play(int messages, const std::string& param = "_still:=0.01", int joints = kJointCount, int jumpAt = -1,
+            double jump = 0)
   {
     recorder_ = h_.start(RECORDER, {out_, param});
     ASSERT_TRUE(kinora_test::waitWallFor([&] { return pub_.getNumSubscribers() > 0; }, kWall));
     sensor_msgs::JointState state;
-    for (int j = 0; j < kJointCount; ++j)
+    for (int j = 0; j < joints; ++j)
       state.name.push_back(robotJointName(j));
     for (int k = 0; k < messages; ++k)
     {
       state.header.stamp = h_.now();
       state.position.clear();
-      for (int j = 0; j < kJointCount; ++j)
-        state.position.push_back(0.01 * k * (j + 1));
+      for (int j = 0; j < joints; ++j)
+        state.position.push_back(angle(j, k) + (j == 3 && k >= jumpAt && jumpAt >= 0 ? jump : 0.0));
       pub_.publish(state);
       h_.advance(ros::Duration(0.02));
     }
@@ -146,7 +157,7 @@ TEST_F(Recording, SigintWritesTheWholeRecording)
   ASSERT_EQ(13u, rows.size());
   for (int r = 0; r < 13; ++r)
     for (int j = 0; j < kJointCount; ++j)
-      EXPECT_NEAR(0.02 * r * (j + 1), rows[r][j], 1e-6) << "row " << r << " joint " << j;
+      EXPECT_NEAR(angle(j, 2 * r), rows[r][j], 1e-6) << "row " << r << " joint " << j;
 }
 
 // From the first message's receipt, in ROS time: the message stamped 200 ms
@@ -158,6 +169,54 @@ TEST_F(Recording, DurationEndsIt)
   ASSERT_EQ(0, recorder_->exitStatus()) << recorder_->err();
   EXPECT_EQ(out_ + ": 5 rows, 0.20 s\n", recorder_->out());
 }
+
+// A recording that cannot be written, and what the recorder says of it.
+struct Refused
+{
+  const char* name;
+  int joints;  // play()'s
+  int jumpAt;
+  double jump;
+  std::string says;
+};
+
+void PrintTo(const Refused& c, std::ostream* os)
+{
+  *os << c.name;
+}
+
+class RefusedRecording : public Recording, public ::testing::WithParamInterface<Refused>
+{
+};
+
+// Stopped by Ctrl-C, as the documentation says, a recording that cannot be
+// written is refused with its reason on standard error, whatever ROS is doing
+// by then, and nothing is written.
+TEST_P(RefusedRecording, SaysWhyWhenStoppedByCtrlC)
+{
+  const Refused& c = GetParam();
+  play(26, "_still:=0.01", c.joints, c.jumpAt, c.jump);
+  recorder_->interrupt();
+  ASSERT_TRUE(recorder_->waitExit(kWall));
+  EXPECT_EQ(2, recorder_->exitStatus());
+  EXPECT_TRUE(kinora_test::contains(recorder_->err(), c.says)) << recorder_->err();
+  EXPECT_EQ("", recorder_->out());
+  EXPECT_TRUE(std::filesystem::is_empty(dir_.path())) << "a file under " << dir_.path();
+}
+
+// Joint 3 is LShoulderRoll (upper limit 1.3264, at most 7.194 rad/s);
+// message 12 is the sampled row 6, and row 5 has it at 0.5461.
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RefusedRecording,
+    ::testing::Values(
+        Refused{"AJointNeverCame", kJointCount - 1, -1, 0, "joint(s) in no message: RAnkleRoll: nothing written to"},
+        Refused{"OutOfRange", kJointCount, 12, 0.9,
+                "breaks the robot's joint limits at row 6: LShoulderRoll at 1.4541 rad is above its upper limit "
+                "1.3264 rad"},
+        Refused{"TooFast", kJointCount, 12, 0.4,
+                "breaks the robot's joint limits at row 6: LShoulderRoll moves 0.408 rad in 0.04 s at speed 1: "
+                "10.2 rad/s, above its maximum 7.194 rad/s"}),
+    [](const ::testing::TestParamInfo<Refused>& info) { return std::string(info.param.name); });
 
 TEST_F(Recording, SigkillLeavesNoFile)
 {

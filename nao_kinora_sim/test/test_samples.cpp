@@ -1,9 +1,11 @@
 // The sample exercises and the spoken cue table: what the demo plays and says.
 #include <nao_kinora/command_line.h>
 #include <nao_kinora/cues.h>
+#include <nao_kinora/joint_limits.h>
 #include <nao_kinora/recording.h>
 #include <nao_kinora/recording_check.h>
 #include <nao_kinora/run_flags.h>
+#include <nao_kinora/session_speed.h>
 #include <nao_kinora/variance.h>
 
 #include <gtest/gtest.h>
@@ -49,17 +51,6 @@ const std::vector<Sample> kSamples = {
     {"09_left_wrist.txt", 600, {4}},
 };
 
-// NAO H25 joint limits (rad), in the column order of a joint row.
-const double kLimits[kJointCount][2] = {
-    {-2.0857, 2.0857},     {-0.6720, 0.5149},                                                 // head
-    {-2.0857, 2.0857},     {-0.3142, 1.3265},     {-2.0857, 2.0857},     {-1.5446, -0.0349},  // left arm
-    {-2.0857, 2.0857},     {-1.3265, 0.3142},     {-2.0857, 2.0857},     {0.0349, 1.5446},    // right arm
-    {-1.145303, 0.740810}, {-0.379472, 0.790477}, {-1.535889, 0.484090},                      // left leg
-    {-0.092346, 2.112528}, {-1.189516, 0.922747}, {-0.397880, 0.769001}, {-1.145303, 0.740810},
-    {-0.790477, 0.379472}, {-1.535889, 0.484090},  // right leg
-    {-0.103083, 2.120198}, {-1.186448, 0.932056}, {-0.768992, 0.397935},
-};
-
 std::vector<JointRow> load(const Sample& sample, RecordingCheck* check = 0)
 {
   std::vector<JointRow> rows;
@@ -95,8 +86,8 @@ TEST(Samples, StayWellInsideTheJointLimitsAndMoveSmoothly)
     {
       for (int j = 0; j < kJointCount; ++j)
       {
-        ASSERT_GE(rows[r][j], kLimits[j][0] + kLimitClearance) << "row " << r << " joint " << j;
-        ASSERT_LE(rows[r][j], kLimits[j][1] - kLimitClearance) << "row " << r << " joint " << j;
+        ASSERT_GE(rows[r][j], jointLimit(j).lower + kLimitClearance) << "row " << r << " joint " << j;
+        ASSERT_LE(rows[r][j], jointLimit(j).upper - kLimitClearance) << "row " << r << " joint " << j;
         if (r > 0)
         {
           ASSERT_LE(std::fabs(rows[r][j] - rows[r - 1][j]), kLargestStep) << "row " << r << " joint " << j;
@@ -105,6 +96,19 @@ TEST(Samples, StayWellInsideTheJointLimitsAndMoveSmoothly)
       // One motor turns both hips' yaw-pitch joints.
       ASSERT_EQ(rows[r][kLeftHipYawPitch], rows[r][kRightHipYawPitch]) << "row " << r;
     }
+  }
+}
+
+// With the robot's joint limits in force, every sample plays at every speed
+// the node offers: up to the fastest.
+TEST(Samples, KeepTheJointLimitsUpToTheFastestSpeed)
+{
+  for (const Sample& sample : kSamples)
+  {
+    SCOPED_TRACE(sample.file);
+    const std::vector<JointRow> rows = load(sample);
+    EXPECT_EQ("", describeViolations(jointLimitViolations(rows, kFastestSpeed)));
+    EXPECT_TRUE(highestSafeSpeed(rows).allows(kFastestSpeed));
   }
 }
 

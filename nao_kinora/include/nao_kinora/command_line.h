@@ -49,7 +49,8 @@ bool applyFirstRecording(SessionPlan& plan);
 
 // Checks every recording of the plan that will be played (plan.first on) in
 // the recording directory; warnings and problems go to standard error. False
-// when any of them yields no row.
+// when any of them yields no row or, with the joint limits in force, breaks
+// them at the speed in force (joint_limit_guard.h).
 bool checkRecordings(const SessionPlan& plan);
 }  // namespace nao_kinora
 

@@ -8,6 +8,8 @@
 #include "nao_kinora/joint_row.h"
 #include "nao_kinora/operator_state.h"
 
+#include <functional>
+
 namespace nao_kinora
 {
 const double kNormalSpeed = 1.0;  // the recordings' own pace
@@ -26,8 +28,14 @@ double currentSpeed();
 
 // The operator's ~set_speed: takes effect from the next row on, is logged
 // ("speed") and shows on ~status. Refused, changing nothing, out of range or
-// once the session is over.
+// once the session is over, or, with the joint limits in force, when a
+// recording still to play would move a joint faster than it can turn
+// (joint_limit_guard.h).
 Answer requestSpeed(double speed);
+
+// Runs check with the speed in force while no ~set_speed can change it, so
+// that a recording checked at that speed cannot miss a change made meanwhile.
+bool withSpeedHeld(const std::function<bool(double)>& check);
 
 // Logs the start-up speed when it is not the normal one, so that the session
 // log tells every speed the rows went out at.

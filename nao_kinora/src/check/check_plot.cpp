@@ -171,13 +171,26 @@ void drawLegend(plstream& pls, const RecordingTimeline& r)
              styles.data(), widths.data(), 0, 0, 0, 0);
 }
 
-std::string plotTitle(const RecordingTimeline& r)
+std::string plotTitle(const RecordingTimeline& r, double speed)
 {
   return "recording " + std::to_string(r.number()) + ": " + r.name + " - " + std::to_string(r.rows.size()) + " rows, " +
-         seconds(r.check.playingTime) + " s";
+         seconds(r.check.playingTime) + " s" + (speed == 1.0 ? "" : " at speed " + speedText(speed));
 }
 
-void plotRecording(const RecordingTimeline& r, const std::string& path)
+// r with its times as played at speed.
+RecordingTimeline atSpeed(const RecordingTimeline& r, double speed)
+{
+  RecordingTimeline paced = r;
+  for (double& t : paced.rowTimes)
+    t = r.atSpeed(t, speed);
+  for (CueAt& cue : paced.feedback)
+    cue.time = r.atSpeed(cue.time, speed);
+  paced.end = r.atSpeed(r.end, speed);
+  paced.check.playingTime = paced.end - paced.rowTimes.front();
+  return paced;
+}
+
+void plotRecording(const RecordingTimeline& r, const std::string& path, double speed)
 {
   plstream pls;
   pls.sdev(kPlotDevice);
@@ -196,7 +209,7 @@ void plotRecording(const RecordingTimeline& r, const std::string& path)
   pls.box("g", 0, 0, "g", 0, 0);
   pls.col0(kInk);
   pls.box("bcnst", 0, 0, "bcnstv", 0, 0);
-  pls.lab("time since the start signal (s)", "angle (rad)", plotTitle(r).c_str());
+  pls.lab("time since the start signal (s)", "angle (rad)", plotTitle(r, speed).c_str());
   drawCurves(pls, r);
   markFeedback(pls, r, low, high);
   drawLegend(pls, r);
@@ -213,7 +226,7 @@ std::string plotPath(const std::string& dir, const RecordingTimeline& r)
 }
 }  // namespace
 
-bool writePlots(const std::string& dir, const SessionTimeline& session)
+bool writePlots(const std::string& dir, const SessionTimeline& session, double speed)
 {
   if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
   {
@@ -230,7 +243,7 @@ bool writePlots(const std::string& dir, const SessionTimeline& session)
     if (r.check.playable())
     {
       const std::string path = plotPath(dir, r);
-      plotRecording(r, path);
+      plotRecording(atSpeed(r, speed), path, speed);
       std::cout << "plot: " << path << '\n';
     }
   return true;

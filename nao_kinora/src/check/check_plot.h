@@ -9,10 +9,10 @@
 
 namespace nao_kinora
 {
-// Writes the plots into dir (made when missing) and names each on standard
-// output. False, with the reason on standard error, when dir cannot be made or
-// PLplot cannot write PNG.
-bool writePlots(const std::string& dir, const SessionTimeline& session);
+// Writes the plots, times at speed, into dir (made when missing) and names
+// each on standard output. False, with the reason on standard error, when dir
+// cannot be made or PLplot cannot write PNG.
+bool writePlots(const std::string& dir, const SessionTimeline& session, double speed);
 }  // namespace nao_kinora
 
 #endif  // NAO_KINORA_CHECK_PLOT_H

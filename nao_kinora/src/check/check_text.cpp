@@ -1,8 +1,11 @@
 #include "check_text.h"
 
+#include "check_limits.h"
+
 #include "nao_kinora/joint_row.h"
 #include "nao_kinora/recording.h"
 #include "nao_kinora/joint_stats.h"
+#include "nao_kinora/session_speed.h"
 
 #include <cmath>
 #include <cstdio>
@@ -56,35 +59,45 @@ void printProblems(const RecordingCheck& check)
     std::cout << "  " << (problem.fatal() ? "cannot be played: " : "warning: ") << problem.message << '\n';
 }
 
-// The rows and cues of one recording, in the order they go out.
-void printPlayback(const RecordingTimeline& r, double start)
+// The rows and cues of one recording, in the order they go out; start: its
+// start signal's session time at speed.
+void printPlayback(const RecordingTimeline& r, double start, double speed)
 {
-  printEvent(start, 0.0, "start signal 0 on motionStartStop");
+  const auto event = [&](double t, const std::string& what)
+  {
+    const double at = r.atSpeed(t, speed);
+    printEvent(start + at, at, what);
+  };
+  event(0.0, "start signal 0 on motionStartStop");
   for (const CueAt& cue : r.opening)
-    printEvent(start + cue.time, cue.time, cue.file + " (opening), pause " + seconds(cue.pause) + " s");
-  printEvent(start + r.rowTimes.front(), r.rowTimes.front(), "row 0, held " + seconds(kFirstRowDuration) + " s");
+    event(cue.time, cue.file + " (opening), pause " + seconds(cue.pause) + " s");
+  event(r.rowTimes.front(), "row 0, held " + seconds(kFirstRowDuration) + " s");
   for (const CueAt& cue : r.feedback)
-    printEvent(start + cue.time, cue.time, cue.file + " (feedback) before row " + std::to_string(cue.row));
-  printEvent(start + r.end, r.end,
-             "motion over after row " + std::to_string(r.rows.size() - 1) + ": report, then 1 on motionStartStop");
+    event(cue.time, cue.file + " (feedback) before row " + std::to_string(cue.row));
+  event(r.end, "motion over after row " + std::to_string(r.rows.size() - 1) + ": report, then 1 on motionStartStop");
   for (const CueAt& cue : r.neverPlayed)
     std::cout << "  never played: " << cue.file << " at row " << cue.row << ", past the last row (" << r.rows.size() - 1
               << ")\n";
 }
 
-void printRecording(const RecordingTimeline& r, std::size_t count, double start)
+void printRecording(const RecordingTimeline& r, std::size_t count, double start, double speed)
 {
   std::cout << "\nrecording " << r.number() << " of " << count << ": " << r.name << " (argument " << r.currentargv
             << ")\n";
   if (r.check.playable())
   {
-    std::cout << "  " << r.rows.size() << " rows, playing time " << seconds(r.check.playingTime) << " s (row 0 held "
+    const double playingTime = r.atSpeed(r.end, speed) - r.rowTimes.front();
+    std::cout << "  " << r.rows.size() << " rows, playing time " << seconds(playingTime) << " s"
+              << (speed == kNormalSpeed ? "" : " at speed " + speedText(speed)) << " (row 0 held "
               << seconds(kFirstRowDuration) << " s)\n";
-    printPlayback(r, start);
+    printPlayback(r, start, speed);
   }
   printProblems(r.check);
   if (r.check.playable())
+  {
     std::cout << "  moving joints (variance >= " << kVarianceThreshold << "): " << movingJointList(r.moving) << '\n';
+    printJointLimits(r, speed);
+  }
 }
 }  // namespace
 
@@ -95,19 +108,29 @@ std::string seconds(double s)
   return text;
 }
 
-void printSession(const SessionTimeline& session)
+std::string speedText(double speed)
+{
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", speed);
+  return text;
+}
+
+void printSession(const SessionTimeline& session, double speed)
 {
   const std::vector<RecordingTimeline>& recordings = session.recordings;
   std::cout << "session of " << recordings.size() << " recording(s) from " << staticdisplaycommand2 << '\n';
   if (session.first > 1)
     std::cout << "starting at recording " << session.first << " of " << session.count
               << " (_first_recording:=" << session.first << "), after the greeting\n";
+  if (speed != kNormalSpeed)
+    std::cout << "at speed " << speedText(speed) << " (_speed:=" << speedText(speed)
+              << "): each row's pause but row 0's is its duration divided by " << speedText(speed) << '\n';
   std::cout << "times: ROS seconds since the node's start (once the audio player is connected), then since\n"
             << "each recording's start signal; the waits for the tracking node between recordings are not included\n\n";
   for (const CueAt& cue : session.greeting)
     printSessionCue(cue, "greeting");
   for (std::size_t k = 0; k < recordings.size(); ++k)
-    printRecording(recordings[k], session.count, session.starts[k]);
+    printRecording(recordings[k], session.count, session.atSpeed(session.starts[k], speed), speed);
   std::cout << '\n';
   if (recordings.empty())
   {
@@ -116,18 +139,31 @@ void printSession(const SessionTimeline& session)
   }
   if (!session.playable())
     return;  // no session: the node does not start
-  printSessionCue(session.closing, "closing");
-  const double length = session.length();
+  CueAt closing = session.closing;
+  closing.time = session.atSpeed(closing.time, speed);
+  printSessionCue(closing, "closing");
+  const double length = closing.time + closing.pause;
   std::cout << "session length " << seconds(length) << " s (" << minutes(length)
             << ") with greeting and closing, without the waits for the tracking node\n";
 }
 
-bool reportRefusal(const SessionTimeline& session)
+bool reportRefusal(const SessionTimeline& session, double speed, bool jointLimits)
 {
+  bool refused = false;
   for (const RecordingTimeline& r : session.recordings)
     if (!r.check.playable())
+    {
       std::cout << "the node would refuse to start: recording " << r.number() << " (" << r.check.path
                 << ") has no row to play\n";
-  return session.playable();
+      refused = true;
+    }
+    else if (breaksJointLimits(r, speed))
+    {
+      std::cout << (jointLimits ? "the node would refuse to start" : "with _joint_limits:=true the node would refuse")
+                << ": recording " << r.number() << " (" << r.check.path << ") breaks the robot's joint limits at speed "
+                << speedText(speed) << '\n';
+      refused = refused || jointLimits;
+    }
+  return !refused;
 }
 }  // namespace nao_kinora

@@ -13,10 +13,15 @@
 // Exit status: 0 when written; 1 for a bad command line or parameter, or an
 // OUTPUT that cannot be written (it exists, its folder is not writable); 2
 // when there is nothing to write (no message, a joint in no message, nothing
-// moved) or the writing failed.
+// moved), the recording breaks the robot's joint limits (joint_limits.h: a
+// joint out of its range, or moved faster than it can turn, at the normal
+// speed; the first row at fault is named) or the writing failed.
+#include "nao_kinora/error_line.h"
+#include "nao_kinora/joint_limits.h"
 #include "nao_kinora/joint_state_sampler.h"
 #include "nao_kinora/parameters.h"
 #include "nao_kinora/recording_writer.h"
+#include "nao_kinora/session_speed.h"
 #include "nao_kinora/stop_signals.h"
 
 #include <ros/callback_queue.h>
@@ -120,20 +125,31 @@ private:
   bool stopAsked_ = false;
 };
 
+// Runs once recording has stopped, which a signal does by shutting ROS down:
+// its errors go through printError.
 int writeOut(const Options& options, const JointStateSampler& sampler)
 {
   if (sampler.mismatched() > 0)
-    ROS_WARN("ignored %d joint state(s) whose names and positions differ in length", sampler.mismatched());
+    printWarning("ignored " + std::to_string(sampler.mismatched()) +
+                 " joint state(s) whose names and positions differ in length");
   const SampledRecording recording = sampler.sample(options.rate, options.still);
+  const std::string nothingWritten = ": nothing written to [" + options.output + "]";
   if (!recording.refusal.empty())
   {
-    ROS_ERROR("%s: nothing written to [%s]", recording.refusal.c_str(), options.output.c_str());
+    printError(recording.refusal + nothingWritten);
+    return kNothingWrittenStatus;
+  }
+  // A recording is played as it is taught: at the normal speed.
+  const std::vector<LimitViolation> faults = jointLimitViolations(recording.rows, kNormalSpeed);
+  if (!faults.empty())
+  {
+    printError("the recording breaks the robot's joint limits at " + describeViolations(faults) + nothingWritten);
     return kNothingWrittenStatus;
   }
   const std::string fault = writeRecording(options.output, recording.rows, options.overwrite);
   if (!fault.empty())
   {
-    ROS_ERROR("%s", fault.c_str());
+    printError(fault);
     return kNothingWrittenStatus;
   }
   std::printf("%s: %zu rows, %.2f s\n", options.output.c_str(), recording.rows.size(),

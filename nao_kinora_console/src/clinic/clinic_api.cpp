@@ -2,9 +2,11 @@
 // clinic_api_sessions.cpp).
 #include "nao_kinora_console/clinic/clinic_api.h"
 
+#include "nao_kinora_console/session/status_view.h"
 #include "nao_kinora_console/store/clinic_rules.h"
 
 #include <cstdlib>
+#include <unistd.h>
 
 namespace nao_kinora_console
 {
@@ -23,15 +25,22 @@ ApiReply problem(int status, const std::string& message)
   return answer(status, {{"ok", false}, {"message", message}});
 }
 
-ApiReply storeProblem(const std::string& error)
+ApiReply storeProblem(Fault fault, const std::string& message)
 {
-  if (error.compare(0, 3, "no ") == 0 && error.find(" with id ") != std::string::npos)
-    return problem(404, error);
-  if (error.find("is taken") != std::string::npos || error.find("] already") != std::string::npos)
-    return problem(409, error);
-  if (error.compare(0, 16, "clinic database ") == 0)
-    return problem(500, error);
-  return problem(400, error);
+  switch (fault)
+  {
+    case Fault::kNotFound:
+      return problem(404, message);
+    case Fault::kTaken:
+    case Fault::kConflict:
+      return problem(409, message);
+    case Fault::kDatabase:
+      return problem(500, message);
+    case Fault::kNone:
+    case Fault::kRule:
+      break;
+  }
+  return problem(400, message);
 }
 
 json sessionToJson(const SessionSummary& s)
@@ -40,6 +49,12 @@ json sessionToJson(const SessionSummary& s)
           {"patient", s.patientId},
           {"plan", s.planId},
           {"planName", s.planName},
+          {"planItems", s.planItems},
+          {"planSpeed", s.planSpeed},
+          {"planKept", planKeptName(s.planKept)},
+          {"lastSpeed", s.lastSpeed},
+          {"resumes", s.resumes},
+          {"resumedIn", s.resumedIn},
           {"firstExercise", s.firstExercise},
           {"started", s.started},
           {"ended", s.ended},
@@ -166,7 +181,7 @@ ApiReply ClinicApi::route(const std::string& method, const std::vector<std::stri
       json list = json::array();
       for (const Patient& p : all.value)
         list.push_back(patientToJson(p));
-      return all.ok() ? answer(200, {{"patients", list}}) : storeProblem(all.error);
+      return all.ok() ? answer(200, {{"patients", list}}) : storeProblem(all);
     }
     return method == "POST" ? addPatient(body) : problem(405, "use GET or POST");
   }
@@ -189,7 +204,7 @@ ApiReply ClinicApi::addPatient(const json& body)
   if (!fault.empty())
     return problem(400, fault);
   const Result<int64_t> added = store_.addPatient(code, note);
-  return added.ok() ? answer(201, {{"ok", true}, {"id", added.value}}) : storeProblem(added.error);
+  return added.ok() ? answer(201, {{"ok", true}, {"id", added.value}}) : storeProblem(added);
 }
 
 ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const std::string& sub, const json& body)
@@ -202,18 +217,11 @@ ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const st
     const std::string fault = textField(body, "note", note, true);
     if (!fault.empty())
       return problem(400, fault);
-    const std::string error = store_.setPatientNote(id, note);
-    return error.empty() ? answer(200, {{"ok", true}}) : storeProblem(error);
+    const Status noted = store_.setPatientNote(id, note);
+    return noted.ok() ? answer(200, {{"ok", true}}) : storeProblem(noted);
   }
   if (sub.empty() && method == "DELETE")
-  {
-    std::string typed;
-    const std::string fault = textField(body, "confirm", typed, true);
-    if (!fault.empty())
-      return problem(400, fault + " (type the patient's code)");
-    const std::string error = store_.deletePatient(id, typed);
-    return error.empty() ? answer(200, {{"ok", true}}) : storeProblem(error);
-  }
+    return deletePatient(id, body);
   if (sub == "plans")
     return method == "POST" ? savePlan(id, 0, body) : problem(405, "use POST");
   if (sub == "export.json" || sub == "export.csv")
@@ -222,11 +230,11 @@ ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const st
       return problem(405, "use GET");
     const bool csv = sub == "export.csv";
     const Result<Patient> p = store_.patient(id);
-    const Result<std::string> text = !p.ok() ? Result<std::string>::fail(p.error)
-                                     : csv   ? store_.exportCsv(id)
+    const Result<std::string> text = !p.ok() ? Result<std::string>::failAs(p)
+                                     : csv   ? store_.exportCsv(id, jointWords)
                                              : store_.exportJson(id);
     if (!text.ok())
-      return storeProblem(text.error);
+      return storeProblem(text);
     ApiReply r;
     r.text = text.value;
     r.contentType = csv ? "text/csv; charset=utf-8" : "application/json";
@@ -236,15 +244,35 @@ ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const st
   return sub.empty() ? problem(405, "use GET, PUT or DELETE") : problem(404, "no such clinic request");
 }
 
+// Deleting a patient removes their sessions' logs and files too: nothing of
+// theirs is left, and no file of theirs can be taken for a later session's.
+ApiReply ClinicApi::deletePatient(int64_t id, const json& body)
+{
+  std::string typed;
+  const std::string fault = textField(body, "confirm", typed, true);
+  if (!fault.empty())
+    return problem(400, fault + " (type the patient's code)");
+  const DeletedLogs logs = store_.deletePatient(id, typed);
+  if (!logs.ok())
+    return storeProblem(logs);
+  for (const std::string& log : logs.value)
+  {
+    launcher_.removeFiles(sessionFileKey(log));
+    if (log.compare(0, logFolder_.size() + 1, logFolder_ + "/") == 0)  // only logs this console named
+      unlink(log.c_str());
+  }
+  return answer(200, {{"ok", true}});
+}
+
 ApiReply ClinicApi::patientPage(int64_t id)
 {
   const Result<Patient> p = store_.patient(id);
   if (!p.ok())
-    return storeProblem(p.error);
+    return storeProblem(p);
   const Result<std::vector<Plan>> plans = store_.plans(id);
   const Result<std::vector<SessionSummary>> sessions = store_.sessions(id);
   if (!plans.ok() || !sessions.ok())
-    return storeProblem(plans.ok() ? sessions.error : plans.error);
+    return plans.ok() ? storeProblem(sessions) : storeProblem(plans);
   json out = {{"patient", patientToJson(p.value)}, {"plans", json::array()}, {"sessions", json::array()}};
   for (const Plan& plan : plans.value)
     out["plans"].push_back(planToJson(plan));
@@ -289,11 +317,11 @@ ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body
     return problem(400, fault);
   if (planId != 0)
   {
-    const std::string error = store_.updatePlan(planId, name, speed, items);
-    return error.empty() ? answer(200, {{"ok", true}, {"id", planId}}) : storeProblem(error);
+    const Status updated = store_.updatePlan(planId, name, speed, items);
+    return updated.ok() ? answer(200, {{"ok", true}, {"id", planId}}) : storeProblem(updated);
   }
   const Result<int64_t> saved = store_.savePlan(patientId, name, speed, items);
-  return saved.ok() ? answer(201, {{"ok", true}, {"id", saved.value}}) : storeProblem(saved.error);
+  return saved.ok() ? answer(201, {{"ok", true}, {"id", saved.value}}) : storeProblem(saved);
 }
 
 ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)

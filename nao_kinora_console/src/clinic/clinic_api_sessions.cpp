@@ -3,6 +3,7 @@
 #include "nao_kinora_console/clinic/clinic_api.h"
 
 #include "nao_kinora_console/store/clinic_rules.h"
+#include "nao_kinora_console/store/session_ingest.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -15,21 +16,38 @@ using nlohmann::json;
 namespace
 {
 // The operator's and the node's events a report shows, from the session log.
-const char* const kReportEvents[] = {"pause", "resume", "skip", "end", "speed", "tracking timeout", "shutdown"};
+const char* const kReportEvents[] = {"pause", "resume", "skip", "end", "tracking timeout", "shutdown"};
 
-json operatorEvents(const std::string& logPath)
+// The events in the order logged, times from the first. A speed event
+// carries the speed set ("speed"); "from" is added: the speed before it. The
+// start-up speed (logged before anything else) is the plan's, not an action.
+json operatorEvents(const std::string& logPath, double startSpeed)
 {
   json events = json::array();
   std::ifstream in(logPath);
   double first = -1;
+  double speed = startSpeed;
   for (std::string line; std::getline(in, line);)
   {
     const json e = json::parse(line, nullptr, false);
     if (!e.is_object() || !e.contains("time") || !e["time"].is_number())
       continue;
-    if (first < 0)
+    const bool firstEvent = first < 0;
+    if (firstEvent)
       first = e["time"].get<double>();
     const std::string name = e.value("event", "");
+    if (name == "speed")
+    {
+      const double to = e.value("speed", json()).is_number() ? e["speed"].get<double>() : speed;
+      const bool startUp = firstEvent && to == startSpeed;
+      json shown = e;
+      shown["from"] = speed;
+      shown["time"] = e["time"].get<double>() - first;
+      speed = to;
+      if (!startUp)
+        events.push_back(shown);
+      continue;
+    }
     for (const char* wanted : kReportEvents)
       if (name == wanted)
       {
@@ -39,6 +57,22 @@ json operatorEvents(const std::string& logPath)
       }
   }
   return events;
+}
+
+json checkinJson(const Checkin& c)
+{
+  return {{"effort", c.effort < 0 ? json() : json(c.effort)},
+          {"pain", c.pain < 0 ? json() : json(c.pain)},
+          {"note", c.note}};
+}
+
+// What is answered, by exercise position: {"1": {effort, pain, note}}.
+json answers(const std::vector<Checkin>& checkins)
+{
+  json out = json::object();
+  for (const Checkin& c : checkins)
+    out[std::to_string(c.position)] = checkinJson(c);
+  return out;
 }
 
 // A whole number field in [low, high], or `absent` when it is not there.
@@ -70,20 +104,28 @@ ApiReply ClinicApi::planRoute(const std::string& method, int64_t id, const std::
     return savePlan(0, id, body);
   if (sub.empty() && method == "DELETE")
   {
-    const std::string error = store_.deletePlan(id);
-    return error.empty() ? answer(200, {{"ok", true}}) : storeProblem(error);
+    const Status deleted = store_.deletePlan(id);
+    return deleted.ok() ? answer(200, {{"ok", true}}) : storeProblem(deleted);
   }
   const Result<Plan> plan = store_.plan(id);
   if (!plan.ok())
-    return storeProblem(plan.error);
+    return storeProblem(plan);
   if (sub.empty())
     return method == "GET" ? answer(200, {{"id", id}, {"name", plan.value.name}})
                            : problem(405, "use GET, PUT or DELETE");
   if (sub == "timeline")
-    return method == "GET" ? answer(200, library_.timeline(plan.value.items, queryInt(query, "first", 1)))
-                           : problem(405, "use GET");
+    return method == "GET"
+               ? answer(200, library_.timeline(plan.value.items, queryInt(query, "first", 1), plan.value.speed))
+               : problem(405, "use GET");
   if (sub == "start")
-    return method == "POST" ? start(plan.value, 1, 0) : problem(405, "use POST");
+  {
+    if (method != "POST")
+      return problem(405, "use POST");
+    if (plan.value.items.empty())
+      return problem(400, "items: the plan has no exercise");
+    const std::string fault = unplayable(plan.value.items);
+    return fault.empty() ? start(plan.value.patientId, id, 1, 0) : problem(409, fault);
+  }
   return problem(404, "no such clinic request");
 }
 
@@ -95,39 +137,49 @@ ApiReply ClinicApi::sessionRoute(const std::string& method, int64_t id, const st
     return method == "POST" ? addCheckin(id, body) : problem(405, "use POST");
   if (sub != "resume")
     return problem(404, "no such clinic request");
-  if (method != "POST")
-    return problem(405, "use POST");
-  const Result<SessionSummary> s = store_.session(id);
-  if (!s.ok())
-    return storeProblem(s.error);
-  if (s.value.outcome == "running" || s.value.resumeAt == 0)
-    return problem(409, "this session " + std::string(s.value.outcome == "running" ? "is running" : "was completed") +
-                            "; there is nothing to resume");
-  const Result<Plan> plan = store_.plan(s.value.planId);
-  if (s.value.planId == 0 || !plan.ok())
-    return problem(409, "the plan of this session was deleted; start a plan instead");
-  if (s.value.resumeAt > static_cast<int>(plan.value.items.size()))
-    return problem(409, "the plan now has fewer exercises than where this session stopped");
-  return start(plan.value, s.value.resumeAt, id);
+  return method == "POST" ? resume(id) : problem(405, "use POST");
 }
 
-ApiReply ClinicApi::start(const Plan& plan, int first, int64_t resumes)
+// A session is taken up again with its own copy of the plan, at the speed it
+// last ran at, from where it stopped; only the last link of a chain.
+ApiReply ClinicApi::resume(int64_t id)
+{
+  const Result<SessionSummary> s = store_.session(id);
+  if (!s.ok())
+    return storeProblem(s);
+  if (s.value.outcome == "running")
+    return problem(409, "This session is running; there is nothing to resume.");
+  if (s.value.resumedIn != 0)
+    return problem(409, "This session was already resumed (session " + std::to_string(s.value.resumedIn) +
+                            "): resume the last session of the chain instead.");
+  if (s.value.resumeAt == 0)
+    return problem(409, "This session was completed; there is nothing to resume.");
+  if (s.value.resumeAt > static_cast<int>(s.value.planItems.size()))
+    return problem(409, s.value.planItems.empty()
+                            ? "This session's plan was not kept (its plan was deleted before the record kept "
+                              "copies): start a plan instead."
+                            : "This session stopped after its last exercise; there is nothing to resume.");
+  const std::string fault = unplayable(s.value.planItems);
+  return fault.empty() ? start(s.value.patientId, s.value.planId, s.value.resumeAt, id) : problem(409, fault);
+}
+
+ApiReply ClinicApi::start(int64_t patientId, int64_t planId, int first, int64_t resumes)
 {
   std::lock_guard<std::mutex> lock(startMutex_);
-  if (plan.items.empty())
-    return problem(400, "items: the plan has no exercise");
   if (launcher_.busy())
     return problem(409, "A session is running on the robot: end it before starting another.");
-  const std::string fault = unplayable(plan.items);
-  if (!fault.empty())
-    return problem(409, fault);
-  const std::string log = logFolder_ + "/" + std::to_string(plan.patientId) + "-" +
+  const std::string log = logFolder_ + "/" + std::to_string(patientId) + "-" +
                           std::to_string(static_cast<long long>(wallNow() * 1000)) + ".jsonl";
-  const Result<int64_t> session = store_.beginSession({plan.patientId, plan.id, first, log, plan.speed, 0});
+  SessionStart begin{patientId, planId, first, log, 0, 0};
+  begin.resumes = resumes;
+  const Result<int64_t> session = store_.beginSession(begin);
   if (!session.ok())
-    return storeProblem(session.error);
-  LaunchPlan launch{plan.items, library_.folder(), log, first, plan.speed};
-  const std::string error = launcher_.launch(session.value, launch);
+    return storeProblem(session);
+  // What is played is what was stored: the session's own copy.
+  const Result<SessionSummary> kept = store_.session(session.value);
+  const std::string error = !kept.ok() ? kept.error
+                                       : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(),
+                                                                                log, first, kept.value.planSpeed});
   if (!error.empty())
   {
     store_.discardSession(session.value);
@@ -141,32 +193,40 @@ ApiReply ClinicApi::start(const Plan& plan, int first, int64_t resumes)
                       {"session", session.value},
                       {"first", first},
                       {"resumes", resumes},
-                      {"timeline", library_.timeline(plan.items, first)}});
+                      {"speed", kept.value.planSpeed},
+                      {"timeline", library_.timeline(kept.value.planItems, first, kept.value.planSpeed)}});
 }
 
 ApiReply ClinicApi::sessionPage(int64_t id)
 {
   const Result<SessionSummary> s = store_.session(id);
   if (!s.ok())
-    return storeProblem(s.error);
+    return storeProblem(s);
   const Result<Patient> p = store_.patient(s.value.patientId);
   const Result<std::vector<ExerciseRecord>> exercises = store_.exercises(id);
   const Result<std::vector<Checkin>> checkins = store_.checkins(id);
   const Result<std::string> log = store_.sessionLog(id);
   if (!p.ok() || !exercises.ok() || !checkins.ok())
-    return storeProblem(!p.ok() ? p.error : !exercises.ok() ? exercises.error : checkins.error);
-  const Result<Plan> plan = store_.plan(s.value.planId);
+    return !p.ok() ? storeProblem(p) : !exercises.ok() ? storeProblem(exercises) : storeProblem(checkins);
   json out = {{"session", sessionToJson(s.value)},
               {"patient", {{"id", p.value.id}, {"code", p.value.code}}},
-              {"planItems", plan.ok() ? json(plan.value.items) : json::array()},
+              {"planItems", s.value.planItems},
               {"exercises", json::array()},
               {"checkins", json::array()},
-              {"events", log.ok() ? operatorEvents(log.value) : json::array()}};
+              {"events", log.ok() ? operatorEvents(log.value, s.value.planSpeed) : json::array()}};
+  const json answered = answers(checkins.value);
   for (const ExerciseRecord& e : exercises.value)
   {
-    json shown = {{"position", e.position},         {"recording", e.recording},   {"outcome", e.outcome},
-                  {"playingTime", e.playingTime},   {"pausedTime", e.pausedTime}, {"trackingWait", e.trackingWait},
-                  {"timeoutFired", e.timeoutFired}, {"speeds", e.speeds}};
+    const std::string k = std::to_string(e.position);
+    json shown = {{"position", e.position},
+                  {"recording", e.recording},
+                  {"outcome", e.outcome},
+                  {"playingTime", e.playingTime},
+                  {"pausedTime", e.pausedTime},
+                  {"trackingWait", e.trackingWait},
+                  {"timeoutFired", e.timeoutFired},
+                  {"speeds", speedsToJson(e.speeds)},
+                  {"checkin", answered.contains(k) ? answered[k] : json()}};
     out["exercises"].push_back(shown);
   }
   for (const Checkin& c : checkins.value)
@@ -190,8 +250,13 @@ ApiReply ClinicApi::addCheckin(int64_t sessionId, const json& body)
   if (!fault.empty())
     return problem(400, fault);
   c.note = body.value("note", "");
-  const std::string error = store_.addCheckin(c);
-  return error.empty() ? answer(201, {{"ok", true}}) : storeProblem(error);
+  const Result<bool> added = store_.addCheckin(c);
+  if (!added.ok())
+    return storeProblem(added);
+  return added.value ? answer(201, {{"ok", true}, {"changed", true}})
+                     : answer(200, {{"ok", true},
+                                    {"changed", false},
+                                    {"message", "Nothing was answered: the check-in stays as it was."}});
 }
 
 void ClinicApi::launchRefused(int64_t patientId, const std::vector<std::string>& lines)
@@ -212,10 +277,12 @@ ApiReply ClinicApi::now()
   {
     const Result<SessionSummary> s = store_.session(id);
     const Result<Patient> p = s.ok() ? store_.patient(s.value.patientId) : Result<Patient>::fail(s.error);
+    const Result<std::vector<Checkin>> checkins = store_.checkins(id);
     if (p.ok())
     {
       json shown = sessionToJson(s.value);
       shown["patientCode"] = p.value.code;
+      shown["answers"] = answers(checkins.value);
       running.push_back(shown);
     }
   }

@@ -65,19 +65,22 @@ void ClinicFollower::round()
 // has written all of its log, so that read is the last one needed.
 void ClinicFollower::follow(int64_t id)
 {
-  const NodeExit exit = launcher_.exitOf(id);
+  const Result<std::string> log = store_.sessionLog(id);
+  const std::string key = sessionFileKey(log.value);
+  const NodeExit exit = log.ok() ? launcher_.exitOf(key) : NodeExit();
   Result<SessionSummary> s = store_.ingestLog(id);
   std::string error = s.error;
   if (s.ok() && s.value.outcome == "running")
   {
     int& orphan = orphan_[id];
-    const bool nodeSomewhere = launcher_.launchedHere(id) || (coachRunning_ && coachRunning_());
+    const bool nodeSomewhere = launcher_.launchedHere(key) || (coachRunning_ && coachRunning_());
     orphan = exit.known || nodeSomewhere ? 0 : orphan + 1;
     if (exit.known && exit.code == 1 && s.value.exercisesTotal == 0)
     {
       // It refused to start: nothing was played, so nothing is kept but its words.
-      error = store_.discardSession(id);
-      api_.launchRefused(s.value.patientId, launcher_.errorLines(id));
+      error = store_.discardSession(id).error;
+      api_.launchRefused(s.value.patientId, launcher_.errorLines(key));
+      launcher_.removeFiles(key);
       seen_.erase(id);
       if (changed_)
         changed_("/sessions/" + std::to_string(id));
@@ -85,7 +88,7 @@ void ClinicFollower::follow(int64_t id)
     }
     if (exit.known || orphan >= kOrphanRounds)
     {
-      error = store_.closeSession(id);
+      error = store_.closeSession(id).error;
       s = store_.session(id);
     }
   }

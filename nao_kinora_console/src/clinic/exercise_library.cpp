@@ -112,7 +112,7 @@ Result<json> ExerciseLibrary::rows(const std::string& name)
   return r;
 }
 
-json ExerciseLibrary::timeline(const std::vector<std::string>& items, int first)
+json ExerciseLibrary::timeline(const std::vector<std::string>& items, int first, double speed)
 {
   std::lock_guard<std::mutex> lock(mutex_);
   nao_kinora::SessionPlan plan;
@@ -130,16 +130,19 @@ json ExerciseLibrary::timeline(const std::vector<std::string>& items, int first)
   for (std::size_t k = 0; k < t.recordings.size(); ++k)
   {
     const nao_kinora::RecordingTimeline& r = t.recordings[k];
+    // At the plan's speed, as the node paces the rows (the cues keep theirs).
+    const double start = t.atSpeed(t.starts[k], speed);
     out["exercises"].push_back({{"position", r.number()},
                                 {"name", r.name},
-                                {"start", t.starts[k]},
-                                {"length", r.length()},
+                                {"start", start},
+                                {"length", t.atSpeed(t.starts[k] + r.length(), speed) - start},
                                 {"rows", r.check.rows},
                                 {"cues", r.opening.size() + r.feedback.size()}});
     if (!r.check.playable() && out["error"] == "")
       out["error"] = r.check.problems.empty() ? r.name + " yields no row" : r.check.problems.front().message;
   }
-  out["length"] = t.playable() ? t.length() : 0.0;
+  out["length"] = t.playable() ? t.atSpeed(t.length(), speed) : 0.0;
+  out["speed"] = speed;
   return out;
 }
 }  // namespace nao_kinora_console

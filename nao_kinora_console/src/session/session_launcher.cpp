@@ -169,6 +169,7 @@ std::vector<std::string> nodeCommandLine(const std::string& program, const Launc
   argv.insert(argv.end(), plan.items.begin(), plan.items.end());
   argv.push_back("_recording_dir:=" + plan.recordingDir);
   argv.push_back("_session_log:=" + plan.sessionLog);
+  argv.push_back("_joint_limits:=true");  // beside a patient, nothing the robot cannot do
   if (plan.first > 1)
     argv.push_back("_first_recording:=" + std::to_string(plan.first));
   if (plan.speed != 1.0)
@@ -182,9 +183,19 @@ SessionLauncher::SessionLauncher(const std::string& program, const std::string& 
 {
 }
 
-std::string SessionLauncher::file(int64_t sessionId, const char* extension) const
+std::string sessionFileKey(const std::string& logPath)
 {
-  return folder_ + "/" + std::to_string(sessionId) + extension;
+  const std::size_t slash = logPath.find_last_of('/');
+  std::string name = slash == std::string::npos ? logPath : logPath.substr(slash + 1);
+  const std::string extension = ".jsonl";
+  if (name.size() > extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
+    name.erase(name.size() - extension.size());
+  return name;
+}
+
+std::string SessionLauncher::file(const std::string& key, const char* extension) const
+{
+  return folder_ + "/" + key + extension;
 }
 
 bool SessionLauncher::busy()
@@ -192,18 +203,20 @@ bool SessionLauncher::busy()
   reap();
   if (coachRunning_ && coachRunning_())
     return true;
+  // A keeper reaped has written its exit file (which may be gone since,
+  // with its session's record).
   std::lock_guard<std::mutex> lock(mutex_);
   for (const auto& keeper : keepers_)
-    if (!exitOf(keeper.first).known)
+    if (keeper.second != 0 && !exitOf(keeper.first).known)
       return true;
   return false;
 }
 
-std::string SessionLauncher::launch(int64_t sessionId, const LaunchPlan& plan)
+std::string SessionLauncher::launch(const std::string& key, const LaunchPlan& plan)
 {
   // Everything the child processes use is made before fork.
-  KeeperFiles files{file(sessionId, ".err"), file(sessionId, ".exit.tmp"), file(sessionId, ".exit"),
-                    file(sessionId, ".pid"), "cannot run " + program_ + "\n"};
+  KeeperFiles files{file(key, ".err"), file(key, ".exit.tmp"), file(key, ".exit"), file(key, ".pid"),
+                    "cannot run " + program_ + "\n"};
   const std::vector<std::string> args = nodeCommandLine(program_, plan);
   std::vector<char*> argv;
   for (const std::string& a : args)
@@ -218,14 +231,14 @@ std::string SessionLauncher::launch(int64_t sessionId, const LaunchPlan& plan)
   if (keeper == 0)
     runKeeper(argv.data(), files);
   std::lock_guard<std::mutex> lock(mutex_);
-  keepers_[sessionId] = keeper;
+  keepers_[key] = keeper;
   return "";
 }
 
-NodeExit SessionLauncher::exitOf(int64_t sessionId) const
+NodeExit SessionLauncher::exitOf(const std::string& key) const
 {
   NodeExit e;
-  std::ifstream in(file(sessionId, ".exit"));
+  std::ifstream in(file(key, ".exit"));
   std::string how;
   int value = 0;
   if (!(in >> how >> value))
@@ -238,10 +251,10 @@ NodeExit SessionLauncher::exitOf(int64_t sessionId) const
   return e;
 }
 
-std::vector<std::string> SessionLauncher::errorLines(int64_t sessionId) const
+std::vector<std::string> SessionLauncher::errorLines(const std::string& key) const
 {
   std::vector<std::string> lines;
-  std::ifstream in(file(sessionId, ".err"));
+  std::ifstream in(file(key, ".err"));
   for (std::string line; std::getline(in, line);)
     lines.push_back(withoutColour(line));
   return lines;
@@ -255,16 +268,26 @@ void SessionLauncher::reap()
       keeper.second = 0;  // the exit file is there now
 }
 
-pid_t SessionLauncher::nodePid(int64_t sessionId) const
+pid_t SessionLauncher::nodePid(const std::string& key) const
 {
-  std::ifstream in(file(sessionId, ".pid"));
+  std::ifstream in(file(key, ".pid"));
   pid_t pid = 0;
   return in >> pid ? pid : 0;
 }
 
-bool SessionLauncher::launchedHere(int64_t sessionId) const
+bool SessionLauncher::launchedHere(const std::string& key) const
 {
   std::lock_guard<std::mutex> lock(mutex_);
-  return keepers_.count(sessionId) > 0;
+  return keepers_.count(key) > 0;
+}
+
+void SessionLauncher::removeFiles(const std::string& key)
+{
+  for (const char* extension : {".exit", ".exit.tmp", ".pid", ".err"})
+    unlink(file(key, extension).c_str());
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto keeper = keepers_.find(key);
+  if (keeper != keepers_.end() && keeper->second == 0)
+    keepers_.erase(keeper);
 }
 }  // namespace nao_kinora_console

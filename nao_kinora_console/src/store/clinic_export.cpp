@@ -6,7 +6,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <map>
 
 namespace nao_kinora_console
@@ -50,6 +53,11 @@ ordered_json sessionJson(const SessionRecord& s)
   const SessionSummary& m = s.summary;
   return {{"id", m.id},
           {"plan", m.planName},
+          {"plan_exercises", m.planItems},
+          {"plan_speed", m.planSpeed},
+          {"plan_kept", planKeptName(m.planKept)},
+          {"resumes", m.resumes != 0 ? ordered_json(m.resumes) : ordered_json()},
+          {"resumed_in", m.resumedIn != 0 ? ordered_json(m.resumedIn) : ordered_json()},
           {"first_exercise", m.firstExercise},
           {"started", m.started},
           {"ended", m.ended > 0 ? ordered_json(m.ended) : ordered_json()},
@@ -79,13 +87,56 @@ std::string number(double value)
   return text;
 }
 
-std::string csvRow(const PatientRecord& p, const SessionRecord& s, const ExerciseRecord& e)
+// Wall time in ISO 8601 with the machine's offset: 2026-12-08T18:40:00+01:00.
+std::string isoTime(double wall)
+{
+  const std::time_t seconds = static_cast<std::time_t>(std::floor(wall));
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  std::string iso = text;
+  return iso.size() > 2 ? iso.insert(iso.size() - 2, ":") : iso;
+}
+
+// m:ss of the session's own clock.
+std::string sessionClock(double seconds)
+{
+  const long whole = std::lround(std::max(0.0, seconds));
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+// "0.75 from 0:10; 1.25 from 0:42": each speed and when it began.
+std::string speedsText(const std::vector<SpeedAt>& speeds)
+{
+  std::string text;
+  for (const SpeedAt& s : speeds)
+  {
+    char value[32];
+    std::snprintf(value, sizeof value, "%g", s.speed);
+    text += (text.empty() ? "" : "; ") + std::string(value) + (s.at < 0 ? "" : " from " + sessionClock(s.at));
+  }
+  return text;
+}
+
+std::string jointsText(const std::vector<int>& joints, const std::function<std::string(int)>& jointName)
+{
+  std::string text;
+  for (int j : joints)
+    text += (text.empty() ? "" : "; ") + (jointName ? jointName(j) : "joint " + std::to_string(j));
+  return text;
+}
+
+std::string csvRow(const PatientRecord& p, const SessionRecord& s, const ExerciseRecord& e,
+                   const std::function<std::string(int)>& jointName)
 {
   const auto c = s.checkins.find(e.position);
   const bool answered = c != s.checkins.end();
   const std::vector<std::string> fields{csvField(p.patient.code),
                                         std::to_string(s.summary.id),
-                                        number(s.summary.started),
+                                        isoTime(s.summary.started),
                                         s.summary.outcome,
                                         csvField(s.summary.planName),
                                         std::to_string(e.position),
@@ -95,8 +146,8 @@ std::string csvRow(const PatientRecord& p, const SessionRecord& s, const Exercis
                                         number(e.pausedTime),
                                         number(e.trackingWait),
                                         e.timeoutFired ? "1" : "0",
-                                        csvField(nlohmann::json(e.speeds).dump()),
-                                        csvField(nlohmann::json(e.movingJoints).dump()),
+                                        csvField(speedsText(e.speeds)),
+                                        csvField(jointsText(e.movingJoints, jointName)),
                                         answered && c->second.effort >= 0 ? std::to_string(c->second.effort) : "",
                                         answered && c->second.pain >= 0 ? std::to_string(c->second.pain) : "",
                                         answered ? csvField(c->second.note) : ""};
@@ -117,15 +168,18 @@ Result<PatientRecord> readRecord(ClinicStore& store, int64_t patientId)
   Result<Patient> patient = store.patient(patientId);
   Result<std::vector<Plan>> plans = store.plans(patientId);
   Result<std::vector<SessionSummary>> sessions = store.sessions(patientId);
-  r.error = !patient.ok() ? patient.error : !plans.ok() ? plans.error : sessions.error;
+  if (!patient.ok() || !plans.ok() || !sessions.ok())
+    return !patient.ok() ? Result<PatientRecord>::failAs(patient)
+           : !plans.ok() ? Result<PatientRecord>::failAs(plans)
+                         : Result<PatientRecord>::failAs(sessions);
   r.value.patient = patient.value;
   r.value.plans = plans.value;
   for (const SessionSummary& summary : sessions.value)
   {
     Result<std::vector<ExerciseRecord>> exercises = store.exercises(summary.id);
     Result<std::vector<Checkin>> checkins = store.checkins(summary.id);
-    if (r.error.empty())
-      r.error = !exercises.ok() ? exercises.error : checkins.error;
+    if (!exercises.ok() || !checkins.ok())
+      return !exercises.ok() ? Result<PatientRecord>::failAs(exercises) : Result<PatientRecord>::failAs(checkins);
     SessionRecord s{summary, exercises.value, {}};
     for (const Checkin& c : checkins.value)
       s.checkins[c.position] = c;
@@ -139,7 +193,7 @@ Result<std::string> ClinicStore::exportJson(int64_t patientId)
 {
   const Result<PatientRecord> record = readRecord(*this, patientId);
   if (!record.ok())
-    return Result<std::string>::fail(record.error);
+    return Result<std::string>::failAs(record);
   const PatientRecord& p = record.value;
   ordered_json plans = ordered_json::array();
   for (const Plan& plan : p.plans)
@@ -156,18 +210,18 @@ Result<std::string> ClinicStore::exportJson(int64_t patientId)
   return r;
 }
 
-Result<std::string> ClinicStore::exportCsv(int64_t patientId)
+Result<std::string> ClinicStore::exportCsv(int64_t patientId, const std::function<std::string(int)>& jointName)
 {
   const Result<PatientRecord> record = readRecord(*this, patientId);
   if (!record.ok())
-    return Result<std::string>::fail(record.error);
+    return Result<std::string>::failAs(record);
   Result<std::string> r;
   r.value =
       "patient,session,session_started,session_outcome,plan,position,recording,outcome,playing_time,"
       "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note\r\n";
   for (const SessionRecord& s : record.value.sessions)
     for (const ExerciseRecord& e : s.exercises)
-      r.value += csvRow(record.value, s, e);
+      r.value += csvRow(record.value, s, e, jointName);
   return r;
 }
 }  // namespace nao_kinora_console

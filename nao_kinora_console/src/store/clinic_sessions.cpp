@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace nao_kinora_console
 {
 namespace
@@ -15,14 +17,16 @@ using Lock = std::lock_guard<std::mutex>;
 using nlohmann::json;
 
 template <class T>
-Result<T> failed(const std::string& why)
+Result<T> refused(const std::string& why, Fault kind = Fault::kRule)
 {
-  return Result<T>::fail(why);
+  return Result<T>::fail(why, kind);
 }
 
-std::string unknownSession(int64_t id)
+template <class T = bool>
+Result<T> unknownSession()
 {
-  return "no session with id " + std::to_string(id);
+  return Result<T>::fail("This session is not in the records (it may have been deleted with its patient).",
+                         Fault::kNotFound);
 }
 
 int64_t fileSize(const std::string& path)
@@ -32,10 +36,11 @@ int64_t fileSize(const std::string& path)
 }
 
 // Where a session that did not complete would go on: the exercise it
-// stopped in, or the next one after an exercise played fully.
-int resumePoint(const std::string& outcome, int first, int lastPosition, const std::string& lastOutcome)
+// stopped in, or the next one after an exercise played fully. A session
+// taken up again already goes on in that one, not here.
+int resumePoint(const std::string& outcome, bool resumed, int first, int lastPosition, const std::string& lastOutcome)
 {
-  if (outcome == "completed")
+  if (outcome == "completed" || resumed)
     return 0;
   if (lastPosition == 0)
     return first;
@@ -51,8 +56,37 @@ const char* const kSummarySql =
     " (SELECT IFNULL(avg(effort), -1) FROM checkins c WHERE c.session_id = s.id),"
     " (SELECT IFNULL(avg(pain), -1) FROM checkins c WHERE c.session_id = s.id),"
     " (SELECT position || ' ' || outcome FROM session_exercises e WHERE e.session_id = s.id"
-    "  ORDER BY seq DESC LIMIT 1)"
+    "  ORDER BY seq DESC LIMIT 1),"
+    " s.plan_items, s.speed, s.plan_kept, s.last_speed, IFNULL(s.resumes, 0),"
+    " IFNULL((SELECT n.id FROM sessions n WHERE n.resumes = s.id), 0)"
     " FROM sessions s WHERE ";
+
+// A plan's items as a JSON list, in playing order.
+std::string planItemsText(Database& db, int64_t planId)
+{
+  Statement items(db, "SELECT recording FROM plan_items WHERE plan_id = ? ORDER BY position");
+  json list = json::array();
+  items.bind(1, planId);
+  while (items.step())
+    list.push_back(items.text(0));
+  return list.dump();
+}
+
+PlanKept planKeptFrom(const std::string& text)
+{
+  return text == "upgrade" ? PlanKept::kAtUpgrade : text == "none" ? PlanKept::kNone : PlanKept::kAtStart;
+}
+
+std::vector<std::string> textList(const std::string& text)
+{
+  const json list = json::parse(text, nullptr, false);
+  std::vector<std::string> out;
+  if (list.is_array())
+    for (const json& item : list)
+      if (item.is_string())
+        out.push_back(item.get<std::string>());
+  return out;
+}
 
 SessionSummary summaryRow(const Statement& s)
 {
@@ -70,11 +104,17 @@ SessionSummary summaryRow(const Statement& s)
   r.playingTime = s.real(10);
   r.meanEffort = s.real(11);
   r.meanPain = s.real(12);
+  r.planItems = textList(s.text(14));
+  r.planSpeed = s.real(15);
+  r.planKept = planKeptFrom(s.text(16));
+  r.lastSpeed = s.real(17);
+  r.resumes = s.integer(18);
+  r.resumedIn = s.integer(19);
   const std::string last = s.text(13);
   const std::size_t blank = last.find(' ');
   const int position = blank == std::string::npos ? 0 : std::atoi(last.c_str());
-  r.resumeAt =
-      resumePoint(r.outcome, r.firstExercise, position, blank == std::string::npos ? "" : last.substr(blank + 1));
+  r.resumeAt = resumePoint(r.outcome, r.resumedIn != 0, r.firstExercise, position,
+                           blank == std::string::npos ? "" : last.substr(blank + 1));
   return r;
 }
 
@@ -88,7 +128,7 @@ ExerciseRecord exerciseRow(const Statement& s)
   r.pausedTime = s.real(4);
   r.trackingWait = s.real(5);
   r.timeoutFired = s.integer(6) != 0;
-  r.speeds = json::parse(s.text(7), nullptr, false).get<std::vector<double>>();
+  r.speeds = speedsFromJson(s.text(7));
   r.movingJoints = json::parse(s.text(8), nullptr, false).get<std::vector<int>>();
   r.variances = json::parse(s.text(9), nullptr, false).get<std::vector<double>>();
   return r;
@@ -98,32 +138,57 @@ ExerciseRecord exerciseRow(const Statement& s)
 Result<int64_t> ClinicStore::beginSession(const SessionStart& start)
 {
   if (start.speed != 0 && !checkSpeed(start.speed).empty())
-    return failed<int64_t>(checkSpeed(start.speed));
+    return refused<int64_t>(checkSpeed(start.speed));
   if (start.firstExercise < 1)
-    return failed<int64_t>("first exercise: " + std::to_string(start.firstExercise) + "; from 1");
+    return refused<int64_t>("first exercise: " + std::to_string(start.firstExercise) + "; from 1");
   if (start.logPath.empty())
-    return failed<int64_t>("session log: no file given");
+    return refused<int64_t>("session log: no file given");
   Lock lock(mutex_);
   Transaction t(db_);
-  // The plan must be the patient's: the subquery finds none otherwise.
+  if (start.resumes != 0)
+  {
+    Statement taken(db_, "SELECT id FROM sessions WHERE resumes = ?");
+    if (taken.bind(1, start.resumes).step())
+      return refused<int64_t>("This session was already resumed (session " + std::to_string(taken.integer(0)) +
+                                  "): resume the last session of the chain instead.",
+                              Fault::kConflict);
+  }
+  // The copy of the plan: the plan's now, or the resumed session's own.
+  int64_t planId = 0;
+  std::string name, items = "[]";
+  double speed = 1.0;
+  if (start.resumes != 0 || start.planId != 0)
+  {
+    Statement from(db_, start.resumes != 0 ? "SELECT IFNULL(plan_id, 0), plan_name, plan_items, last_speed"
+                                             " FROM sessions WHERE id = ? AND patient_id = ?"
+                                           : "SELECT id, name, '', speed FROM plans WHERE id = ? AND patient_id = ?");
+    if (!from.bind(1, start.resumes != 0 ? start.resumes : start.planId).bind(2, start.patientId).step())
+      return !from.error().empty() ? failed<int64_t>(from.error())
+             : start.resumes != 0
+                 ? unknownSession<int64_t>()
+                 : refused<int64_t>("This plan is not in the records (it may have been deleted).", Fault::kNotFound);
+    planId = from.integer(0);
+    name = from.text(1);
+    items = start.resumes != 0 ? from.text(2) : planItemsText(db_, planId);
+    speed = from.real(3);
+  }
   Statement s(db_,
-              "INSERT INTO sessions(patient_id, plan_id, plan_name, first_exercise, speed, started, outcome,"
-              " log_path, log_offset)"
-              " SELECT p.id, pl.id, IFNULL(pl.name, ''), ?, IFNULL(NULLIF(?, 0), IFNULL(pl.speed, 1.0)), ?,"
-              " 'running', ?, ? FROM patients p LEFT JOIN plans pl ON pl.id = ? AND pl.patient_id = p.id"
-              " WHERE p.id = ? AND (? = 0 OR pl.id IS NOT NULL)");
-  s.bind(1, start.firstExercise).bind(2, start.speed).bind(3, start.started > 0 ? start.started : wallNow());
-  s.bind(4, start.logPath).bind(5, fileSize(start.logPath)).bind(6, start.planId).bind(7, start.patientId);
-  std::string error = t.error().empty() ? s.bind(8, start.planId).run() : t.error();
+              "INSERT INTO sessions(patient_id, plan_id, plan_name, plan_items, plan_kept, first_exercise, speed,"
+              " last_speed, resumes, started, outcome, log_path, log_offset)"
+              " SELECT id, NULLIF(?, 0), ?, ?, 'start', ?, ?, ?, NULLIF(?, 0), ?, 'running', ?, ? FROM patients"
+              " WHERE id = ?");
+  speed = start.speed != 0 ? start.speed : speed;
+  s.bind(1, planId).bind(2, name).bind(3, items).bind(4, start.firstExercise).bind(5, speed).bind(6, speed);
+  s.bind(7, start.resumes).bind(8, start.started > 0 ? start.started : wallNow()).bind(9, start.logPath);
+  std::string error =
+      t.error().empty() ? s.bind(10, fileSize(start.logPath)).bind(11, start.patientId).run() : t.error();
   if (error.empty() && db_.changes() == 0)
-    return failed<int64_t>(start.planId == 0 ? "no patient with id " + std::to_string(start.patientId)
-                                             : "no plan with id " + std::to_string(start.planId) +
-                                                   " of a patient with id " + std::to_string(start.patientId));
+    return refused<int64_t>("This patient is not in the records (they may have been deleted).", Fault::kNotFound);
   Result<int64_t> r;
   r.value = db_.lastInsertId();
   if (error.empty())
     error = t.commit();
-  return error.empty() ? r : failed<int64_t>(fault(error));
+  return error.empty() ? r : failed<int64_t>(error);
 }
 
 std::string ClinicStore::storeExercises(int64_t sessionId, const std::vector<ExerciseRecord>& exercises)
@@ -139,7 +204,8 @@ std::string ClinicStore::storeExercises(int64_t sessionId, const std::vector<Exe
     const ExerciseRecord& r = exercises[i];
     add.bind(1, sessionId).bind(2, static_cast<int64_t>(i)).bind(3, r.position).bind(4, r.recording);
     add.bind(5, r.outcome).bind(6, r.playingTime).bind(7, r.pausedTime).bind(8, r.trackingWait);
-    add.bind(9, r.timeoutFired ? 1 : 0).bind(10, json(r.speeds).dump()).bind(11, json(r.movingJoints).dump());
+    add.bind(9, r.timeoutFired ? 1 : 0).bind(10, speedsToJson(r.speeds).dump());
+    add.bind(11, json(r.movingJoints).dump());
     error = add.bind(12, json(r.variances).dump()).run();
     add.reset();
   }
@@ -150,8 +216,8 @@ Result<std::vector<ExerciseRecord>> ClinicStore::exercisesLocked(int64_t session
 {
   Statement known(db_, "SELECT 1 FROM sessions WHERE id = ?");
   if (!known.bind(1, sessionId).step())
-    return failed<std::vector<ExerciseRecord>>(known.error().empty() ? unknownSession(sessionId)
-                                                                     : fault(known.error()));
+    return known.error().empty() ? unknownSession<std::vector<ExerciseRecord>>()
+                                 : failed<std::vector<ExerciseRecord>>(known.error());
   Statement s(db_,
               "SELECT position, recording, outcome, playing_time, paused_time, tracking_wait, timeout_fired,"
               " speeds, moving_joints, variances FROM session_exercises WHERE session_id = ? ORDER BY seq");
@@ -159,9 +225,7 @@ Result<std::vector<ExerciseRecord>> ClinicStore::exercisesLocked(int64_t session
   s.bind(1, sessionId);
   while (s.step())
     r.value.push_back(exerciseRow(s));
-  if (!s.error().empty())
-    r.error = fault(s.error());
-  return r;
+  return s.error().empty() ? r : failed<std::vector<ExerciseRecord>>(s.error());
 }
 
 Result<std::vector<ExerciseRecord>> ClinicStore::exercises(int64_t sessionId)
@@ -175,12 +239,13 @@ Result<SessionSummary> ClinicStore::ingestLog(int64_t sessionId)
   return ingest(sessionId, false);
 }
 
-std::string ClinicStore::closeSession(int64_t sessionId)
+Status ClinicStore::closeSession(int64_t sessionId)
 {
-  return ingest(sessionId, true).error;
+  const Result<SessionSummary> closed = ingest(sessionId, true);
+  return closed.ok() ? done() : Status::failAs(closed);
 }
 
-std::string ClinicStore::discardSession(int64_t sessionId)
+Status ClinicStore::discardSession(int64_t sessionId)
 {
   Lock lock(mutex_);
   Transaction t(db_);
@@ -189,8 +254,11 @@ std::string ClinicStore::discardSession(int64_t sessionId)
               " (SELECT 1 FROM session_exercises e WHERE e.session_id = sessions.id)");
   std::string error = t.error().empty() ? s.bind(1, sessionId).run() : t.error();
   if (error.empty() && db_.changes() == 0)
-    return "session " + std::to_string(sessionId) + ": unknown, or an exercise of it was played";
-  return error.empty() ? t.commit() : fault(error);
+    return refused<bool>("This session cannot be discarded: it is not in the records, or an exercise of it was played.",
+                         Fault::kConflict);
+  if (error.empty())
+    error = t.commit();
+  return error.empty() ? done() : failed<bool>(error);
 }
 
 Result<std::string> ClinicStore::sessionLog(int64_t sessionId)
@@ -198,7 +266,7 @@ Result<std::string> ClinicStore::sessionLog(int64_t sessionId)
   Lock lock(mutex_);
   Statement s(db_, "SELECT log_path FROM sessions WHERE id = ?");
   if (!s.bind(1, sessionId).step())
-    return failed<std::string>(s.error().empty() ? unknownSession(sessionId) : fault(s.error()));
+    return s.error().empty() ? unknownSession<std::string>() : failed<std::string>(s.error());
   Result<std::string> r;
   r.value = s.text(0);
   return r;
@@ -213,9 +281,9 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
   Transaction t(db_);
   Statement s(db_, "SELECT log_path, log_offset, fold_state, started, speed, outcome FROM sessions WHERE id = ?");
   if (!t.error().empty() || !s.bind(1, sessionId).step())
-    return failed<SessionSummary>(!t.error().empty()  ? fault(t.error())
-                                  : s.error().empty() ? unknownSession(sessionId)
-                                                      : fault(s.error()));
+    return !t.error().empty()  ? failed<SessionSummary>(t.error())
+           : s.error().empty() ? unknownSession<SessionSummary>()
+                               : failed<SessionSummary>(s.error());
   const std::string path = s.text(0);
   const double started = s.real(3);
   const bool running = s.text(5) == "running";
@@ -224,14 +292,13 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
   Result<std::vector<ExerciseRecord>> stored = exercisesLocked(sessionId);
   fold.exercises = stored.value;
   if (!s.isNull(2) && !foldFromJson(s.text(2), fold))
-    return failed<SessionSummary>(
-        fault("session " + std::to_string(sessionId) + ": its stored reading state is damaged"));
+    return failed<SessionSummary>("session " + std::to_string(sessionId) + ": its stored reading state is damaged");
   LogPiece piece;
   piece.nextOffset = s.integer(1);
   if (running && (piece.nextOffset > 0 || fileSize(path) > 0))
     piece = readLogPiece(path, piece.nextOffset);
   if (!piece.error.empty())
-    return failed<SessionSummary>(piece.error);
+    return Result<SessionSummary>::fail(piece.error, Fault::kDatabase);
   for (const json& event : piece.events)
     applyEvent(fold, event);
   if (close && fold.outcome == "running")
@@ -244,7 +311,7 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
   if (error.empty())
     error = t.commit();
   if (!error.empty())
-    return failed<SessionSummary>(fault(error));
+    return failed<SessionSummary>(error);
   Result<std::vector<SessionSummary>> one = summaries("s.id = ?", sessionId);
   Result<SessionSummary> r;
   r.error = one.error;
@@ -256,14 +323,19 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
 std::string ClinicStore::storeFold(int64_t sessionId, const SessionFold& fold, double started, int64_t offset)
 {
   const bool over = fold.outcome != "running";
-  Statement s(db_, "UPDATE sessions SET log_offset = ?, fold_state = ?, outcome = ?, ended = ? WHERE id = ?");
+  Statement s(db_,
+              "UPDATE sessions SET log_offset = ?, fold_state = ?, outcome = ?, ended = ?, last_speed = ?"
+              " WHERE id = ?");
   s.bind(1, offset);
-  // A session over reads nothing more: its open state goes.
+  // A session over reads nothing more: its open state goes. Its end is in
+  // wall time: the log's length added to the start, but never later than
+  // now (under a simulated clock the log's seconds run faster than the wall's).
+  const double length = fold.endTime - (fold.firstTime < 0 ? fold.endTime : fold.firstTime);
   if (over)
-    s.bindNull(2).bind(4, started + (fold.endTime - (fold.firstTime < 0 ? fold.endTime : fold.firstTime)));
+    s.bindNull(2).bind(4, std::max(started, std::min(wallNow(), started + length)));
   else
     s.bind(2, foldToJson(fold).dump()).bindNull(4);
-  return s.bind(3, fold.outcome).bind(5, sessionId).run();
+  return s.bind(3, fold.outcome).bind(5, fold.speed).bind(6, sessionId).run();
 }
 
 Result<std::vector<int64_t>> ClinicStore::runningSessions()
@@ -273,9 +345,7 @@ Result<std::vector<int64_t>> ClinicStore::runningSessions()
   Result<std::vector<int64_t>> r;
   while (s.step())
     r.value.push_back(s.integer(0));
-  if (!s.error().empty())
-    r.error = fault(s.error());
-  return r;
+  return s.error().empty() ? r : failed<std::vector<int64_t>>(s.error());
 }
 
 Result<std::vector<SessionSummary>> ClinicStore::summaries(const char* where, int64_t id)
@@ -285,9 +355,7 @@ Result<std::vector<SessionSummary>> ClinicStore::summaries(const char* where, in
   s.bind(1, id);
   while (s.step())
     r.value.push_back(summaryRow(s));
-  if (!s.error().empty())
-    r.error = fault(s.error());
-  return r;
+  return s.error().empty() ? r : failed<std::vector<SessionSummary>>(s.error());
 }
 
 Result<std::vector<SessionSummary>> ClinicStore::sessions(int64_t patientId)
@@ -295,8 +363,10 @@ Result<std::vector<SessionSummary>> ClinicStore::sessions(int64_t patientId)
   Lock lock(mutex_);
   Statement known(db_, "SELECT 1 FROM patients WHERE id = ?");
   if (!known.bind(1, patientId).step())
-    return failed<std::vector<SessionSummary>>(known.error().empty() ? "no patient with id " + std::to_string(patientId)
-                                                                     : fault(known.error()));
+    return known.error().empty()
+               ? refused<std::vector<SessionSummary>>(
+                     "This patient is not in the records (they may have been deleted).", Fault::kNotFound)
+               : failed<std::vector<SessionSummary>>(known.error());
   return summaries("s.patient_id = ?", patientId);
 }
 
@@ -305,47 +375,11 @@ Result<SessionSummary> ClinicStore::session(int64_t sessionId)
   Lock lock(mutex_);
   Result<std::vector<SessionSummary>> one = summaries("s.id = ?", sessionId);
   if (one.ok() && one.value.empty())
-    return failed<SessionSummary>(unknownSession(sessionId));
+    return unknownSession<SessionSummary>();
+  if (!one.ok())
+    return Result<SessionSummary>::failAs(one);
   Result<SessionSummary> r;
-  r.error = one.error;
-  if (one.ok())
-    r.value = one.value.front();
-  return r;
-}
-
-std::string ClinicStore::addCheckin(const Checkin& c)
-{
-  std::string why = checkRating("effort", c.effort);
-  if (why.empty())
-    why = checkRating("pain", c.pain);
-  if (why.empty())
-    why = checkNote("check-in note", c.note);
-  if (!why.empty())
-    return why;
-  Lock lock(mutex_);
-  // Answered again, a check-in replaces the earlier answers.
-  Statement s(db_,
-              "INSERT OR REPLACE INTO checkins(session_id, position, effort, pain, note, recorded)"
-              " SELECT id, ?, NULLIF(?, -1), NULLIF(?, -1), ?, ? FROM sessions WHERE id = ?");
-  s.bind(1, c.position).bind(2, c.effort).bind(3, c.pain).bind(4, c.note).bind(5, wallNow());
-  if (!s.bind(6, c.sessionId).run().empty())
-    return fault(s.error());
-  return db_.changes() == 1 ? "" : unknownSession(c.sessionId);
-}
-
-Result<std::vector<Checkin>> ClinicStore::checkins(int64_t sessionId)
-{
-  Lock lock(mutex_);
-  Statement s(db_,
-              "SELECT position, IFNULL(effort, -1), IFNULL(pain, -1), note FROM checkins"
-              " WHERE session_id = ? ORDER BY position");
-  Result<std::vector<Checkin>> r;
-  s.bind(1, sessionId);
-  while (s.step())
-    r.value.push_back({sessionId, static_cast<int>(s.integer(0)), static_cast<int>(s.integer(1)),
-                       static_cast<int>(s.integer(2)), s.text(3)});
-  if (!s.error().empty())
-    r.error = fault(s.error());
+  r.value = one.value.front();
   return r;
 }
 }  // namespace nao_kinora_console

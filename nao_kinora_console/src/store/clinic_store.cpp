@@ -12,9 +12,9 @@ namespace
 using Lock = std::lock_guard<std::mutex>;
 
 template <class T>
-Result<T> failed(const std::string& why)
+Result<T> refused(const std::string& why, Fault kind = Fault::kRule)
 {
-  return Result<T>::fail(why);
+  return Result<T>::fail(why, kind);
 }
 
 std::string checkPlan(const std::string& name, double speed, const std::vector<std::string>& items)
@@ -38,9 +38,18 @@ std::string writeItems(Database& db, int64_t planId, const std::vector<std::stri
   return error;
 }
 
-std::string unknown(const char* what, int64_t id)
+template <class T = bool>
+Result<T> unknown(const char* what)
 {
-  return std::string("no ") + what + " with id " + std::to_string(id);
+  const std::string words = std::string(what) == "patient"
+                                ? "This patient is not in the records (they may have been deleted)."
+                                : std::string("This ") + what + " is not in the records (it may have been deleted).";
+  return Result<T>::fail(words, Fault::kNotFound);
+}
+
+Status planNameTaken(const std::string& name)
+{
+  return Status::fail("This patient already has a plan called \"" + name + "\": choose another name.", Fault::kTaken);
 }
 }  // namespace
 
@@ -57,29 +66,32 @@ Result<int64_t> ClinicStore::addPatient(const std::string& code, const std::stri
   if (why.empty())
     why = checkNote("patient note", note);
   if (!why.empty())
-    return failed<int64_t>(why);
+    return refused<int64_t>(why);
   Lock lock(mutex_);
+  // The code is looked for first: a unique index refusal does not say whose.
+  Statement same(db_, "SELECT code FROM patients WHERE lower(code) = lower(?)");
+  if (same.bind(1, code).step())
+    return refused<int64_t>("A patient with the code " + same.text(0) + " already exists.", Fault::kTaken);
+  if (!same.error().empty())
+    return failed<int64_t>(same.error());
   Statement s(db_, "INSERT INTO patients(code, note, created) VALUES (?, ?, ?)");
-  s.bind(1, code).bind(2, note).bind(3, wallNow()).run();
-  if (!s.error().empty())
-    return failed<int64_t>(s.error().find("UNIQUE") != std::string::npos
-                               ? "patient code: [" + code + "] is taken; choose another"
-                               : fault(s.error()));
+  if (!s.bind(1, code).bind(2, note).bind(3, wallNow()).run().empty())
+    return failed<int64_t>(s.error());
   Result<int64_t> r;
   r.value = db_.lastInsertId();
   return r;
 }
 
-std::string ClinicStore::setPatientNote(int64_t patientId, const std::string& note)
+Status ClinicStore::setPatientNote(int64_t patientId, const std::string& note)
 {
   const std::string why = checkNote("patient note", note);
   if (!why.empty())
-    return why;
+    return refused<bool>(why);
   Lock lock(mutex_);
   Statement s(db_, "UPDATE patients SET note = ? WHERE id = ?");
   if (!s.bind(1, note).bind(2, patientId).run().empty())
-    return fault(s.error());
-  return db_.changes() == 1 ? "" : unknown("patient", patientId);
+    return failed<bool>(s.error());
+  return db_.changes() == 1 ? done() : unknown("patient");
 }
 
 Result<std::vector<Patient>> ClinicStore::patients()
@@ -89,9 +101,7 @@ Result<std::vector<Patient>> ClinicStore::patients()
   Result<std::vector<Patient>> r;
   while (s.step())
     r.value.push_back({s.integer(0), s.text(1), s.text(2), s.real(3)});
-  if (!s.error().empty())
-    r.error = fault(s.error());
-  return r;
+  return s.error().empty() ? r : failed<std::vector<Patient>>(s.error());
 }
 
 Result<Patient> ClinicStore::patientWhere(const char* sql, const std::string& key, int64_t id)
@@ -105,10 +115,12 @@ Result<Patient> ClinicStore::patientWhere(const char* sql, const std::string& ke
   Result<Patient> r;
   if (s.step())
     r.value = {s.integer(0), s.text(1), s.text(2), s.real(3)};
+  else if (!s.error().empty())
+    return failed<Patient>(s.error());
+  else if (key.empty())
+    return unknown<Patient>("patient");
   else
-    r.error = !s.error().empty() ? fault(s.error())
-              : key.empty()      ? unknown("patient", id)
-                                 : "no patient with code [" + key + "]";
+    return refused<Patient>("No patient has the code " + key + ".", Fault::kNotFound);
   return r;
 }
 
@@ -120,28 +132,40 @@ Result<Patient> ClinicStore::patient(int64_t patientId)
 Result<Patient> ClinicStore::patientByCode(const std::string& code)
 {
   if (code.empty())
-    return failed<Patient>(checkPatientCode(code));
-  return patientWhere("SELECT id, code, note, created FROM patients WHERE code = ?", code, 0);
+    return refused<Patient>(checkPatientCode(code));
+  return patientWhere("SELECT id, code, note, created FROM patients WHERE lower(code) = lower(?)", code, 0);
 }
 
-std::string ClinicStore::deletePatient(int64_t patientId, const std::string& confirmCode)
+DeletedLogs ClinicStore::deletePatient(int64_t patientId, const std::string& confirmCode)
 {
   const Result<Patient> p = patient(patientId);
   if (!p.ok())
-    return p.error;
+    return DeletedLogs::failAs(p);
   if (confirmCode != p.value.code)
-    return "confirmation: type the patient's code [" + p.value.code + "] to delete them";
+    return refused<std::vector<std::string>>("To delete this patient, type their code " + p.value.code + " exactly.");
   Lock lock(mutex_);
   Transaction t(db_);
+  Statement logs(db_, "SELECT log_path, outcome FROM sessions WHERE patient_id = ?");
+  DeletedLogs r;
+  logs.bind(1, patientId);
+  while (logs.step())
+  {
+    if (logs.text(1) == "running")
+      return refused<std::vector<std::string>>("A session of this patient is running: end it before deleting them.",
+                                               Fault::kConflict);
+    r.value.push_back(logs.text(0));
+  }
   Statement s(db_, "DELETE FROM patients WHERE id = ?");
-  std::string error = t.error().empty() ? s.bind(1, patientId).run() : t.error();
+  std::string error = !t.error().empty()      ? t.error()
+                      : !logs.error().empty() ? logs.error()
+                                              : s.bind(1, patientId).run();
   if (error.empty())
     error = t.commit();
   // secure_delete zeroed the freed space; the checkpoint moves that into the
   // file and empties the journal, which still held the old pages.
   if (error.empty())
     error = db_.exec("PRAGMA wal_checkpoint(TRUNCATE)");
-  return error.empty() ? "" : fault(error);
+  return error.empty() ? r : failed<std::vector<std::string>>(error);
 }
 
 Result<int64_t> ClinicStore::savePlan(int64_t patientId, const std::string& name, double speed,
@@ -149,56 +173,60 @@ Result<int64_t> ClinicStore::savePlan(int64_t patientId, const std::string& name
 {
   const std::string why = checkPlan(name, speed, items);
   if (!why.empty())
-    return failed<int64_t>(why);
+    return refused<int64_t>(why);
   Lock lock(mutex_);
   Transaction t(db_);
+  Statement same(db_, "SELECT 1 FROM plans WHERE patient_id = ? AND name = ?");
+  if (same.bind(1, patientId).bind(2, name).step())
+    return Result<int64_t>::failAs(planNameTaken(name));
   Statement s(db_,
               "INSERT INTO plans(patient_id, name, speed, updated) "
               "SELECT id, ?, ?, ? FROM patients WHERE id = ?");
   std::string error =
       t.error().empty() ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, patientId).run() : t.error();
-  if (error.find("UNIQUE") != std::string::npos)
-    return failed<int64_t>("plan name: this patient has a plan [" + name + "] already");
   if (error.empty() && db_.changes() == 0)
-    return failed<int64_t>(unknown("patient", patientId));
+    return unknown<int64_t>("patient");
   Result<int64_t> r;
   r.value = db_.lastInsertId();
   if (error.empty())
     error = writeItems(db_, r.value, items);
   if (error.empty())
     error = t.commit();
-  return error.empty() ? r : failed<int64_t>(fault(error));
+  return error.empty() ? r : failed<int64_t>(error);
 }
 
-std::string ClinicStore::updatePlan(int64_t planId, const std::string& name, double speed,
-                                    const std::vector<std::string>& items)
+Status ClinicStore::updatePlan(int64_t planId, const std::string& name, double speed,
+                               const std::vector<std::string>& items)
 {
   const std::string why = checkPlan(name, speed, items);
   if (!why.empty())
-    return why;
+    return refused<bool>(why);
   Lock lock(mutex_);
   Transaction t(db_);
+  Statement same(db_,
+                 "SELECT 1 FROM plans o JOIN plans p ON p.patient_id = o.patient_id"
+                 " WHERE o.id = ? AND p.name = ? AND p.id != o.id");
+  if (same.bind(1, planId).bind(2, name).step())
+    return planNameTaken(name);
   Statement s(db_, "UPDATE plans SET name = ?, speed = ?, updated = ? WHERE id = ?");
   std::string error =
       t.error().empty() ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, planId).run() : t.error();
-  if (error.find("UNIQUE") != std::string::npos)
-    return "plan name: this patient has a plan [" + name + "] already";
   if (error.empty() && db_.changes() == 0)
-    return unknown("plan", planId);
+    return unknown("plan");
   if (error.empty())
     error = writeItems(db_, planId, items);
   if (error.empty())
     error = t.commit();
-  return error.empty() ? "" : fault(error);
+  return error.empty() ? done() : failed<bool>(error);
 }
 
-std::string ClinicStore::deletePlan(int64_t planId)
+Status ClinicStore::deletePlan(int64_t planId)
 {
   Lock lock(mutex_);
   Statement s(db_, "DELETE FROM plans WHERE id = ?");
   if (!s.bind(1, planId).run().empty())
-    return fault(s.error());
-  return db_.changes() == 1 ? "" : unknown("plan", planId);
+    return failed<bool>(s.error());
+  return db_.changes() == 1 ? done() : unknown("plan");
 }
 
 Result<std::vector<Plan>> ClinicStore::plans(int64_t patientId)
@@ -212,19 +240,23 @@ Result<Plan> ClinicStore::plan(int64_t planId)
   Lock lock(mutex_);
   Statement owner(db_, "SELECT patient_id FROM plans WHERE id = ?");
   if (!owner.bind(1, planId).step())
-    return failed<Plan>(owner.error().empty() ? unknown("plan", planId) : fault(owner.error()));
+    return owner.error().empty() ? unknown<Plan>("plan") : failed<Plan>(owner.error());
   Result<std::vector<Plan>> all = plansLocked(owner.integer(0));
   for (const Plan& p : all.value)
     if (p.id == planId)
-      return Result<Plan>{p, ""};
-  return failed<Plan>(all.ok() ? unknown("plan", planId) : all.error);
+    {
+      Result<Plan> r;
+      r.value = p;
+      return r;
+    }
+  return all.ok() ? unknown<Plan>("plan") : Result<Plan>::failAs(all);
 }
 
 Result<std::vector<Plan>> ClinicStore::plansLocked(int64_t patientId)
 {
   Statement known(db_, "SELECT 1 FROM patients WHERE id = ?");
   if (!known.bind(1, patientId).step())
-    return failed<std::vector<Plan>>(known.error().empty() ? unknown("patient", patientId) : fault(known.error()));
+    return known.error().empty() ? unknown<std::vector<Plan>>("patient") : failed<std::vector<Plan>>(known.error());
   Statement s(db_, "SELECT id, name, speed, updated FROM plans WHERE patient_id = ? ORDER BY name, id");
   Statement items(db_, "SELECT recording FROM plan_items WHERE plan_id = ? ORDER BY position");
   Result<std::vector<Plan>> r;
@@ -239,8 +271,6 @@ Result<std::vector<Plan>> ClinicStore::plansLocked(int64_t patientId)
     r.value.push_back(plan);
   }
   const std::string error = !s.error().empty() ? s.error() : items.error();
-  if (!error.empty())
-    r.error = fault(error);
-  return r;
+  return error.empty() ? r : failed<std::vector<Plan>>(error);
 }
 }  // namespace nao_kinora_console

@@ -4,11 +4,41 @@ namespace nao_kinora_console
 {
 using nlohmann::json;
 
+json speedsToJson(const std::vector<SpeedAt>& speeds)
+{
+  json list = json::array();
+  for (const SpeedAt& s : speeds)
+    list.push_back({{"speed", s.speed}, {"at", s.at < 0 ? json() : json(s.at)}});
+  return list;
+}
+
+std::vector<SpeedAt> speedsFromJson(const std::string& text)
+{
+  const json list = json::parse(text, nullptr, false);
+  std::vector<SpeedAt> out;
+  if (!list.is_array())
+    return out;
+  for (const json& item : list)
+  {
+    if (item.is_number())  // a record from before times were kept
+      out.push_back({item.get<double>(), -1});
+    else if (item.is_object() && item.value("speed", json()).is_number())
+      out.push_back(
+          {item["speed"].get<double>(), item.value("at", json()).is_number() ? item["at"].get<double>() : -1});
+  }
+  return out;
+}
+
+const char* planKeptName(PlanKept kept)
+{
+  return kept == PlanKept::kAtUpgrade ? "upgrade" : kept == PlanKept::kNone ? "none" : "start";
+}
+
 json exerciseToJson(const ExerciseRecord& r)
 {
-  return {{"position", r.position},          {"recording", r.recording},    {"outcome", r.outcome},
-          {"playing_time", r.playingTime},   {"paused_time", r.pausedTime}, {"tracking_wait", r.trackingWait},
-          {"timeout_fired", r.timeoutFired}, {"speeds", r.speeds},          {"moving_joints", r.movingJoints},
+  return {{"position", r.position},          {"recording", r.recording},         {"outcome", r.outcome},
+          {"playing_time", r.playingTime},   {"paused_time", r.pausedTime},      {"tracking_wait", r.trackingWait},
+          {"timeout_fired", r.timeoutFired}, {"speeds", speedsToJson(r.speeds)}, {"moving_joints", r.movingJoints},
           {"variances", r.variances}};
 }
 

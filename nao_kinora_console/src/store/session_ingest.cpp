@@ -48,6 +48,12 @@ void closeWait(SessionFold& f, double t)
   f.waitSince = -1;
 }
 
+// Seconds since the session's first event.
+double sinceStart(const SessionFold& f, double t)
+{
+  return t - (f.firstTime < 0 ? t : f.firstTime);
+}
+
 void load(SessionFold& f, const json& e, double t, const char* outcome)
 {
   closeWait(f, t);
@@ -55,7 +61,7 @@ void load(SessionFold& f, const json& e, double t, const char* outcome)
   r.position = position(e);
   r.recording = fileName(e.value("path", std::string()));
   r.outcome = outcome;
-  r.speeds.push_back(f.speed);
+  r.speeds.push_back({f.speed, sinceStart(f, t)});
   f.exercises.push_back(r);
   f.startedAt = -1;
   f.pausedInPlay = 0;
@@ -126,12 +132,14 @@ void operatorAction(SessionFold& f, const std::string& name, const json& e, doub
   }
 }
 
-void speed(SessionFold& f, const json& e)
+// A change of speed counts for the exercise that plays, from its time on;
+// one set between exercises is where the next one starts.
+void speed(SessionFold& f, const json& e, double t)
 {
-  f.speed = number(e, "value", f.speed);
+  f.speed = number(e, "speed", f.speed);
   ExerciseRecord* r = last(f);
-  if (r && r->outcome == "playing" && (r->speeds.empty() || r->speeds.back() != f.speed))
-    r->speeds.push_back(f.speed);
+  if (r && r->outcome == "playing" && (r->speeds.empty() || r->speeds.back().speed != f.speed))
+    r->speeds.push_back({f.speed, sinceStart(f, t)});
 }
 }  // namespace
 
@@ -164,7 +172,7 @@ void applyEvent(SessionFold& f, const json& e)
     closeWait(f, t);
   }
   else if (name == "speed")
-    speed(f, e);
+    speed(f, e, t);
   else if (name == "cue" && e.value("kind", std::string()) == "closing")
     finish(f, t, f.endRequested ? "ended" : "completed");
   else if (name == "shutdown")

@@ -227,7 +227,7 @@ std::string Transaction::commit()
   return error_.message;
 }
 
-SqlError migrateSchema(SqlConnection& db, const char* const* steps, int64_t count)
+SqlError migrateSchema(SqlConnection& db, int64_t count, const SchemaStep& step)
 {
   for (;;)
   {
@@ -243,7 +243,7 @@ SqlError migrateSchema(SqlConnection& db, const char* const* steps, int64_t coun
               "schema version " + std::to_string(version) + ", this code knows up to " + std::to_string(count)};
     if (version == count)
       return {};
-    error = db.execute(steps[version]);
+    error = step(db, version);
     if (error.ok())
       error = db.setSchemaVersion(version + 1);
     if (error.ok())

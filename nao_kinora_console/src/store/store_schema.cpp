@@ -2,6 +2,8 @@
 // refuse a file this code must not touch, and the schema's migrations.
 #include "nao_kinora_console/store/clinic_store.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,9 +15,8 @@ namespace nao_kinora_console
 {
 namespace
 {
-// Migrations[v] takes a file from version v to v + 1. Add to the end only:
-// a file is brought forward one step at a time, each in a transaction.
-const char* const kMigrations[] = {
+// The first schema, as files made before copies of plans were kept.
+const char* const kSchema1 =
     R"(CREATE TABLE patients(
          id INTEGER PRIMARY KEY, code TEXT NOT NULL UNIQUE, note TEXT NOT NULL DEFAULT '', created REAL NOT NULL);
        CREATE TABLE plans(
@@ -44,8 +45,101 @@ const char* const kMigrations[] = {
        CREATE TABLE checkins(
          session_id INTEGER NOT NULL REFERENCES sessions(id) ON DELETE CASCADE, position INTEGER NOT NULL,
          effort INTEGER CHECK (effort BETWEEN 0 AND 10), pain INTEGER CHECK (pain BETWEEN 0 AND 10),
-         note TEXT NOT NULL DEFAULT '', recorded REAL NOT NULL, PRIMARY KEY (session_id, position)) WITHOUT ROWID;)",
-};
+         note TEXT NOT NULL DEFAULT '', recorded REAL NOT NULL, PRIMARY KEY (session_id, position)) WITHOUT ROWID;)";
+
+// Ids never reused (AUTOINCREMENT keeps the highest ever given, across
+// deletes), codes unique without case, and each session's own copy of its
+// plan, the speed it last ran at and the session it took up again. Tables are
+// rebuilt (SQLite cannot add AUTOINCREMENT), with foreign keys off meanwhile.
+const char* const kSchema2 =
+    R"(CREATE TABLE patients2(
+         id INTEGER PRIMARY KEY AUTOINCREMENT, code TEXT NOT NULL, note TEXT NOT NULL DEFAULT '',
+         created REAL NOT NULL);
+       INSERT INTO patients2 SELECT id, code, note, created FROM patients;
+       DROP TABLE patients;
+       ALTER TABLE patients2 RENAME TO patients;
+       CREATE UNIQUE INDEX patients_code ON patients(lower(code));
+       CREATE TABLE plans2(
+         id INTEGER PRIMARY KEY AUTOINCREMENT,
+         patient_id INTEGER NOT NULL REFERENCES patients(id) ON DELETE CASCADE,
+         name TEXT NOT NULL, speed REAL NOT NULL CHECK (speed BETWEEN 0.25 AND 2.0), updated REAL NOT NULL,
+         UNIQUE (patient_id, name));
+       INSERT INTO plans2 SELECT id, patient_id, name, speed, updated FROM plans;
+       DROP TABLE plans;
+       ALTER TABLE plans2 RENAME TO plans;
+       CREATE TABLE sessions2(
+         id INTEGER PRIMARY KEY AUTOINCREMENT,
+         patient_id INTEGER NOT NULL REFERENCES patients(id) ON DELETE CASCADE,
+         plan_id INTEGER REFERENCES plans(id) ON DELETE SET NULL, plan_name TEXT NOT NULL DEFAULT '',
+         plan_items TEXT NOT NULL DEFAULT '[]',
+         plan_kept TEXT NOT NULL DEFAULT 'start' CHECK (plan_kept IN ('start', 'upgrade', 'none')),
+         first_exercise INTEGER NOT NULL, speed REAL NOT NULL, last_speed REAL NOT NULL,
+         resumes INTEGER REFERENCES sessions(id) ON DELETE SET NULL,
+         started REAL NOT NULL, ended REAL,
+         outcome TEXT NOT NULL CHECK (outcome IN ('running', 'completed', 'ended', 'interrupted')),
+         log_path TEXT NOT NULL, log_offset INTEGER NOT NULL, fold_state TEXT);
+       INSERT INTO sessions2(id, patient_id, plan_id, plan_name, plan_kept, first_exercise, speed, last_speed,
+                             started, ended, outcome, log_path, log_offset, fold_state)
+         SELECT id, patient_id, plan_id, plan_name, CASE WHEN plan_id IS NULL THEN 'none' ELSE 'upgrade' END,
+                first_exercise, speed, speed, started, ended, outcome, log_path, log_offset, fold_state FROM sessions;
+       DROP TABLE sessions;
+       ALTER TABLE sessions2 RENAME TO sessions;
+       CREATE INDEX sessions_of_patient ON sessions(patient_id, started);
+       CREATE UNIQUE INDEX sessions_resumed ON sessions(resumes);)";
+
+// Two patients whose codes differ only in case are one patient now: such a
+// file is refused rather than merged, naming both.
+std::string sameCodes(Database& db)
+{
+  Statement s(db,
+              "SELECT a.code, b.code FROM patients a JOIN patients b"
+              " ON lower(a.code) = lower(b.code) AND a.id < b.id ORDER BY a.id LIMIT 1");
+  if (s.step())
+    return "the patients [" + s.text(0) + "] and [" + s.text(1) +
+           "] have codes that differ only in case, which this console takes for one patient; left as it is "
+           "(delete one of them with the console that made the file)";
+  return s.error();
+}
+
+// Sessions of earlier files get their plan's items as it stands now (said
+// so by plan_kept), or none when the plan was deleted.
+std::string copyPlans(Database& db)
+{
+  Statement s(db, "SELECT id, plan_id FROM sessions WHERE plan_id IS NOT NULL");
+  Statement items(db, "SELECT recording FROM plan_items WHERE plan_id = ? ORDER BY position");
+  Statement keep(db, "UPDATE sessions SET plan_items = ? WHERE id = ?");
+  std::vector<std::pair<int64_t, int64_t>> sessions;
+  while (s.step())
+    sessions.emplace_back(s.integer(0), s.integer(1));
+  std::string error = s.error();
+  for (const auto& one : sessions)
+  {
+    nlohmann::json list = nlohmann::json::array();
+    items.bind(1, one.second);
+    while (items.step())
+      list.push_back(items.text(0));
+    items.reset();
+    if (error.empty())
+      error = keep.bind(1, list.dump()).bind(2, one.first).run();
+    keep.reset();
+  }
+  return error;
+}
+
+std::string migrate1(Database& db)
+{
+  return db.exec(kSchema1);
+}
+
+std::string migrate2(Database& db)
+{
+  const std::string error = db.exec(kSchema2);
+  return error.empty() ? copyPlans(db) : error;
+}
+
+// Migrations[v] takes a file from version v to v + 1. Add to the end only:
+// a file is brought forward one step at a time, each in a transaction.
+std::string (*const kMigrations[])(Database&) = {migrate1, migrate2};
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 
 std::string folderOf(const std::string& path)
@@ -158,6 +252,12 @@ std::string ClinicStore::prepare()
     if (verdict != "ok")  // its first problem only: the refusal is one line
       return "corrupt (" + verdict.substr(0, verdict.find('\n')) + "); left as it is";
   }
+  if (version == 1)  // before anything is written: a refused file is left as it is
+  {
+    const std::string same = sameCodes(db_);
+    if (!same.empty())
+      return same;
+  }
   return setUp(version);
 }
 
@@ -168,11 +268,27 @@ std::string ClinicStore::setUp(int64_t version)
     if (!wal.step() || wal.text(0) != "wal")
       return "cannot use a write-ahead journal: " + (wal.error().empty() ? wal.text(0) : wal.error());
   }
-  std::string error = db_.exec("PRAGMA foreign_keys=ON; PRAGMA synchronous=FULL; PRAGMA secure_delete=ON;");
+  // Foreign keys stay off while tables are rebuilt: a dropped table would
+  // otherwise take its children's rows with it. Checked before they go on.
+  std::string error = db_.exec("PRAGMA foreign_keys=OFF; PRAGMA synchronous=FULL; PRAGMA secure_delete=ON;");
   // Each step reads the version again inside its transaction: another
   // console opening the same new file may have set it up meanwhile.
   if (error.empty() && version < kSchemaVersion)
-    error = migrateSchema(db_, kMigrations, kSchemaVersion).message;
+    error = migrateSchema(db_, kSchemaVersion,
+                          [this](SqlConnection&, int64_t v)
+                          {
+                            std::string why = kMigrations[v](db_);
+                            if (why.empty())
+                            {
+                              Statement check(db_, "PRAGMA foreign_key_check");
+                              why = check.step() ? "a row refers to one that is not there (table " + check.text(0) + ")"
+                                                 : check.error();
+                            }
+                            return SqlError{why.empty() ? SqlFault::kNone : SqlFault::kInternal, why};
+                          })
+                .message;
+  if (error.empty())
+    error = db_.exec("PRAGMA foreign_keys=ON");
   return error.empty() ? "" : "cannot set up its schema: " + error;
 }
 }  // namespace nao_kinora_console

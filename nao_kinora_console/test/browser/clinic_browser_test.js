@@ -161,7 +161,7 @@ async function main() {
   await until('both sessions listed', async () => (await page.$$('#sessions tr')).length === 2, 10);
   const rows = await page.$$eval('#sessions tr', (trs) => trs.map((tr) => [tr.querySelector('.outcome').textContent, tr.querySelector('.played').textContent]));
   // Newest first.
-  const expected = [['Completed', '2 of 2'], ['Ended early at exercise 2', '1 of 2']];
+  const expected = [['Completed', '2 of 2'], ['Ended early, resumed', '1 of 2']];
   if (JSON.stringify(rows) !== JSON.stringify(expected)) fail(`sessions listed: ${JSON.stringify(rows)}`);
   await until('the plot is drawn', () => page.$$eval('#plot circle', (c) => c.length >= 6));
   await noRosWords('on the patient page with sessions');

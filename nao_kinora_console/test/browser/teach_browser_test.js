@@ -32,6 +32,8 @@ function writeExercise(file) {
     const angles = new Array(22).fill(0);
     angles[2] = 1.5;  // both arms down at the ends, as teach_mover.py starts
     angles[6] = 1.5 - 0.5 * Math.sin(Math.PI * i / 59);
+    angles[5] = -0.5;  // the elbows a little bent: a straight one is past its range
+    angles[9] = 0.5;
     lines.push(angles.map((a) => a.toFixed(4)).concat(['0.04']).join(' '));
   }
   fs.writeFileSync(file, lines.join('\n') + '\n');

@@ -18,6 +18,9 @@ MARKER = 1.0
 LEFT_SHOULDER_PITCH = 2
 RIGHT_SHOULDER_PITCH = 6
 REST = 1.5
+LEFT_ELBOW_ROLL = 5
+RIGHT_ELBOW_ROLL = 9
+ELBOW_BENT = 0.5
 
 
 def main():
@@ -37,6 +40,8 @@ def main():
     for i in range(count + 1):
         angles = [0.0] * 22
         angles[RIGHT_SHOULDER_PITCH] = REST  # both arms down, as the session's exercise ends
+        angles[LEFT_ELBOW_ROLL] = -ELBOW_BENT  # a straight elbow is past its range
+        angles[RIGHT_ELBOW_ROLL] = ELBOW_BENT
         # Down from the rest pose and back up: 1.5 rad to 0.3 rad and back.
         angles[LEFT_SHOULDER_PITCH] = REST - 0.6 * (1.0 - math.cos(2.0 * math.pi * i / count))
         rows.publish(Float32MultiArray(data=[MARKER] + angles + [1.0 / RATE]))

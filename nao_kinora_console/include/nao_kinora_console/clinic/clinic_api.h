@@ -55,7 +55,10 @@ private:
   ApiReply addPatient(const nlohmann::json& body);
   ApiReply patientPage(int64_t id);
   ApiReply savePlan(int64_t patientId, int64_t planId, const nlohmann::json& body);
-  ApiReply start(const Plan& plan, int first, int64_t resumes);
+  // Starts a plan (resumes 0) or takes a session up again at exercise first.
+  ApiReply start(int64_t patientId, int64_t planId, int first, int64_t resumes);
+  ApiReply resume(int64_t sessionId);
+  ApiReply deletePatient(int64_t id, const nlohmann::json& body);
   ApiReply sessionPage(int64_t id);
   ApiReply addCheckin(int64_t sessionId, const nlohmann::json& body);
   ApiReply now();
@@ -74,9 +77,14 @@ private:
 // Helpers shared by the API's files.
 ApiReply answer(int status, const nlohmann::json& body);
 ApiReply problem(int status, const std::string& message);
-// A store's error as an answer: an unknown id 404, a taken code or plan name 409, a
-// rule 400, the database itself 500.
-ApiReply storeProblem(const std::string& error);
+// A store's error as an answer, by its kind: a rule 400, unknown 404, taken
+// or not allowed now 409, the database itself 500.
+ApiReply storeProblem(Fault fault, const std::string& message);
+template <class T>
+ApiReply storeProblem(const Result<T>& failed)
+{
+  return storeProblem(failed.fault, failed.error);
+}
 nlohmann::json sessionToJson(const SessionSummary& s);
 }  // namespace nao_kinora_console
 

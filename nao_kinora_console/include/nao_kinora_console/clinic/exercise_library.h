@@ -43,10 +43,10 @@ public:
   // The rows as the node would send them: {"joints": [22 names],
   // "rows": [[22 angles, duration], ...]}.
   Result<nlohmann::json> rows(const std::string& name);
-  // A plan as a session would play it from exercise first: its length and
-  // each exercise's length and cues (tracking waits not counted); "" in
-  // "error" unless a recording would refuse the session.
-  nlohmann::json timeline(const std::vector<std::string>& items, int first);
+  // A plan as a session would play it from exercise first at speed: its
+  // length and each exercise's start, length and cues (tracking waits not
+  // counted); "" in "error" unless a recording would refuse the session.
+  nlohmann::json timeline(const std::vector<std::string>& items, int first, double speed);
 
 private:
   Result<LibraryEntry> entryLocked(const std::string& name);

@@ -40,6 +40,12 @@ std::string defaultNodeProgram();
 // sessions), made 0700 when missing; "" and why when it cannot be.
 std::string sessionFolderFor(const std::string& database, std::string& error);
 
+// The name a session's own files go by (KEY.exit, KEY.pid, KEY.err beside
+// its log): its log's file name without ".jsonl". A log is named when the
+// session starts, by the patient and the start's wall time in milliseconds,
+// so no other session, not even one with an id used before, has the same.
+std::string sessionFileKey(const std::string& logPath);
+
 // How a launched node ended, from its keeper's file.
 struct NodeExit
 {
@@ -51,33 +57,36 @@ struct NodeExit
 class SessionLauncher
 {
 public:
-  // folder: where the keeper writes <id>.pid and <id>.exit and the node's
-  // standard error goes (<id>.err). coachRunning: whether a node publishes its status now.
+  // folder: where the keeper writes KEY.pid and KEY.exit and the node's
+  // standard error goes (KEY.err), KEY being the session's sessionFileKey.
+  // coachRunning: whether a node publishes its status now.
   SessionLauncher(const std::string& program, const std::string& folder, std::function<bool()> coachRunning);
 
   // Whether a session may not start now: a node publishes its status, or a
   // node this console launched has not ended yet.
   bool busy();
-  // Starts the node for session id, detached. "" or why it could not.
-  std::string launch(int64_t sessionId, const LaunchPlan& plan);
-  NodeExit exitOf(int64_t sessionId) const;
+  // Starts the node for the session of this key, detached. "" or why it could not.
+  std::string launch(const std::string& key, const LaunchPlan& plan);
+  NodeExit exitOf(const std::string& key) const;
   // The node's standard error, line by line, as it wrote it.
-  std::vector<std::string> errorLines(int64_t sessionId) const;
+  std::vector<std::string> errorLines(const std::string& key) const;
   // Reaps keepers that are done (they are this console's children).
   void reap();
-  bool launchedHere(int64_t sessionId) const;
+  bool launchedHere(const std::string& key) const;
   // The node's process id, as its keeper wrote it; 0 when unknown.
-  pid_t nodePid(int64_t sessionId) const;
+  pid_t nodePid(const std::string& key) const;
+  // Removes the session's files (exit, pid, error): its record is gone.
+  void removeFiles(const std::string& key);
   const std::string& folder() const { return folder_; }
 
 private:
-  std::string file(int64_t sessionId, const char* extension) const;
+  std::string file(const std::string& key, const char* extension) const;
 
   std::string program_;
   std::string folder_;
   std::function<bool()> coachRunning_;
   mutable std::mutex mutex_;
-  std::map<int64_t, pid_t> keepers_;  // session id -> keeper pid, until reaped
+  std::map<std::string, pid_t> keepers_;  // session key -> keeper pid, until reaped
 };
 }  // namespace nao_kinora_console
 

@@ -13,20 +13,49 @@ namespace nao_kinora_console
 // Now, in wall seconds since 1970: the stamps of patients, plans, sessions.
 double wallNow();
 
-// A value or, when error is not empty, why there is none.
+// What kind of refusal or failure an error is: the API answers by the kind,
+// never by the words.
+enum class Fault
+{
+  kNone,
+  kRule,      // a value breaks a rule (a field, a range, a confirmation)
+  kNotFound,  // no such patient, plan or session
+  kTaken,     // a patient's code or a plan's name is in use
+  kConflict,  // the records' state does not allow it now (e.g. already resumed)
+  kDatabase,  // the file itself failed
+};
+
+// A value or, when error is not empty, why there is none and what kind of fault.
 template <class T>
 struct Result
 {
   T value{};
   std::string error;
+  Fault fault = Fault::kNone;
   bool ok() const { return error.empty(); }
-  static Result fail(std::string why)
+  static Result fail(std::string why, Fault kind = Fault::kRule)
   {
     Result r;
     r.error = std::move(why);
+    r.fault = kind;
     return r;
   }
+  // Another result's error, kept with its kind.
+  template <class U>
+  static Result failAs(const Result<U>& other)
+  {
+    return fail(other.error, other.fault);
+  }
 };
+
+// A change that gives back no value.
+using Status = Result<bool>;
+inline Status done()
+{
+  Status s;
+  s.value = true;
+  return s;
+}
 
 struct Patient
 {
@@ -46,6 +75,15 @@ struct Plan
   double updated = 0;
 };
 
+// A speed an exercise was played at, from when: seconds since the session's
+// first logged event (the node's clock).
+struct SpeedAt
+{
+  double speed = 1.0;
+  double at = 0;
+  bool operator==(const SpeedAt& o) const { return speed == o.speed && at == o.at; }
+};
+
 // How one exercise of a session went, as its log tells.
 struct ExerciseRecord
 {
@@ -56,7 +94,7 @@ struct ExerciseRecord
   double pausedTime = 0;    // every pause while it played or while its tracking wait ran
   double trackingWait = 0;  // stop signal to trackingfinished, a skip or the tracking timeout
   bool timeoutFired = false;
-  std::vector<double> speeds;  // in the order they were set while it ran
+  std::vector<SpeedAt> speeds;  // the speed at its start, then each one set while it ran
   std::vector<int> movingJoints;
   std::vector<double> variances;  // one per joint, as the report gave them
 };
@@ -70,12 +108,28 @@ struct Checkin
   std::string note;
 };
 
+// Where a session's copy of its plan came from.
+enum class PlanKept
+{
+  kAtStart,    // taken when it was started or resumed
+  kAtUpgrade,  // a record older than copies: the plan as it stood when the file was upgraded
+  kNone,       // a record older than copies whose plan was deleted before the upgrade
+};
+const char* planKeptName(PlanKept kept);  // "start", "upgrade", "none"
+
 struct SessionSummary
 {
   int64_t id = 0;
   int64_t patientId = 0;
   int64_t planId = 0;  // 0: none, or the plan was deleted since
+  // The plan as the session was started with it; later edits change none of it.
   std::string planName;
+  std::vector<std::string> planItems;
+  double planSpeed = 1.0;  // the speed it started at
+  PlanKept planKept = PlanKept::kAtStart;
+  double lastSpeed = 1.0;  // the speed in force when its log was last read
+  int64_t resumes = 0;     // the session this one took up again; 0: none
+  int64_t resumedIn = 0;   // the session that took this one up again; 0: none
   int firstExercise = 1;
   double started = 0;       // wall time
   double ended = 0;         // 0 while it runs
@@ -85,7 +139,9 @@ struct SessionSummary
   double playingTime = 0;
   double meanEffort = -1;  // over the check-ins that rated it; -1: none
   double meanPain = -1;
-  int resumeAt = 0;  // where a session that did not complete would go on; 0 when it completed
+  // Where a session that did not complete would go on; 0 when it completed
+  // or was taken up again already (only a chain's last link is resumed).
+  int resumeAt = 0;
 };
 }  // namespace nao_kinora_console
 

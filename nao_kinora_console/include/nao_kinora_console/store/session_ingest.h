@@ -36,6 +36,10 @@ struct SessionFold
 
 // An exercise record as exported (record_json.cpp).
 nlohmann::json exerciseToJson(const ExerciseRecord& r);
+// Speeds as stored and exported: [{"speed": S, "at": seconds or null}, ...];
+// a bare number (a record from before times were kept) reads with at -1.
+nlohmann::json speedsToJson(const std::vector<SpeedAt>& speeds);
+std::vector<SpeedAt> speedsFromJson(const std::string& text);
 // The fold's open state, without its exercises (the store keeps those as
 // rows), as kept with its session between two reads of the log.
 nlohmann::json foldToJson(const SessionFold& fold);

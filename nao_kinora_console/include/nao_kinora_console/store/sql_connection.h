@@ -13,6 +13,7 @@
 #define NAO_KINORA_CONSOLE_SQL_CONNECTION_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -179,12 +180,15 @@ private:
   SqlError error_;
 };
 
-// Brings the schema from its stored version up to count steps: steps[v]
-// takes version v to v + 1, each in a transaction that reads the version
-// inside it. Writers wait for that transaction's lock, so of several
-// connections opening one new database at once one sets it up and the others
-// find it done. A newer version than count is refused (kNewerSchema).
-SqlError migrateSchema(SqlConnection& db, const char* const* steps, int64_t count);
+// One step of a schema: takes the database from version v to v + 1.
+using SchemaStep = std::function<SqlError(SqlConnection& db, int64_t v)>;
+
+// Brings the schema from its stored version up to count, each step in a
+// transaction that reads the version inside it. Writers wait for that
+// transaction's lock, so of several connections opening one new database at
+// once one sets it up and the others find it done. A newer version than
+// count is refused (kNewerSchema).
+SqlError migrateSchema(SqlConnection& db, int64_t count, const SchemaStep& step);
 }  // namespace nao_kinora_console
 
 #endif  // NAO_KINORA_CONSOLE_SQL_CONNECTION_H

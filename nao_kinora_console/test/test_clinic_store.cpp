@@ -3,6 +3,7 @@
 // plans edited at once by two connections, a delete that leaves no trace,
 // and the exports.
 #include "clinic_test_util.h"
+#include "start_line.h"
 #include "test_util.h"
 
 #include "nao_kinora_console/store/clinic_rules.h"
@@ -128,6 +129,44 @@ TEST(ClinicOpen, CreatesPrivateFilesAndKeepsThem)
   EXPECT_EQ("P-7", store->patients().value.at(0).code);
   const auto file = ClinicStore::open(dir.path() + "a/b/clinic.db/x.db");
   EXPECT_EQ("clinic database [" + dir.path() + "a/b/clinic.db/x.db]: [" + path + "] is not a folder", file.error);
+}
+
+// Consoles started together on one new file: one sets it up, the others wait
+// for it and use it; the file holds one schema, as one console alone makes.
+TEST(ClinicOpen, ManyConsolesOpenOneNewFileAtOnce)
+{
+  const int kConsoles = 8, kRounds = 20;
+  kinora_test::TempDir dir;
+  auto tables = [](const std::string& path)
+  {
+    Database db;
+    EXPECT_EQ("", db.open(path, false));
+    Statement s(db, "SELECT count(*) FROM sqlite_schema");
+    return s.step() ? s.integer(0) : -1;
+  };
+  openStore(dir.path() + "alone.db");
+  const int64_t oneSchema = tables(dir.path() + "alone.db");
+  for (int round = 0; round < kRounds; ++round)
+  {
+    const std::string path = dir.path() + "clinic" + std::to_string(round) + ".db";
+    kinora_test::StartLine line(kConsoles);
+    std::vector<Result<std::unique_ptr<ClinicStore>>> opened(kConsoles);
+    std::vector<std::thread> consoles;
+    for (int k = 0; k < kConsoles; ++k)
+      consoles.emplace_back(
+          [&, k]
+          {
+            line.arrive();
+            opened[k] = ClinicStore::open(path);
+          });
+    for (auto& c : consoles)
+      c.join();
+    for (const auto& o : opened)
+      ASSERT_TRUE(o.ok()) << o.error;
+    EXPECT_EQ(oneSchema, tables(path));
+    ASSERT_TRUE(opened[0].value->addPatient("P-1", "").ok());
+    EXPECT_EQ("P-1", opened[kConsoles - 1].value->patients().value.at(0).code);
+  }
 }
 
 struct Rule

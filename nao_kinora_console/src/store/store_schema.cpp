@@ -179,6 +179,8 @@ std::string makeFileIfMissing(const std::string& path)
   if (!why.empty())
     return why;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == EEXIST)  // another console made it just now
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? "" : "it is not a regular file";
   if (fd < 0)
     return std::string("cannot create it: ") + std::strerror(errno);
   if (fchmod(fd, 0600) != 0)
@@ -232,6 +234,8 @@ Result<std::unique_ptr<ClinicStore>> ClinicStore::open(const std::string& path)
 std::string ClinicStore::prepare()
 {
   std::string error;
+  // Both read in one transaction: another console may be setting up the file.
+  db_.exec("BEGIN");
   const int64_t version = scalar(db_, "PRAGMA user_version", error);
   if (!error.empty())
     return "unreadable or corrupt (" + error + "); left as it is";
@@ -239,6 +243,7 @@ std::string ClinicStore::prepare()
     return "written by a newer console (schema version " + std::to_string(version) + ", this console knows up to " +
            std::to_string(kSchemaVersion) + "); left as it is";
   const int64_t tables = scalar(db_, "SELECT count(*) FROM sqlite_schema", error);
+  db_.exec("COMMIT");
   if (error.empty() && version == 0 && tables > 0)
     return "not a clinic database (it has tables but no schema version); left as it is";
   {
@@ -266,20 +271,22 @@ std::string ClinicStore::setUp(int64_t version)
   // Foreign keys stay off while tables are rebuilt: a dropped table would
   // otherwise take its children's rows with it. Checked before they go on.
   std::string error = db_.exec("PRAGMA foreign_keys=OFF; PRAGMA synchronous=FULL; PRAGMA secure_delete=ON;");
-  for (int64_t v = version; v < kSchemaVersion && error.empty(); ++v)
-  {
-    Transaction t(db_);
-    error = t.error().empty() ? kMigrations[v](db_) : t.error();
-    if (error.empty())
-    {
-      Statement check(db_, "PRAGMA foreign_key_check");
-      error = check.step() ? "a row refers to one that is not there (table " + check.text(0) + ")" : check.error();
-    }
-    if (error.empty())
-      error = db_.exec(("PRAGMA user_version=" + std::to_string(v + 1)).c_str());  // a number this code chose
-    if (error.empty())
-      error = t.commit();
-  }
+  // Each step reads the version again inside its transaction: another
+  // console opening the same new file may have set it up meanwhile.
+  if (error.empty() && version < kSchemaVersion)
+    error = migrateSchema(db_, kSchemaVersion,
+                          [this](SqlConnection&, int64_t v)
+                          {
+                            std::string why = kMigrations[v](db_);
+                            if (why.empty())
+                            {
+                              Statement check(db_, "PRAGMA foreign_key_check");
+                              why = check.step() ? "a row refers to one that is not there (table " + check.text(0) + ")"
+                                                 : check.error();
+                            }
+                            return SqlError{why.empty() ? SqlFault::kNone : SqlFault::kInternal, why};
+                          })
+                .message;
   if (error.empty())
     error = db_.exec("PRAGMA foreign_keys=ON");
   return error.empty() ? "" : "cannot set up its schema: " + error;

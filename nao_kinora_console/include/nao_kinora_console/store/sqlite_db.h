@@ -1,89 +1,61 @@
-// A thin owner of an SQLite connection and its prepared statements: values
-// are always bound, never spliced into SQL text, and every failure comes back
-// as a message instead of an exception.
+// The SQLite back end of the store's database layer: the owner of one
+// connection to a file. SQLite's result codes become typed faults; the string
+// forms (open, exec) are the ones the store has always used.
 #ifndef NAO_KINORA_CONSOLE_SQLITE_DB_H
 #define NAO_KINORA_CONSOLE_SQLITE_DB_H
+
+#include "nao_kinora_console/store/sql_connection.h"
 
 #include <cstdint>
 #include <string>
 
 struct sqlite3;
-struct sqlite3_stmt;
 
 namespace nao_kinora_console
 {
-class Statement;
+// The fault of an extended SQLite result code.
+SqlFault sqliteFault(int extendedCode);
 
-class Database
+class Database : public SqlConnection
 {
 public:
   Database() = default;
-  ~Database();
+  ~Database() override;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
-  // Opens an existing file read-write, or creates it when create is true.
-  // "" on success, else SQLite's reason.
-  std::string open(const std::string& path, bool create);
+  // Opens an existing file read-write, or creates it when create is true,
+  // with foreign keys enforced (as a server always does).
+  SqlError openFile(const std::string& path, bool create);
+  // As openFile: "" on success, else SQLite's reason.
+  std::string open(const std::string& path, bool create) { return openFile(path, create).message; }
   // Runs fixed SQL (no values): pragmas and the schema. "" or the reason.
-  std::string exec(const char* sql);
+  std::string exec(const char* sql) { return execute(sql).message; }
   std::string lastError() const;
   int64_t lastInsertId() const;
-  int changes() const;
   sqlite3* handle() const { return db_; }
+  // The typed failure of the last call that failed on this connection.
+  SqlError lastFailure() const;
+
+  SqlDialect dialect() const override { return SqlDialect::kSqlite; }
+  const std::string& describe() const override { return path_; }
+  SqlError execute(const std::string& sql) override;
+  std::unique_ptr<SqlCursor> prepare(const std::string& sql, SqlError& error) override;
+  // BEGIN IMMEDIATE: the write lock is taken now, so two writers queue
+  // instead of one failing halfway through its transaction.
+  SqlError begin() override;
+  SqlError commit() override;
+  void rollback() override;
+  bool inTransaction() const override;
+  int64_t changes() const override;
+  void setBusyTimeout(int milliseconds) override;
+  int64_t schemaVersion(SqlError& error) override;  // PRAGMA user_version
+  SqlError setSchemaVersion(int64_t version) override;
 
 private:
   sqlite3* db_ = nullptr;
-};
-
-// One prepared statement. bind() takes 1-based positions; step() is true
-// while a row is there. Any failure is kept in error() and makes the later
-// calls do nothing, so a sequence of calls is checked once at its end.
-class Statement
-{
-public:
-  Statement(Database& db, const char* sql);
-  ~Statement();
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  Statement& bind(int index, int64_t value);
-  Statement& bind(int index, int value) { return bind(index, static_cast<int64_t>(value)); }
-  Statement& bind(int index, double value);
-  Statement& bind(int index, const std::string& value);
-  Statement& bindNull(int index);
-  bool step();
-  // Runs a statement that returns no rows; "" or the reason.
-  std::string run();
-  void reset();
-
-  int64_t integer(int column) const;
-  double real(int column) const;
-  std::string text(int column) const;
-  bool isNull(int column) const;
-  const std::string& error() const { return error_; }
-
-private:
-  void fail();
-
-  Database& db_;
-  sqlite3_stmt* stmt_ = nullptr;
-  std::string error_;
-};
-
-// BEGIN IMMEDIATE ... COMMIT; rolled back unless commit() succeeded.
-class Transaction
-{
-public:
-  explicit Transaction(Database& db);
-  ~Transaction();
-  const std::string& error() const { return error_; }
-  std::string commit();
-
-private:
-  Database& db_;
-  bool open_ = false;
-  std::string error_;
+  std::string path_;
+  int busyTimeoutMs_ = 0;
 };
 }  // namespace nao_kinora_console
 

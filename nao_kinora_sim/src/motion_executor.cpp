@@ -2,9 +2,9 @@
 // recording from "jointAngleArray", checks every message, shows the progress
 // of the recording, and can end a recording early through "motionfinished".
 //
-// Parameters: ~progress_every (ROS seconds between progress lines, default 5),
-// ~finish_after_rows (default 0 = never): after that many rows of a recording,
-// publish "motionfinished" once.
+// Parameters: ~progress_every (ROS seconds between progress lines, default 5;
+// 0: a line for every row), ~finish_after_rows (default 0 = never): after that
+// many rows of a recording, publish "motionfinished" once.
 //
 // ~recordings (the node's file names, in playing order, as a list or as one
 // string separated by blanks) and ~recording_dir (what the names are relative
@@ -196,8 +196,12 @@ private:
 
   void printProgress(const ros::Time& now)
   {
-    char rate[64];
-    std::snprintf(rate, sizeof rate, ", %.1f rows/s", (rows_ - lastLineRows_) / (now - lastLine_).toSec());
+    // Rows taken at one ROS time (the clock held, or a late pass sending
+    // several) have no rate.
+    char rate[64] = "";
+    const double span = (now - lastLine_).toSec();
+    if (span > 0)
+      std::snprintf(rate, sizeof rate, ", %.1f rows/s", (rows_ - lastLineRows_) / span);
     printLine(now, "", rate);
     lastLine_ = now;
     lastLineRows_ = rows_;

@@ -89,6 +89,10 @@ public:
       player_ = choosePlayer(wanted);
 
     cueSub_ = nh_.subscribe("talkerfilename", 10, &AudioPlayer::cueHandle, this);
+    // Each cue is printed with its ROS time: under a simulated clock the
+    // player says it is ready only once the first /clock has come, so no cue
+    // it takes then reads 0.
+    ros::Time::waitForValid();
     describe();
   }
 

@@ -174,6 +174,11 @@ int main(int argc, char** argv)
     return kRefusedStatus;
   }
 
+  // Under a simulated clock, a joint state taken before the first /clock
+  // would start ~duration at time 0 and end it at the first tick.
+  ros::start();
+  while (ros::ok() && !ros::Time::isValid())
+    kPoll.sleep();
   Recorder recorder(options);
   while (ros::ok() && !recorder.done())
     ros::getGlobalCallbackQueue()->callAvailable(kPoll);

@@ -153,6 +153,16 @@ struct TwoRecordings
 
   Recording a, b;
 };
+// The greeting, recording 1's start and its rows 0 and 1; then a quarter
+// second into row 1, where the speed is asked for.
+void playUpToRow1(Script& s, const TwoRecordings& r)
+{
+  s.greeting();
+  s.startRecording(scheduleFor(2));
+  s.rows(r.a, scheduleFor(2), 0, 0);
+  s.row(r.a, 1);
+  s.wait(250);
+}
 }  // namespace
 
 // With the joint limits in force, a speed at which a recording still to play
@@ -167,11 +177,7 @@ TEST(SetSpeedWithinJointLimits, RefusedForARowAheadThenTakenOnceItIsPast)
   auto node = startRun(h, dir.path(), "2", {r.a, r.b}, nodeTopics(), {"_joint_limits:=true"});
 
   Script s;
-  s.greeting();
-  s.startRecording(scheduleFor(2));
-  s.rows(r.a, scheduleFor(2), 0, 0);
-  s.row(r.a, 1);
-  s.wait(250);
+  playUpToRow1(s, r);
   s.act(
       [&]
       {
@@ -208,11 +214,7 @@ TEST(SetSpeedWithinJointLimits, OutOfForceEverySpeedInRangeIsTaken)
   auto node = startRun(h, dir.path(), "2", {r.a, r.b}, nodeTopics(), {"_joint_limits:=false"});
 
   Script s;
-  s.greeting();
-  s.startRecording(scheduleFor(2));
-  s.rows(r.a, scheduleFor(2), 0, 0);
-  s.row(r.a, 1);
-  s.wait(250);
+  playUpToRow1(s, r);
   s.act([&] { EXPECT_TRUE(answered(setSpeed(2.0), true, "speed 2 from row 2 of recording 1 on (it was 1)")); });
   s.wait(500);
   s.rows(TwoRecordings::at(r.a, 2.0), scheduleFor(2), 2, 3);

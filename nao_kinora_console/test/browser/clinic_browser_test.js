@@ -15,7 +15,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { run, log, fail, until: untilWithin, start, stopAll, chromium, launchBrowser, closeBrowser, runFlow, TABLET,
-  openPage, checkView } = require('./kit');
+  openPage, checkView, trackingWaitAfter } = require('./kit');
 
 const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
 const shots = process.env.KINORA_CONSOLE_SCREENSHOT_DIR || '';
@@ -162,8 +162,7 @@ async function main() {
   await until('Start is confirmed', async () => /Session started/.test(await text('#message')), 10);
   await Promise.all([page.waitForNavigation(), page.click('#running-link')]);
   const phase = () => text('#phase');
-  const tracking = (after) => until(`the wait for tracking after exercise ${after}`, async () =>
-    /^Waiting for person tracking/.test(await phase()) && (await page.$eval('tr.current td', (td) => td.textContent)) === String(after), 60);
+  const tracking = (after) => trackingWaitAfter(page, after);
   await tracking(1);
   if (!(await visible('#speed-control')) || (await page.$eval('#speed', (e) => e.value)) !== '0.75') {
     fail(`the speed shown: ${await page.$eval('#speed', (e) => e.value)}`);

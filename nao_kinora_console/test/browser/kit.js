@@ -46,6 +46,15 @@ async function until(what, cond, seconds) {
   }
 }
 
+// The running page in the wait for person tracking after exercise `after`
+// (it lasts until skipped in clinic_sim.launch), so a click then lands where
+// it is meant to however slow the machine.
+function trackingWaitAfter(page, after) {
+  return until(`the wait for tracking after exercise ${after}`, async () =>
+    /^Waiting for person tracking/.test(await page.$eval('#phase', (e) => e.textContent.trim()).catch(() => '')) &&
+    (await page.$eval('tr.current td', (td) => td.textContent).catch(() => '')) === String(after), 60);
+}
+
 // A program in a process group of its own, its lines kept and passed to onLine.
 function start(name, argv, onLine = () => {}, stdin = 'ignore') {
   const logFile = fs.createWriteStream(path.join(run, `${name}.log`), { flags: 'a' });
@@ -202,5 +211,5 @@ function runFlow(main, explain = async () => {}) {
 
 module.exports = {
   run, log, fail, sleep, until, start, stop, stopAll, clockHolder, chromium, launchBrowser, closeBrowser, runFlow,
-  TABLET, PHONE, openPage, allowError, checkView,
+  TABLET, PHONE, openPage, allowError, checkView, trackingWaitAfter,
 };

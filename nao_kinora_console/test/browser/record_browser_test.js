@@ -14,7 +14,9 @@ const { execFileSync } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { run, log, fail, until: untilWithin, start, stopAll, chromium, launchBrowser, closeBrowser, runFlow } = require('./kit');
+const {
+  run, log, fail, until: untilWithin, start, stopAll, chromium, launchBrowser, closeBrowser, runFlow, trackingWaitAfter,
+} = require('./kit');
 
 const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
 const SIM = process.env.KINORA_SIM_EXERCISES || '';
@@ -76,8 +78,7 @@ async function main() {
   await until('Start is confirmed', async () => /Session started/.test(await text('#message')), 10);
   await Promise.all([page.waitForNavigation(), page.click('#running-link')]);
   const phase = () => text('#phase');
-  const tracking = (after) => until(`the wait for tracking after exercise ${after}`, async () =>
-    /^Waiting for person tracking/.test(await phase()) && (await page.$eval('tr.current td', (td) => td.textContent)) === String(after), 60);
+  const tracking = (after) => trackingWaitAfter(page, after);
   await tracking(1);
   await until('the speed can be set', () => visible('#speed-control'), 10);
   await page.select('#speed', '1.25');

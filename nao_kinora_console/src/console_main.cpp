@@ -2,7 +2,8 @@
 // (patients, plans, sessions) when it has a database.
 //
 //   rosrun nao_kinora_console nao_kinora_console [_port:=8080] [_bind:=127.0.0.1]
-//       [_token:=TOKEN] [_coach_node:=/nao_kinora] [_database:=FILE]
+//       [_token:=TOKEN] [_coach_node:=/nao_kinora] [_database:=FILE|postgresql://USER@HOST:PORT/DB]
+//       [_room:=NAME]
 //       [_recording_dir:=DIR] [_node_program:=FILE] [_joint_states_topic:=/joint_states]
 //       [_tls_certificate:=PEM _tls_key:=PEM]
 //
@@ -34,25 +35,37 @@ bool readParam(const ros::NodeHandle& pnh, const std::string& name, T& value, co
 }
 
 // The clinic's store, or none with ~database:="" (the console then only
-// watches). False, with the store's one line, when the file is refused.
+// watches). False, with the store's one line, when the file or the server is
+// refused. The session logs are kept beside the file, or in the local folder
+// (~/.ros/nao_kinora) when the database is a server.
 bool openClinic(const ros::NodeHandle& pnh, nao_kinora_console::ConsoleOptions& options,
                 std::unique_ptr<nao_kinora_console::ClinicStore>& store, std::string& database)
 {
   database = nao_kinora_console::defaultDatabasePath();
-  if (!readParam(pnh, "database", database, "a file name (\"\" for no records)") ||
+  std::string room = nao_kinora_console::hostRoomName();
+  if (!readParam(pnh, "database", database, "a file name or a server's address (\"\" for no records)") ||
+      !readParam(pnh, "room", room, "a string") ||
       !readParam(pnh, "recording_dir", options.recordingDir, "a folder name") ||
       !readParam(pnh, "node_program", options.nodeProgram, "a file name"))
     return false;
+  const std::string badRoom = nao_kinora_console::checkRoomName(room);
+  if (!badRoom.empty())
+  {
+    ROS_ERROR("~%s", badRoom.c_str());
+    return false;
+  }
   if (database.empty())
     return true;
-  auto opened = nao_kinora_console::ClinicStore::open(database);
+  auto opened = nao_kinora_console::ClinicStore::open(database, room);
   if (!opened.ok())
   {
     ROS_ERROR("%s", opened.error.c_str());
     return false;
   }
   std::string error;
-  options.sessionFolder = nao_kinora_console::sessionFolderFor(database, error);
+  const std::string local = nao_kinora_console::localFileFor(database, error);
+  if (!local.empty())
+    options.sessionFolder = nao_kinora_console::sessionFolderFor(local, error);
   if (options.sessionFolder.empty())
   {
     ROS_ERROR("%s", error.c_str());

@@ -1,8 +1,10 @@
-// Shared by the clinic API's tests: a store, an exercise library of short
+// Shared by the clinic API's tests: a store (an SQLite file, or a database on
+// a PostgreSQL server of the test's own), an exercise library of short
 // recordings (and one that yields no row) and a launcher, in a temporary folder.
 #ifndef NAO_KINORA_CONSOLE_TEST_CLINIC_API_FIXTURE_H
 #define NAO_KINORA_CONSOLE_TEST_CLINIC_API_FIXTURE_H
 
+#include "clinic_backends.h"
 #include "clinic_test_util.h"
 #include "test_util.h"
 
@@ -31,8 +33,9 @@ inline std::string recording(int rows)
 
 struct ApiRig
 {
-  explicit ApiRig(const std::string& program = "/bin/true", std::function<bool()> running = nullptr)
-      : library(dir.path() + "library/")
+  explicit ApiRig(const std::string& program = "/bin/true", std::function<bool()> running = nullptr,
+                  Backend backend = Backend::kSqlite)
+      : library(dir.path() + "library/"), database(backend, dir.path())
   {
     mkdir((dir.path() + "library").c_str(), 0700);
     mkdir((dir.path() + "sessions").c_str(), 0700);
@@ -40,7 +43,7 @@ struct ApiRig
     dir.write("library/b.txt", recording(8));
     dir.write("library/c.txt", recording(3));
     dir.write("library/broken.txt", "not a row\n");
-    store = openStore(dir.path() + "clinic.db");
+    store = openStore(database.where());
     if (!running)
       running = [this] { return coachRunning.load(); };
     launcher.reset(new SessionLauncher(program, dir.path() + "sessions", running));
@@ -55,6 +58,7 @@ struct ApiRig
 
   kinora_test::TempDir dir;
   ExerciseLibrary library;
+  StoreDatabase database;
   std::unique_ptr<ClinicStore> store;
   std::atomic<bool> coachRunning{false};
   std::unique_ptr<SessionLauncher> launcher;

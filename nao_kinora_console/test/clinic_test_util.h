@@ -15,9 +15,9 @@ namespace clinic_test
 {
 using namespace nao_kinora_console;
 
-inline std::unique_ptr<ClinicStore> openStore(const std::string& path)
+inline std::unique_ptr<ClinicStore> openStore(const std::string& path, const std::string& room = hostRoomName())
 {
-  Result<std::unique_ptr<ClinicStore>> opened = ClinicStore::open(path);
+  Result<std::unique_ptr<ClinicStore>> opened = ClinicStore::open(path, room);
   if (!opened.ok())
     throw std::runtime_error(opened.error);
   return std::move(opened.value);

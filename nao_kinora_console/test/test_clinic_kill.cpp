@@ -24,8 +24,9 @@ using namespace clinic_test;
   try
   {
     auto store = openStore(db);
-    Result<Patient> p = store->patientByCode("P-KILL");
-    const int64_t patient = p.ok() ? p.value.id : store->addPatient("P-KILL", "").value;
+    // A patient of its own: the killed writer's last session is left running,
+    // and a patient is in one running session at most.
+    const int64_t patient = store->addPatient("P-KILL-" + std::to_string(getpid()), "").value;
     for (int n = 0;; ++n)
     {
       const std::string log = dir + "log_" + std::to_string(getpid()) + "_" + std::to_string(n);

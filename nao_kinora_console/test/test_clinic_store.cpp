@@ -2,6 +2,7 @@
 // and leaves untouched, the modes it creates, what it accepts, unknown ids,
 // plans edited at once by two connections, a delete that leaves no trace,
 // and the exports.
+#include "clinic_backends.h"
 #include "clinic_test_util.h"
 #include "start_line.h"
 #include "test_util.h"
@@ -49,9 +50,9 @@ const RefusalCase kRefusals[] = {
      [](const std::string& p)
      {
        openStore(p);
-       sql(p, "PRAGMA user_version=3");
+       sql(p, "PRAGMA user_version=4");
      },
-     "written by a newer console (schema version 3, this console knows up to 2); left as it is"},
+     "written by a newer console (schema version 4, this console knows up to 3); left as it is"},
     {"Garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
     {"Truncated",
@@ -131,24 +132,42 @@ TEST(ClinicOpen, CreatesPrivateFilesAndKeepsThem)
   EXPECT_EQ("clinic database [" + dir.path() + "a/b/clinic.db/x.db]: [" + path + "] is not a folder", file.error);
 }
 
-// Consoles started together on one new file: one sets it up, the others wait
-// for it and use it; the file holds one schema, as one console alone makes.
-TEST(ClinicOpen, ManyConsolesOpenOneNewFileAtOnce)
+class ClinicOn : public ::testing::TestWithParam<Backend>
 {
-  const int kConsoles = 8, kRounds = 20;
+};
+INSTANTIATE_TEST_SUITE_P(Backends, ClinicOn, ::testing::ValuesIn(kBackends),
+                         [](const ::testing::TestParamInfo<Backend>& info) { return backendName(info.param); });
+
+// The tables, indexes and sequences of a database, as a number.
+int64_t schemaObjects(const std::string& where)
+{
+  SqlError error;
+  auto db = openConnection(where, false, error);
+  EXPECT_TRUE(db) << error.message;
+  if (!db)
+    return -1;
+  Statement s(*db, db->dialect() == SqlDialect::kSqlite
+                       ? "SELECT count(*) FROM sqlite_schema"
+                       : "SELECT count(*) FROM pg_class WHERE relnamespace = 'public'::regnamespace");
+  return s.step() ? s.integer(0) : -1;
+}
+
+// Consoles started together on one new database: one sets it up, the others
+// wait for it and use it; it holds one schema, as one console alone makes.
+TEST_P(ClinicOn, ManyConsolesOpenOneNewDatabaseAtOnce)
+{
+  const int kConsoles = 8, kRounds = GetParam() == Backend::kSqlite ? 20 : 5;
   kinora_test::TempDir dir;
-  auto tables = [](const std::string& path)
-  {
-    Database db;
-    EXPECT_EQ("", db.open(path, false));
-    Statement s(db, "SELECT count(*) FROM sqlite_schema");
-    return s.step() ? s.integer(0) : -1;
-  };
-  openStore(dir.path() + "alone.db");
-  const int64_t oneSchema = tables(dir.path() + "alone.db");
+  StoreDatabase database(GetParam(), dir.path());
+  // A new database each round: another file, or another database of the server.
+  auto fresh = [&](const std::string& name)
+  { return database.server() ? database.server()->createDatabase(name) : dir.path() + name + ".db"; };
+  const std::string alone = fresh("alone");
+  openStore(alone);
+  const int64_t oneSchema = schemaObjects(alone);
   for (int round = 0; round < kRounds; ++round)
   {
-    const std::string path = dir.path() + "clinic" + std::to_string(round) + ".db";
+    const std::string where = fresh("clinic" + std::to_string(round));
     kinora_test::StartLine line(kConsoles);
     std::vector<Result<std::unique_ptr<ClinicStore>>> opened(kConsoles);
     std::vector<std::thread> consoles;
@@ -157,13 +176,13 @@ TEST(ClinicOpen, ManyConsolesOpenOneNewFileAtOnce)
           [&, k]
           {
             line.arrive();
-            opened[k] = ClinicStore::open(path);
+            opened[k] = ClinicStore::open(where);
           });
     for (auto& c : consoles)
       c.join();
     for (const auto& o : opened)
       ASSERT_TRUE(o.ok()) << o.error;
-    EXPECT_EQ(oneSchema, tables(path));
+    EXPECT_EQ(oneSchema, schemaObjects(where));
     ASSERT_TRUE(opened[0].value->addPatient("P-1", "").ok());
     EXPECT_EQ("P-1", opened[kConsoles - 1].value->patients().value.at(0).code);
   }
@@ -213,10 +232,11 @@ TEST(ClinicRules, SpeedsNamesRecordingsRatingsNotes)
 }
 
 // Bad values and unknown ids are refused by the store with the rule's words.
-TEST(ClinicStoreRefusals, BadValuesAndUnknownIds)
+TEST_P(ClinicOn, BadValuesAndUnknownIdsRefused)
 {
   kinora_test::TempDir dir;
-  auto store = openStore(dir.path() + "clinic.db");
+  StoreDatabase database(GetParam(), dir.path());
+  auto store = openStore(database.where());
   const int64_t p = store->addPatient("P-1", "").value;
   const int64_t plan = store->savePlan(p, "week 1", 1, {"a.txt"}).value;
   const std::string GONE = "This patient is not in the records (they may have been deleted).",
@@ -258,11 +278,12 @@ TEST(ClinicStoreRefusals, BadValuesAndUnknownIds)
 
 // Plans keep their order and repeats; an edit replaces the whole plan; of
 // two connections editing one plan at once, each read finds one edit whole.
-TEST(ClinicPlans, EditsAreWholeAndLastWins)
+TEST_P(ClinicOn, PlanEditsAreWholeAndLastWins)
 {
   kinora_test::TempDir dir;
-  auto store = openStore(dir.path() + "clinic.db");
-  auto other = openStore(dir.path() + "clinic.db");
+  StoreDatabase database(GetParam(), dir.path());
+  auto store = openStore(database.where());
+  auto other = openStore(database.where());
   const int64_t p = store->addPatient("P-1", "").value;
   const int64_t plan = store->savePlan(p, "week 1", 0.5, {"b.txt", "a.txt", "b.txt"}).value;
   ASSERT_TRUE(store->savePlan(p, "week 2", 1, {"c.txt"}).ok());
@@ -325,10 +346,11 @@ TEST(ClinicDelete, LeavesNoTraceInTheFile)
 
 // The whole record as JSON (parsed back) and as CSV (byte for byte), with a
 // note that a spreadsheet would otherwise split or run.
-TEST(ClinicExport, JsonAndCsv)
+TEST_P(ClinicOn, ExportsJsonAndCsv)
 {
   kinora_test::TempDir dir;
-  auto store = openStore(dir.path() + "clinic.db");
+  StoreDatabase database(GetParam(), dir.path());
+  auto store = openStore(database.where());
   const int64_t p = store->addPatient("P-0007", "knee, left").value;
   const int64_t plan = store->savePlan(p, "week 1", 0.5, {"01_exercise.txt", "02_exercise.txt"}).value;
   const std::string log = dir.write("log", "");

@@ -75,6 +75,29 @@ TEST(ClinicRecordUpgrade, SessionsGetTheirPlanAsItStandsOrNoneAndSaySo)
   EXPECT_EQ(3, store->addPatient("P-3", "").value);
 }
 
+// Sessions of before rooms are the room of the console that upgrades the
+// file; of two left running for one patient, the older is closed.
+TEST(ClinicRecordUpgrade, OldSessionsAreTheUpgradingRoomsAndOneRunsPerPatient)
+{
+  kinora_test::TempDir dir;
+  const std::string path = dir.path() + "clinic.db";
+  oldFile(path, R"(
+    INSERT INTO patients VALUES (1, 'P-1', '', 0), (2, 'P-2', '', 0);
+    INSERT INTO sessions VALUES (1, 1, NULL, '', 1, 1.0, 10, NULL, 'running', '/l/1.jsonl', 0, NULL),
+                                (2, 1, NULL, '', 1, 1.0, 30, NULL, 'running', '/l/2.jsonl', 0, NULL),
+                                (3, 2, NULL, '', 1, 1.0, 20, 25, 'completed', '/l/3.jsonl', 0, NULL);)");
+  auto store = openStore(path, "Room 9");
+  EXPECT_EQ((std::vector<std::string>{"Room 9", "Room 9", "Room 9"}),
+            (std::vector<std::string>{store->session(1).value.room, store->session(2).value.room,
+                                      store->session(3).value.room}));
+  EXPECT_EQ((std::vector<std::string>{"interrupted", "running"}),
+            (std::vector<std::string>{store->session(1).value.outcome, store->session(2).value.outcome}));
+  EXPECT_EQ(10, store->session(1).value.ended);
+  EXPECT_EQ(std::vector<int64_t>{2}, store->runningSessions().value);
+  ASSERT_EQ(1u, store->rooms().value.size());
+  EXPECT_EQ("Room 9", store->rooms().value[0].name);
+}
+
 TEST(ClinicRecordUpgrade, CodesThatDifferOnlyInCaseAreRefusedNamingBoth)
 {
   kinora_test::TempDir dir;

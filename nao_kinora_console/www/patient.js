@@ -176,7 +176,8 @@
       if (s.outcome !== 'completed' && s.outcome !== 'running' && s.resumeAt > 0) outcome += ' at exercise ' + s.resumeAt;
       if (s.resumedIn) outcome += ', resumed';
       body.appendChild(C.el('tr', { 'data-session': s.id }, [
-        C.el('td', { text: C.date(s.started) }), C.el('td', { text: s.planName || '—' }),
+        C.el('td', { text: C.date(s.started) }), C.el('td', { class: 'room', text: s.room }),
+        C.el('td', { text: s.planName || '—' }),
         C.el('td', { class: 'outcome', text: outcome }),
         C.el('td', { class: 'played', text: s.exercisesPlayed + ' of ' + s.exercisesTotal }),
         C.el('td', { text: C.clock(s.playingTime) }),

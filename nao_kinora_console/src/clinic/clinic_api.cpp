@@ -58,6 +58,7 @@ json sessionToJson(const SessionSummary& s)
           {"resumes", s.resumes},
           {"resumedIn", s.resumedIn},
           {"firstExercise", s.firstExercise},
+          {"room", s.room},
           {"started", s.started},
           {"ended", s.ended},
           {"outcome", s.outcome},
@@ -183,6 +184,8 @@ ApiReply ClinicApi::route(const std::string& method, const std::vector<std::stri
     return method == "GET" ? libraryRoute(parts) : problem(405, "the library is read only");
   if (kind == "now" && parts.size() == 1)
     return method == "GET" ? now() : problem(405, "use GET");
+  if (kind == "rooms" && parts.size() == 1)
+    return method == "GET" ? rooms() : problem(405, "use GET");
   if (kind == "patients" && parts.size() == 1)
   {
     if (method == "GET")

@@ -291,3 +291,29 @@ ApiReply ClinicApi::now()
   return answer(200, {{"busy", launcher_.busy()}, {"running", running}, {"refused", refused_}});
 }
 }  // namespace nao_kinora_console
+
+namespace nao_kinora_console
+{
+// Every room seen, this one marked, and who plays what in each now.
+ApiReply ClinicApi::rooms()
+{
+  const Result<std::vector<RoomNow>> all = store_.rooms();
+  if (!all.ok())
+    return storeProblem(all);
+  json list = json::array();
+  for (const RoomNow& room : all.value)
+  {
+    json running = json::array();
+    for (const RoomSession& s : room.running)
+      running.push_back({{"session", s.sessionId},
+                         {"patient", s.patientId},
+                         {"patientCode", s.patientCode},
+                         {"position", s.position},
+                         {"recording", s.recording},
+                         {"started", s.started}});
+    list.push_back(
+        {{"name", room.name}, {"here", room.name == store_.room()}, {"seen", room.seen}, {"running", running}});
+  }
+  return answer(200, {{"room", store_.room()}, {"rooms", list}});
+}
+}  // namespace nao_kinora_console

@@ -4,6 +4,8 @@
 
 #include "nao_kinora_console/store/clinic_rules.h"
 
+#include <nlohmann/json.hpp>
+
 namespace nao_kinora_console
 {
 namespace
@@ -28,7 +30,7 @@ Result<bool> ClinicStore::addCheckin(const Checkin& c)
     return refused<bool>(why);
   Lock lock(mutex_);
   Statement s(db_,
-              "SELECT json_array_length(plan_items),"
+              "SELECT plan_items,"
               " EXISTS (SELECT 1 FROM session_exercises e WHERE e.session_id = sessions.id AND e.position = ?)"
               " FROM sessions WHERE id = ?");
   if (!s.bind(1, c.position).bind(2, c.sessionId).step())
@@ -36,7 +38,8 @@ Result<bool> ClinicStore::addCheckin(const Checkin& c)
                ? refused("This session is not in the records (it may have been deleted with its patient).",
                          Fault::kNotFound)
                : failed<bool>(s.error());
-  const int64_t planned = s.integer(0);
+  const nlohmann::json items = nlohmann::json::parse(s.text(0), nullptr, false);
+  const int64_t planned = items.is_array() ? static_cast<int64_t>(items.size()) : 0;
   if (planned > 0 && c.position > planned)
     return refused<bool>("position: " + std::to_string(c.position) + "; this session's plan has " +
                          std::to_string(planned) + " exercises");
@@ -50,8 +53,9 @@ Result<bool> ClinicStore::addCheckin(const Checkin& c)
   Statement add(db_,
                 "INSERT INTO checkins(session_id, position, effort, pain, note, recorded)"
                 " VALUES (?, ?, NULLIF(?, -1), NULLIF(?, -1), ?, ?) ON CONFLICT (session_id, position) DO UPDATE SET"
-                " effort = IFNULL(excluded.effort, effort), pain = IFNULL(excluded.pain, pain),"
-                " note = CASE excluded.note WHEN '' THEN note ELSE excluded.note END, recorded = excluded.recorded");
+                " effort = COALESCE(excluded.effort, checkins.effort), pain = COALESCE(excluded.pain, checkins.pain),"
+                " note = CASE excluded.note WHEN '' THEN checkins.note ELSE excluded.note END,"
+                " recorded = excluded.recorded");
   add.bind(1, c.sessionId).bind(2, c.position).bind(3, c.effort).bind(4, c.pain).bind(5, c.note);
   if (!add.bind(6, wallNow()).run().empty())
     return failed<bool>(add.error());
@@ -64,7 +68,7 @@ Result<std::vector<Checkin>> ClinicStore::checkins(int64_t sessionId)
 {
   Lock lock(mutex_);
   Statement s(db_,
-              "SELECT position, IFNULL(effort, -1), IFNULL(pain, -1), note FROM checkins"
+              "SELECT position, COALESCE(effort, -1), COALESCE(pain, -1), note FROM checkins"
               " WHERE session_id = ? ORDER BY position");
   Result<std::vector<Checkin>> r;
   s.bind(1, sessionId);

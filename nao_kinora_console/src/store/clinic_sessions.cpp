@@ -48,21 +48,21 @@ int resumePoint(const std::string& outcome, bool resumed, int first, int lastPos
 }
 
 const char* const kSummarySql =
-    "SELECT s.id, s.patient_id, IFNULL(s.plan_id, 0), s.plan_name, s.first_exercise, s.started,"
-    " IFNULL(s.ended, 0), s.outcome,"
+    "SELECT s.id, s.patient_id, COALESCE(s.plan_id, 0), s.plan_name, s.first_exercise, s.started,"
+    " COALESCE(s.ended, 0), s.outcome,"
     " (SELECT count(*) FROM session_exercises e WHERE e.session_id = s.id AND e.outcome = 'played'),"
     " (SELECT count(*) FROM session_exercises e WHERE e.session_id = s.id),"
-    " (SELECT IFNULL(sum(playing_time), 0) FROM session_exercises e WHERE e.session_id = s.id),"
-    " (SELECT IFNULL(avg(effort), -1) FROM checkins c WHERE c.session_id = s.id),"
-    " (SELECT IFNULL(avg(pain), -1) FROM checkins c WHERE c.session_id = s.id),"
-    " (SELECT position || ' ' || outcome FROM session_exercises e WHERE e.session_id = s.id"
+    " (SELECT COALESCE(sum(playing_time), 0) FROM session_exercises e WHERE e.session_id = s.id),"
+    " (SELECT COALESCE(avg(effort), -1) FROM checkins c WHERE c.session_id = s.id),"
+    " (SELECT COALESCE(avg(pain), -1) FROM checkins c WHERE c.session_id = s.id),"
+    " (SELECT CAST(position AS TEXT) || ' ' || outcome FROM session_exercises e WHERE e.session_id = s.id"
     "  ORDER BY seq DESC LIMIT 1),"
-    " s.plan_items, s.speed, s.plan_kept, s.last_speed, IFNULL(s.resumes, 0),"
-    " IFNULL((SELECT n.id FROM sessions n WHERE n.resumes = s.id), 0)"
+    " s.plan_items, s.speed, s.plan_kept, s.last_speed, COALESCE(s.resumes, 0),"
+    " COALESCE((SELECT n.id FROM sessions n WHERE n.resumes = s.id), 0), s.room"
     " FROM sessions s WHERE ";
 
 // A plan's items as a JSON list, in playing order.
-std::string planItemsText(Database& db, int64_t planId)
+std::string planItemsText(SqlConnection& db, int64_t planId)
 {
   Statement items(db, "SELECT recording FROM plan_items WHERE plan_id = ? ORDER BY position");
   json list = json::array();
@@ -111,6 +111,7 @@ SessionSummary summaryRow(const Statement& s)
   r.lastSpeed = s.real(17);
   r.resumes = s.integer(18);
   r.resumedIn = s.integer(19);
+  r.room = s.text(20);
   // "N of M": M is what the session was started to play, from its own copy of
   // the plan; a session kept without one counts what it recorded.
   if (!r.planItems.empty() && r.firstExercise <= static_cast<int>(r.planItems.size()))
@@ -149,6 +150,17 @@ Result<int64_t> ClinicStore::beginSession(const SessionStart& start)
   if (start.logPath.empty())
     return refused<int64_t>("session log: no file given");
   Lock lock(mutex_);
+  bool patientBusy = false;
+  const Result<int64_t> r = insertSession(start, patientBusy);
+  // Read once the refused transaction is over (on the server it is void).
+  return patientBusy ? whereRunning(start.patientId) : r;
+}
+
+// In one transaction: the resumed session not taken up yet, the copy of the
+// plan, the new row. A second running session of the patient, from any room,
+// is refused by the index of running sessions (patientBusy).
+Result<int64_t> ClinicStore::insertSession(const SessionStart& start, bool& patientBusy)
+{
   Transaction t(db_);
   if (start.resumes != 0)
   {
@@ -164,7 +176,7 @@ Result<int64_t> ClinicStore::beginSession(const SessionStart& start)
   double speed = 1.0;
   if (start.resumes != 0 || start.planId != 0)
   {
-    Statement from(db_, start.resumes != 0 ? "SELECT IFNULL(plan_id, 0), plan_name, plan_items, last_speed"
+    Statement from(db_, start.resumes != 0 ? "SELECT COALESCE(plan_id, 0), plan_name, plan_items, last_speed"
                                              " FROM sessions WHERE id = ? AND patient_id = ?"
                                            : "SELECT id, name, '', speed FROM plans WHERE id = ? AND patient_id = ?");
     if (!from.bind(1, start.resumes != 0 ? start.resumes : start.planId).bind(2, start.patientId).step())
@@ -177,20 +189,25 @@ Result<int64_t> ClinicStore::beginSession(const SessionStart& start)
     items = start.resumes != 0 ? from.text(2) : planItemsText(db_, planId);
     speed = from.real(3);
   }
+  // The server gives a value in a SELECT list no type of its own: each is cast.
   Statement s(db_,
               "INSERT INTO sessions(patient_id, plan_id, plan_name, plan_items, plan_kept, first_exercise, speed,"
-              " last_speed, resumes, started, outcome, log_path, log_offset)"
-              " SELECT id, NULLIF(?, 0), ?, ?, 'start', ?, ?, ?, NULLIF(?, 0), ?, 'running', ?, ? FROM patients"
-              " WHERE id = ?");
+              " last_speed, resumes, started, outcome, log_path, log_offset, room)"
+              " SELECT id, NULLIF(CAST(? AS BIGINT), 0), CAST(? AS TEXT), CAST(? AS TEXT), 'start', CAST(? AS BIGINT),"
+              " CAST(? AS DOUBLE PRECISION), CAST(? AS DOUBLE PRECISION), NULLIF(CAST(? AS BIGINT), 0),"
+              " CAST(? AS DOUBLE PRECISION), 'running', CAST(? AS TEXT), CAST(? AS BIGINT), CAST(? AS TEXT)"
+              " FROM patients WHERE id = ? RETURNING id");
   speed = start.speed != 0 ? start.speed : speed;
   s.bind(1, planId).bind(2, name).bind(3, items).bind(4, start.firstExercise).bind(5, speed).bind(6, speed);
   s.bind(7, start.resumes).bind(8, start.started > 0 ? start.started : wallNow()).bind(9, start.logPath);
-  std::string error =
-      t.error().empty() ? s.bind(10, fileSize(start.logPath)).bind(11, start.patientId).run() : t.error();
-  if (error.empty() && db_.changes() == 0)
+  s.bind(10, fileSize(start.logPath)).bind(11, room_).bind(12, start.patientId);
+  const bool added = t.error().empty() && s.step();
+  std::string error = !t.error().empty() ? t.error() : s.error();
+  patientBusy = s.failure().fault == SqlFault::kTaken;
+  if (error.empty() && !added)
     return refused<int64_t>("This patient is not in the records (they may have been deleted).", Fault::kNotFound);
   Result<int64_t> r;
-  r.value = db_.lastInsertId();
+  r.value = s.integer(0);
   if (error.empty())
     error = t.commit();
   return error.empty() ? r : failed<int64_t>(error);
@@ -341,16 +358,6 @@ std::string ClinicStore::storeFold(int64_t sessionId, const SessionFold& fold, d
   else
     s.bind(2, foldToJson(fold).dump()).bindNull(4);
   return s.bind(3, fold.outcome).bind(5, fold.speed).bind(6, sessionId).run();
-}
-
-Result<std::vector<int64_t>> ClinicStore::runningSessions()
-{
-  Lock lock(mutex_);
-  Statement s(db_, "SELECT id FROM sessions WHERE outcome = 'running' ORDER BY id");
-  Result<std::vector<int64_t>> r;
-  while (s.step())
-    r.value.push_back(s.integer(0));
-  return s.error().empty() ? r : failed<std::vector<int64_t>>(s.error());
 }
 
 Result<std::vector<SessionSummary>> ClinicStore::summaries(const char* where, int64_t id)

@@ -25,7 +25,7 @@ std::string checkPlan(const std::string& name, double speed, const std::vector<s
   return why.empty() ? checkPlanItems(items) : why;
 }
 
-std::string writeItems(Database& db, int64_t planId, const std::vector<std::string>& items)
+std::string writeItems(SqlConnection& db, int64_t planId, const std::vector<std::string>& items)
 {
   Statement clear(db, "DELETE FROM plan_items WHERE plan_id = ?");
   std::string error = clear.bind(1, planId).run();
@@ -74,11 +74,14 @@ Result<int64_t> ClinicStore::addPatient(const std::string& code, const std::stri
     return refused<int64_t>("A patient with the code " + same.text(0) + " already exists.", Fault::kTaken);
   if (!same.error().empty())
     return failed<int64_t>(same.error());
-  Statement s(db_, "INSERT INTO patients(code, note, created) VALUES (?, ?, ?)");
-  if (!s.bind(1, code).bind(2, note).bind(3, wallNow()).run().empty())
-    return failed<int64_t>(s.error());
+  Statement s(db_, "INSERT INTO patients(code, note, created) VALUES (?, ?, ?) RETURNING id");
   Result<int64_t> r;
-  r.value = db_.lastInsertId();
+  if (s.bind(1, code).bind(2, note).bind(3, wallNow()).step())
+    r.value = s.integer(0);
+  else if (s.failure().fault == SqlFault::kTaken)  // another console added it since the look
+    return refused<int64_t>("A patient with the code " + code + " already exists.", Fault::kTaken);
+  else
+    return failed<int64_t>(s.error());
   return r;
 }
 
@@ -165,9 +168,10 @@ DeletedLogs ClinicStore::deletePatient(int64_t patientId, const std::string& con
   if (error.empty())
     error = t.commit();
   // secure_delete zeroed the freed space; the checkpoint moves that into the
-  // file and empties the journal, which still held the old pages.
-  if (error.empty())
-    error = db_.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  // file and empties the journal, which still held the old pages. (A
+  // server's freed rows are its own to vacuum.)
+  if (error.empty() && db_.dialect() == SqlDialect::kSqlite)
+    error = db_.execute("PRAGMA wal_checkpoint(TRUNCATE)").message;
   return error.empty() ? r : failed<std::vector<std::string>>(error);
 }
 
@@ -182,15 +186,17 @@ Result<int64_t> ClinicStore::savePlan(int64_t patientId, const std::string& name
   Statement same(db_, "SELECT 1 FROM plans WHERE patient_id = ? AND name = ?");
   if (same.bind(1, patientId).bind(2, name).step())
     return Result<int64_t>::failAs(planNameTaken(name));
+  // The server gives a value in a SELECT list no type of its own: each is cast.
   Statement s(db_,
-              "INSERT INTO plans(patient_id, name, speed, updated) "
-              "SELECT id, ?, ?, ? FROM patients WHERE id = ?");
-  std::string error =
-      t.error().empty() ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, patientId).run() : t.error();
-  if (error.empty() && db_.changes() == 0)
+              "INSERT INTO plans(patient_id, name, speed, updated) SELECT id, CAST(? AS TEXT),"
+              " CAST(? AS DOUBLE PRECISION), CAST(? AS DOUBLE PRECISION) FROM patients WHERE id = ? RETURNING id");
+  s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, patientId);
+  const bool added = t.error().empty() && s.step();
+  std::string error = !t.error().empty() ? t.error() : s.error();
+  if (error.empty() && !added)
     return unknown<int64_t>("patient");
   Result<int64_t> r;
-  r.value = db_.lastInsertId();
+  r.value = s.integer(0);
   if (error.empty())
     error = writeItems(db_, r.value, items);
   if (error.empty())

@@ -316,7 +316,13 @@ void PgConnection::setBusyTimeout(int milliseconds)
 
 int64_t PgConnection::schemaVersion(SqlError& error)
 {
-  Statement exists(*this, "SELECT to_regclass('schema_version') IS NOT NULL");
+  // Read from the catalog's table under this statement's snapshot, not with
+  // to_regclass: its cache may still say "no such table" after waiting on the
+  // write lock for a console that has just made it (waiting on an advisory
+  // lock takes in no news of the catalog).
+  Statement exists(*this,
+                   "SELECT EXISTS (SELECT 1 FROM pg_catalog.pg_tables"
+                   " WHERE schemaname = current_schema() AND tablename = 'schema_version')");
   const bool made = exists.step() && exists.integer(0) == 1;
   error = exists.failure();
   if (!made || !error.ok())

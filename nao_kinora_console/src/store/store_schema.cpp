@@ -1,6 +1,10 @@
-// Opening the clinic's file: where it lives, its modes, the checks that
-// refuse a file this code must not touch, and the schema's migrations.
+// Opening the clinic's database: where a file lives and its modes, a server
+// reached, the checks that refuse a database this code must not touch, the
+// schema brought up to date, and the room the console is in.
 #include "nao_kinora_console/store/clinic_store.h"
+
+#include "nao_kinora_console/store/sqlite_db.h"
+#include "schema_steps.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,133 +19,6 @@ namespace nao_kinora_console
 {
 namespace
 {
-// The first schema, as files made before copies of plans were kept.
-const char* const kSchema1 =
-    R"(CREATE TABLE patients(
-         id INTEGER PRIMARY KEY, code TEXT NOT NULL UNIQUE, note TEXT NOT NULL DEFAULT '', created REAL NOT NULL);
-       CREATE TABLE plans(
-         id INTEGER PRIMARY KEY,
-         patient_id INTEGER NOT NULL REFERENCES patients(id) ON DELETE CASCADE,
-         name TEXT NOT NULL, speed REAL NOT NULL CHECK (speed BETWEEN 0.25 AND 2.0), updated REAL NOT NULL,
-         UNIQUE (patient_id, name));
-       CREATE TABLE plan_items(
-         plan_id INTEGER NOT NULL REFERENCES plans(id) ON DELETE CASCADE,
-         position INTEGER NOT NULL, recording TEXT NOT NULL, PRIMARY KEY (plan_id, position));
-       CREATE TABLE sessions(
-         id INTEGER PRIMARY KEY,
-         patient_id INTEGER NOT NULL REFERENCES patients(id) ON DELETE CASCADE,
-         plan_id INTEGER REFERENCES plans(id) ON DELETE SET NULL, plan_name TEXT NOT NULL DEFAULT '',
-         first_exercise INTEGER NOT NULL, speed REAL NOT NULL, started REAL NOT NULL, ended REAL,
-         outcome TEXT NOT NULL CHECK (outcome IN ('running', 'completed', 'ended', 'interrupted')),
-         log_path TEXT NOT NULL, log_offset INTEGER NOT NULL, fold_state TEXT);
-       CREATE INDEX sessions_of_patient ON sessions(patient_id, started);
-       CREATE TABLE session_exercises(
-         session_id INTEGER NOT NULL REFERENCES sessions(id) ON DELETE CASCADE,
-         seq INTEGER NOT NULL, position INTEGER NOT NULL, recording TEXT NOT NULL,
-         outcome TEXT NOT NULL CHECK (outcome IN ('playing', 'played', 'skipped', 'ended early', 'unplayable')),
-         playing_time REAL NOT NULL, paused_time REAL NOT NULL, tracking_wait REAL NOT NULL,
-         timeout_fired INTEGER NOT NULL, speeds TEXT NOT NULL, moving_joints TEXT NOT NULL, variances TEXT NOT NULL,
-         PRIMARY KEY (session_id, seq)) WITHOUT ROWID;
-       CREATE TABLE checkins(
-         session_id INTEGER NOT NULL REFERENCES sessions(id) ON DELETE CASCADE, position INTEGER NOT NULL,
-         effort INTEGER CHECK (effort BETWEEN 0 AND 10), pain INTEGER CHECK (pain BETWEEN 0 AND 10),
-         note TEXT NOT NULL DEFAULT '', recorded REAL NOT NULL, PRIMARY KEY (session_id, position)) WITHOUT ROWID;)";
-
-// Ids never reused (AUTOINCREMENT keeps the highest ever given, across
-// deletes), codes unique without case, and each session's own copy of its
-// plan, the speed it last ran at and the session it took up again. Tables are
-// rebuilt (SQLite cannot add AUTOINCREMENT), with foreign keys off meanwhile.
-const char* const kSchema2 =
-    R"(CREATE TABLE patients2(
-         id INTEGER PRIMARY KEY AUTOINCREMENT, code TEXT NOT NULL, note TEXT NOT NULL DEFAULT '',
-         created REAL NOT NULL);
-       INSERT INTO patients2 SELECT id, code, note, created FROM patients;
-       DROP TABLE patients;
-       ALTER TABLE patients2 RENAME TO patients;
-       CREATE UNIQUE INDEX patients_code ON patients(lower(code));
-       CREATE TABLE plans2(
-         id INTEGER PRIMARY KEY AUTOINCREMENT,
-         patient_id INTEGER NOT NULL REFERENCES patients(id) ON DELETE CASCADE,
-         name TEXT NOT NULL, speed REAL NOT NULL CHECK (speed BETWEEN 0.25 AND 2.0), updated REAL NOT NULL,
-         UNIQUE (patient_id, name));
-       INSERT INTO plans2 SELECT id, patient_id, name, speed, updated FROM plans;
-       DROP TABLE plans;
-       ALTER TABLE plans2 RENAME TO plans;
-       CREATE TABLE sessions2(
-         id INTEGER PRIMARY KEY AUTOINCREMENT,
-         patient_id INTEGER NOT NULL REFERENCES patients(id) ON DELETE CASCADE,
-         plan_id INTEGER REFERENCES plans(id) ON DELETE SET NULL, plan_name TEXT NOT NULL DEFAULT '',
-         plan_items TEXT NOT NULL DEFAULT '[]',
-         plan_kept TEXT NOT NULL DEFAULT 'start' CHECK (plan_kept IN ('start', 'upgrade', 'none')),
-         first_exercise INTEGER NOT NULL, speed REAL NOT NULL, last_speed REAL NOT NULL,
-         resumes INTEGER REFERENCES sessions(id) ON DELETE SET NULL,
-         started REAL NOT NULL, ended REAL,
-         outcome TEXT NOT NULL CHECK (outcome IN ('running', 'completed', 'ended', 'interrupted')),
-         log_path TEXT NOT NULL, log_offset INTEGER NOT NULL, fold_state TEXT);
-       INSERT INTO sessions2(id, patient_id, plan_id, plan_name, plan_kept, first_exercise, speed, last_speed,
-                             started, ended, outcome, log_path, log_offset, fold_state)
-         SELECT id, patient_id, plan_id, plan_name, CASE WHEN plan_id IS NULL THEN 'none' ELSE 'upgrade' END,
-                first_exercise, speed, speed, started, ended, outcome, log_path, log_offset, fold_state FROM sessions;
-       DROP TABLE sessions;
-       ALTER TABLE sessions2 RENAME TO sessions;
-       CREATE INDEX sessions_of_patient ON sessions(patient_id, started);
-       CREATE UNIQUE INDEX sessions_resumed ON sessions(resumes);)";
-
-// Two patients whose codes differ only in case are one patient now: such a
-// file is refused rather than merged, naming both.
-std::string sameCodes(Database& db)
-{
-  Statement s(db,
-              "SELECT a.code, b.code FROM patients a JOIN patients b"
-              " ON lower(a.code) = lower(b.code) AND a.id < b.id ORDER BY a.id LIMIT 1");
-  if (s.step())
-    return "the patients [" + s.text(0) + "] and [" + s.text(1) +
-           "] have codes that differ only in case, which this console takes for one patient; left as it is "
-           "(delete one of them with the console that made the file)";
-  return s.error();
-}
-
-// Sessions of earlier files get their plan's items as it stands now (said
-// so by plan_kept), or none when the plan was deleted.
-std::string copyPlans(Database& db)
-{
-  Statement s(db, "SELECT id, plan_id FROM sessions WHERE plan_id IS NOT NULL");
-  Statement items(db, "SELECT recording FROM plan_items WHERE plan_id = ? ORDER BY position");
-  Statement keep(db, "UPDATE sessions SET plan_items = ? WHERE id = ?");
-  std::vector<std::pair<int64_t, int64_t>> sessions;
-  while (s.step())
-    sessions.emplace_back(s.integer(0), s.integer(1));
-  std::string error = s.error();
-  for (const auto& one : sessions)
-  {
-    nlohmann::json list = nlohmann::json::array();
-    items.bind(1, one.second);
-    while (items.step())
-      list.push_back(items.text(0));
-    items.reset();
-    if (error.empty())
-      error = keep.bind(1, list.dump()).bind(2, one.first).run();
-    keep.reset();
-  }
-  return error;
-}
-
-std::string migrate1(Database& db)
-{
-  return db.exec(kSchema1);
-}
-
-std::string migrate2(Database& db)
-{
-  const std::string error = db.exec(kSchema2);
-  return error.empty() ? copyPlans(db) : error;
-}
-
-// Migrations[v] takes a file from version v to v + 1. Add to the end only:
-// a file is brought forward one step at a time, each in a transaction.
-std::string (*const kMigrations[])(Database&) = {migrate1, migrate2};
-static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
-
 std::string folderOf(const std::string& path)
 {
   const std::size_t slash = path.find_last_of('/');
@@ -189,12 +66,44 @@ std::string makeFileIfMissing(const std::string& path)
   return why;
 }
 
-int64_t scalar(Database& db, const char* sql, std::string& error)
+int64_t scalar(SqlConnection& db, const char* sql, std::string& error)
 {
   Statement s(db, sql);
   const int64_t value = s.step() ? s.integer(0) : 0;
   error = s.error();
   return value;
+}
+
+// Characters, not bytes: a room's name is read by people.
+std::size_t characters(const std::string& text)
+{
+  std::size_t n = 0;
+  for (unsigned char c : text)
+    n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// Valid UTF-8 (the JSON writer refuses any other) without control characters.
+bool printable(const std::string& text)
+{
+  for (char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+      return false;
+  try
+  {
+    (void)nlohmann::json(text).dump();
+    return true;
+  }
+  catch (const nlohmann::json::exception&)
+  {
+    return false;
+  }
+}
+
+std::string newerSchema(int64_t version)
+{
+  return "written by a newer console (schema version " + std::to_string(version) + ", this console knows up to " +
+         std::to_string(kSchemaVersion) + "); left as it is";
 }
 }  // namespace
 
@@ -206,79 +115,163 @@ std::string defaultDatabasePath()
   return base + "/nao_kinora/clinic.db";
 }
 
+std::string localFileFor(const std::string& database, std::string& error)
+{
+  const std::string file = isServerAddress(database) ? defaultDatabasePath() : database;
+  error = makeFolders(folderOf(file));
+  return error.empty() ? file : "";
+}
+
+std::string hostRoomName()
+{
+  char name[256] = {};
+  return gethostname(name, sizeof name - 1) == 0 ? name : "";
+}
+
+std::string checkRoomName(const std::string& room)
+{
+  if (room.empty())
+    return "room: empty; name the room the robot is in, such as \"Room 2\"";
+  if (!printable(room))
+    return "room: not printable text (invalid UTF-8 or control characters)";
+  const std::size_t n = characters(room);
+  if (n > 40)
+    return "room: " + std::to_string(n) + " characters; at most 40";
+  return "";
+}
+
 std::string ClinicStore::fault(const std::string& what) const
 {
   return "clinic database [" + path_ + "]: " + what;
 }
 
-Result<std::unique_ptr<ClinicStore>> ClinicStore::open(const std::string& path)
+ClinicStore::ClinicStore(std::unique_ptr<SqlConnection> connection, const std::string& room)
+    : connection_(std::move(connection)), db_(*connection_), path_(db_.describe()), room_(room)
 {
-  std::unique_ptr<ClinicStore> store(new ClinicStore());
-  store->path_ = path;
-  if (path.empty())
-    return Result<std::unique_ptr<ClinicStore>>::fail("clinic database: no file given");
-  std::string why = makeFileIfMissing(path);
-  if (why.empty())
-    why = store->db_.open(path, false);
-  if (why.empty())
-    why = store->prepare();
+}
+
+Result<std::unique_ptr<ClinicStore>> ClinicStore::open(const std::string& where, const std::string& room)
+{
+  using Opened = Result<std::unique_ptr<ClinicStore>>;
+  if (where.empty())
+    return Opened::fail("clinic database: no file given");
+  const std::string badRoom = checkRoomName(room);
+  if (!badRoom.empty())
+    return Opened::fail(badRoom);
+  SqlError error;
+  std::unique_ptr<SqlConnection> db;
+  if (isServerAddress(where))
+  {
+    db = openConnection(where, false, error);
+    if (!db)  // the layer's line names the server (never its password)
+      return Opened::fail(error.fault == SqlFault::kUnavailable ? error.message : "clinic database: " + error.message,
+                          Fault::kDatabase);
+  }
+  else
+  {
+    const std::string why = makeFileIfMissing(where);
+    std::unique_ptr<Database> file(new Database());
+    error = why.empty() ? file->openFile(where, false) : SqlError{SqlFault::kInternal, why};
+    if (!error.ok())
+      return Opened::fail("clinic database [" + where + "]: " + error.message, Fault::kDatabase);
+    db = std::move(file);
+  }
+  std::unique_ptr<ClinicStore> store(new ClinicStore(std::move(db), room));
+  const std::string why = store->prepare();
   if (!why.empty())
-    return Result<std::unique_ptr<ClinicStore>>::fail(store->fault(why));
-  Result<std::unique_ptr<ClinicStore>> opened;
+    return Opened::fail(store->fault(why), Fault::kDatabase);
+  Opened opened;
   opened.value = std::move(store);
   return opened;
 }
 
-// Checks the file before anything is written to it. Each statement is done
-// with before the next step: an open one holds a read transaction.
+// Checks the database before anything is written to it, then brings it up to
+// date and says this room was seen.
 std::string ClinicStore::prepare()
 {
-  std::string error;
-  // Both read in one transaction: another console may be setting up the file.
-  db_.exec("BEGIN");
-  const int64_t version = scalar(db_, "PRAGMA user_version", error);
-  if (!error.empty())
-    return "unreadable or corrupt (" + error + "); left as it is";
-  if (version > kSchemaVersion)
-    return "written by a newer console (schema version " + std::to_string(version) + ", this console knows up to " +
-           std::to_string(kSchemaVersion) + "); left as it is";
-  const int64_t tables = scalar(db_, "SELECT count(*) FROM sqlite_schema", error);
-  db_.exec("COMMIT");
-  if (error.empty() && version == 0 && tables > 0)
-    return "not a clinic database (it has tables but no schema version); left as it is";
-  {
-    Statement check(db_, "PRAGMA quick_check");
-    const std::string verdict = check.step() ? check.text(0) : check.error();
-    if (verdict != "ok")  // its first problem only: the refusal is one line
-      return "corrupt (" + verdict.substr(0, verdict.find('\n')) + "); left as it is";
-  }
-  if (version == 1)  // before anything is written: a refused file is left as it is
+  int64_t version = 0;
+  const std::string why = db_.dialect() == SqlDialect::kSqlite ? prepareFile(version) : prepareServer(version);
+  if (!why.empty())
+    return why;
+  if (version == 1)  // before anything is written: a refused database is left as it is
   {
     const std::string same = sameCodes(db_);
     if (!same.empty())
       return same;
   }
-  return setUp(version);
+  std::string error = setUp(version);
+  Statement seen(db_,
+                 "INSERT INTO rooms(name, seen) VALUES (?, ?) ON CONFLICT (name) DO UPDATE SET seen = excluded.seen");
+  if (error.empty())
+    error = seen.bind(1, room_).bind(2, wallNow()).run();
+  return error;
+}
+
+// Each statement is done with before the next step: an open one holds a read transaction.
+std::string ClinicStore::prepareFile(int64_t& version)
+{
+  std::string error;
+  // Both read in one transaction: another console may be setting up the file.
+  db_.execute("BEGIN");
+  version = scalar(db_, "PRAGMA user_version", error);
+  if (!error.empty())
+    return "unreadable or corrupt (" + error + "); left as it is";
+  if (version > kSchemaVersion)
+    return newerSchema(version);
+  const int64_t tables = scalar(db_, "SELECT count(*) FROM sqlite_schema", error);
+  db_.execute("COMMIT");
+  if (error.empty() && version == 0 && tables > 0)
+    return "not a clinic database (it has tables but no schema version); left as it is";
+  Statement check(db_, "PRAGMA quick_check");
+  const std::string verdict = check.step() ? check.text(0) : check.error();
+  if (verdict != "ok")  // its first problem only: the refusal is one line
+    return "corrupt (" + verdict.substr(0, verdict.find('\n')) + "); left as it is";
+  return "";
+}
+
+// The version and the tables read in one transaction, under the lock that a
+// console setting the database up holds to its end.
+std::string ClinicStore::prepareServer(int64_t& version)
+{
+  Transaction t(db_);
+  SqlError error = t.failure();
+  if (error.ok())
+    version = db_.schemaVersion(error);
+  std::string why = error.message;
+  const int64_t tables =
+      why.empty()
+          ? scalar(db_, "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()", why)
+          : 0;
+  if (!why.empty())
+    return "unreadable (" + why + "); left as it is";
+  if (version > kSchemaVersion)
+    return newerSchema(version);
+  if (version == 0 && tables > 0)
+    return "not a clinic database (it has tables but no schema version); left as it is";
+  return "";
 }
 
 std::string ClinicStore::setUp(int64_t version)
 {
+  // Foreign keys stay off while SQLite rebuilds tables: a dropped table would
+  // otherwise take its children's rows with it. Checked before they go on.
+  const bool file = db_.dialect() == SqlDialect::kSqlite;
+  if (file)
   {
     Statement wal(db_, "PRAGMA journal_mode=WAL");
     if (!wal.step() || wal.text(0) != "wal")
       return "cannot use a write-ahead journal: " + (wal.error().empty() ? wal.text(0) : wal.error());
   }
-  // Foreign keys stay off while tables are rebuilt: a dropped table would
-  // otherwise take its children's rows with it. Checked before they go on.
-  std::string error = db_.exec("PRAGMA foreign_keys=OFF; PRAGMA synchronous=FULL; PRAGMA secure_delete=ON;");
+  std::string error =
+      file ? db_.execute("PRAGMA foreign_keys=OFF; PRAGMA synchronous=FULL; PRAGMA secure_delete=ON;").message : "";
   // Each step reads the version again inside its transaction: another
-  // console opening the same new file may have set it up meanwhile.
+  // console opening the same new database may have set it up meanwhile.
   if (error.empty() && version < kSchemaVersion)
     error = migrateSchema(db_, kSchemaVersion,
-                          [this](SqlConnection&, int64_t v)
+                          [this, file](SqlConnection&, int64_t v)
                           {
-                            std::string why = kMigrations[v](db_);
-                            if (why.empty())
+                            std::string why = schemaStep(db_, v, room_);
+                            if (why.empty() && file)
                             {
                               Statement check(db_, "PRAGMA foreign_key_check");
                               why = check.step() ? "a row refers to one that is not there (table " + check.text(0) + ")"
@@ -287,8 +280,8 @@ std::string ClinicStore::setUp(int64_t version)
                             return SqlError{why.empty() ? SqlFault::kNone : SqlFault::kInternal, why};
                           })
                 .message;
-  if (error.empty())
-    error = db_.exec("PRAGMA foreign_keys=ON");
+  if (error.empty() && file)
+    error = db_.execute("PRAGMA foreign_keys=ON").message;
   return error.empty() ? "" : "cannot set up its schema: " + error;
 }
 }  // namespace nao_kinora_console

@@ -62,6 +62,7 @@ private:
   ApiReply sessionPage(int64_t id);
   ApiReply addCheckin(int64_t sessionId, const nlohmann::json& body);
   ApiReply now();
+  ApiReply rooms();
   // Why a plan of items at speed cannot be played: an item not in the
   // library or not playable, or a speed above what an item allows; "" when it can.
   std::string unplayable(const std::vector<std::string>& items, double speed);

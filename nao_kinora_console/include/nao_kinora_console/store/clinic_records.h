@@ -132,6 +132,7 @@ struct SessionSummary
   int64_t resumes = 0;     // the session this one took up again; 0: none
   int64_t resumedIn = 0;   // the session that took this one up again; 0: none
   int firstExercise = 1;
+  std::string room;           // the room whose console started it
   double started = 0;         // wall time
   double ended = 0;           // 0 while it runs
   std::string outcome;        // "running", "completed", "ended" (by the operator), "interrupted"

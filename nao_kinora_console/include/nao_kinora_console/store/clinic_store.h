@@ -1,9 +1,10 @@
 // The clinic's store: patients (by code only), their plans, the sessions they
-// played and the check-ins, in one SQLite file. Every write is one
-// transaction; a killed console leaves what was committed and nothing half
-// written. Errors come back as values naming what is at fault.
+// played and the check-ins, in one SQLite file or on a PostgreSQL server
+// shared by the consoles of several rooms. Every write is one transaction; a
+// killed console leaves what was committed and nothing half written. Errors
+// come back as values naming what is at fault.
 //
-//   auto opened = ClinicStore::open(defaultDatabasePath());
+//   auto opened = ClinicStore::open(defaultDatabasePath(), "Room 2");
 //   if (!opened.ok()) { ROS_ERROR("%s", opened.error.c_str()); return 1; }
 //   ClinicStore& store = *opened.value;
 //   const auto patient = store.addPatient("P-0007", "");
@@ -14,7 +15,7 @@
 #define NAO_KINORA_CONSOLE_CLINIC_STORE_H
 
 #include "nao_kinora_console/store/clinic_records.h"
-#include "nao_kinora_console/store/sqlite_db.h"
+#include "nao_kinora_console/store/sql_connection.h"
 
 #include <functional>
 #include <memory>
@@ -26,11 +27,39 @@ namespace nao_kinora_console
 {
 struct SessionFold;
 
-// The schema this code writes; a file with a higher version is refused.
-const int kSchemaVersion = 2;
+// The schema this code writes; a database with a higher version is refused.
+const int kSchemaVersion = 3;
 
 // ~/.ros/nao_kinora/clinic.db, with ROS_HOME in place of ~/.ros when set.
 std::string defaultDatabasePath();
+
+// The file beside which the console keeps what is its own (the session logs,
+// the certificate): the database, or defaultDatabasePath() when the database
+// is a server. Its folder is made (0700) when missing; "" and why when it cannot be.
+std::string localFileFor(const std::string& database, std::string& error);
+
+// This machine's name, the room a console is in unless told otherwise.
+std::string hostRoomName();
+// Why a room's name cannot be used ("" when it can): a name a therapist
+// reads, printable UTF-8 of 1 to 40 characters.
+std::string checkRoomName(const std::string& room);
+
+// A room and what runs in it now.
+struct RoomSession
+{
+  int64_t sessionId = 0;
+  int64_t patientId = 0;
+  std::string patientCode;
+  int position = 0;       // the exercise it is in (its place in the plan); 0: none begun yet
+  std::string recording;  // that exercise's file
+  double started = 0;     // wall time
+};
+struct RoomNow
+{
+  std::string name;
+  double seen = 0;  // when a console of this room last opened the database (wall time)
+  std::vector<RoomSession> running;
+};
 
 struct SessionStart
 {
@@ -52,11 +81,16 @@ class ClinicStore
 {
 public:
   // Opens the file (creating it, mode 0600, and its folder, 0700, when
-  // missing) and brings its schema up to date. Refuses, naming the file, a
-  // file of a newer schema, a corrupt or unreadable one, or another
-  // program's database; such a file is left as it is.
-  static Result<std::unique_ptr<ClinicStore>> open(const std::string& path);
+  // missing) or the server's database ("postgresql://USER@HOST:PORT/DB") and
+  // brings its schema up to date. Refuses, naming the file or the server, a
+  // database of a newer schema, a corrupt or unreadable one, another
+  // program's database or a server that cannot be reached; such a database is
+  // left as it is. Sessions begun here belong to room; sessions of a database
+  // older than rooms are taken to be this room's.
+  static Result<std::unique_ptr<ClinicStore>> open(const std::string& where, const std::string& room = hostRoomName());
+  // The file, or host:port/database.
   const std::string& path() const { return path_; }
+  const std::string& room() const { return room_; }
 
   // Codes are compared without case: P-0001 and p-0001 are one patient.
   Result<int64_t> addPatient(const std::string& code, const std::string& note);
@@ -78,8 +112,11 @@ public:
   Result<std::vector<Plan>> plans(int64_t patientId);
   Result<Plan> plan(int64_t planId);
 
-  // Stores the session with its copy of the plan (name, items, speed): from
-  // the plan, or from the session it resumes.
+  // Stores the session, in this room, with its copy of the plan (name,
+  // items, speed): from the plan, or from the session it resumes. Refused
+  // (kConflict, naming the room) while the patient is in a running session,
+  // here or in another room: the database's own rule decides, so of two
+  // rooms pressing Start at once one wins.
   Result<int64_t> beginSession(const SessionStart& start);
   // Reads what the session's log gained since the last read and stores the
   // exercises it tells of, with the new offset, in one transaction.
@@ -91,8 +128,11 @@ public:
   Status discardSession(int64_t sessionId);
   // The node's session log the session is read from.
   Result<std::string> sessionLog(int64_t sessionId);
-  // Sessions still running, for a console started again to go on reading.
+  // This room's sessions still running, for a console started again to go
+  // on reading (or to close them, when their node is gone).
   Result<std::vector<int64_t>> runningSessions();
+  // Every room seen, by name, with what runs in it now.
+  Result<std::vector<RoomNow>> rooms();
   Result<std::vector<SessionSummary>> sessions(int64_t patientId);
   Result<SessionSummary> session(int64_t sessionId);
   Result<std::vector<ExerciseRecord>> exercises(int64_t sessionId);
@@ -109,9 +149,13 @@ public:
   Result<std::string> exportCsv(int64_t patientId, const std::function<std::string(int)>& jointName);
 
 private:
-  ClinicStore() = default;
+  ClinicStore(std::unique_ptr<SqlConnection> connection, const std::string& room);
   std::string prepare();
+  std::string prepareFile(int64_t& version);
+  std::string prepareServer(int64_t& version);
   std::string setUp(int64_t version);
+  Result<int64_t> insertSession(const SessionStart& start, bool& patientBusy);
+  Result<int64_t> whereRunning(int64_t patientId);
   Result<std::vector<SessionSummary>> summaries(const char* where, int64_t id);
   Result<SessionSummary> ingest(int64_t sessionId, bool close);
   std::string storeFold(int64_t sessionId, const SessionFold& fold, double started, int64_t offset);
@@ -126,9 +170,14 @@ private:
     return Result<T>::fail(fault(what), Fault::kDatabase);
   }
 
+  // One connection under the mutex, shared by the server's threads: each
+  // call is a few small statements, and a call that reads then writes sees
+  // its own reads without a transaction of its own for each.
+  std::unique_ptr<SqlConnection> connection_;
+  SqlConnection& db_;
   std::string path_;
-  Database db_;
-  std::mutex mutex_;  // one connection, shared by the server's threads
+  std::string room_;
+  std::mutex mutex_;
 };
 }  // namespace nao_kinora_console
 

@@ -1,6 +1,7 @@
 // Opening the clinic's file: where it lives, its modes, the checks that
 // refuse a file this code must not touch, and the schema's migrations.
 #include "nao_kinora_console/store/clinic_store.h"
+#include "nao_kinora_console/store/account_store.h"
 
 #include <nlohmann/json.hpp>
 
@@ -139,7 +140,12 @@ std::string migrate2(Database& db)
 
 // Migrations[v] takes a file from version v to v + 1. Add to the end only:
 // a file is brought forward one step at a time, each in a transaction.
-std::string (*const kMigrations[])(Database&) = {migrate1, migrate2};
+std::string migrate3(Database& db)
+{
+  return addAccountTables(db).message;
+}
+
+std::string (*const kMigrations[])(Database&) = {migrate1, migrate2, migrate3};
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 
 std::string folderOf(const std::string& path)

@@ -27,7 +27,7 @@ namespace nao_kinora_console
 struct SessionFold;
 
 // The schema this code writes; a file with a higher version is refused.
-const int kSchemaVersion = 2;
+const int kSchemaVersion = 3;
 
 // ~/.ros/nao_kinora/clinic.db, with ROS_HOME in place of ~/.ros when set.
 std::string defaultDatabasePath();

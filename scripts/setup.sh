@@ -14,7 +14,7 @@ packages=(
   clang libclang-rt-dev libfaketime
   libstd-srvs-dev ros-std-srvs libdiagnostic-updater-dev python3-rosservice python3-std-srvs python3-diagnostic-msgs
   libcpp-httplib-dev libroslib-dev chromium fonts-dejavu-core nodejs socat libsqlite3-dev libssl-dev
-  libsensor-msgs-dev ros-sensor-msgs poppler-utils stress-ng libpq-dev postgresql
+  libsensor-msgs-dev ros-sensor-msgs poppler-utils stress-ng libpq-dev postgresql libsodium-dev
   ros-robot-state-publisher rviz liburdfdom-tools liburdfdom-dev libtf2-ros-dev
 )
 

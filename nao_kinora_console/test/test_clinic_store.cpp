@@ -50,9 +50,9 @@ const RefusalCase kRefusals[] = {
      [](const std::string& p)
      {
        openStore(p);
-       sql(p, "PRAGMA user_version=4");
+       sql(p, "PRAGMA user_version=5");
      },
-     "written by a newer console (schema version 4, this console knows up to 3); left as it is"},
+     "written by a newer console (schema version 5, this console knows up to 4); left as it is"},
     {"Garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
     {"Truncated",

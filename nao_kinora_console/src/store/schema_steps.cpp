@@ -3,6 +3,7 @@
 // the two differ (identity columns, the width of REAL, WITHOUT ROWID, tables
 // SQLite must rebuild where the server alters them).
 #include "schema_steps.h"
+#include "nao_kinora_console/store/account_store.h"
 
 #include "nao_kinora_console/store/clinic_store.h"
 
@@ -184,7 +185,13 @@ std::string migrate3(SqlConnection& db, const std::string& room)
 
 // Migrations[v] takes a database from version v to v + 1. Add to the end
 // only: a database is brought forward one step at a time, each in a transaction.
-std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3};
+// Version 4: therapists' accounts, their logins and tokens, the audit trail.
+std::string migrate4(SqlConnection& db, const std::string&)
+{
+  return addAccountTables(db).message;
+}
+
+std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3, migrate4};
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 }  // namespace
 

@@ -1,0 +1,112 @@
+// The accounts' command line as a process: a password piped in, the exit
+// status and the words, and what the database then holds.
+#include "processes.h"
+#include "test_util.h"
+
+#include "nao_kinora_console/store/account_admin.h"
+#include "nao_kinora_console/store/account_store.h"
+#include "nao_kinora_console/store/clinic_store.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace
+{
+using namespace nao_kinora_console;
+
+struct Step
+{
+  std::string input;  // piped to standard input
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Each step in order on one database; a step sees what the ones before made.
+const Step kSteps[] = {
+    {"correct horse 1\n", {"add", "maria", "--admin"}, 0, "added admin maria\n", ""},
+    {"short one\n", {"add", "tom"}, 1, "", "the password must be at least 10 characters\n"},
+    {"", {"add", "tom"}, 1, "", "no password given\n"},
+    {"tom's password\n", {"add", "tom"}, 0, "added therapist tom\n", ""},
+    {"another password\n", {"add", "Maria"}, 1, "", "the name [Maria] is taken\n"},
+    {"another password\n", {"add", "ma ria"}, 1, "", "the name may hold only letters, digits, '.', '-' and '_'\n"},
+    {"", {"list"}, 0, "maria admin\ntom therapist\n", ""},
+    {"", {"disable", "tom"}, 0, "disabled tom\n", ""},
+    {"", {"disable", "nobody"}, 1, "", "no account named [nobody]\n"},
+    {"", {"list"}, 0, "maria admin\ntom therapist disabled\n", ""},
+    {"", {"enable", "tom"}, 0, "enabled tom\n", ""},
+    {"", {"list"}, 0, "maria admin\ntom therapist\n", ""},
+};
+
+TEST(AccountAdmin, EachCommandAsAProcess)
+{
+  kinora_test::TempDir dir;
+  const std::string db = dir.path() + "clinic/clinic.db";
+  for (const Step& s : kSteps)
+  {
+    // sh -c SCRIPT $0 $1 ...: $0 the program, $1 what is piped, then its arguments.
+    std::vector<std::string> call = {"/bin/sh", "-c", "in=$1; shift; printf '%s' \"$in\" | exec \"$0\" \"$@\"",
+                                     ADMIN_PROGRAM, s.input};
+    call.insert(call.end(), s.args.begin(), s.args.end());
+    call.push_back("--database");
+    call.push_back(db);
+    kinora_test::Process p(call);
+    ASSERT_TRUE(p.waitExit(60)) << s.args[0];
+    EXPECT_EQ(s.status, p.exitStatus()) << s.args[0] << " " << p.err();
+    EXPECT_EQ(s.out, p.out()) << s.args[0];
+    EXPECT_EQ(s.err, p.err()) << s.args[0];
+  }
+  // What the console will read: the admin logs in with the password piped.
+  auto store = ClinicStore::open(db);
+  ASSERT_TRUE(store.ok()) << store.error;
+  SqlError error;
+  auto conn = openConnection(db, false, error);
+  ASSERT_TRUE(conn) << error.message;
+  AccountStore accounts(*conn, wallNow);
+  const auto in = accounts.login("maria", "correct horse 1");
+  ASSERT_TRUE(in.ok()) << in.error;
+  EXPECT_EQ(static_cast<int>(LoginOutcome::kIn), static_cast<int>(in.value.outcome));
+  EXPECT_EQ(Role::kAdmin, in.value.account.role);
+}
+
+// Typed at a terminal the password is asked twice; they must match.
+TEST(AccountAdmin, TypedPasswordAskedTwice)
+{
+  const struct
+  {
+    std::vector<std::string> typed;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"correct horse 1", "correct horse 1"}, 0, ""},
+      {{"correct horse 1", "correct horse 2"}, 1, "the two passwords differ\n"},
+      {{"correct horse 1"}, 1, "the two passwords differ\n"},
+  };
+  kinora_test::TempDir dir;
+  int n = 0;
+  for (const auto& c : cases)
+  {
+    std::ostringstream out, err;
+    std::vector<std::string> prompts;
+    std::size_t next = 0;
+    AdminIo io;
+    io.terminal = true;
+    io.out = &out;
+    io.err = &err;
+    io.readSecret = [&](const std::string& prompt, std::string& line)
+    {
+      prompts.push_back(prompt);
+      if (next == c.typed.size())
+        return false;
+      line = c.typed[next++];
+      return true;
+    };
+    const std::string name = "user" + std::to_string(++n);
+    EXPECT_EQ(c.status, runAccountAdmin({"add", name, "--database", dir.path() + "c.db"}, io)) << name;
+    EXPECT_EQ(c.err, err.str()) << name;
+    EXPECT_EQ((std::vector<std::string>{"Password: ", "Again: "}), prompts) << name;
+  }
+}
+}  // namespace

@@ -4,6 +4,7 @@
 // session: the file is sound, nothing half written, and a console started
 // again attaches to the session, which completes with nothing lost.
 #include "clinic_test_util.h"
+#include "pg_test_server.h"
 #include "console_fixture.h"
 
 #include "nao_kinora_console/session/session_launcher.h"
@@ -107,6 +108,48 @@ TEST(ConsoleClinic, WithoutADatabaseItOnlyWatches)
   EXPECT_EQ(503, r.status);
   EXPECT_NE(std::string::npos, r.body.find("started without a database")) << r.body;
   EXPECT_EQ(200, request(console.port, "GET", "/api/status").status);
+  EXPECT_NE(0, access((std::string(getenv("ROS_HOME")) + "/nao_kinora/clinic.db").c_str(), F_OK));
+}
+
+// A server that cannot be reached, or a room's name that cannot be used:
+// one line naming it, exit 1, nothing printed on standard output.
+TEST(ConsoleClinic, RefusesAnUnreachableServerOrABadRoom)
+{
+  kinora_test::Harness harness(false);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"_database:=postgresql://kinora@127.0.0.1:1/clinic"},
+       "cannot reach the database server [127.0.0.1:1/clinic]: "},
+      {{"_room:=" + std::string(41, 'x')}, "~room: 41 characters; at most 40"},
+  };
+  for (const auto& c : cases)
+  {
+    std::vector<std::string> params = {"_port:=0"};
+    params.insert(params.end(), c.first.begin(), c.first.end());
+    auto console = console_test::startConsole(params);
+    ASSERT_TRUE(console->waitExit(30)) << c.second;
+    EXPECT_EQ(1, console->exitStatus()) << c.second;
+    const std::string err = console->err();
+    EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
+    EXPECT_NE(std::string::npos, err.find(c.second)) << err;
+    EXPECT_EQ("", console->out());
+  }
+}
+
+// On a server: the room is the one given, the session logs' folder is local.
+TEST(ConsoleClinic, OnAServerInItsRoom)
+{
+  kinora_test::Harness harness(false);
+  kinora_test::PgServer server;
+  Console console({"_database:=" + server.url(), "_room:=Room A"});
+  ASSERT_GT(console.port, 0);
+  const console_test::Reply r = request(console.port, "GET", "/api/clinic/rooms");
+  ASSERT_EQ(200, r.status) << r.body;
+  const nlohmann::json rooms = nlohmann::json::parse(r.body);
+  EXPECT_EQ("Room A", rooms["room"]);
+  EXPECT_EQ(nlohmann::json({"Room A"}), nlohmann::json({rooms["rooms"][0]["name"]}));
+  struct stat st;
+  ASSERT_EQ(0, stat((std::string(getenv("ROS_HOME")) + "/nao_kinora/sessions").c_str(), &st));
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_NE(0, access((std::string(getenv("ROS_HOME")) + "/nao_kinora/clinic.db").c_str(), F_OK));
 }
 

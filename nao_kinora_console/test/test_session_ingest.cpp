@@ -123,12 +123,13 @@ class Ingest : public ::testing::TestWithParam<IngestCase>
 protected:
   kinora_test::TempDir dir;
   std::unique_ptr<ClinicStore> store = openStore(dir.path() + "clinic.db");
-  int64_t patient = store->addPatient("P-1", "").value;
 
-  // A session over the log, read in pieces of step bytes (0: whole).
+  // A session over the log, read in pieces of step bytes (0: whole); a
+  // patient of its own, as one left running would refuse another session.
   SessionSummary run(const std::string& log, std::size_t step, const std::string& name)
   {
     const std::string path = dir.write(name, "{\"event\": \"from an earlier session\", \"time\": 1}\n");
+    const int64_t patient = store->addPatient("P-" + name, "").value;
     const int64_t id = store->beginSession({patient, 0, 1, path, 0, 100}).value;
     for (std::size_t at = 0; at < log.size(); at += step ? step : log.size())
     {

@@ -73,16 +73,25 @@ def start(room, name, argv):
     return p
 
 
+def signal_group(p, sig):
+    try:
+        os.killpg(p.pid, sig)
+    except ProcessLookupError:
+        pass  # already gone
+
+
 def stop_all():
+    """Ctrl-C to each program, then SIGKILL to what is left of its group after
+    10 s; two_rooms_test.sh also kills whatever is left in the rooms."""
     for p in reversed(processes):
-        if p.poll() is None:
-            os.killpg(p.pid, signal.SIGINT)
+        signal_group(p, signal.SIGINT)
     for p in reversed(processes):
         try:
-            p.wait(20)
+            p.wait(10)
         except subprocess.TimeoutExpired:
-            os.killpg(p.pid, signal.SIGKILL)
+            signal_group(p, signal.SIGKILL)
             p.wait()
+    processes.clear()
 
 
 def until(what, cond, seconds=STEP_SECONDS):

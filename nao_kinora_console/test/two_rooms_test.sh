@@ -44,7 +44,14 @@ done
 
 # shellcheck source=pg_test_server.sh
 source "$here/pg_test_server.sh"
-trap pg_test_end EXIT
+# What is left in the rooms (a session node a console started outlives its
+# console by design) ends with the test.
+end_rooms() {
+  local room
+  for room in a b; do ip netns pids "room-$room" 2>/dev/null | xargs -r kill -KILL 2>/dev/null || true; done
+  pg_test_end
+}
+trap end_rooms EXIT
 pg_test_init 10.240.0.1
 
 set +u  # setup.bash reads variables that may be unset

@@ -71,6 +71,11 @@ port=$(sed -n -E 's|^demo: master on http://localhost:([0-9]+),.*|\1|p' "$out")
 ! pgrep -f "$run/log" > /dev/null || fail "peers or the node of the demo still run"
 ! pgrep -f "roslaunch .*session_log:=$run/session.jsonl" > /dev/null || fail "the demo's roslaunch still runs"
 console_port=$(sed -n -E '1s|^demo: session console on http://127\.0\.0\.1:([0-9]+)/ .*|\1|p' "$out")
-! pgrep -f "nao_kinora_console _port:=$console_port " > /dev/null || fail "the demo's console still runs"
+# Every ROS process of this demo (console, node, peers, roslaunch) has its
+# master's address in its environment; the console's port alone could be
+# another demo's, run meanwhile by another checkout on this machine.
+left=$(grep -lxzs "ROS_MASTER_URI=http://localhost:$port" /proc/[0-9]*/environ | sed 's|/environ$|/cmdline|' |
+  xargs -r -n1 sh -c 'tr "\0" " " < "$0"; echo' 2>/dev/null)
+[ -z "$left" ] || fail "processes of the demo still run: $left"
 ! pgrep -f "socat TCP-LISTEN:$console_port," > /dev/null || fail "the demo's bridge to the console still runs"
 echo "demo test passed"

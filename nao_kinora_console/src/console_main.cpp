@@ -12,6 +12,7 @@
 // parameters cannot be used, the database or the certificate is refused (one
 // line naming it) or the address cannot be bound.
 #include "nao_kinora_console/http/request_rules.h"
+#include "nao_kinora_console/server/console_gate.h"
 #include "nao_kinora_console/server/console_server.h"
 #include "nao_kinora_console/session/session_launcher.h"
 
@@ -20,6 +21,7 @@
 
 #include <iostream>
 #include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -99,6 +101,44 @@ bool takeCertificate(const ros::NodeHandle& pnh, nao_kinora_console::ConsoleOpti
   return true;
 }
 
+// Accounts and the audit trail on the clinic's database. Off loopback with
+// no account yet, the shared token over HTTPS still lets in (as before
+// accounts existed), with a warning: refusing to start would leave a clinic
+// that upgrades without its console until someone makes an admin.
+bool openGate(const ros::NodeHandle& pnh, const std::string& database, const std::string& bind,
+              nao_kinora_console::Console& console)
+{
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  std::string room = host;
+  double idleMinutes = 30;
+  if (!readParam(pnh, "room", room, "a string") || !readParam(pnh, "login_idle_minutes", idleMinutes, "a number"))
+    return false;
+  if (database.empty())
+    return true;
+  if (idleMinutes <= 0)
+  {
+    ROS_ERROR("~login_idle_minutes must be above 0");
+    return false;
+  }
+  nao_kinora_console::SqlError error;
+  auto accounts = nao_kinora_console::openConnection(database, false, error);
+  auto trail = accounts ? nao_kinora_console::openConnection(database, false, error) : nullptr;
+  if (!trail)
+  {
+    ROS_ERROR("accounts: %s", error.message.c_str());
+    return false;
+  }
+  std::unique_ptr<nao_kinora_console::ConsoleGate> gate(
+      new nao_kinora_console::ConsoleGate(std::move(accounts), std::move(trail), room, idleMinutes * 60));
+  if (!gate->accountsOn() && !nao_kinora_console::isLoopbackAddress(bind))
+    ROS_WARN(
+        "no accounts yet: anyone with the access link can use this console and the audit trail names no one; "
+        "make an admin with: rosrun nao_kinora_console nao_kinora_console_admin add NAME --admin");
+  console.useGate(std::move(gate));
+  return true;
+}
+
 // The 3D view's files: three.js and its URDF loader as scripts/setup.sh
 // installs them from viewer/package-lock.json (the install rule keeps the
 // same layout), and the robot's model from its own package.
@@ -145,6 +185,8 @@ int main(int argc, char** argv)
     return 1;
 
   nao_kinora_console::Console console(options, std::move(store));
+  if (!openGate(pnh, database, options.bind, console))
+    return 1;
   std::string error;
   if (!console.bind(error))
   {

@@ -38,7 +38,8 @@
     if (token) headers['X-Console-Token'] = token;
     var options = { method: method, headers: headers, cache: 'no-store' };
     if (body !== undefined) options.body = JSON.stringify(body);
-    return fetch('/api/clinic' + path, options).then(function (r) {
+    // A path under /api/ other than the clinic's is asked as it is.
+    return fetch((path.indexOf('/api/') === 0 ? '' : '/api/clinic') + path, options).then(function (r) {
       return r.text().then(function (t) {
         var parsed;
         try { parsed = JSON.parse(t); } catch (e) { parsed = { message: t.trim() }; }

@@ -68,12 +68,33 @@
     });
   }
 
+  var ACTIONS = {
+    start: 'Started the session', resume: 'Took the session up again', pause: 'Paused', 'continue': 'Resumed',
+    skip: 'Skipped the exercise', end: 'Ended the session', speed: 'Changed the speed to', 'check-in': 'Recorded a check-in'
+  };
+
+  function person(e) { return e.who || 'someone with the access link'; }
+
+  // From the audit trail: who started it and who did each thing, in which room.
+  function showWho(entries) {
+    var started = entries.filter(function (e) { return e.action === 'start' || e.action === 'resume'; })[0];
+    if (started) C.$('facts').appendChild(row('Run by', person(started) + ' in ' + started.room));
+    if (!entries.length) C.$('audit').appendChild(C.el('li', { text: 'Nothing recorded.' }));
+    entries.forEach(function (e) {
+      var words = (ACTIONS[e.action] || e.action) + (e.action === 'speed' ? ' ' + e.detail + '×' : '');
+      C.$('audit').appendChild(C.el('li', { text: C.date(e.at) + ' — ' + person(e) + ' (' + e.room + '): ' + words }));
+    });
+  }
+
   function start() {
     C.$('print').addEventListener('click', function () { window.print(); });
     C.api('GET', '/sessions/' + C.param('session')).then(function (r) {
       if (r.status !== 200) return C.say('message', r.body.message, 'bad');
       show(r);
-      document.body.setAttribute('data-ready', '1');
+      return C.api('GET', '/api/audit/session/' + C.param('session')).then(function (a) {
+        if (a.status === 200) showWho(a.body.entries);
+        document.body.setAttribute('data-ready', '1');
+      });
     });
   }
 

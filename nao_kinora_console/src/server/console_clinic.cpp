@@ -7,6 +7,8 @@
 #include "nao_kinora_console/clinic/clinic_follower.h"
 #include "nao_kinora_console/clinic/exercise_library.h"
 #include "nao_kinora_console/http/request_rules.h"
+#include "nao_kinora_console/server/audit_actions.h"
+#include "nao_kinora_console/server/console_gate.h"
 #include "nao_kinora_console/session/session_launcher.h"
 
 namespace nao_kinora_console
@@ -58,11 +60,13 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
   const std::string method(request.method_string());
   const std::string target = std::string(request.target()).substr(kPrefix);
   const std::string body = request.body();
+  const std::string who = gate_ ? gate_->identify(request).who() : "";
   // The store writes with fsync: on a worker, never on the io thread.
   net::post(workers_,
-            [this, session, method, target, body]
+            [this, session, method, target, body, who]
             {
               const ApiReply reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
+              audit(who, clinicAction(method, target, reply.status, reply.body));
               Response answer;
               answer.result(reply.status);
               answer.set(http::field::cache_control, "no-store");
@@ -79,5 +83,26 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
               }
               session->reply(std::move(answer));
             });
+}
+// Recorded with the patient it concerns, found from its plan or session.
+// The running session's controls go to the session that runs.
+void Console::audit(const std::string& who, const AuditAction& done)
+{
+  if (!gate_ || done.action.empty())
+    return;
+  AuditAction a = done;
+  if (store_ && a.sessionId == 0 && a.patientId == 0 && a.planId == 0)
+  {
+    const auto running = store_->runningSessions();
+    if (running.ok() && !running.value.empty())
+      a.sessionId = running.value.front();
+  }
+  if (store_ && a.patientId == 0 && a.sessionId > 0)
+    a.patientId = store_->session(a.sessionId).value.patientId;
+  if (store_ && a.patientId == 0 && a.planId > 0)
+    a.patientId = store_->plan(a.planId).value.patientId;
+  Visitor by;
+  by.account.name = who;
+  gate_->record(by, a.action, a.patientId, a.sessionId, a.detail);
 }
 }  // namespace nao_kinora_console

@@ -3,6 +3,7 @@
 // method, a Host that is not this console, a missing or wrong token, a body
 // too long or without a length, a method or an Origin that the path does not take.
 #include "nao_kinora_console/server/console_server.h"
+#include "nao_kinora_console/server/console_gate.h"
 
 #include "nao_kinora_console/store/clinic_rules.h"
 #include "nao_kinora_console/http/request_rules.h"
@@ -67,13 +68,15 @@ bool refuseBody(const Request& head, Response& answer)
   return false;
 }
 
-bool refuseMethod(const RequestSource& from, const Request& head, Response& answer)
+// viaToken: an account's personal token let it in, sent by a script, never
+// added by a browser on its own: no page of another site can send it.
+bool refuseMethod(const RequestSource& from, const Request& head, Response& answer, bool viaToken)
 {
   const bool reads = head.method() == http::verb::get || head.method() == http::verb::head;
-  if (isClinicPath(pathOf(head)))
+  if (isClinicPath(pathOf(head)) || ConsoleGate::isAccountPath(pathOf(head)))
   {
     // The clinic's changes, like the actions, come from the console's own page only.
-    if (!reads &&
+    if (!reads && !viaToken &&
         !originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host]), from.tls))
     {
       answer = reply(403, "Changes are made from the console's own page only.");
@@ -89,7 +92,8 @@ bool refuseMethod(const RequestSource& from, const Request& head, Response& answ
       return true;
     }
     // Only the console's own page may act: a browser names the page's site.
-    if (!originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host]), from.tls))
+    if (!viaToken &&
+        !originAllowed(std::string(head[http::field::origin]), std::string(head[http::field::host]), from.tls))
     {
       answer = reply(403, "Actions are taken from the console's own page only.");
       return true;
@@ -135,6 +139,14 @@ bool Console::refuse(const RequestSource& from, const Request& head, Response& a
     answer = reply(403, "This console answers to 127.0.0.1:" + std::to_string(port_) + " and localhost only.");
     return true;
   }
+  // With accounts, a login or a personal token lets in, not the shared token.
+  if (gate_ && gate_->accountsOn())
+  {
+    if (gate_->refuse(head, answer))
+      return true;
+    const bool viaToken = std::string(head[http::field::authorization]).compare(0, 7, "Bearer ") == 0;
+    return refuseBody(head, answer) || refuseMethod(from, head, answer, viaToken);
+  }
   if (!options_.token.empty())
   {
     const std::string given = head.find(kTokenHeader) != head.end() ? std::string(head[kTokenHeader])
@@ -150,6 +162,6 @@ bool Console::refuse(const RequestSource& from, const Request& head, Response& a
       return true;
     }
   }
-  return refuseBody(head, answer) || refuseMethod(from, head, answer);
+  return refuseBody(head, answer) || refuseMethod(from, head, answer, false);
 }
 }  // namespace nao_kinora_console

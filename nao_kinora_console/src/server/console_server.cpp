@@ -1,6 +1,8 @@
 #include "nao_kinora_console/server/console_server.h"
 
 #include "nao_kinora_console/clinic/clinic_follower.h"
+#include "nao_kinora_console/server/audit_actions.h"
+#include "nao_kinora_console/server/console_gate.h"
 #include "nao_kinora_console/http/connection_detector.h"
 #include "nao_kinora_console/store/clinic_rules.h"
 #include "nao_kinora_console/http/request_rules.h"
@@ -90,6 +92,11 @@ Console::~Console()
   workers_.join();
 }
 
+void Console::useGate(std::unique_ptr<ConsoleGate> gate)
+{
+  gate_ = std::move(gate);
+}
+
 bool Console::bind(std::string& error)
 {
   beast::error_code fault;
@@ -170,7 +177,13 @@ void Console::accept()
 void Console::handle(const std::shared_ptr<HttpSession>& session, const Request& request)
 {
   const std::string path = pathOf(request);
-  if (request.method() == http::verb::post && TeachDesk::isAction(path))
+  if (gate_ && ConsoleGate::isAccountPath(path))
+  {
+    // A login hashes its password, slow on purpose: on a worker.
+    auto whole = std::make_shared<Request>(request);
+    net::post(workers_, [this, session, whole] { session->reply(gate_->handle(*whole, session->source())); });
+  }
+  else if (request.method() == http::verb::post && TeachDesk::isAction(path))
   {
     // Save writes and flushes a file: on a worker, never on the io thread.
     const std::string body = request.body();
@@ -248,8 +261,16 @@ void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Req
     session->reply(replyJson(400, {{"ok", false}, {"message", fault}}));
     return;
   }
+  const std::string who = gate_ ? gate_->identify(request).who() : "";
   // The call may wait for the whole deadline: on a worker, never on the io thread.
-  net::post(workers_, [this, session, path, body] { session->reply(callControl(path, body)); });
+  net::post(workers_,
+            [this, session, path, body, who]
+            {
+              Response answer = callControl(path, body);
+              if (answer.result() == http::status::ok)
+                audit(who, controlAction(path, body));
+              session->reply(std::move(answer));
+            });
 }
 
 // Recording is refused while the coaching program is running a session that

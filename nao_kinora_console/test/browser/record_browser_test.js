@@ -141,6 +141,17 @@ async function main() {
   if (/0:00 — Changed the speed/.test(await text('#events'))) fail('the plan\'s own speed is shown as an action');
   if (!(await text('#exercises')).includes('steady')) fail('the report lacks the check-in');
   if (!/Resumed in/.test(await text('#facts'))) fail(`facts: ${await text('#facts')}`);
+  // Who did it, from the audit trail: with no accounts, whoever had the access link, in this console's room.
+  const room = require('os').hostname();
+  const runBy = await page.$$eval('#facts tr', (tr) => tr.map((r) => r.children[0].textContent + ': ' + r.children[1].textContent));
+  if (!runBy.includes(`Run by: someone with the access link in ${room}`)) fail(`facts: ${JSON.stringify(runBy)}`);
+  const did = await page.$$eval('#audit li', (li) => li.map((e) => e.textContent.replace(/^.* — /, '')));
+  const wantDid = [`someone with the access link (${room}): Started the session`,
+    `someone with the access link (${room}): Changed the speed to 1.25×`,
+    `someone with the access link (${room}): Recorded a check-in`,
+    `someone with the access link (${room}): Skipped the exercise`,
+    `someone with the access link (${room}): Ended the session`];
+  if (JSON.stringify(did) !== JSON.stringify(wantDid)) fail(`who did what: ${JSON.stringify(did, null, 1)}`);
   await page.screenshot({ path: path.join(run, 'record-report.png'), fullPage: true });
   const pdf = path.join(run, 'report.pdf');
   execFileSync(chromium(), ['--headless', '--no-sandbox', '--disable-gpu', '--virtual-time-budget=10000',

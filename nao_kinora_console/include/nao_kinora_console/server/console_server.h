@@ -52,6 +52,8 @@ struct ConsoleOptions
 };
 
 class ExerciseLibrary;
+class ConsoleGate;
+struct AuditAction;
 class SessionLauncher;
 class ClinicApi;
 class ClinicFollower;
@@ -70,6 +72,10 @@ public:
   // without, only watches.
   explicit Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> store = nullptr);
   ~Console();
+
+  // Accounts and the audit trail, on the console's database; call before
+  // serve(). Without, the shared token lets in and nothing is recorded.
+  void useGate(std::unique_ptr<ConsoleGate> gate);
 
   // Binds the port; false with the reason when it cannot.
   bool bind(std::string& error);
@@ -97,6 +103,7 @@ private:
 
   void startClinic();
   void serveClinic(const std::shared_ptr<HttpSession>& session, const Request& request);
+  void audit(const std::string& who, const AuditAction& action);
   void clinicChanged(const std::string& what);
 
   void serveEvents(const std::shared_ptr<HttpSession>& session);
@@ -133,6 +140,7 @@ private:
   unsigned long clinicCount_ = 0;  // changes of the clinic's records
   std::string clinicWhat_;         // the last one's path
 
+  std::unique_ptr<ConsoleGate> gate_;
   // Declared in the order they depend on each other: the follower goes first.
   std::unique_ptr<ClinicStore> store_;
   std::unique_ptr<ExerciseLibrary> library_;

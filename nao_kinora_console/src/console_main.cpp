@@ -21,7 +21,6 @@
 
 #include <iostream>
 #include <thread>
-#include <unistd.h>
 
 namespace
 {
@@ -105,14 +104,11 @@ bool takeCertificate(const ros::NodeHandle& pnh, nao_kinora_console::ConsoleOpti
 // no account yet, the shared token over HTTPS still lets in (as before
 // accounts existed), with a warning: refusing to start would leave a clinic
 // that upgrades without its console until someone makes an admin.
-bool openGate(const ros::NodeHandle& pnh, const std::string& database, const std::string& bind,
+bool openGate(const ros::NodeHandle& pnh, const std::string& room, const std::string& database, const std::string& bind,
               nao_kinora_console::Console& console)
 {
-  char host[256] = "";
-  gethostname(host, sizeof host - 1);
-  std::string room = host;
   double idleMinutes = 30;
-  if (!readParam(pnh, "room", room, "a string") || !readParam(pnh, "login_idle_minutes", idleMinutes, "a number"))
+  if (!readParam(pnh, "login_idle_minutes", idleMinutes, "a number"))
     return false;
   if (database.empty())
     return true;
@@ -184,8 +180,10 @@ int main(int argc, char** argv)
   if (!takeCertificate(pnh, options, database))
     return 1;
 
+  // The room the store was opened for is the one the trail names.
+  const std::string room = store ? store->room() : "";
   nao_kinora_console::Console console(options, std::move(store));
-  if (!openGate(pnh, database, options.bind, console))
+  if (!openGate(pnh, room, database, options.bind, console))
     return 1;
   std::string error;
   if (!console.bind(error))

@@ -218,13 +218,13 @@ TEST(ClinicServer, RefusedNamingTheServer)
   {
     auto newer = openConnection(server.createDatabase("newer"), false, error);
     ASSERT_TRUE(newer) << error.message;
-    ASSERT_TRUE(newer->setSchemaVersion(4).ok());
+    ASSERT_TRUE(newer->setSchemaVersion(kSchemaVersion + 1).ok());
     auto other = openConnection(server.createDatabase("other"), false, error);
     ASSERT_TRUE(other->execute("CREATE TABLE t(x BIGINT)").ok());
   }
-  EXPECT_EQ("clinic database [" + name +
-                "/newer]: written by a newer console (schema version 4, this console knows "
-                "up to 3); left as it is",
+  EXPECT_EQ("clinic database [" + name + "/newer]: written by a newer console (schema version " +
+                std::to_string(kSchemaVersion + 1) + ", this console knows up to " + std::to_string(kSchemaVersion) +
+                "); left as it is",
             ClinicStore::open(server.url("newer")).error);
   EXPECT_EQ("clinic database [" + name +
                 "/other]: not a clinic database (it has tables but no schema version); left as it is",

@@ -118,6 +118,7 @@
     phase.textContent = v.phase_words.replace(/ (%|s)$/, '\u00a0$1');
     phase.className = 'phase' + (v.paused ? ' paused' : v.over ? ' over' : '');
     text('phase-detail', v.paused ? 'Stopped at: ' + v.paused_words : '');
+    $('records').hidden = v.records_saved !== false;
 
     if (v.coach === 'waiting') showConnection('Waiting for a session to start…', 'waiting');
     else if (v.coach === 'gone' && !v.over) showConnection('The robot is not running the session any more.');

@@ -57,13 +57,20 @@ void ClinicFollower::round()
     error_ = running.error;
     return;
   }
+  std::string failed;
   for (int64_t id : running.value)
-    follow(id);
+  {
+    const std::string error = follow(id);
+    if (failed.empty())
+      failed = error;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  error_ = failed;
 }
 
 // The exit file is looked at before the log is read: a node that has ended
 // has written all of its log, so that read is the last one needed.
-void ClinicFollower::follow(int64_t id)
+std::string ClinicFollower::follow(int64_t id)
 {
   const Result<std::string> log = store_.sessionLog(id);
   const std::string key = sessionFileKey(log.value);
@@ -84,7 +91,7 @@ void ClinicFollower::follow(int64_t id)
       seen_.erase(id);
       if (changed_)
         changed_("/sessions/" + std::to_string(id));
-      return;
+      return error;
     }
     if (exit.known || orphan >= kOrphanRounds)
     {
@@ -92,13 +99,8 @@ void ClinicFollower::follow(int64_t id)
       s = store_.session(id);
     }
   }
-  if (!error.empty())
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    error_ = error;
-  }
   if (!s.ok())
-    return;
+    return error;
   const std::string now = sessionToJson(s.value).dump();
   if (seen_[id] != now)
   {
@@ -111,5 +113,6 @@ void ClinicFollower::follow(int64_t id)
     seen_.erase(id);
     orphan_.erase(id);
   }
+  return error;
 }
 }  // namespace nao_kinora_console

@@ -1,6 +1,7 @@
 // The console's live updates: the node's status and joint rows as they come,
 // and the event stream that carries them to each open page.
 #include "nao_kinora_console/server/console_server.h"
+#include "nao_kinora_console/clinic/clinic_follower.h"
 
 #include "nao_kinora_console/session/status_view.h"
 
@@ -109,7 +110,11 @@ nlohmann::json Console::view()
   const ros::Time now = ros::Time::now();
   if (context.haveStatus && !status.stamp.isZero() && now > status.stamp)
     context.age = (now - status.stamp).toSec();
-  return statusView(status, context);
+  nlohmann::json v = statusView(status, context);
+  // The database lost: the session goes on, and what it plays is stored once
+  // the database is back.
+  v["records_saved"] = !follower_ || follower_->lastError().empty();
+  return v;
 }
 
 void Console::serveEvents(const std::shared_ptr<HttpSession>& session)

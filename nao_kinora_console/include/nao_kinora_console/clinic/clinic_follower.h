@@ -30,12 +30,17 @@ public:
 
   // Runs round() now and then about once a second, on a thread of its own.
   void start();
-  // One pass over the running sessions. Errors are kept in lastError().
+  // One pass over the running sessions. A pass that fails (the database
+  // lost) stores nothing and leaves each log's offset where it was, so the
+  // first pass after the database is back stores what was missed, once.
   void round();
+  // Why the last pass failed; "" once a pass has gone through. While it is
+  // set, the records are not being saved.
   std::string lastError() const;
 
 private:
-  void follow(int64_t id);
+  // "" or why the session could not be stored.
+  std::string follow(int64_t id);
 
   ClinicStore& store_;
   SessionLauncher& launcher_;

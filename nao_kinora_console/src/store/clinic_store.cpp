@@ -238,15 +238,24 @@ Status ClinicStore::deletePlan(int64_t planId)
   return db_.changes() == 1 ? done() : unknown("plan");
 }
 
+// A plan's row and its items are read in one transaction, which queues with
+// the writers: an edit committed between the two reads would show half of
+// each of two edits.
 Result<std::vector<Plan>> ClinicStore::plans(int64_t patientId)
 {
   Lock lock(mutex_);
+  Transaction t(db_);
+  if (!t.error().empty())
+    return failed<std::vector<Plan>>(t.error());
   return plansLocked(patientId);
 }
 
 Result<Plan> ClinicStore::plan(int64_t planId)
 {
   Lock lock(mutex_);
+  Transaction t(db_);
+  if (!t.error().empty())
+    return failed<Plan>(t.error());
   Statement owner(db_, "SELECT patient_id FROM plans WHERE id = ?");
   if (!owner.bind(1, planId).step())
     return owner.error().empty() ? unknown<Plan>("plan") : failed<Plan>(owner.error());

@@ -223,7 +223,10 @@ def main():
             fail("room %s: the chain played %s, not each of %s once" % (room, played, EXERCISES))
     log("ok: one record in both rooms: sessions %d (A) and %d (B), each exercise played once" % (first, second))
 
-    # 4. Both rooms press Start for one patient at once: one session.
+    # 4. Both rooms press Start for one patient at once: one session. Each
+    # room's robot is free first (its last node has ended and been reaped).
+    for room in "ab":
+        until("the robot of room %s is free" % room, lambda: not clinic(room, "GET", "/now").get("busy", True))
     other = clinic("a", "POST", "/patients", {"code": "P-0101"}, 201)["id"]
     other_plan = clinic("b", "POST", "/patients/%d/plans" % other, {"name": "w", "speed": 1, "items": EXERCISES},
                         201)["id"]

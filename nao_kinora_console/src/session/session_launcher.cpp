@@ -170,10 +170,11 @@ std::vector<std::string> nodeCommandLine(const std::string& program, const Launc
   argv.push_back("_recording_dir:=" + plan.recordingDir);
   argv.push_back("_session_log:=" + plan.sessionLog);
   argv.push_back("_joint_limits:=true");  // beside a patient, nothing the robot cannot do
-  if (plan.first > 1)
-    argv.push_back("_first_recording:=" + std::to_string(plan.first));
-  if (plan.speed != 1.0)
-    argv.push_back("_speed:=" + number(plan.speed));
+  // Always given: a private parameter typed on a command line stays on the
+  // master after the node ends, and the next session's node would read the
+  // last one's (a fresh session after a Resume started at its exercise 2).
+  argv.push_back("_first_recording:=" + std::to_string(plan.first));
+  argv.push_back("_speed:=" + number(plan.speed));
   return argv;
 }
 

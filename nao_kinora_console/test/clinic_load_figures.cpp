@@ -126,7 +126,6 @@ int main(int argc, char** argv)
     return writers(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
   if (mode == "fill" && argc == 4)
     return fill(argv[2], std::atoi(argv[3]));
-  std::fprintf(stderr,
-               "usage: clinic_load_figures writers DATABASE CONSOLES SESSIONS | fill DATABASE SESSIONS\n");
+  std::fprintf(stderr, "usage: clinic_load_figures writers DATABASE CONSOLES SESSIONS | fill DATABASE SESSIONS\n");
   return 2;
 }

@@ -7,7 +7,8 @@
 # CONSOLES (10) consoles writing at once, SESSIONS (50) sessions of nine
 # exercises each; then one patient with PAGE_SESSIONS (10000) sessions, and
 # the time to the first byte of their page's data from a console on that
-# server (21 requests: median and slowest).
+# server, as the page asks for it (the latest 100) and whole (21 requests
+# each: median and slowest).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,8 +51,12 @@ console=$!
 for _ in $(seq 300); do grep -q '^console: ' "$run/console.out" && break; sleep 0.1; done
 address=$(sed -n 's/^console: \(http:[^?]*\/\).*/\1/p' "$run/console.out")
 [ -n "$address" ] || { echo "the console did not start: $(cat "$run/console.err")" >&2; exit 1; }
-url="${address}api/clinic/patients/$patient"
-for _ in $(seq 21); do curl -sS -o /dev/null -w '%{time_starttransfer} %{size_download}\n' "$url"; done | sort -n >"$run/times"
-awk -v n="$page" '{ t[NR] = $1; size = $2 } END {
-  printf "patient page data with %d sessions: first byte median %.1f ms, slowest %.1f ms (%.1f MB)\n",
-    n, 1000 * t[int((NR + 1) / 2)], 1000 * t[NR], size / 1e6 }' "$run/times"
+# As the patient's page asks (its latest 100 sessions), and every session at once.
+for query in "?recent=100" ""; do
+  url="${address}api/clinic/patients/$patient$query"
+  for _ in $(seq 21); do curl -sS -o /dev/null -w '%{time_starttransfer} %{size_download}\n' "$url"; done |
+    sort -n >"$run/times"
+  awk -v n="$page" -v q="${query:-(all)}" '{ t[NR] = $1; size = $2 } END {
+    printf "patient page data %s, %d sessions: first byte median %.1f ms, slowest %.1f ms (%.2f MB)\n",
+      q, n, 1000 * t[int((NR + 1) / 2)], 1000 * t[NR], size / 1e6 }' "$run/times"
+done

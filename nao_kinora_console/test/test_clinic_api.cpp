@@ -249,6 +249,22 @@ TEST_P(ClinicApiOn, PatientsListedWithTheirLatestSession)
   const json list = rig.ask("GET", "/patients").body["patients"];
   EXPECT_EQ(json({"P-0001", "P-0002"}), json({list[0]["code"], list[1]["code"]}));
   EXPECT_EQ(json({0.0, 3000.0}), json({list[0]["lastSession"], list[1]["lastSession"]}));  // 0: none yet
+
+  // The patient's page: every session oldest first, or the latest few with the count of all.
+  const std::string page = "/patients/" + std::to_string(start.patientId);
+  const auto startTimes = [](const json& body)
+  {
+    std::vector<double> times;
+    for (const json& s : body["sessions"])
+      times.push_back(s["started"]);
+    return times;
+  };
+  const json all = rig.ask("GET", page).body;
+  EXPECT_EQ((std::vector<double>{1000, 2000, 3000}), startTimes(all));
+  EXPECT_EQ(3, all["sessionsTotal"]);
+  const json recent = rig.ask("GET", page + "?recent=2").body;
+  EXPECT_EQ((std::vector<double>{2000, 3000}), startTimes(recent));
+  EXPECT_EQ(3, recent["sessionsTotal"]);
 }
 
 TEST(ClinicApi, TimelineIsTheNodesModel)

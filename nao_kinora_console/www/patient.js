@@ -16,8 +16,13 @@
     return library.some(function (e) { return e.name === name && e.playable; });
   }
 
+  // A patient of years has thousands of sessions: the page shows the latest
+  // RECENT until asked for all.
+  var RECENT = 100;
+  var showAll = false;
+
   function load() {
-    return C.api('GET', '/patients/' + id).then(function (r) {
+    return C.api('GET', '/patients/' + id + (showAll ? '' : '?recent=' + RECENT)).then(function (r) {
       if (r.status !== 200) return C.say('message', r.body.message, 'bad');
       data = r.body;
       C.$('title').textContent = 'Patient ' + data.patient.code;
@@ -165,6 +170,9 @@
   function renderSessions() {
     var body = C.$('sessions');
     body.textContent = '';
+    var older = C.$('older-sessions');
+    older.hidden = data.sessions.length >= data.sessionsTotal;
+    C.$('older-count').textContent = 'Showing the latest ' + data.sessions.length + ' of ' + data.sessionsTotal + ' sessions.';
     data.sessions.slice().reverse().forEach(function (s) {
       var actions = C.el('td', {}, [C.el('a', { href: C.link('report.html', { session: s.id }), text: 'Report' })]);
       // The server offers Resume on a chain's last unfinished link only.
@@ -241,6 +249,7 @@
   }
 
   function start() {
+    C.$('show-all-sessions').onclick = function () { showAll = true; load(); };
     C.$('export-json').href = C.link('/api/clinic/patients/' + id + '/export.json');
     C.$('export-csv').href = C.link('/api/clinic/patients/' + id + '/export.csv');
     C.speeds.forEach(function (s) {

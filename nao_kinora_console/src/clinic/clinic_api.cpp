@@ -205,7 +205,7 @@ ApiReply ClinicApi::route(const std::string& method, const std::vector<std::stri
   if (id == 0 || (kind != "patients" && kind != "plans" && kind != "sessions"))
     return problem(404, "no such clinic request");
   if (kind == "patients")
-    return patientRoute(method, id, sub, body);
+    return patientRoute(method, id, sub, body, query);
   if (kind == "plans")
     return planRoute(method, id, sub, body, query);
   return sessionRoute(method, id, sub, body);
@@ -223,10 +223,11 @@ ApiReply ClinicApi::addPatient(const json& body)
   return added.ok() ? answer(201, {{"ok", true}, {"id", added.value}}) : storeProblem(added);
 }
 
-ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const std::string& sub, const json& body)
+ApiReply ClinicApi::patientRoute(const std::string& method, int64_t id, const std::string& sub, const json& body,
+                                 const std::string& query)
 {
   if (sub.empty() && method == "GET")
-    return patientPage(id);
+    return patientPage(id, queryInt(query, "recent", 0));
   if (sub.empty() && method == "PUT")
   {
     std::string note;
@@ -280,16 +281,20 @@ ApiReply ClinicApi::deletePatient(int64_t id, const json& body)
   return answer(200, {{"ok", true}});
 }
 
-ApiReply ClinicApi::patientPage(int64_t id)
+ApiReply ClinicApi::patientPage(int64_t id, int recent)
 {
   const Result<Patient> p = store_.patient(id);
   if (!p.ok())
     return storeProblem(p);
   const Result<std::vector<Plan>> plans = store_.plans(id);
-  const Result<std::vector<SessionSummary>> sessions = store_.sessions(id);
-  if (!plans.ok() || !sessions.ok())
-    return plans.ok() ? storeProblem(sessions) : storeProblem(plans);
-  json out = {{"patient", patientToJson(p.value)}, {"plans", json::array()}, {"sessions", json::array()}};
+  const Result<std::vector<SessionSummary>> sessions = store_.sessions(id, recent);
+  const Result<int64_t> total = store_.sessionCount(id);
+  if (!plans.ok() || !sessions.ok() || !total.ok())
+    return !plans.ok() ? storeProblem(plans) : !sessions.ok() ? storeProblem(sessions) : storeProblem(total);
+  json out = {{"patient", patientToJson(p.value)},
+              {"plans", json::array()},
+              {"sessions", json::array()},
+              {"sessionsTotal", total.value}};
   for (const Plan& plan : plans.value)
     out["plans"].push_back(planToJson(plan));
   for (const SessionSummary& s : sessions.value)

@@ -89,13 +89,14 @@ std::string intField(const json& body, const char* name, int low, int high, int 
   return "";
 }
 
+}  // namespace
+
 int queryInt(const std::string& query, const std::string& name, int fallback)
 {
   const std::string key = name + "=";
   const std::size_t at = query.find(key);
   return at == std::string::npos ? fallback : std::atoi(query.c_str() + at + key.size());
 }
-}  // namespace
 
 ApiReply ClinicApi::planRoute(const std::string& method, int64_t id, const std::string& sub, const json& body,
                               const std::string& query)

@@ -360,17 +360,32 @@ std::string ClinicStore::storeFold(int64_t sessionId, const SessionFold& fold, d
   return s.bind(3, fold.outcome).bind(5, fold.speed).bind(6, sessionId).run();
 }
 
-Result<std::vector<SessionSummary>> ClinicStore::summaries(const char* where, int64_t id)
+Result<std::vector<SessionSummary>> ClinicStore::summaries(const char* where, int64_t id, int latest)
 {
-  Statement s(db_, (std::string(kSummarySql) + where + " ORDER BY s.started, s.id").c_str());  // where: fixed text
+  // where: fixed text. The latest few are taken newest first, then turned.
+  const std::string order =
+      latest > 0 ? " ORDER BY s.started DESC, s.id DESC LIMIT " + std::to_string(latest) : " ORDER BY s.started, s.id";
+  Statement s(db_, std::string(kSummarySql) + where + order);
   Result<std::vector<SessionSummary>> r;
   s.bind(1, id);
   while (s.step())
     r.value.push_back(summaryRow(s));
+  if (latest > 0)
+    std::reverse(r.value.begin(), r.value.end());
   return s.error().empty() ? r : failed<std::vector<SessionSummary>>(s.error());
 }
 
-Result<std::vector<SessionSummary>> ClinicStore::sessions(int64_t patientId)
+Result<int64_t> ClinicStore::sessionCount(int64_t patientId)
+{
+  Lock lock(mutex_);
+  Statement s(db_, "SELECT count(*) FROM sessions WHERE patient_id = ?");
+  Result<int64_t> r;
+  if (s.bind(1, patientId).step())
+    r.value = s.integer(0);
+  return s.error().empty() ? r : failed<int64_t>(s.error());
+}
+
+Result<std::vector<SessionSummary>> ClinicStore::sessions(int64_t patientId, int latest)
 {
   Lock lock(mutex_);
   Statement known(db_, "SELECT 1 FROM patients WHERE id = ?");
@@ -379,7 +394,7 @@ Result<std::vector<SessionSummary>> ClinicStore::sessions(int64_t patientId)
                ? refused<std::vector<SessionSummary>>(
                      "This patient is not in the records (they may have been deleted).", Fault::kNotFound)
                : failed<std::vector<SessionSummary>>(known.error());
-  return summaries("s.patient_id = ?", patientId);
+  return summaries("s.patient_id = ?", patientId, latest);
 }
 
 Result<SessionSummary> ClinicStore::session(int64_t sessionId)

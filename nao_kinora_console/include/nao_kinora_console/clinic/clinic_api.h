@@ -28,6 +28,9 @@ struct ApiReply
   std::string fileName;     // with text: offered as a download under this name
 };
 
+// The whole number after "name=" in a request's query, or fallback.
+int queryInt(const std::string& query, const std::string& name, int fallback);
+
 class ClinicApi
 {
 public:
@@ -46,14 +49,16 @@ public:
 private:
   ApiReply route(const std::string& method, const std::vector<std::string>& parts, const nlohmann::json& body,
                  const std::string& query);
-  ApiReply patientRoute(const std::string& method, int64_t id, const std::string& sub, const nlohmann::json& body);
+  ApiReply patientRoute(const std::string& method, int64_t id, const std::string& sub, const nlohmann::json& body,
+                        const std::string& query);
   ApiReply planRoute(const std::string& method, int64_t id, const std::string& sub, const nlohmann::json& body,
                      const std::string& query);
   ApiReply sessionRoute(const std::string& method, int64_t id, const std::string& sub, const nlohmann::json& body);
   ApiReply libraryRoute(const std::vector<std::string>& parts);
 
   ApiReply addPatient(const nlohmann::json& body);
-  ApiReply patientPage(int64_t id);
+  // recent > 0: only the latest that many sessions, with the count of all.
+  ApiReply patientPage(int64_t id, int recent);
   ApiReply savePlan(int64_t patientId, int64_t planId, const nlohmann::json& body);
   // Starts a plan (resumes 0) or takes a session up again at exercise first.
   ApiReply start(int64_t patientId, int64_t planId, int first, int64_t resumes);

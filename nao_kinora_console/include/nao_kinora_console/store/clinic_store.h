@@ -133,7 +133,9 @@ public:
   Result<std::vector<int64_t>> runningSessions();
   // Every room seen, by name, with what runs in it now.
   Result<std::vector<RoomNow>> rooms();
-  Result<std::vector<SessionSummary>> sessions(int64_t patientId);
+  // A patient's sessions, oldest first; latest > 0: only the latest that many.
+  Result<std::vector<SessionSummary>> sessions(int64_t patientId, int latest = 0);
+  Result<int64_t> sessionCount(int64_t patientId);
   Result<SessionSummary> session(int64_t sessionId);
   Result<std::vector<ExerciseRecord>> exercises(int64_t sessionId);
 
@@ -156,7 +158,7 @@ private:
   std::string setUp(int64_t version);
   Result<int64_t> insertSession(const SessionStart& start, bool& patientBusy);
   Result<int64_t> whereRunning(int64_t patientId);
-  Result<std::vector<SessionSummary>> summaries(const char* where, int64_t id);
+  Result<std::vector<SessionSummary>> summaries(const char* where, int64_t id, int latest = 0);
   Result<SessionSummary> ingest(int64_t sessionId, bool close);
   std::string storeFold(int64_t sessionId, const SessionFold& fold, double started, int64_t offset);
   std::string storeExercises(int64_t sessionId, const std::vector<ExerciseRecord>& exercises);

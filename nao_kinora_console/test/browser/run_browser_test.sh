@@ -32,6 +32,10 @@ if [ -z "${KINORA_CONSOLE_TEST_NET:-}" ]; then
   echo "browser test: no private network namespace: the ROS nodes listen on every address meanwhile" >&2
 else
   ip link set lo up
+  # No IPv6 on the pair: its link-local addresses would finish their duplicate
+  # check a second or two after the link comes up, and chromium, seeing the
+  # network change, would fail a page it was loading (ERR_NETWORK_CHANGED).
+  echo 1 > /proc/sys/net/ipv6/conf/default/disable_ipv6 2>/dev/null || true
   ip link add kinora0 type veth peer name kinora1 && ip addr add 10.234.0.1/24 dev kinora0 &&
     ip addr add 10.234.0.2/24 dev kinora1 && ip link set kinora0 up && ip link set kinora1 up &&
     export KINORA_CONSOLE_OFF_LOOPBACK=10.234.0.1

@@ -1,6 +1,6 @@
 // nao_kinora_console_admin: the console's accounts from the command line
 // (see account_admin.h). No ROS: it works on the database alone.
-#include "nao_kinora_console/store/account_admin.h"
+#include "nao_kinora_console/accounts/account_admin.h"
 
 #include <termios.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 #ifndef NAO_KINORA_CONSOLE_TEST_CLINIC_TEST_UTIL_H
 #define NAO_KINORA_CONSOLE_TEST_CLINIC_TEST_UTIL_H
 
-#include "nao_kinora_console/store/clinic_store.h"
+#include "nao_kinora_console/records/clinic_store.h"
 
 #include <nlohmann/json.hpp>
 

@@ -7,7 +7,7 @@
 #include "start_line.h"
 #include "test_util.h"
 
-#include "nao_kinora_console/store/sql_connection.h"
+#include "nao_kinora_console/db/sql_connection.h"
 
 #include <gtest/gtest.h>
 

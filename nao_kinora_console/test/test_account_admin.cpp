@@ -3,9 +3,9 @@
 #include "processes.h"
 #include "test_util.h"
 
-#include "nao_kinora_console/store/account_admin.h"
-#include "nao_kinora_console/store/account_store.h"
-#include "nao_kinora_console/store/clinic_store.h"
+#include "nao_kinora_console/accounts/account_admin.h"
+#include "nao_kinora_console/accounts/account_store.h"
+#include "nao_kinora_console/records/clinic_store.h"
 
 #include <gtest/gtest.h>
 

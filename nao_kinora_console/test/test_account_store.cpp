@@ -2,7 +2,7 @@
 // sequence of logins, uses, logouts and changes with what each must give.
 #include "sql_test_backends.h"
 
-#include "nao_kinora_console/store/account_store.h"
+#include "nao_kinora_console/accounts/account_store.h"
 
 #include <sodium.h>
 

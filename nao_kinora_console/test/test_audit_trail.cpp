@@ -3,8 +3,8 @@
 // entry; a deleted patient's entries stay, without the code.
 #include "sql_test_backends.h"
 
-#include "nao_kinora_console/store/account_store.h"
-#include "nao_kinora_console/store/audit_trail.h"
+#include "nao_kinora_console/accounts/account_store.h"
+#include "nao_kinora_console/accounts/audit_trail.h"
 
 namespace
 {

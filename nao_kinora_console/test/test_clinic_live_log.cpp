@@ -4,7 +4,7 @@
 // skips recording 3. The store reads the log as it grows, a few times during
 // the run, and its records match the log and what the operator did.
 #include "clinic_test_util.h"
-#include "nao_kinora_console/store/session_ingest.h"
+#include "nao_kinora_console/records/session_ingest.h"
 #include "ros_harness.h"
 
 #include <std_srvs/SetBool.h>

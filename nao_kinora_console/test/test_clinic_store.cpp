@@ -7,7 +7,7 @@
 #include "start_line.h"
 #include "test_util.h"
 
-#include "nao_kinora_console/store/clinic_rules.h"
+#include "nao_kinora_console/records/clinic_rules.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

@@ -3,8 +3,8 @@
 // the audit trail with who and room, roles, personal tokens, logout.
 #include "console_fixture.h"
 
-#include "nao_kinora_console/store/account_store.h"
-#include "nao_kinora_console/store/clinic_store.h"
+#include "nao_kinora_console/accounts/account_store.h"
+#include "nao_kinora_console/records/clinic_store.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

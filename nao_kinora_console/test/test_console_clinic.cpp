@@ -8,7 +8,7 @@
 #include "console_fixture.h"
 
 #include "nao_kinora_console/session/session_launcher.h"
-#include "nao_kinora_console/store/session_ingest.h"
+#include "nao_kinora_console/records/session_ingest.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

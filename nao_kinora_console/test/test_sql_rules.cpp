@@ -1,8 +1,8 @@
 // The database layer's rules that need no server: placeholders numbered for
 // PostgreSQL, SQLSTATEs and SQLite codes as faults, a server's name in
 // messages, and the text both back ends refuse.
-#include "nao_kinora_console/store/pg_connection.h"
-#include "nao_kinora_console/store/sqlite_db.h"
+#include "nao_kinora_console/db/pg_connection.h"
+#include "nao_kinora_console/db/sqlite_db.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

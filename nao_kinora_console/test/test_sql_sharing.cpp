@@ -3,8 +3,8 @@
 // under a connection and back.
 #include "sql_test_backends.h"
 
-#include "nao_kinora_console/store/connection_pool.h"
-#include "nao_kinora_console/store/sqlite_db.h"
+#include "nao_kinora_console/db/connection_pool.h"
+#include "nao_kinora_console/db/sqlite_db.h"
 
 #include <sqlite3.h>
 

@@ -3,7 +3,7 @@
 #include "nao_kinora_console/clinic/clinic_api.h"
 
 #include "nao_kinora_console/session/status_view.h"
-#include "nao_kinora_console/store/clinic_rules.h"
+#include "nao_kinora_console/records/clinic_rules.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // timeline, Start, Resume, a session's report, check-ins, what runs now.
 #include "nao_kinora_console/clinic/clinic_api.h"
 
-#include "nao_kinora_console/store/clinic_rules.h"
-#include "nao_kinora_console/store/session_ingest.h"
+#include "nao_kinora_console/records/clinic_rules.h"
+#include "nao_kinora_console/records/session_ingest.h"
 
 #include <cmath>
 #include <cstdlib>

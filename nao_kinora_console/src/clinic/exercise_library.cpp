@@ -1,7 +1,7 @@
 #include "nao_kinora_console/clinic/exercise_library.h"
 
 #include "nao_kinora_console/session/status_view.h"
-#include "nao_kinora_console/store/clinic_rules.h"
+#include "nao_kinora_console/records/clinic_rules.h"
 
 #include <nao_kinora/command_line.h>
 #include <nao_kinora/joint_row.h>

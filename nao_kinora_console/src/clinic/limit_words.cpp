@@ -1,6 +1,6 @@
 #include "nao_kinora_console/clinic/limit_words.h"
 
-#include "nao_kinora_console/store/clinic_rules.h"
+#include "nao_kinora_console/records/clinic_rules.h"
 
 #include <nao_kinora/recording.h>
 #include <nao_kinora/session_speed.h>

@@ -4,7 +4,7 @@
 #include "nao_kinora_console/http/tls_certificate.h"
 
 #include "nao_kinora_console/http/request_rules.h"
-#include "nao_kinora_console/store/clinic_store.h"
+#include "nao_kinora_console/records/clinic_store.h"
 #include "openssl_handles.h"
 
 #include <openssl/err.h>

@@ -5,7 +5,7 @@
 #include "nao_kinora_console/server/console_server.h"
 #include "nao_kinora_console/server/console_gate.h"
 
-#include "nao_kinora_console/store/clinic_rules.h"
+#include "nao_kinora_console/records/clinic_rules.h"
 #include "nao_kinora_console/http/request_rules.h"
 #include "console_replies.h"
 

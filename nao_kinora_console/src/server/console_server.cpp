@@ -4,7 +4,7 @@
 #include "nao_kinora_console/server/audit_actions.h"
 #include "nao_kinora_console/server/console_gate.h"
 #include "nao_kinora_console/http/connection_detector.h"
-#include "nao_kinora_console/store/clinic_rules.h"
+#include "nao_kinora_console/records/clinic_rules.h"
 #include "nao_kinora_console/http/request_rules.h"
 #include "console_replies.h"
 

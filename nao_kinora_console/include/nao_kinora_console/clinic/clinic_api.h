@@ -5,7 +5,7 @@
 #ifndef NAO_KINORA_CONSOLE_CLINIC_API_H
 #define NAO_KINORA_CONSOLE_CLINIC_API_H
 
-#include "nao_kinora_console/store/clinic_store.h"
+#include "nao_kinora_console/records/clinic_store.h"
 #include "nao_kinora_console/clinic/exercise_library.h"
 #include "nao_kinora_console/http/request_rules.h"
 #include "nao_kinora_console/session/session_launcher.h"

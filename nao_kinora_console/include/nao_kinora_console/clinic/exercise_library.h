@@ -7,7 +7,7 @@
 #define NAO_KINORA_CONSOLE_EXERCISE_LIBRARY_H
 
 #include "nao_kinora_console/clinic/limit_words.h"
-#include "nao_kinora_console/store/clinic_records.h"
+#include "nao_kinora_console/records/clinic_records.h"
 
 #include <nao_kinora/recording_check.h>
 

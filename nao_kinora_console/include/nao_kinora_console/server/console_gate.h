@@ -8,8 +8,8 @@
 #define NAO_KINORA_CONSOLE_CONSOLE_GATE_H
 
 #include "nao_kinora_console/http/http_session.h"
-#include "nao_kinora_console/store/account_store.h"
-#include "nao_kinora_console/store/audit_trail.h"
+#include "nao_kinora_console/accounts/account_store.h"
+#include "nao_kinora_console/accounts/audit_trail.h"
 
 #include <atomic>
 #include <memory>

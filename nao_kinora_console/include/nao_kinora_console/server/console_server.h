@@ -5,7 +5,7 @@
 #ifndef NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 #define NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 
-#include "nao_kinora_console/store/clinic_store.h"
+#include "nao_kinora_console/records/clinic_store.h"
 #include "nao_kinora_console/session/coach_client.h"
 #include "nao_kinora_console/http/http_session.h"
 #include "nao_kinora_console/http/tls_certificate.h"

@@ -1,0 +1,211 @@
+#include "nao_kinora_console/records/session_ingest.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace nao_kinora_console
+{
+namespace
+{
+using nlohmann::json;
+
+double number(const json& e, const char* key, double otherwise)
+{
+  const auto it = e.find(key);
+  return it != e.end() && it->is_number() ? it->get<double>() : otherwise;
+}
+
+int position(const json& e)
+{
+  return static_cast<int>(number(e, "recording", 0));
+}
+
+std::string fileName(const std::string& path)
+{
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+ExerciseRecord* last(SessionFold& f)
+{
+  return f.exercises.empty() ? nullptr : &f.exercises.back();
+}
+
+ExerciseRecord* exerciseAt(SessionFold& f, int k)
+{
+  for (auto it = f.exercises.rbegin(); it != f.exercises.rend(); ++it)
+    if (it->position == k)
+      return &*it;
+  return nullptr;
+}
+
+// The tracking wait after the last exercise ends: trackingfinished, a skip,
+// the timeout, the next recording or the closing.
+void closeWait(SessionFold& f, double t)
+{
+  if (f.waitSince >= 0 && last(f))
+    last(f)->trackingWait = t - f.waitSince;
+  f.waitSince = -1;
+}
+
+// Seconds since the session's first event.
+double sinceStart(const SessionFold& f, double t)
+{
+  return t - (f.firstTime < 0 ? t : f.firstTime);
+}
+
+void load(SessionFold& f, const json& e, double t, const char* outcome)
+{
+  closeWait(f, t);
+  ExerciseRecord r;
+  r.position = position(e);
+  r.recording = fileName(e.value("path", std::string()));
+  r.outcome = outcome;
+  r.speeds.push_back({f.speed, sinceStart(f, t)});
+  f.exercises.push_back(r);
+  f.startedAt = -1;
+  f.pausedInPlay = 0;
+  f.skipRequested = false;
+  f.allRowsSent = false;
+}
+
+void resume(SessionFold& f, double seconds)
+{
+  if (f.pausedSince < 0)
+    return;
+  if (ExerciseRecord* r = exerciseAt(f, f.pausedExercise))
+  {
+    r->pausedTime += seconds;
+    if (r->outcome == "playing")
+      f.pausedInPlay += seconds;
+  }
+  f.pausedSince = -1;
+}
+
+void report(SessionFold& f, const json& e, double t)
+{
+  ExerciseRecord* r = exerciseAt(f, position(e));
+  if (!r)
+    return;
+  const double pausedNow = f.pausedSince >= 0 ? t - f.pausedSince : 0;
+  r->playingTime = f.startedAt >= 0 ? t - f.startedAt - f.pausedInPlay - pausedNow : 0;
+  r->outcome = f.skipRequested ? "skipped" : f.allRowsSent ? "played" : "ended early";
+  r->movingJoints = e.value("moving joints", std::vector<int>());
+  r->variances = e.value("variances", std::vector<double>());
+  f.startedAt = -1;
+}
+
+// The session is over: an exercise cut off as it played ended early.
+void finish(SessionFold& f, double t, const char* outcome)
+{
+  closeWait(f, t);
+  resume(f, t - f.pausedSince);
+  if (ExerciseRecord* r = last(f))
+    if (r->outcome == "playing")
+    {
+      r->playingTime = f.startedAt >= 0 ? t - f.startedAt - f.pausedInPlay : 0;
+      r->outcome = "ended early";
+    }
+  f.outcome = outcome;
+  f.endTime = t;
+}
+
+void operatorAction(SessionFold& f, const std::string& name, const json& e, double t)
+{
+  ExerciseRecord* r = exerciseAt(f, position(e));
+  const bool playing = r && r->outcome == "playing";
+  if (name == "pause")
+  {
+    f.pausedSince = t;
+    f.pausedExercise = position(e);
+  }
+  else if (name == "resume")
+    resume(f, number(e, "paused seconds", t - f.pausedSince));
+  else if (name == "skip" && playing)
+    f.skipRequested = true;
+  else if (name == "skip")
+    closeWait(f, t);
+  else if (name == "end")
+  {
+    f.endRequested = true;
+    resume(f, t - f.pausedSince);  // an end lifts the pause
+  }
+}
+
+// A change of speed counts for the exercise that plays, from its time on;
+// one set between exercises is where the next one starts.
+void speed(SessionFold& f, const json& e, double t)
+{
+  f.speed = number(e, "speed", f.speed);
+  ExerciseRecord* r = last(f);
+  if (r && r->outcome == "playing" && (r->speeds.empty() || r->speeds.back().speed != f.speed))
+    r->speeds.push_back({f.speed, sinceStart(f, t)});
+}
+}  // namespace
+
+void applyEvent(SessionFold& f, const json& e)
+{
+  if (!e.is_object() || f.outcome != "running")
+    return;
+  const std::string name = e.value("event", std::string());
+  const double t = number(e, "time", f.firstTime < 0 ? 0 : f.firstTime);
+  if (f.firstTime < 0)
+    f.firstTime = t;
+  f.lastTime = t;
+  if (name == "recording loaded")
+    load(f, e, t, "playing");
+  else if (name == "recording skipped")
+    load(f, e, t, "unplayable");
+  else if (name == "start signal")
+    f.startedAt = t;
+  else if (name == "last row sent")
+    f.allRowsSent = true;
+  else if (name == "report")
+    report(f, e, t);
+  else if (name == "stop signal")
+    f.waitSince = t;
+  else if (name == "trackingfinished")
+    closeWait(f, t);
+  else if (name == "tracking timeout" && last(f))
+  {
+    last(f)->timeoutFired = true;
+    closeWait(f, t);
+  }
+  else if (name == "speed")
+    speed(f, e, t);
+  else if (name == "cue" && e.value("kind", std::string()) == "closing")
+    finish(f, t, f.endRequested ? "ended" : "completed");
+  else if (name == "shutdown")
+    finish(f, t, "interrupted");
+  else
+    operatorAction(f, name, e, t);
+}
+
+LogPiece readLogPiece(const std::string& path, int64_t offset)
+{
+  LogPiece piece;
+  piece.nextOffset = offset;
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    piece.error = "cannot read the session log [" + path + "]";
+  else if (!in.seekg(0, std::ios::end) || in.tellg() < offset)
+    piece.error =
+        "the session log [" + path + "] is shorter than the " + std::to_string(offset) + " bytes already read from it";
+  if (!piece.error.empty())
+    return piece;
+  in.seekg(offset);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start))
+  {
+    json event = json::parse(text.begin() + start, text.begin() + end, nullptr, false);
+    if (event.is_object())
+      piece.events.push_back(std::move(event));
+    else
+      ++piece.skippedLines;
+    start = end + 1;
+  }
+  piece.nextOffset = offset + static_cast<int64_t>(start);
+  return piece;
+}
+}  // namespace nao_kinora_console

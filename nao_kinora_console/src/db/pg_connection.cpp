@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 namespace nao_kinora_console
@@ -14,10 +15,24 @@ namespace
 // Every transaction of the store holds this advisory lock (one per
 // database) to its end: writers queue as they do on an SQLite file.
 const char* const kWriteLockSql = "SELECT pg_advisory_xact_lock(118077764235873)";  // "kinora" in ASCII
-// As SQLite's busy timeout: how long a writer waits for another.
-const int kBusyTimeoutMs = 5000;
-// An unreachable server is given up on after this long, not the OS's minutes.
-const char* const kConnectTimeoutSeconds = "10";
+// As SQLite's busy timeout: how long a writer waits for another. Below the
+// deadline, so a writer queued behind another is told "busy", not "lost".
+const int kBusyTimeoutMs = kDefaultBusyTimeoutMs;
+// An unreachable or hung server is given up on after this long, not the
+// OS's minutes (libpq takes whole seconds, at least 2).
+const char* const kConnectTimeoutSeconds = "2";
+// A connection that sends nothing for this long asks whether the server is
+// still there; a server that does not acknowledge what was sent within the
+// user timeout is given up on. Neither catches a server whose processes are
+// stopped (its kernel still answers): the deadline on every call does.
+const char* const kKeepalivesIdle = "5";
+const char* const kKeepalivesInterval = "2";
+const char* const kKeepalivesCount = "2";
+const char* const kTcpUserTimeoutMs = "5000";
+// After a call missed its deadline or the server could not be reached, calls
+// fail at once for this long: a console whose threads queue on a hung server
+// answers each of them in about one deadline, not one deadline each.
+const auto kRetryAfterLoss = std::chrono::seconds(1);
 
 std::string firstLine(const char* text)
 {
@@ -55,12 +70,11 @@ public:
     for (std::size_t i = 0; i < values.size(); ++i)
       if (values[i].kind != SqlValue::Kind::kNull)
         pointers[i] = (texts[i] = textOf(values[i])).c_str();
-    result_ = PQexecPrepared(conn_.handle(), name.c_str(), static_cast<int>(values.size()), pointers.data(), nullptr,
-                             nullptr, 0);
-    const ExecStatusType status = PQresultStatus(result_);
-    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
+    const bool sent = PQsendQueryPrepared(conn_.handle(), name.c_str(), static_cast<int>(values.size()),
+                                          pointers.data(), nullptr, nullptr, 0) == 1;
+    result_ = conn_.await(sent, error);
+    if (!error.ok())
     {
-      error = conn_.failure(result_);
       reset();
       return false;
     }
@@ -157,12 +171,20 @@ PgConnection::~PgConnection()
 
 SqlError PgConnection::connect()
 {
-  PQfinish(conn_);
-  statements_.clear();
-  transaction_ = false;
+  drop();
+  if (std::chrono::steady_clock::now() < retryAt_)
+    return {SqlFault::kUnavailable, "the database server [" + name_ + "] cannot be reached now"};
   // The URL comes last so that what it says wins over these defaults.
-  const char* keys[] = {"connect_timeout", "application_name", "client_encoding", "dbname", nullptr};
-  const char* values[] = {kConnectTimeoutSeconds, "nao_kinora_console", "UTF8", url_.c_str(), nullptr};
+  const char* keys[] = {"connect_timeout",  "keepalives",
+                        "keepalives_idle",  "keepalives_interval",
+                        "keepalives_count", "tcp_user_timeout",
+                        "application_name", "client_encoding",
+                        "dbname",           nullptr};
+  const char* values[] = {kConnectTimeoutSeconds, "1",
+                          kKeepalivesIdle,        kKeepalivesInterval,
+                          kKeepalivesCount,       kTcpUserTimeoutMs,
+                          "nao_kinora_console",   "UTF8",
+                          url_.c_str(),           nullptr};
   conn_ = PQconnectdbParams(keys, values, 1);
   if (PQstatus(conn_) != CONNECTION_OK)
   {
@@ -170,20 +192,118 @@ SqlError PgConnection::connect()
     const std::size_t failed = reason.find("failed: ");
     if (failed != std::string::npos)
       reason = reason.substr(failed + 8);
+    drop();
+    retryAt_ = std::chrono::steady_clock::now() + kRetryAfterLoss;
     return {SqlFault::kUnavailable, "cannot reach the database server [" + name_ + "]: " + reason};
   }
   PQsetNoticeProcessor(conn_, ignoreNotice, nullptr);
   return settle();
 }
 
+void PgConnection::drop()
+{
+  PQfinish(conn_);
+  conn_ = nullptr;
+  statements_.clear();
+  transaction_ = false;
+}
+
 SqlError PgConnection::settle()
 {
-  // Straight to libpq: execute() would connect again when this fails.
-  const std::string sql = "SET lock_timeout = " + std::to_string(busyTimeoutMs_);  // a number, not text from outside
-  PGresult* r = PQexec(conn_, sql.c_str());
-  const SqlError error = PQresultStatus(r) == PGRES_COMMAND_OK ? SqlError() : failure(r);
+  // Straight to libpq: execute() would connect again when this fails. The
+  // server stops a statement itself a little after the deadline (numbers,
+  // not text from outside).
+  const std::string sql = "SET lock_timeout = " + std::to_string(busyTimeoutMs_) +
+                          "; SET statement_timeout = " + std::to_string(deadlineMs_ + 500);
+  SqlError error;
+  PGresult* r = await(PQsendQuery(conn_, sql.c_str()) == 1, error);
   PQclear(r);
   return error;
+}
+
+bool PgConnection::waitSocket(short events, std::chrono::steady_clock::time_point deadline)
+{
+  for (;;)
+  {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+      return false;
+    pollfd p = {PQsocket(conn_), events, 0};
+    const int n = poll(&p, 1, static_cast<int>(left.count()));
+    if (n > 0)
+      return true;
+    if (n < 0 && errno != EINTR)
+      return true;  // PQconsumeInput then says what is wrong with the socket
+  }
+}
+
+// libpq waits for a server without end: what was sent is awaited here, on
+// the socket, until the deadline. A server that has not answered by then is
+// left (the connection closed, the next use connects again), so a hung server
+// costs one deadline, never a thread.
+PGresult* PgConnection::await(bool sent, SqlError& error)
+{
+  if (!sent)
+  {
+    error = failure(nullptr);
+    return nullptr;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs_);
+  PGresult* kept = nullptr;
+  for (;;)
+  {
+    int flushed;
+    while ((flushed = PQflush(conn_)) == 1)
+      if (!waitSocket(POLLOUT, deadline))
+        break;
+    while (flushed == 0 && PQisBusy(conn_))
+    {
+      if (!waitSocket(POLLIN, deadline))
+      {
+        flushed = 1;
+        break;
+      }
+      if (!PQconsumeInput(conn_))
+        break;
+    }
+    if (flushed != 0 || PQisBusy(conn_))
+    {
+      PQclear(kept);
+      const bool lostIt = flushed < 0 || PQstatus(conn_) != CONNECTION_OK;
+      error = lostIt ? failure(nullptr) : timedOut();
+      if (!lostIt)
+        drop();
+      return nullptr;
+    }
+    PGresult* r = PQgetResult(conn_);
+    if (!r)
+      break;
+    // Of several statements, the first that failed, else the last.
+    const ExecStatusType status = PQresultStatus(kept);
+    if (kept && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+      PQclear(r);
+    else
+    {
+      PQclear(kept);
+      kept = r;
+    }
+  }
+  const ExecStatusType status = PQresultStatus(kept);
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+  {
+    error = failure(kept);
+    PQclear(kept);
+    return nullptr;
+  }
+  return kept;
+}
+
+SqlError PgConnection::timedOut()
+{
+  retryAt_ = std::chrono::steady_clock::now() + kRetryAfterLoss;
+  return {SqlFault::kUnavailable,
+          "the database server [" + name_ + "] did not answer within " + std::to_string(deadlineMs_) + " ms"};
 }
 
 SqlError PgConnection::ready()
@@ -199,7 +319,10 @@ SqlError PgConnection::ready()
   if (conn_ && PQstatus(conn_) == CONNECTION_OK)
     return {};
   if (transaction_)
+  {
+    drop();
     return {SqlFault::kUnavailable, "the connection to the database server [" + name_ + "] was lost in a transaction"};
+  }
   return connect();
 }
 
@@ -209,12 +332,9 @@ std::string PgConnection::prepared(const std::string& numberedSql, int parameter
   if (known != statements_.end())
     return known->second;
   const std::string name = "s" + std::to_string(statements_.size() + 1);
-  PGresult* r = PQprepare(conn_, name.c_str(), numberedSql.c_str(), parameters, nullptr);
-  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
-  if (!ok)
-    error = failure(r);
+  PGresult* r = await(PQsendPrepare(conn_, name.c_str(), numberedSql.c_str(), parameters, nullptr) == 1, error);
   PQclear(r);
-  if (!ok)
+  if (!error.ok())
     return "";
   statements_[numberedSql] = name;
   return name;
@@ -225,8 +345,14 @@ SqlError PgConnection::failure(PGresult* result)
   const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
   const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   SqlError error{state ? pgFault(state) : SqlFault::kInternal, primary ? primary : firstLine(PQerrorMessage(conn_))};
-  if (PQstatus(conn_) != CONNECTION_OK)
+  if (!conn_ || PQstatus(conn_) != CONNECTION_OK)
+  {
     error.fault = SqlFault::kUnavailable;
+    retryAt_ = std::chrono::steady_clock::now() + kRetryAfterLoss;
+  }
+  // The server's own deadline (statement or lock timeout): it is slow, not gone.
+  if (state && (std::string(state) == "57014" || std::string(state) == "55P03"))
+    error.fault = std::string(state) == "57014" ? SqlFault::kUnavailable : SqlFault::kBusy;
   return error;
 }
 
@@ -241,12 +367,9 @@ SqlError PgConnection::execute(const std::string& sql)
   SqlError error = ready();
   if (!error.ok())
     return error;
-  PGresult* r = PQexec(conn_, sql.c_str());
-  const ExecStatusType status = PQresultStatus(r);
-  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+  PGresult* r = await(PQsendQuery(conn_, sql.c_str()) == 1, error);
+  if (error.ok())
     noteChanges(r);
-  else
-    error = failure(r);
   PQclear(r);
   return error;
 }
@@ -288,11 +411,9 @@ SqlError PgConnection::commit()
     transaction_ = false;
     return error;
   }
-  PGresult* r = PQexec(conn_, "COMMIT");
+  PGresult* r = await(PQsendQuery(conn_, "COMMIT") == 1, error);
   transaction_ = false;
-  if (PQresultStatus(r) != PGRES_COMMAND_OK)
-    error = failure(r);
-  else if (std::string(PQcmdStatus(r)) == "ROLLBACK")  // what COMMIT does after a failed statement
+  if (error.ok() && std::string(PQcmdStatus(r)) == "ROLLBACK")  // what COMMIT does after a failed statement
     error = {SqlFault::kInternal, "rolled back: a statement of the transaction had failed"};
   PQclear(r);
   return error;
@@ -303,13 +424,21 @@ void PgConnection::rollback()
   if (!transaction_)
     return;
   transaction_ = false;
-  if (PQstatus(conn_) == CONNECTION_OK)
-    PQclear(PQexec(conn_, "ROLLBACK"));
+  SqlError ignored;
+  if (conn_ && PQstatus(conn_) == CONNECTION_OK)
+    PQclear(await(PQsendQuery(conn_, "ROLLBACK") == 1, ignored));
 }
 
 void PgConnection::setBusyTimeout(int milliseconds)
 {
   busyTimeoutMs_ = milliseconds;
+  if (ready().ok())
+    settle();
+}
+
+void PgConnection::setDeadline(int milliseconds)
+{
+  deadlineMs_ = milliseconds;
   if (ready().ok())
     settle();
 }

@@ -4,44 +4,12 @@
 
 #include "nao_kinora_console/db/pg_connection.h"
 #include "nao_kinora_console/db/sqlite_db.h"
+#include "nao_kinora_console/db/text_checks.h"
 
 #include <cmath>
 
 namespace nao_kinora_console
 {
-namespace
-{
-// Well-formed UTF-8 (no overlong forms, no surrogates, nothing past
-// U+10FFFF), as PostgreSQL checks it; NUL is refused apart.
-bool validUtf8(const std::string& text)
-{
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;)
-  {
-    const unsigned char c = s[i];
-    const int extra = c < 0x80                 ? 0
-                      : c >= 0xC2 && c <= 0xDF ? 1
-                      : c >= 0xE0 && c <= 0xEF ? 2
-                      : c >= 0xF0 && c <= 0xF4 ? 3
-                                               : -1;
-    if (extra < 0 || i + extra >= n)
-      return false;
-    // The second byte's range narrows for the forms that would be overlong,
-    // surrogates or too high.
-    const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-    for (int k = 1; k <= extra; ++k)
-    {
-      const unsigned char b = s[i + k];
-      if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF))
-        return false;
-    }
-    i += 1 + extra;
-  }
-  return true;
-}
-}  // namespace
 
 const char* faultName(SqlFault fault)
 {

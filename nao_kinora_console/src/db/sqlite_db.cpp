@@ -12,8 +12,9 @@ namespace nao_kinora_console
 namespace
 {
 // A writer waits this long for another connection's lock (another console,
-// the sqlite3 tool) before giving up with "database is locked".
-const int kBusyTimeoutMs = 5000;
+// the sqlite3 tool) before giving up with "database is locked": within the
+// deadline a server's calls have.
+const int kBusyTimeoutMs = kDefaultBusyTimeoutMs;
 const int kLongestRetryPauseMs = 50;
 
 SqlError failureOf(sqlite3* db)
@@ -301,6 +302,12 @@ void Database::setBusyTimeout(int milliseconds)
 {
   busyTimeoutMs_ = milliseconds;
   sqlite3_busy_timeout(db_, milliseconds);
+}
+
+// A file waits only on another's lock, which the busy timeout bounds.
+void Database::setDeadline(int milliseconds)
+{
+  setBusyTimeout(milliseconds);
 }
 
 int64_t Database::schemaVersion(SqlError& error)

@@ -1,6 +1,7 @@
 // Sessions as they are played: begun by the console, filled from the node's
 // session log, closed or discarded.
 #include "nao_kinora_console/records/clinic_store.h"
+#include "nao_kinora_console/http/json_text.h"
 
 #include "nao_kinora_console/records/clinic_rules.h"
 #include "nao_kinora_console/records/session_ingest.h"
@@ -31,7 +32,7 @@ std::string planItemsText(SqlConnection& db, int64_t planId)
   items.bind(1, planId);
   while (items.step())
     list.push_back(items.text(0));
-  return list.dump();
+  return jsonText(list);
 }
 }  // namespace
 
@@ -120,9 +121,9 @@ std::string ClinicStore::storeExercises(int64_t sessionId, const std::vector<Exe
     const ExerciseRecord& r = exercises[i];
     add.bind(1, sessionId).bind(2, static_cast<int64_t>(i)).bind(3, r.position).bind(4, r.recording);
     add.bind(5, r.outcome).bind(6, r.playingTime).bind(7, r.pausedTime).bind(8, r.trackingWait);
-    add.bind(9, r.timeoutFired ? 1 : 0).bind(10, speedsToJson(r.speeds).dump());
-    add.bind(11, json(r.movingJoints).dump());
-    error = add.bind(12, json(r.variances).dump()).run();
+    add.bind(9, r.timeoutFired ? 1 : 0).bind(10, jsonText(speedsToJson(r.speeds)));
+    add.bind(11, jsonText(json(r.movingJoints)));
+    error = add.bind(12, jsonText(json(r.variances))).run();
     add.reset();
   }
   return error;
@@ -169,7 +170,7 @@ Result<std::string> ClinicStore::sessionLog(int64_t sessionId)
 // Reads the log from the stored offset and stores what it told, the offset
 // and the fold's open state in one transaction: a kill at any point leaves
 // either all of it or none, and the next read starts where the last commit did.
-Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
+Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close, bool readLog)
 {
   std::unique_lock<std::mutex> lock(mutex_);
   Transaction t(db_);
@@ -189,7 +190,7 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
     return failed<SessionSummary>("session " + std::to_string(sessionId) + ": its stored reading state is damaged");
   LogPiece piece;
   piece.nextOffset = s.integer(1);
-  if (running && (piece.nextOffset > 0 || fileSize(path) > 0))
+  if (readLog && running && (piece.nextOffset > 0 || fileSize(path) > 0))
     piece = readLogPiece(path, piece.nextOffset);
   if (!piece.error.empty())
     return Result<SessionSummary>::fail(piece.error, Fault::kDatabase);
@@ -228,7 +229,7 @@ std::string ClinicStore::storeFold(int64_t sessionId, const SessionFold& fold, d
   if (over)
     s.bindNull(2).bind(4, std::max(started, std::min(wallNow(), started + length)));
   else
-    s.bind(2, foldToJson(fold).dump()).bindNull(4);
+    s.bind(2, jsonText(foldToJson(fold))).bindNull(4);
   return s.bind(3, fold.outcome).bind(5, fold.speed).bind(6, sessionId).run();
 }
 

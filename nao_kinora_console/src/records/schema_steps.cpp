@@ -4,6 +4,7 @@
 // SQLite must rebuild where the server alters them).
 #include "schema_steps.h"
 #include "nao_kinora_console/accounts/account_store.h"
+#include "nao_kinora_console/http/json_text.h"
 
 #include "nao_kinora_console/records/clinic_store.h"
 
@@ -144,7 +145,7 @@ std::string copyPlans(SqlConnection& db)
       list.push_back(items.text(0));
     items.reset();
     if (error.empty())
-      error = keep.bind(1, list.dump()).bind(2, one.first).run();
+      error = keep.bind(1, jsonText(list)).bind(2, one.first).run();
     keep.reset();
   }
   return error;

@@ -19,6 +19,9 @@ namespace nao_kinora_console
 {
 namespace
 {
+// A schema upgrade's whole time, and its wait for another console's.
+const int kUpgradeDeadlineMs = 120000;
+
 std::string folderOf(const std::string& path)
 {
   const std::size_t slash = path.find_last_of('/');
@@ -188,6 +191,19 @@ Result<std::unique_ptr<ClinicStore>> ClinicStore::open(const std::string& where,
 // Checks the database before anything is written to it, then brings it up to
 // date and says this room was seen.
 std::string ClinicStore::prepare()
+{
+  // Setting up or upgrading the schema may take longer than a request may
+  // wait, and waits for another console doing the same; then every call has
+  // the deadline a request has.
+  db_.setDeadline(kUpgradeDeadlineMs);
+  db_.setBusyTimeout(kUpgradeDeadlineMs);
+  const std::string why = prepareAll();
+  db_.setDeadline(kDefaultDeadlineMs);
+  db_.setBusyTimeout(kDefaultBusyTimeoutMs);
+  return why;
+}
+
+std::string ClinicStore::prepareAll()
 {
   int64_t version = 0;
   const std::string why = db_.dialect() == SqlDialect::kSqlite ? prepareFile(version) : prepareServer(version);

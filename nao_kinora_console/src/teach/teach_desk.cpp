@@ -1,4 +1,5 @@
 #include "nao_kinora_console/teach/teach_desk.h"
+#include "nao_kinora_console/http/json_text.h"
 
 #include <nao_kinora/recording.h>
 
@@ -18,7 +19,7 @@ Response replyJson(int status, const nlohmann::json& body)
   answer.result(status);
   answer.set(http::field::content_type, "application/json");
   answer.set(http::field::cache_control, "no-store");
-  answer.body() = body.dump();
+  answer.body() = jsonText(body);
   return answer;
 }
 

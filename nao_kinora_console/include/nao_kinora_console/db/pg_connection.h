@@ -2,12 +2,14 @@
 // connection to postgresql://USER@HOST:PORT/DB that prepares each statement
 // once, binds every value, serialises writers like SQLite's BEGIN IMMEDIATE
 // and, when the server was lost, connects again by itself at the next use
-// outside a transaction.
+// outside a transaction. Every call has a deadline (setDeadline): a server
+// that is hung, not only gone, is a kUnavailable fault within it.
 #ifndef NAO_KINORA_CONSOLE_PG_CONNECTION_H
 #define NAO_KINORA_CONSOLE_PG_CONNECTION_H
 
 #include "nao_kinora_console/db/sql_connection.h"
 
+#include <chrono>
 #include <map>
 #include <string>
 
@@ -48,6 +50,7 @@ public:
   bool inTransaction() const override { return transaction_; }
   int64_t changes() const override { return changes_; }
   void setBusyTimeout(int milliseconds) override;
+  void setDeadline(int milliseconds) override;
   int64_t schemaVersion(SqlError& error) override;  // the table schema_version
   SqlError setSchemaVersion(int64_t version) override;
 
@@ -59,18 +62,26 @@ public:
   SqlError failure(pg_result* result);
   void noteChanges(pg_result* result);
   pg_conn* handle() const { return conn_; }
+  // The result of what was just sent (sent: whether libpq took it), awaited
+  // until the deadline; null with error set when it failed or did not come.
+  pg_result* await(bool sent, SqlError& error);
 
 private:
   PgConnection() = default;
   SqlError connect();
   SqlError settle();  // the session's settings, after each connection
+  void drop();        // the connection closed, its statements forgotten
+  bool waitSocket(short events, std::chrono::steady_clock::time_point deadline);
+  SqlError timedOut();
 
   pg_conn* conn_ = nullptr;
   std::string url_;
   std::string name_;
   bool transaction_ = false;
   int64_t changes_ = 0;
-  int busyTimeoutMs_ = 0;                          // set by open()
+  int busyTimeoutMs_ = 0;  // set by open()
+  int deadlineMs_ = kDefaultDeadlineMs;
+  std::chrono::steady_clock::time_point retryAt_;  // no new connection before
   std::map<std::string, std::string> statements_;  // numbered SQL -> server-side name
 };
 }  // namespace nao_kinora_console

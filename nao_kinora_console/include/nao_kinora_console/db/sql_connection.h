@@ -20,6 +20,12 @@
 
 namespace nao_kinora_console
 {
+// The deadline of every database call unless set otherwise: a hung database
+// is an answer ("cannot be read right now") within about this long.
+const int kDefaultDeadlineMs = 2000;
+// How long a writer waits for another's lock before kBusy: within the deadline.
+const int kDefaultBusyTimeoutMs = 1500;
+
 // What went wrong, as the store and the API act on it.
 enum class SqlFault
 {
@@ -105,6 +111,10 @@ public:
   virtual int64_t changes() const = 0;
   // How long begin() waits for another writer before kBusy.
   virtual void setBusyTimeout(int milliseconds) = 0;
+  // How long any call may take before it fails (kUnavailable on a server,
+  // kBusy on a file whose lock another holds): a console never waits on its
+  // database for longer. Upgrading a schema may be given longer.
+  virtual void setDeadline(int milliseconds) = 0;
   // The schema version stored in the database (0 when none), read and
   // written inside a transaction.
   virtual int64_t schemaVersion(SqlError& error) = 0;

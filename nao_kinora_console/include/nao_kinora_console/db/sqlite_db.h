@@ -49,6 +49,7 @@ public:
   bool inTransaction() const override;
   int64_t changes() const override;
   void setBusyTimeout(int milliseconds) override;
+  void setDeadline(int milliseconds) override;
   int64_t schemaVersion(SqlError& error) override;  // PRAGMA user_version
   SqlError setSchemaVersion(int64_t version) override;
 

@@ -52,6 +52,18 @@ inline std::string playedExercise(int k, double t)
                {"moving joints", {1, 4, 17}}}) +
          line(t + 11, "stop signal", {{"recording", k}}) + line(t + 14, "trackingfinished", {{"value", 1}});
 }
+#ifdef SIM_DIR
+// The first rows of a sample exercise, as a recording of the test's own.
+inline void shortRecording(const std::string& sample, const std::string& to, int rows)
+{
+  std::ifstream in(std::string(SIM_DIR) + "/exercises/" + sample);
+  std::ofstream out(to);
+  std::string row;
+  for (int i = 0; i < rows && std::getline(in, row); ++i)
+    out << row << "\n";
+}
+#endif
+
 }  // namespace clinic_test
 
 #endif  // NAO_KINORA_CONSOLE_TEST_CLINIC_TEST_UTIL_H

@@ -150,16 +150,16 @@ EventStream::EventStream(int port, const std::string& target) : EventStream(Endp
 {
 }
 
-EventStream::EventStream(const Endpoint& at, const std::string& target)
+EventStream::EventStream(const Endpoint& at, const std::string& target, const httplib::Headers& headers)
     : client_(urlOf(at)), opened_(ros::WallTime::now())
 {
   client_.enable_server_certificate_verification(false);
   client_.set_read_timeout(30);
   reader_ = std::thread(
-      [this, target]
+      [this, target, headers]
       {
         auto result = client_.Get(
-            target.c_str(),
+            target.c_str(), headers,
             [this](const httplib::Response& response)
             {
               status_ = response.status;

@@ -78,7 +78,7 @@ class EventStream
 {
 public:
   EventStream(int port, const std::string& target);
-  EventStream(const Endpoint& at, const std::string& target);
+  EventStream(const Endpoint& at, const std::string& target, const httplib::Headers& headers = {});
   ~EventStream();
 
   struct Event

@@ -10,9 +10,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace kinora_test
 {
@@ -189,5 +192,44 @@ std::string PgServer::createDatabase(const std::string& name)
 std::string PgServer::log() const
 {
   return pastLog_ + (server_ ? server_->err() : "");
+}
+
+namespace
+{
+// The server's postmaster and every process it started (setpriv execs the
+// postmaster in place, so the test's child is the postmaster).
+std::vector<pid_t> serverProcesses(pid_t postmaster)
+{
+  std::vector<pid_t> all{postmaster};
+  for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+  {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // pid (comm) state ppid ...: comm may hold spaces, so read after the last ')'.
+    const std::size_t close = line.rfind(')');
+    std::istringstream rest(close == std::string::npos ? "" : line.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    if (rest >> state >> parent && parent == postmaster)
+      all.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  return all;
+}
+}  // namespace
+
+void PgServer::freeze()
+{
+  for (pid_t pid : serverProcesses(server_->pid()))
+    kill(pid, SIGSTOP);
+}
+
+void PgServer::thaw()
+{
+  for (pid_t pid : serverProcesses(server_->pid()))
+    kill(pid, SIGCONT);
 }
 }  // namespace kinora_test

@@ -35,6 +35,11 @@ public:
   // The same cluster on the same port; returns once it accepts connections.
   void start();
   bool running() const;
+  // Hung, not gone: every process of the server stopped (SIGSTOP), so its
+  // kernel still takes connections and bytes and nothing answers; thaw()
+  // lets them go on (SIGCONT).
+  void freeze();
+  void thaw();
 
   const std::string& address() const { return address_; }
   int port() const { return port_; }

@@ -23,15 +23,7 @@ const double kTick = 0.25;         // simulated seconds per clock tick
 const double kWallSeconds = 240;   // for each stretch of the run, on a loaded machine
 const double kTrackingWait = 2.0;  // the simulated tracking node's wait after a stop signal
 
-// The first rows of a sample exercise, as a recording of the test's own.
-void shortRecording(const std::string& sample, const std::string& to, int rows)
-{
-  std::ifstream in(std::string(SIM_DIR) + "/exercises/" + sample);
-  std::ofstream out(to);
-  std::string row;
-  for (int i = 0; i < rows && std::getline(in, row); ++i)
-    out << row << "\n";
-}
+using clinic_test::shortRecording;
 
 bool logHas(const std::string& log, const std::string& text)
 {

@@ -76,7 +76,7 @@ TEST(ConsoleAccounts, NothingButTheLoginPageWithoutALogin)
     if (c.page)
       EXPECT_NE(std::string::npos, r.body.find("<button type=\"submit\">Log in</button>")) << c.target;
     else
-      EXPECT_EQ(R"({"message":"Log in first.","ok":false})", r.body) << c.target;
+      EXPECT_EQ(R"({"login":"none","message":"Log in first.","ok":false,"reason":"none"})", r.body) << c.target;
   }
   // A stale or made-up cookie, or the bearer of a made-up token, is no one.
   EXPECT_EQ(401, request(console.port, "GET", "/api/status", {{"Cookie", "kinora_session=00ff"}}).status);

@@ -177,16 +177,6 @@ TEST(ConsoleClinic, EveryOpenPageHearsOfAChange)
   EXPECT_TRUE(heardOf(second, "/patients"));
 }
 
-// The first rows of a sample exercise, as a recording of the test's own.
-void shortRecording(const std::string& sample, const std::string& to, int rows)
-{
-  std::ifstream in(std::string(SIM_DIR) + "/exercises/" + sample);
-  std::ofstream out(to);
-  std::string row;
-  for (int i = 0; i < rows && std::getline(in, row); ++i)
-    out << row << "\n";
-}
-
 // The node outlives the console by design: a test that fails ends it.
 struct NodeReaper
 {

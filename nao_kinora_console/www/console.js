@@ -11,6 +11,9 @@
   // a second) takes the connection for lost and opens a new one.
   var SILENCE_MS = 4000;
   var RETRY_MS = 1000;
+  // The coaching program says where it stands at least once a second: this
+  // long without a word, it is frozen or gone, and the page says so.
+  var PROGRAM_SILENT_S = 3;
 
   var token = sessionStorage.getItem(TOKEN_KEY) || '';
   var last = null;          // the last status view
@@ -146,7 +149,35 @@
     }
     renderRecordings(v.session || []);
     renderPeers(v.peers || []);
+    renderSilence(v);
+    renderPending(v.pending || []);
     renderButtons();
+  }
+
+  // A frozen or vanished program leaves the robot where it is, or moving to
+  // its last row: the therapist is told, and offered a way out.
+  function renderSilence(v) {
+    var silent = v.silent_seconds !== null && v.silent_seconds >= PROGRAM_SILENT_S && !v.over &&
+      v.coach !== 'waiting';
+    $('silent').hidden = !silent;
+    if (silent) {
+      text('silent-text', 'The coaching program is not answering (no word for ' + Math.floor(v.silent_seconds) +
+           ' s). Pause and End may not reach the robot: if the robot moves, stop it on the robot itself. ' +
+           'Then release this session; it can be resumed later.');
+    }
+  }
+
+  // A control sent that the program has not confirmed stays in view until it does.
+  function renderPending(pending) {
+    if (!pending.length) {
+      if ($('message').className.indexOf('pending') >= 0) showMessage('');
+      return;
+    }
+    var words = pending.map(function (p) {
+      return p.control.charAt(0).toUpperCase() + p.control.slice(1) + ' sent ' +
+        Math.max(0, Math.round(Date.now() / 1000 - p.asked)) + ' s ago';
+    });
+    showMessage(words.join(', ') + ': not confirmed by the coaching program yet.', 'pending');
   }
 
   function heard() {
@@ -179,6 +210,15 @@
       render(v);
       // The clinic's parts of this page (running.js), when loaded.
       if (window.KinoraRunning) window.KinoraRunning.status(v);
+    });
+    // A login that ended (logged out, disabled) is told why; its stream is over.
+    source.addEventListener('login', function (e) {
+      var why = JSON.parse(e.data).ended;
+      source.close();
+      source = null;
+      clearTimeout(silenceTimer);
+      showConnection('Your login is over (' + why + '): reload the page to log in again.');
+      renderDisconnected();
     });
     source.addEventListener('pose', function (e) {
       heard();
@@ -213,7 +253,8 @@
       })
       .then(function (r) {
         var words = r.answer.message || '';
-        if (r.answer.ok) showMessage(done, '', 6);
+        if (r.answer.pending) showMessage(words, 'pending');
+        else if (r.answer.ok) showMessage(done, '', 6);
         else if (r.answer.answered) showMessage('Not done: ' + (words || 'the robot said no.'), 'refused', 20);
         else showMessage(words || 'The console answered ' + r.status + '.', 'error', 20);
       }, function () {
@@ -247,8 +288,15 @@
       openConfirm(false);
       act('/api/end', { confirm: true }, 'Ending the session: the closing words come next.');
     });
+    $('release').addEventListener('click', function () { $('confirm-release').hidden = false; $('release-cancel').focus(); });
+    $('release-cancel').addEventListener('click', function () { $('confirm-release').hidden = true; });
+    $('release-confirm').addEventListener('click', function () {
+      $('confirm-release').hidden = true;
+      act('/api/release', { confirm: true }, 'The session was released: it can be resumed from the patient\'s page.');
+    });
     document.addEventListener('keydown', function (e) {
       if (e.key === 'Escape' && !$('confirm').hidden) openConfirm(false);
+      if (e.key === 'Escape') $('confirm-release').hidden = true;
     });
     connect();
   }

@@ -147,27 +147,41 @@ Result<Account> AccountStore::sessionAccount(const std::string& secret)
   const double now = clock_();
   const std::string hash = secretHash(secret);
   std::lock_guard<std::mutex> hold(mutex_);
-  Statement s(db_,
-              "SELECT a.id, a.name, a.role, a.disabled, a.created, s.last_used FROM login_sessions s"
-              " JOIN accounts a ON a.id = s.account_id WHERE s.secret_hash = ?");
-  const bool found = s.bind(1, hash).step();
-  if (!s.failure().ok())
-    return failed<Account>(s);
-  if (!found || s.integer(3) != 0)
-    return Result<Account>::fail("not logged in", Fault::kNotFound);
   Result<Account> who;
-  who.value = accountAt(s, 0);
-  const bool idle = now - s.real(5) > idleExpiry_;
+  double lastUsed = 0;
+  bool found = false;
+  {
+    // Read whole and closed before the write below: a read left open on a
+    // file turns the write into "database is busy" under another writer.
+    Statement s(db_,
+                "SELECT a.id, a.name, a.role, a.disabled, a.created, s.last_used FROM login_sessions s"
+                " JOIN accounts a ON a.id = s.account_id WHERE s.secret_hash = ?");
+    found = s.bind(1, hash).step();
+    if (!s.failure().ok())
+      return failed<Account>(s);
+    if (found)
+    {
+      who.value = accountAt(s, 0);
+      lastUsed = s.real(5);
+    }
+  }
+  if (!found || who.value.disabled)
+    return Result<Account>::fail("not logged in", Fault::kNotFound);
+  const bool idle = now - lastUsed > idleExpiry_;
   Statement touch(db_, idle ? "DELETE FROM login_sessions WHERE secret_hash = ?"
                             : "UPDATE login_sessions SET last_used = ? WHERE secret_hash = ?");
   if (!idle)
     touch.bind(1, now).bind(2, hash);
   else
     touch.bind(1, hash);
-  if (!touch.run().empty())
-    return failed<Account>(touch);
   if (idle)
+  {
+    touch.run();  // gone now or at the next look: it has expired either way
     return Result<Account>::fail("the login has expired", Fault::kNotFound);
+  }
+  // A login that was read is a login: a failed write of its last use is
+  // made up for at the next one, and never logs anyone out.
+  touch.run();
   return who;
 }
 

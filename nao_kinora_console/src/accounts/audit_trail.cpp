@@ -26,14 +26,15 @@ Result<int64_t> AuditTrail::record(const AuditEvent& e)
   Statement s(db_,
               "INSERT INTO audit(at, who, room, action, patient_id, session_id, detail)"
               " VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id");
-  s.bind(1, clock_()).bind(2, e.who).bind(3, e.room).bind(4, e.action);
+  s.bind(1, e.at > 0 ? e.at : clock_()).bind(2, e.who).bind(3, e.room).bind(4, e.action);
   bindId(s, 5, e.patientId);
   bindId(s, 6, e.sessionId);
   Result<int64_t> id;
   if (s.bind(7, e.detail).step())
     id.value = s.integer(0);
   if (!s.failure().ok())
-    return Result<int64_t>::fail("audit trail [" + db_.describe() + "]: " + s.error(), Fault::kDatabase);
+    return Result<int64_t>::fail("audit trail [" + db_.describe() + "]: " + s.error(),
+                                 s.failure().fault == SqlFault::kConstraint ? Fault::kRule : Fault::kDatabase);
   return id;
 }
 

@@ -3,7 +3,10 @@
 #include "nao_kinora_console/clinic/clinic_api.h"
 
 #include "nao_kinora_console/session/status_view.h"
+#include "nao_kinora_console/db/text_checks.h"
 #include "nao_kinora_console/records/clinic_rules.h"
+
+#include <ros/console.h>
 
 #include <cmath>
 #include <cstdio>
@@ -37,7 +40,14 @@ ApiReply storeProblem(Fault fault, const std::string& message)
     case Fault::kConflict:
       return problem(409, message);
     case Fault::kDatabase:
-      return problem(500, message);
+    {
+      // The database lost, hung or refusing: the therapist is told plainly;
+      // what failed goes to the log.
+      ROS_WARN_THROTTLE(10, "%s", message.c_str());
+      ApiReply r = problem(503, "The records cannot be read right now. Try again in a moment.");
+      r.body["detail"] = message;
+      return r;
+    }
     case Fault::kNone:
     case Fault::kRule:
       break;
@@ -92,6 +102,9 @@ std::string textField(const json& body, const char* name, std::string& out, bool
   if (!body[name].is_string())
     return std::string(name) + ": must be text";
   out = body[name].get<std::string>();
+  // Both back ends refuse such text: it is the field's fault, not the database's.
+  if (out.find('\0') != std::string::npos || !validUtf8(out))
+    return std::string(name) + ": not text (a NUL or invalid UTF-8)";
   return "";
 }
 

@@ -137,6 +137,20 @@ ApiReply ClinicApi::sessionRoute(const std::string& method, int64_t id, const st
     return method == "GET" ? sessionPage(id) : problem(405, "use GET");
   if (sub == "checkins")
     return method == "POST" ? addCheckin(id, body) : problem(405, "use POST");
+  if (sub == "release")
+  {
+    if (method != "POST")
+      return problem(405, "use POST");
+    // Cannot be undone: the page asks first, and says so.
+    if (!body.is_object() || !body.contains("confirm") || body["confirm"] != true)
+      return problem(400, "confirm: releasing a session needs {\"confirm\": true}");
+    const Status released = store_.releaseSession(id, kRoomGoneAfter);
+    if (!released.ok())
+      return storeProblem(released);
+    if (changed_)
+      changed_("/sessions/" + std::to_string(id));
+    return answer(200, {{"ok", true}});
+  }
   if (sub != "resume")
     return problem(404, "no such clinic request");
   return method == "POST" ? resume(id) : problem(405, "use POST");

@@ -1,4 +1,5 @@
 #include "nao_kinora_console/clinic/clinic_follower.h"
+#include "nao_kinora_console/http/json_text.h"
 
 #include <chrono>
 
@@ -47,15 +48,29 @@ std::string ClinicFollower::lastError() const
   return error_;
 }
 
+int64_t ClinicFollower::runningHere() const
+{
+  std::lock_guard<std::mutex> lock(mutex_);
+  return running_;
+}
+
 void ClinicFollower::round()
 {
   launcher_.reap();
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= nextSeen_ && store_.roomSeen().ok())
+    nextSeen_ = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                          std::chrono::duration<double>(kRoomSeenEvery));
   const Result<std::vector<int64_t>> running = store_.runningSessions();
   if (!running.ok())
   {
     std::lock_guard<std::mutex> lock(mutex_);
     error_ = running.error;
     return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_ = running.value.empty() ? 0 : running.value.front();
   }
   std::string failed;
   for (int64_t id : running.value)
@@ -101,7 +116,7 @@ std::string ClinicFollower::follow(int64_t id)
   }
   if (!s.ok())
     return error;
-  const std::string now = sessionToJson(s.value).dump();
+  const std::string now = jsonText(sessionToJson(s.value));
   if (seen_[id] != now)
   {
     seen_[id] = now;

@@ -74,4 +74,35 @@ Result<std::vector<RoomNow>> ClinicStore::rooms()
   }
   return s.error().empty() ? r : failed<std::vector<RoomNow>>(s.error());
 }
+
+Status ClinicStore::roomSeen()
+{
+  Lock lock(mutex_);
+  Statement s(db_, "UPDATE rooms SET seen = ? WHERE name = ?");
+  const std::string error = s.bind(1, wallNow()).bind(2, room_).run();
+  return error.empty() ? done() : failed<bool>(error);
+}
+
+Status ClinicStore::releaseSession(int64_t sessionId, double goneAfter)
+{
+  {
+    Lock lock(mutex_);
+    Statement s(db_,
+                "SELECT s.outcome, s.room, COALESCE(r.seen, 0) FROM sessions s LEFT JOIN rooms r ON r.name = s.room"
+                " WHERE s.id = ?");
+    if (!s.bind(1, sessionId).step())
+      return s.error().empty() ? Status::fail("No such session.", Fault::kNotFound) : failed<bool>(s.error());
+    if (s.text(0) != "running")
+      return Status::fail("This session is not running: there is nothing to release.", Fault::kConflict);
+    if (s.text(1) == room_)
+      return Status::fail("This session runs in this room: release it from the running page.", Fault::kConflict);
+    const double ago = wallNow() - s.real(2);
+    if (ago < goneAfter)
+      return Status::fail("The console of room " + s.text(1) + " is running (seen " +
+                              std::to_string(static_cast<long>(ago)) + " s ago): release the session there.",
+                          Fault::kConflict);
+  }
+  const Result<SessionSummary> closed = ingest(sessionId, true, false);
+  return closed.ok() ? done() : Status::failAs(closed);
+}
 }  // namespace nao_kinora_console

@@ -63,7 +63,7 @@ Response ConsoleGate::admin(const Request& request, const Visitor& by)
     return problem(403,
                    "There are no accounts yet: make an admin first with "
                    "rosrun nao_kinora_console nao_kinora_console_admin add NAME --admin");
-  if (!by.known || by.account.role != Role::kAdmin)
+  if (!by.known() || by.account.role != Role::kAdmin)
     return problem(403, "Only an admin may do this.");
   const std::string path = pathOf(request);
   if (path == "/api/accounts" && request.method() == http::verb::get)
@@ -101,13 +101,15 @@ Response ConsoleGate::admin(const Request& request, const Visitor& by)
   const Status changed = accounts_->setDisabled(account.value.id, disabled);
   if (!changed.ok())
     return problem(statusOf(changed.fault), changed.error);
+  if (disabled)  // its logins end now, on this console; on others at their keeper's next round
+    ended(book_.endAccount(account.value.id, LoginEnd::kDisabled), LoginEnd::kDisabled);
   record(by, disabled ? "account disabled" : "account enabled", 0, 0, account.value.name);
   return replyJson(200, {{"ok", true}});
 }
 
 Response ConsoleGate::tokens(const Request& request, const Visitor& by)
 {
-  if (!accountsOn() || !by.known)
+  if (!accountsOn() || !by.known())
     return problem(403, "Personal tokens belong to accounts: log in first.");
   const std::string path = pathOf(request);
   if (path == "/api/tokens" && request.method() == http::verb::get)
@@ -135,6 +137,8 @@ Response ConsoleGate::tokens(const Request& request, const Visitor& by)
   const Status revoked = accounts_->revokeToken(by.account.id, body["id"]);
   if (!revoked.ok())
     return problem(statusOf(revoked.fault), revoked.error);
+  // Ends on this console now; on others at their keeper's next round.
+  recheckTokens(by.account.id);
   record(by, "token revoked", 0, 0, std::to_string(body["id"].get<int64_t>()));
   return replyJson(200, {{"ok", true}});
 }
@@ -144,6 +148,9 @@ Response ConsoleGate::auditPage(const Request& request, const Visitor& by)
   if (request.method() != http::verb::get && request.method() != http::verb::head)
     return problem(405, "Use GET.");
   const std::string path = pathOf(request);
+  // What was done before this read is in it: the queue written first, as
+  // long as a request may wait.
+  queue_->flush(kDefaultDeadlineMs / 1000.0);
   Result<std::vector<AuditEntry>> entries;
   bool more = false;
   if (path.compare(0, 19, "/api/audit/session/") == 0)

@@ -2,6 +2,7 @@
 // requests (/api/clinic/...) answered on a worker, its changes sent to every
 // open page on the event stream.
 #include "nao_kinora_console/server/console_server.h"
+#include "nao_kinora_console/http/json_text.h"
 
 #include "nao_kinora_console/clinic/clinic_api.h"
 #include "nao_kinora_console/clinic/clinic_follower.h"
@@ -10,6 +11,7 @@
 #include "nao_kinora_console/server/audit_actions.h"
 #include "nao_kinora_console/server/console_gate.h"
 #include "nao_kinora_console/session/session_launcher.h"
+#include "console_replies.h"
 
 namespace nao_kinora_console
 {
@@ -43,7 +45,7 @@ void Console::clinicChanged(const std::string& what)
   wakeStreams();
 }
 
-void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Request& request)
+void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Request& request, const Visitor& by)
 {
   if (!api_)
   {
@@ -60,49 +62,82 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
   const std::string method(request.method_string());
   const std::string target = std::string(request.target()).substr(kPrefix);
   const std::string body = request.body();
-  const std::string who = gate_ ? gate_->identify(request).who() : "";
-  // The store writes with fsync: on a worker, never on the io thread.
-  net::post(workers_,
-            [this, session, method, target, body, who]
-            {
-              const ApiReply reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
-              audit(who, clinicAction(method, target, reply.status, reply.body));
-              Response answer;
-              answer.result(reply.status);
-              answer.set(http::field::cache_control, "no-store");
-              if (reply.contentType.empty())
-              {
-                answer.set(http::field::content_type, "application/json");
-                answer.body() = reply.body.dump();
-              }
-              else
-              {
-                answer.set(http::field::content_type, reply.contentType);
-                answer.set(http::field::content_disposition, "attachment; filename=\"" + reply.fileName + "\"");
-                answer.body() = reply.text;
-              }
-              session->reply(std::move(answer));
-            });
+  const std::string who = by.who();
+  // The store writes with fsync and may wait for its database: on the
+  // records' threads, never on the io thread or the controls'.
+  const bool posted = records_.post(
+      [this, session, method, target, body, who]
+      {
+        ApiReply reply;
+        try
+        {
+          reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
+        }
+        catch (const std::exception& e)
+        {
+          session->reply(internalFault("a clinic request", e.what()));
+          return;
+        }
+        Response answer;
+        answer.result(reply.status);
+        answer.set(http::field::cache_control, "no-store");
+        if (reply.contentType.empty())
+        {
+          answer.set(http::field::content_type, "application/json");
+          answer.body() = jsonText(reply.body);
+        }
+        else
+        {
+          answer.set(http::field::content_type, reply.contentType);
+          answer.set(http::field::content_disposition, "attachment; filename=\"" + reply.fileName + "\"");
+          answer.body() = reply.text;
+        }
+        session->reply(std::move(answer));
+        // Already on a records' thread: recorded here, before this thread
+        // takes the next request (a page that reads the trail next sees it).
+        recordAction(who, clinicAction(method, target, reply.status, reply.body), wallNow());
+      });
+  if (!posted)
+  {
+    Response answer = replyJson(503, {{"ok", false}, {"message", "The console is busy. Try again in a moment."}});
+    answer.set(http::field::retry_after, "2");
+    session->reply(std::move(answer));
+  }
 }
-// Recorded with the patient it concerns, found from its plan or session.
-// The running session's controls go to the session that runs.
+
+// Recorded with the patient it concerns, found from its plan or session, on
+// the records' threads: what asked for it has had its answer. The running
+// session's controls go to the session that runs.
 void Console::audit(const std::string& who, const AuditAction& done)
 {
   if (!gate_ || done.action.empty())
     return;
+  const double at = wallNow();
   AuditAction a = done;
-  if (store_ && a.sessionId == 0 && a.patientId == 0 && a.planId == 0)
+  // The running session, from memory: the controls never wait on the records.
+  if (a.sessionId == 0 && a.patientId == 0 && a.planId == 0 && follower_)
+    a.sessionId = follower_->runningHere();
+  if (!records_.post([this, who, a, at] { recordAction(who, a, at); }))
   {
-    const auto running = store_->runningSessions();
-    if (running.ok() && !running.value.empty())
-      a.sessionId = running.value.front();
+    Visitor by;
+    by.account.name = who;
+    gate_->record(by, a.action, a.patientId, a.sessionId, a.detail, at);
   }
+}
+
+// Finds the patient an action concerns (it may wait on the records), then
+// hands the entry to the trail's queue.
+void Console::recordAction(const std::string& who, const AuditAction& done, double at)
+{
+  if (!gate_ || done.action.empty())
+    return;
+  AuditAction a = done;
   if (store_ && a.patientId == 0 && a.sessionId > 0)
     a.patientId = store_->session(a.sessionId).value.patientId;
   if (store_ && a.patientId == 0 && a.planId > 0)
     a.patientId = store_->plan(a.planId).value.patientId;
   Visitor by;
   by.account.name = who;
-  gate_->record(by, a.action, a.patientId, a.sessionId, a.detail);
+  gate_->record(by, a.action, a.patientId, a.sessionId, a.detail, at);
 }
 }  // namespace nao_kinora_console

@@ -6,6 +6,7 @@
 
 #include <ros/console.h>
 
+#include <chrono>
 #include <ctime>
 
 namespace nao_kinora_console
@@ -63,6 +64,43 @@ std::string clockTime(double when)
   std::strftime(text, sizeof text, "%H:%M", &local);
   return text;
 }
+
+// The keeper's round: often enough that a login disabled or logged out on
+// another console ends here within seconds.
+const std::chrono::seconds kKeeperEvery(2);
+const char* const kTokenPrefix = "kin_";
+
+// What a page says when a login it had is over.
+std::string endedWords(LoginEnd why)
+{
+  switch (why)
+  {
+    case LoginEnd::kLoggedOut:
+      return "You were logged out. Log in again to go on.";
+    case LoginEnd::kExpired:
+      return "Your login ended after a time without use. Log in again to go on.";
+    case LoginEnd::kDisabled:
+      return "Your account was disabled by an admin.";
+    case LoginEnd::kRevoked:
+      return "This personal token was revoked.";
+    case LoginEnd::kNone:
+    case LoginEnd::kUnknown:
+      break;
+  }
+  return "Log in first.";
+}
+
+// The login a request comes with: the secret's hash, and whether a token.
+bool credentials(const Request& head, std::string& hash, bool& token)
+{
+  const std::string auth(head[http::field::authorization]);
+  token = auth.compare(0, 7, "Bearer ") == 0;
+  const std::string secret = token ? auth.substr(7) : cookieValue(std::string(head[http::field::cookie]), kCookie);
+  if (secret.empty() || (token && secret.compare(0, 4, kTokenPrefix) != 0))
+    return false;
+  hash = secretHash(secret);
+  return true;
+}
 }  // namespace
 
 std::string sessionCookie(const std::string& secret, bool tls)
@@ -85,22 +123,38 @@ std::string cookieValue(const std::string& header, const std::string& name)
 }
 
 ConsoleGate::ConsoleGate(std::unique_ptr<SqlConnection> accountsDb, std::unique_ptr<SqlConnection> trailDb,
-                         const std::string& room, double idleExpiry)
-    : accountsDb_(std::move(accountsDb)), trailDb_(std::move(trailDb)), room_(room)
+                         const std::string& room, double idleExpiry, AccountStore::Clock clock)
+    : accountsDb_(std::move(accountsDb)), trailDb_(std::move(trailDb)), book_(clock, idleExpiry), room_(room)
 {
-  accounts_.reset(new AccountStore(*accountsDb_, wallNow, idleExpiry));
-  trail_.reset(new AuditTrail(*trailDb_, wallNow));
+  accounts_.reset(new AccountStore(*accountsDb_, clock, idleExpiry));
+  trail_.reset(new AuditTrail(*trailDb_, clock));
+  queue_.reset(new AuditQueue(*trail_));
+  const auto n = accounts_->accountCount();
+  // An unreadable count lets no one in by the shared token alone.
+  accountsOn_ = !n.ok() || n.value > 0;
 }
 
-bool ConsoleGate::accountsOn()
+ConsoleGate::~ConsoleGate()
 {
-  if (!accountsOn_)
   {
-    const auto n = accounts_->accountCount();
-    // An unreadable count lets no one in by the shared token alone.
-    accountsOn_ = !n.ok() || n.value > 0;
+    std::lock_guard<std::mutex> hold(keeperMutex_);
+    stopping_ = true;
   }
-  return accountsOn_;
+  keeperWake_.notify_all();
+  if (keeperThread_.joinable())
+    keeperThread_.join();
+  queue_.reset();  // writes what it can, before the trail goes
+}
+
+void ConsoleGate::onEnded(EndedHook hook)
+{
+  std::lock_guard<std::mutex> hold(hookMutex_);
+  endedHook_ = std::move(hook);
+}
+
+void ConsoleGate::start()
+{
+  keeperThread_ = std::thread([this] { keeper(); });
 }
 
 bool ConsoleGate::isOpen(const std::string& path)
@@ -120,49 +174,104 @@ Visitor ConsoleGate::identify(const Request& head)
   Visitor v;
   if (!accountsOn())
   {
-    v.known = true;  // the shared token, checked by the console
+    v.state = Visitor::kIn;  // the shared token, checked by the console
     return v;
   }
-  const std::string auth(head[http::field::authorization]);
-  Result<Account> found;
-  if (auth.compare(0, 7, "Bearer ") == 0)
+  if (!credentials(head, v.hash, v.viaToken))
+    return v;
+  const HeldLook look = book_.look(v.hash);
+  v.state = look.kind == HeldLook::kIn      ? Visitor::kIn
+            : look.kind == HeldLook::kEnded ? Visitor::kEnded
+                                            : Visitor::kNotHeld;
+  v.account = look.account;
+  v.ended = look.why;
+  if (look.justEnded)
   {
-    found = accounts_->tokenAccount(auth.substr(7));
-    v.viaToken = true;
+    ended({v.hash}, LoginEnd::kExpired);
+    std::lock_guard<std::mutex> hold(keeperMutex_);
+    logoutsToWrite_.push_back(v.hash);
   }
-  else
-  {
-    const std::string secret = cookieValue(std::string(head[http::field::cookie]), kCookie);
-    found = secret.empty() ? Result<Account>::fail("none", Fault::kNotFound) : accounts_->sessionAccount(secret);
-  }
-  v.known = found.ok();
-  v.account = found.value;
   return v;
 }
 
-bool ConsoleGate::refuse(const Request& head, Response& answer)
+Visitor ConsoleGate::resolve(const Request& head)
 {
-  const std::string path = pathOf(head);
-  if (isOpen(path) || identify(head).known)
-    return false;
-  if (head.method() == http::verb::get && isPage(path))
+  Visitor v = identify(head);
+  if (v.state != Visitor::kNotHeld)
+    return v;
+  std::string secret;
+  const std::string auth(head[http::field::authorization]);
+  secret = v.viaToken ? auth.substr(7) : cookieValue(std::string(head[http::field::cookie]), kCookie);
+  const Result<Account> found = v.viaToken ? accounts_->tokenAccount(secret) : accounts_->sessionAccount(secret);
+  if (found.ok())
+  {
+    book_.hold(v.hash, found.value, v.viaToken, wallNow());
+    v.state = Visitor::kIn;
+    v.account = found.value;
+  }
+  else if (found.fault == Fault::kNotFound)
+  {
+    book_.forget(v.hash, LoginEnd::kUnknown);
+    v.state = Visitor::kEnded;
+    v.ended = LoginEnd::kUnknown;
+  }
+  else
+  {
+    ROS_WARN_THROTTLE(10, "a login cannot be checked: %s", found.error.c_str());
+    v.state = Visitor::kUnreadable;
+  }
+  return v;
+}
+
+Response ConsoleGate::refusal(const Request& head, const Visitor& visitor)
+{
+  const bool page = head.method() == http::verb::get && isPage(pathOf(head));
+  Response answer;
+  if (visitor.state == Visitor::kUnreadable)
+  {
+    const char* words = "The records cannot be read right now, so your login cannot be checked. Try again in a moment.";
+    answer = page ? reply(503, words) : replyJson(503, {{"ok", false}, {"message", words}});
+    answer.set(http::field::retry_after, "2");
+  }
+  else if (page)
   {
     answer = reply(401, "");
     answer.set(http::field::content_type, "text/html; charset=utf-8");
-    answer.body() = kLoginPage;
+    std::string html = kLoginPage;
+    // The page says why a login it had is over.
+    const std::string why = visitor.state == Visitor::kEnded ? loginEndName(visitor.ended) : "none";
+    const std::string body = "<body data-ended=\"" + why + "\">";
+    html.replace(html.find("<body>"), 6, body);
+    answer.body() = html;
   }
   else
-    answer = replyJson(401, {{"ok", false}, {"message", "Log in first."}});
+    answer =
+        replyJson(401, {{"ok", false},
+                        {"login", visitor.state == Visitor::kEnded ? "ended" : "none"},
+                        {"reason", visitor.state == Visitor::kEnded ? loginEndName(visitor.ended) : "none"},
+                        {"message", endedWords(visitor.state == Visitor::kEnded ? visitor.ended : LoginEnd::kNone)}});
   answer.set(http::field::cache_control, "no-store");
-  return true;
+  return answer;
 }
 
 void ConsoleGate::record(const Visitor& by, const std::string& action, int64_t patientId, int64_t sessionId,
-                         const std::string& detail)
+                         const std::string& detail, double at)
 {
-  const auto kept = trail_->record({by.who(), room_, action, patientId, sessionId, detail});
-  if (!kept.ok())
-    ROS_ERROR("%s: %s was not recorded", kept.error.c_str(), action.c_str());
+  AuditEvent e{by.who(), room_, action, patientId, sessionId, detail, at};
+  queue_->record(std::move(e));
+}
+
+void ConsoleGate::ended(const std::vector<std::string>& hashes, LoginEnd why)
+{
+  if (hashes.empty())
+    return;
+  EndedHook hook;
+  {
+    std::lock_guard<std::mutex> hold(hookMutex_);
+    hook = endedHook_;
+  }
+  if (hook)
+    hook(hashes, why);
 }
 
 Response ConsoleGate::login(const Request& request, const RequestSource& from)
@@ -179,6 +288,7 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
   who.account = in.value.account;
   if (in.value.outcome == LoginOutcome::kIn)
   {
+    book_.hold(secretHash(in.value.secret), in.value.account, false, wallNow());
     record(who, "login", 0, 0, "");
     Response answer =
         replyJson(200, {{"ok", true}, {"name", in.value.account.name}, {"role", roleName(in.value.account.role)}});
@@ -198,36 +308,111 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
   return replyJson(401, {{"ok", false}, {"message", "Wrong name or password."}});
 }
 
-Response ConsoleGate::logout(const Request& request, const RequestSource& from)
+Response ConsoleGate::me(const Visitor& by)
 {
-  const Visitor by = identify(request);
-  const std::string secret = cookieValue(std::string(request[http::field::cookie]), kCookie);
-  if (!secret.empty())
-    accounts_->logout(secret);
-  if (by.known && !by.viaToken)
+  return replyJson(200, {{"accounts", accountsOn()},
+                         {"name", by.who()},
+                         {"role", by.known() && accountsOn() ? roleName(by.account.role) : ""}});
+}
+
+Response ConsoleGate::logout(const Request& request, const RequestSource& from, const Visitor& by)
+{
+  std::string hash;
+  bool token = false;
+  if (credentials(request, hash, token) && !token)
+  {
+    ended(book_.end(hash, LoginEnd::kLoggedOut), LoginEnd::kLoggedOut);
+    {
+      std::lock_guard<std::mutex> hold(keeperMutex_);
+      logoutsToWrite_.push_back(hash);
+    }
+    keeperWake_.notify_all();
+  }
+  if (by.known() && !by.viaToken)
     record(by, "logout", 0, 0, "");
   Response answer = replyJson(200, {{"ok", true}});
   answer.set(http::field::set_cookie, sessionCookie("", from.tls));
   return answer;
 }
 
-Response ConsoleGate::handle(const Request& request, const RequestSource& from)
+Response ConsoleGate::handle(const Request& request, const Visitor& by)
 {
   const std::string path = pathOf(request);
-  const bool post = request.method() == http::verb::post;
-  if (path == "/api/login")
-    return post ? login(request, from) : replyJson(405, {{"ok", false}, {"message", "Log in with POST."}});
-  if (path == "/api/logout")
-    return post ? logout(request, from) : replyJson(405, {{"ok", false}, {"message", "Log out with POST."}});
-  const Visitor by = identify(request);
-  if (path == "/api/me")
-    return replyJson(200, {{"accounts", accountsOn()},
-                           {"name", by.who()},
-                           {"role", by.known && accountsOn() ? roleName(by.account.role) : ""}});
   if (path.compare(0, 11, "/api/tokens") == 0)
     return tokens(request, by);
   if (path.compare(0, 10, "/api/audit") == 0)
     return auditPage(request, by);
   return admin(request, by);
+}
+
+void ConsoleGate::recheckTokens(int64_t accountId)
+{
+  for (const HeldLogin& login : book_.held())
+    if (login.token && login.account.id == accountId)
+    {
+      const auto standing = accounts_->loginStanding(login.hash, true);
+      if (standing.ok() && standing.value != LoginStanding::kInUse)
+        ended(book_.end(login.hash, LoginEnd::kRevoked), LoginEnd::kRevoked);
+    }
+}
+
+void ConsoleGate::keeper()
+{
+  std::unique_lock<std::mutex> hold(keeperMutex_);
+  while (!stopping_)
+  {
+    hold.unlock();
+    keep();
+    hold.lock();
+    keeperWake_.wait_for(hold, kKeeperEvery, [this] { return stopping_ || !logoutsToWrite_.empty(); });
+  }
+}
+
+// Every step stops at the first database fault: what it could not learn it
+// learns at a later round, and a login is never ended for a fault.
+void ConsoleGate::keep()
+{
+  if (!accountsOn_)
+  {
+    const auto n = accounts_->accountCount();
+    if (n.ok() && n.value > 0)
+      accountsOn_ = true;
+  }
+  std::vector<std::string> logouts;
+  {
+    std::lock_guard<std::mutex> hold(keeperMutex_);
+    logouts.swap(logoutsToWrite_);
+  }
+  for (std::size_t i = 0; i < logouts.size(); ++i)
+    if (!accounts_->endSession(logouts[i]).ok())
+    {
+      std::lock_guard<std::mutex> hold(keeperMutex_);
+      logoutsToWrite_.insert(logoutsToWrite_.end(), logouts.begin() + i, logouts.end());
+      return;
+    }
+  for (const HeldLogin& idle : book_.expire())
+  {
+    ended({idle.hash}, LoginEnd::kExpired);
+    std::lock_guard<std::mutex> hold(keeperMutex_);
+    logoutsToWrite_.push_back(idle.hash);
+  }
+  for (const HeldLogin& login : book_.held())
+  {
+    const auto standing = accounts_->loginStanding(login.hash, login.token);
+    if (!standing.ok())
+      return;
+    const LoginEnd why = standing.value == LoginStanding::kGone       ? LoginEnd::kLoggedOut
+                         : standing.value == LoginStanding::kDisabled ? LoginEnd::kDisabled
+                         : standing.value == LoginStanding::kRevoked  ? LoginEnd::kRevoked
+                                                                      : LoginEnd::kNone;
+    if (why != LoginEnd::kNone)
+      ended(book_.end(login.hash, why), why);
+    else if (!login.token && login.lastUsed > login.lastWritten)
+    {
+      if (!accounts_->touchSession(login.hash, login.lastUsed).ok())
+        return;
+      book_.written(login.hash, login.lastUsed);
+    }
+  }
 }
 }  // namespace nao_kinora_console

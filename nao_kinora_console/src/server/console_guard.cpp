@@ -40,7 +40,7 @@ const char* const kTokenPage = R"(<!DOCTYPE html>
 bool isAction(const std::string& path)
 {
   return path == "/api/pause" || path == "/api/skip" || path == "/api/end" || path == "/api/speed" ||
-         TeachDesk::isAction(path);
+         path == "/api/release" || TeachDesk::isAction(path);
 }
 
 // Bodies are small and say their length, so none is read beyond the limit.
@@ -111,6 +111,21 @@ bool refuseMethod(const RequestSource& from, const Request& head, Response& answ
 
 bool Console::refuse(const RequestSource& from, const Request& head, Response& answer)
 {
+  try
+  {
+    return refuseHead(from, head, answer);
+  }
+  catch (const std::exception& e)
+  {
+    answer = internalFault("a request's header", e.what());
+    answer.keep_alive(false);
+    return true;
+  }
+}
+
+// From the header and memory alone: nothing here waits.
+bool Console::refuseHead(const RequestSource& from, const Request& head, Response& answer)
+{
   const std::string method(head.method_string());
   const std::string path = pathOf(head);
   // What crosses the network is encrypted: a plain request is told where the
@@ -142,10 +157,14 @@ bool Console::refuse(const RequestSource& from, const Request& head, Response& a
   // With accounts, a login or a personal token lets in, not the shared token.
   if (gate_ && gate_->accountsOn())
   {
-    if (gate_->refuse(head, answer))
+    // A login not held in memory is let on to be looked up with its body.
+    const Visitor visitor = gate_->identify(head);
+    if (!ConsoleGate::isOpen(path) && (visitor.state == Visitor::kNone || visitor.state == Visitor::kEnded))
+    {
+      answer = ConsoleGate::refusal(head, visitor);
       return true;
-    const bool viaToken = std::string(head[http::field::authorization]).compare(0, 7, "Bearer ") == 0;
-    return refuseBody(head, answer) || refuseMethod(from, head, answer, viaToken);
+    }
+    return refuseBody(head, answer) || refuseMethod(from, head, answer, visitor.viaToken);
   }
   if (!options_.token.empty())
   {

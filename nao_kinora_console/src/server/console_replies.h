@@ -3,6 +3,7 @@
 #define NAO_KINORA_CONSOLE_CONSOLE_REPLIES_H
 
 #include "nao_kinora_console/http/http_session.h"
+#include "nao_kinora_console/http/json_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -32,7 +33,7 @@ inline Response replyJson(int status, const nlohmann::json& body)
   Response answer;
   answer.result(status);
   answer.set(http::field::content_type, "application/json");
-  answer.body() = body.dump();
+  answer.body() = jsonText(body);
   return answer;
 }
 

@@ -1,15 +1,17 @@
 #include "nao_kinora_console/server/console_server.h"
 
 #include "nao_kinora_console/clinic/clinic_follower.h"
+#include "nao_kinora_console/http/connection_detector.h"
+#include "nao_kinora_console/http/request_rules.h"
+#include "nao_kinora_console/records/clinic_rules.h"
 #include "nao_kinora_console/server/audit_actions.h"
 #include "nao_kinora_console/server/console_gate.h"
-#include "nao_kinora_console/http/connection_detector.h"
-#include "nao_kinora_console/records/clinic_rules.h"
-#include "nao_kinora_console/http/request_rules.h"
+#include "nao_kinora_console/session/session_launcher.h"
 #include "console_replies.h"
 
 #include <ros/names.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -25,7 +27,19 @@ namespace
 const int kPerAddress = 32;
 // Calls to the coaching program at once; CoachClient refuses more than this
 // many waiting on a program that hangs.
-const int kWorkers = 4;
+const int kControlThreads = 4;
+// Password checks at once (each takes tens of milliseconds and 64 MiB on
+// purpose) and waiting; past them a login is told to try again at once. One
+// address may have this many in the queue or running.
+const int kPasswordThreads = 2;
+const std::size_t kPasswordQueue = 8;
+const int kLoginsPerAddress = 2;
+// Looking up logins not held in memory, and the clinic's requests: each waits
+// at most its database deadline.
+const int kLookupThreads = 2;
+const std::size_t kLookupQueue = 64;
+const int kRecordThreads = 4;
+const std::size_t kRecordQueue = 128;
 
 bool validToken(const std::string& token)
 {
@@ -35,6 +49,11 @@ bool validToken(const std::string& token)
   return true;
 }
 
+// What the therapist asked for, in the trail's and the page's words.
+std::string controlName(const std::string& path, const nlohmann::json& body)
+{
+  return path == "/api/pause" ? (body.at("pause").get<bool>() ? "pause" : "continue") : path.substr(5);
+}
 }  // namespace
 
 std::string optionsFault(const ConsoleOptions& options)
@@ -61,9 +80,13 @@ Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> sto
       peers_(kPerAddress),
       acceptor_(io_),
       acceptPause_(io_),
-      workers_(kWorkers),
+      controls_("controls", kControlThreads, 16),
+      passwords_("password checks", kPasswordThreads, kPasswordQueue),
+      lookups_("login lookups", kLookupThreads, kLookupQueue),
+      records_("records", kRecordThreads, kRecordQueue),
       teach_(options.jointStatesTopic, options.recordingDir, [this] { return sessionPlaying(); })
 {
+  lateSink_->console = this;
   std::vector<StaticFolder> folders = options_.sideFolders;
   folders.push_back({"/", options_.webRoot});
   for (StaticFolder& folder : folders)
@@ -88,13 +111,23 @@ Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> sto
 
 Console::~Console()
 {
+  {
+    // A late answer that comes from now on reaches nobody.
+    std::lock_guard<std::mutex> hold(lateSink_->mutex);
+    lateSink_->console = nullptr;
+  }
   stop();
-  workers_.join();
+  controls_.stop();
+  passwords_.stop();
+  lookups_.stop();
+  records_.stop();
 }
 
 void Console::useGate(std::unique_ptr<ConsoleGate> gate)
 {
   gate_ = std::move(gate);
+  gate_->onEnded([this](const std::vector<std::string>& hashes, LoginEnd why) { loginsEnded(hashes, why); });
+  gate_->start();
 }
 
 bool Console::bind(std::string& error)
@@ -130,7 +163,20 @@ bool Console::bind(std::string& error)
 void Console::serve()
 {
   accept();
-  io_.run();
+  // The last line: a handler that threw is logged, and the io thread goes on.
+  for (;;)
+  {
+    try
+    {
+      io_.run();
+      return;
+    }
+    catch (const std::exception& e)
+    {
+      ++internalFaults_;
+      ROS_ERROR("the console's io thread: %s (it goes on)", e.what());
+    }
+  }
 }
 
 void Console::stop()
@@ -174,29 +220,99 @@ void Console::accept()
       });
 }
 
+Response Console::internalFault(const char* where, const char* what)
+{
+  ++internalFaults_;
+  ROS_ERROR("%s: %s (the console goes on)", where, what);
+  return replyJson(500,
+                   {{"ok", false}, {"message", "The console could not answer this request (a fault of its own)."}});
+}
+
 void Console::handle(const std::shared_ptr<HttpSession>& session, const Request& request)
+{
+  try
+  {
+    Visitor by;
+    by.state = Visitor::kIn;  // without accounts, the shared token was checked with the header
+    if (gate_)
+      by = gate_->identify(request);
+    if (by.state == Visitor::kIn || ConsoleGate::isOpen(pathOf(request)))
+    {
+      dispatch(session, request, by);
+      return;
+    }
+    if (by.state != Visitor::kNotHeld)
+    {
+      session->reply(ConsoleGate::refusal(request, by));
+      return;
+    }
+    // Not held in memory (the console restarted since): looked up once, on a
+    // thread that may wait for the database, then routed on the io thread.
+    auto whole = std::make_shared<Request>(request);
+    const bool posted = lookups_.post(
+        [this, session, whole]
+        {
+          const Visitor found = gate_->resolve(*whole);
+          if (found.state != Visitor::kIn)
+            session->reply(ConsoleGate::refusal(*whole, found));
+          else
+            net::post(io_, [this, session, whole, found] { dispatch(session, *whole, found); });
+        });
+    if (!posted)
+      session->reply(replyJson(503, {{"ok", false}, {"message", "The console is busy checking logins. Try again."}}));
+  }
+  catch (const std::exception& e)
+  {
+    session->reply(internalFault("a request", e.what()));
+  }
+}
+
+void Console::onPool(BoundedPool& pool, const std::shared_ptr<HttpSession>& session, std::function<Response()> work,
+                     const char* busy)
+{
+  const bool posted = pool.post(
+      [this, session, work]
+      {
+        try
+        {
+          session->reply(work());
+        }
+        catch (const std::exception& e)
+        {
+          session->reply(internalFault("a request", e.what()));
+        }
+      });
+  if (!posted)
+  {
+    Response answer = replyJson(503, {{"ok", false}, {"message", busy}});
+    answer.set(http::field::retry_after, "2");
+    session->reply(std::move(answer));
+  }
+}
+
+// Called on the io thread with the visitor let in: what needs no waiting is
+// answered here, from memory; the rest goes to its pool.
+void Console::dispatch(const std::shared_ptr<HttpSession>& session, const Request& request, const Visitor& by)
 {
   const std::string path = pathOf(request);
   if (gate_ && ConsoleGate::isAccountPath(path))
-  {
-    // A login hashes its password, slow on purpose: on a worker.
-    auto whole = std::make_shared<Request>(request);
-    net::post(workers_, [this, session, whole] { session->reply(gate_->handle(*whole, session->source())); });
-  }
+    serveAccount(session, request, by);
   else if (request.method() == http::verb::post && TeachDesk::isAction(path))
   {
-    // Save writes and flushes a file: on a worker, never on the io thread.
+    // Save writes and flushes a file: never on the io thread.
     const std::string body = request.body();
-    net::post(workers_, [this, session, path, body] { session->reply(teach_.act(path, body)); });
+    onPool(
+        records_, session, [this, path, body] { return teach_.act(path, body); },
+        "The console is busy. Try again in a moment.");
   }
   else if (isClinicPath(path))
-    serveClinic(session, request);
+    serveClinic(session, request, by);
   else if (request.method() == http::verb::post)
-    serveAction(session, request);
+    serveAction(session, request, by);
   else if (TeachDesk::isView(path))
     session->reply(teach_.look(path));
   else if (path == "/events" && request.method() == http::verb::get)
-    serveEvents(session);
+    serveEvents(session, by);
   else if (path == "/api/about")
     session->reply(replyJson(200, about(session->source())));
   else if (path == "/api/status")
@@ -207,6 +323,78 @@ void Console::handle(const std::shared_ptr<HttpSession>& session, const Request&
   }
   else
     session->reply(serveFile(request));
+}
+
+void Console::serveAccount(const std::shared_ptr<HttpSession>& session, const Request& request, const Visitor& by)
+{
+  const std::string path = pathOf(request);
+  const bool post = request.method() == http::verb::post;
+  if (path == "/api/me")
+  {
+    session->reply(gate_->me(by));
+    return;
+  }
+  if (path == "/api/logout")
+  {
+    session->reply(post ? gate_->logout(request, session->source(), by)
+                        : replyJson(405, {{"ok", false}, {"message", "Log out with POST."}}));
+    return;
+  }
+  if (path != "/api/login")
+  {
+    auto whole = std::make_shared<Request>(request);
+    onPool(
+        records_, session, [this, whole, by] { return gate_->handle(*whole, by); },
+        "The console is busy. Try again in a moment.");
+    return;
+  }
+  if (!post)
+  {
+    session->reply(replyJson(405, {{"ok", false}, {"message", "Log in with POST."}}));
+    return;
+  }
+  // A password check is slow on purpose: a few at a time, a few from each
+  // address; past that a login is told to try again, at once.
+  const std::string address = session->source().peer;
+  if (loginsInFlight_[address] >= kLoginsPerAddress)
+  {
+    Response answer = replyJson(429, {{"ok", false}, {"message", "Too many logins at once. Try again in a moment."}});
+    answer.set(http::field::retry_after, "2");
+    session->reply(std::move(answer));
+    return;
+  }
+  ++loginsInFlight_[address];
+  auto whole = std::make_shared<Request>(request);
+  auto done = [this, address]
+  {
+    net::post(io_,
+              [this, address]
+              {
+                if (--loginsInFlight_[address] <= 0)
+                  loginsInFlight_.erase(address);
+              });
+  };
+  const bool posted = passwords_.post(
+      [this, session, whole, done]
+      {
+        try
+        {
+          session->reply(gate_->login(*whole, session->source()));
+        }
+        catch (const std::exception& e)
+        {
+          session->reply(internalFault("a login", e.what()));
+        }
+        done();
+      });
+  if (!posted)
+  {
+    done();
+    Response answer =
+        replyJson(429, {{"ok", false}, {"message", "Too many people are logging in at once. Try again in a moment."}});
+    answer.set(http::field::retry_after, "2");
+    session->reply(std::move(answer));
+  }
 }
 
 // What a therapist compares to pair a tablet: the fingerprint of the
@@ -239,7 +427,7 @@ Response Console::serveFile(const Request& request)
   return answer;
 }
 
-void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Request& request)
+void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Request& request, const Visitor& by)
 {
   const std::string path = pathOf(request);
   nlohmann::json body = nlohmann::json::object();
@@ -253,6 +441,8 @@ void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Req
   // Ending cannot be undone: the page asks first, and says so.
   else if (path == "/api/end" && (!body.contains("confirm") || body["confirm"] != true))
     fault = "Ending the session needs {\"confirm\": true}.";
+  else if (path == "/api/release" && (!body.contains("confirm") || body["confirm"] != true))
+    fault = "Releasing the session needs {\"confirm\": true}.";
   else if (path == "/api/speed" &&
            (!body.contains("speed") || !body["speed"].is_number() || !checkSpeed(body["speed"].get<double>()).empty()))
     fault = "speed: a number from 0.25 to 2.0, as {\"speed\": 0.5}.";
@@ -261,16 +451,12 @@ void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Req
     session->reply(replyJson(400, {{"ok", false}, {"message", fault}}));
     return;
   }
-  const std::string who = gate_ ? gate_->identify(request).who() : "";
-  // The call may wait for the whole deadline: on a worker, never on the io thread.
-  net::post(workers_,
-            [this, session, path, body, who]
-            {
-              Response answer = callControl(path, body);
-              if (answer.result() == http::status::ok)
-                audit(who, controlAction(path, body));
-              session->reply(std::move(answer));
-            });
+  const std::string who = by.who();
+  // The call may wait for the whole deadline: on the controls' own threads.
+  onPool(
+      controls_, session,
+      [this, path, body, who] { return path == "/api/release" ? release(body, who) : callControl(path, body, who); },
+      "Still waiting for the coaching program to answer earlier requests.");
 }
 
 // Recording is refused while the coaching program is running a session that
@@ -282,12 +468,44 @@ bool Console::sessionPlaying()
          statusSub_.getNumPublishers() > 0;
 }
 
-Response Console::callControl(const std::string& path, const nlohmann::json& body)
+Response Console::callControl(const std::string& path, const nlohmann::json& body, const std::string& who)
 {
-  const CallOutcome outcome = path == "/api/pause"   ? coach_.pause(body.at("pause").get<bool>())
-                              : path == "/api/skip"  ? coach_.skip()
-                              : path == "/api/speed" ? coach_.setSpeed(body.at("speed").get<double>())
-                                                     : coach_.end();
+  // Registered before the call: a call that misses its deadline stays listed
+  // as sent, not confirmed, until the program answers or is gone.
+  unsigned long id = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    id = ++pendingCount_;
+  }
+  const std::weak_ptr<LateSink> sink = lateSink_;
+  const CoachClient::Late late = [sink, id, path, body, who](const CallOutcome& outcome)
+  {
+    const auto alive = sink.lock();
+    if (!alive)
+      return;
+    std::lock_guard<std::mutex> hold(alive->mutex);
+    if (alive->console)
+      alive->console->controlLanded(id, path, body, who, outcome);
+  };
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.push_back({id, controlName(path, body), who, wallNow()});
+  }
+  const CallOutcome outcome = path == "/api/pause"   ? coach_.pause(body.at("pause").get<bool>(), late)
+                              : path == "/api/skip"  ? coach_.skip(late)
+                              : path == "/api/speed" ? coach_.setSpeed(body.at("speed").get<double>(), late)
+                                                     : coach_.end(late);
+  if (outcome.kind != CallOutcome::kNoAnswer)
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.erase(
+        std::remove_if(pending_.begin(), pending_.end(), [id](const PendingControl& p) { return p.id == id; }),
+        pending_.end());
+  }
+  else
+    wakeStreams();  // the pages show it as sent, not confirmed
+  if (outcome.kind == CallOutcome::kAnswered && outcome.success)
+    audit(who, controlAction(path, body));
   int status = 200;
   switch (outcome.kind)
   {
@@ -295,14 +513,18 @@ Response Console::callControl(const std::string& path, const nlohmann::json& bod
       status = outcome.success ? 200 : 409;
       break;
     case CallOutcome::kNotRunning:
-      status = 503;
-      break;
     case CallOutcome::kBusy:
       status = 503;
       break;
     case CallOutcome::kNoAnswer:
-      status = 504;
-      break;
+      // Sent, and it may yet be carried out: the trail will say when.
+      return replyJson(202,
+                       {{"ok", false},
+                        {"answered", false},
+                        {"pending", true},
+                        {"message", "Sent to the coaching program, which has not confirmed it yet (no answer within " +
+                                        std::to_string(static_cast<int>(coach_.deadline())) +
+                                        " s). If the robot goes on moving, stop it on the robot and press Release."}});
     case CallOutcome::kFailed:
       status = 502;
       break;
@@ -310,5 +532,57 @@ Response Console::callControl(const std::string& path, const nlohmann::json& bod
   return replyJson(status, {{"ok", outcome.kind == CallOutcome::kAnswered && outcome.success},
                             {"answered", outcome.kind == CallOutcome::kAnswered},
                             {"message", outcome.message}});
+}
+
+// A control the program answered after its deadline: no longer listed as
+// sent, and in the trail with who asked and how late, whatever became of it.
+void Console::controlLanded(unsigned long pending, const std::string& path, const nlohmann::json& body,
+                            const std::string& who, const CallOutcome& outcome)
+{
+  double asked = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = pending_.begin(); it != pending_.end(); ++it)
+      if (it->id == pending)
+      {
+        asked = it->asked;
+        pending_.erase(it);
+        break;
+      }
+  }
+  wakeStreams();
+  AuditAction a = controlAction(path, body);
+  char late[64];
+  std::snprintf(late, sizeof late, "%.1f", asked > 0 ? wallNow() - asked : 0.0);
+  const bool done = outcome.kind == CallOutcome::kAnswered && outcome.success;
+  if (!done)
+    a.action += " not carried out";
+  a.detail = nlohmann::json({{"late", std::stod(late)}, {"was", a.detail}, {"answer", outcome.message}})
+                 .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  audit(who, a);
+}
+
+// The coaching program of this console's session stopped where it stands,
+// answering or not: its process group ended (a request to end, then killed).
+// The session's record closes as interrupted, with its resume point, when
+// the follower sees the program's exit; the patient is free again.
+Response Console::release(const nlohmann::json&, const std::string& who)
+{
+  if (!launcher_)
+    return replyJson(
+        409,
+        {{"ok", false}, {"message", "This console did not start the coaching program: stop it where it was started."}});
+  const std::vector<std::string> stopped = launcher_->stopRunning();
+  if (stopped.empty())
+    return replyJson(409, {{"ok", false}, {"message", "No coaching program started here is running."}});
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.clear();  // never to be confirmed now
+  }
+  wakeStreams();
+  AuditAction a;
+  a.action = "release";
+  audit(who, a);
+  return replyJson(200, {{"ok", true}, {"message", "The coaching program was stopped; the session can be resumed."}});
 }
 }  // namespace nao_kinora_console

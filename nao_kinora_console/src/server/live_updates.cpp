@@ -1,13 +1,16 @@
 // The console's live updates: the node's status and joint rows as they come,
 // and the event stream that carries them to each open page.
 #include "nao_kinora_console/server/console_server.h"
+#include "nao_kinora_console/http/json_text.h"
 #include "nao_kinora_console/clinic/clinic_follower.h"
+#include "nao_kinora_console/server/console_gate.h"
 
 #include "nao_kinora_console/session/status_view.h"
 
 #include <nao_kinora/joint_message.h>
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 
 namespace nao_kinora_console
@@ -20,8 +23,10 @@ const std::chrono::milliseconds kPoseEvery(40);
 const std::chrono::milliseconds kStatusEvery(1000);
 // A page that takes nothing in for this long (a tablet asleep) gives its place up.
 const std::chrono::seconds kWriteTime(10);
-// Each open page holds one event stream; a ninth is refused.
+// Each open page holds one event stream; a ninth is refused, and one account
+// holds at most half of them (the admin's page, another therapist's, keep theirs).
 const std::size_t kMaxStreams = 8;
+const std::size_t kMaxStreamsPerAccount = kMaxStreams / 2;
 
 // The answer's head, sent once; the events follow as its chunks.
 std::string eventStreamHead()
@@ -66,6 +71,9 @@ struct Console::Stream
   unsigned long clinicSent = 0;
   std::chrono::steady_clock::time_point lastStatus;
   std::chrono::steady_clock::time_point lastPose;
+  std::string login;                 // the login's secret hash: "" without accounts
+  int64_t account = 0;               // its account
+  LoginEnd ended = LoginEnd::kNone;  // its login is over: said, then closed
 };
 
 void Console::statusHandle(const nao_kinora_msgs::SessionStatus::ConstPtr& status)
@@ -75,6 +83,8 @@ void Console::statusHandle(const nao_kinora_msgs::SessionStatus::ConstPtr& statu
     status_ = *status;
     haveStatus_ = true;
     ++statusCount_;
+    statusAt_ = std::chrono::steady_clock::now();
+    statusRosAt_ = ros::Time::now();
   }
   wakeStreams();
 }
@@ -100,10 +110,18 @@ nlohmann::json Console::view()
 {
   StatusContext context;
   nao_kinora_msgs::SessionStatus status;
+  double silent = 0;
+  nlohmann::json pending = nlohmann::json::array();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     status = status_;
     context.haveStatus = haveStatus_;
+    silent = std::chrono::duration<double>(std::chrono::steady_clock::now() - statusAt_).count();
+    // A simulated clock held still holds the program still too: not silence.
+    if (ros::Time::isSimTime())
+      silent = std::min(silent, (ros::Time::now() - statusRosAt_).toSec());
+    for (const PendingControl& p : pending_)
+      pending.push_back({{"control", p.control}, {"who", p.who}, {"asked", p.asked}});
   }
   context.coachRunning = statusSub_.getNumPublishers() > 0;
   context.consoleOnJointRows = rowSub_.getNumPublishers() > 0;
@@ -114,21 +132,28 @@ nlohmann::json Console::view()
   // The database lost: the session goes on, and what it plays is stored once
   // the database is back.
   v["records_saved"] = !follower_ || follower_->lastError().empty();
+  // Wall seconds since the coaching program last said where it stands: it
+  // says so at least once a second, so a few seconds mean it is frozen or gone.
+  v["silent_seconds"] = context.haveStatus ? nlohmann::json(std::round(silent * 10) / 10) : nlohmann::json();
+  // Controls sent that the program has not confirmed yet.
+  v["pending"] = pending;
   return v;
 }
 
-void Console::serveEvents(const std::shared_ptr<HttpSession>& session)
+void Console::serveEvents(const std::shared_ptr<HttpSession>& session, const Visitor& by)
 {
-  std::size_t open = 0;
+  std::size_t open = 0, mine = 0;
   for (const auto& weak : streams_)
   {
     const auto stream = weak.lock();
     open += stream && !stream->closed;
+    mine += stream && !stream->closed && by.account.id != 0 && stream->account == by.account.id;
   }
-  if (open >= kMaxStreams)
+  if (open >= kMaxStreams || mine >= kMaxStreamsPerAccount)
   {
     Response answer{http::status::service_unavailable, 11};
-    answer.body() = "Too many pages are open on this console.\n";
+    answer.body() = open >= kMaxStreams ? "Too many pages are open on this console.\n"
+                                        : "Too many pages of this account are open: close one of them.\n";
     session->reply(std::move(answer));
     return;
   }
@@ -136,6 +161,8 @@ void Console::serveEvents(const std::shared_ptr<HttpSession>& session)
                                 [](const std::weak_ptr<Stream>& weak) { return weak.expired(); }),
                  streams_.end());
   auto stream = std::make_shared<Stream>(session->takeStream(), session->place());
+  stream->login = by.hash;
+  stream->account = by.account.id;
   streams_.push_back(stream);
   // EventSource tries again after this many milliseconds when the console goes away.
   stream->out = eventStreamHead() + chunk("retry: 1000\n\n");
@@ -180,6 +207,25 @@ void Console::wakeStreams()
             });
 }
 
+// The pages of logins that are over are told why, then their streams close.
+void Console::loginsEnded(const std::vector<std::string>& hashes, LoginEnd why)
+{
+  net::post(io_,
+            [this, hashes, why]
+            {
+              for (const auto& weak : streams_)
+              {
+                const auto stream = weak.lock();
+                if (!stream || stream->closed || stream->login.empty() ||
+                    std::find(hashes.begin(), hashes.end(), stream->login) == hashes.end())
+                  continue;
+                stream->ended = why;
+                if (stream->waiting)
+                  stream->timer.cancel();
+              }
+            });
+}
+
 // Writes what has changed for one page: the status when it changed or a
 // second went by, the pose when it changed and 40 ms went by; else waits on
 // the timer for the first of these, or a wake.
@@ -188,6 +234,19 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
   using Clock = std::chrono::steady_clock;
   if (stream->closed || stream->writing || stream->waiting)
     return;
+  if (stream->ended != LoginEnd::kNone)
+  {
+    stream->out +=
+        chunk("event: login\ndata: " + jsonText({{"ended", loginEndName(stream->ended)}}) + "\n\n") + "0\r\n\r\n";
+    stream->writing = true;
+    stream->connection->write(net::buffer(stream->out), kWriteTime,
+                              [this, stream](beast::error_code)
+                              {
+                                stream->writing = false;
+                                closeStream(stream);
+                              });
+    return;
+  }
   bool sendStatus = false;
   std::string clinic;  // the clinic's last change, when the page has not had it
   std::vector<double> pose;
@@ -203,7 +262,7 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
     }
     if (clinicCount_ != stream->clinicSent)
     {
-      clinic = nlohmann::json({{"count", clinicCount_}, {"what", clinicWhat_}}).dump();
+      clinic = jsonText({{"count", clinicCount_}, {"what", clinicWhat_}});
       stream->clinicSent = clinicCount_;
     }
     if (sendStatus)
@@ -230,11 +289,11 @@ void Console::pump(const std::shared_ptr<Stream>& stream)
   }
   std::string events;
   if (sendStatus)
-    events += "event: status\ndata: " + view().dump() + "\n\n";
+    events += "event: status\ndata: " + jsonText(view()) + "\n\n";
   if (!clinic.empty())
     events += "event: clinic\ndata: " + clinic + "\n\n";
   if (!pose.empty())
-    events += "event: pose\ndata: " + nlohmann::json(pose).dump() + "\n\n";
+    events += "event: pose\ndata: " + jsonText(nlohmann::json(pose)) + "\n\n";
   stream->out += chunk(events);
   stream->writing = true;
   stream->connection->write(net::buffer(stream->out), kWriteTime,

@@ -7,7 +7,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <future>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace nao_kinora_console
@@ -24,32 +25,47 @@ CoachClient::CoachClient(const std::string& coach, double deadlineSeconds)
 {
 }
 
-CallOutcome CoachClient::pause(bool pause)
+CallOutcome CoachClient::pause(bool pause, Late late)
 {
   std_srvs::SetBool service;
   service.request.data = pause;
-  return call("pause_playback", service);
+  return call("pause_playback", service, std::move(late));
 }
 
-CallOutcome CoachClient::skip()
+CallOutcome CoachClient::skip(Late late)
 {
-  return call("skip_exercise", std_srvs::Trigger());
+  return call("skip_exercise", std_srvs::Trigger(), std::move(late));
 }
 
-CallOutcome CoachClient::end()
+CallOutcome CoachClient::end(Late late)
 {
-  return call("end_session", std_srvs::Trigger());
+  return call("end_session", std_srvs::Trigger(), std::move(late));
 }
 
-CallOutcome CoachClient::setSpeed(double speed)
+CallOutcome CoachClient::setSpeed(double speed, Late late)
 {
   nao_kinora_msgs::SetSpeed service;
   service.request.speed = speed;
-  return call("set_speed", service);
+  return call("set_speed", service, std::move(late));
 }
 
+namespace
+{
+// What the waiting thread and the call's own thread share: the outcome, or
+// the word that nobody waits for it any more (then it goes to late).
+struct CallState
+{
+  std::mutex mutex;
+  std::condition_variable done;
+  bool answered = false;
+  bool gaveUp = false;
+  CallOutcome outcome;
+  CoachClient::Late late;
+};
+}  // namespace
+
 template <class Service>
-CallOutcome CoachClient::call(const std::string& control, Service service)
+CallOutcome CoachClient::call(const std::string& control, Service service, Late late)
 {
   CallOutcome outcome;
   if (++*waiting_ > kMaxWaiting)
@@ -62,11 +78,11 @@ CallOutcome CoachClient::call(const std::string& control, Service service)
   // roscpp's calls have no deadline of their own: a worker makes the call
   // and this thread waits for it as long as the deadline allows.
   const std::string name = coach_ + "/" + control;
-  auto answer = std::make_shared<std::promise<CallOutcome>>();
-  std::future<CallOutcome> answered = answer->get_future();
+  auto state = std::make_shared<CallState>();
+  state->late = std::move(late);
   std::shared_ptr<std::atomic<int>> waiting = waiting_;
   std::thread(
-      [answer, name, service, waiting]() mutable
+      [state, name, service, waiting]() mutable
       {
         CallOutcome result;
         if (!ros::service::exists(name, false))
@@ -86,13 +102,27 @@ CallOutcome CoachClient::call(const std::string& control, Service service)
           result.kind = CallOutcome::kFailed;
           result.message = "The connection to the coaching program broke off.";
         }
-        answer->set_value(result);
         --*waiting;
+        Late late;
+        {
+          std::lock_guard<std::mutex> hold(state->mutex);
+          state->outcome = result;
+          state->answered = true;
+          if (state->gaveUp)
+            late = state->late;
+        }
+        state->done.notify_all();
+        if (late)
+          late(result);
       })
       .detach();
 
-  if (answered.wait_for(std::chrono::duration<double>(deadline_)) == std::future_status::ready)
-    return answered.get();
+  {
+    std::unique_lock<std::mutex> hold(state->mutex);
+    if (state->done.wait_for(hold, std::chrono::duration<double>(deadline_), [&] { return state->answered; }))
+      return state->outcome;
+    state->gaveUp = true;
+  }
   ROS_WARN("[%s] did not answer within %g s", name.c_str(), deadline_);
   outcome.kind = CallOutcome::kNoAnswer;
   char text[120];

@@ -1,5 +1,6 @@
 #include "nao_kinora_console/session/session_launcher.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -7,10 +8,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace nao_kinora_console
 {
@@ -290,5 +294,48 @@ void SessionLauncher::removeFiles(const std::string& key)
   const auto keeper = keepers_.find(key);
   if (keeper != keepers_.end() && keeper->second == 0)
     keepers_.erase(keeper);
+}
+
+// A pid file names the node only while its exit file is missing and the
+// process runs the node's program: a pid used again by another program, or a
+// node that ended, is left alone.
+std::vector<std::string> SessionLauncher::stopRunning(double graceSeconds)
+{
+  std::vector<std::pair<std::string, pid_t>> running;
+  DIR* folder = opendir(folder_.c_str());
+  for (dirent* entry = folder ? readdir(folder) : nullptr; entry; entry = readdir(folder))
+  {
+    const std::string name = entry->d_name;
+    if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".pid") != 0)
+      continue;
+    const std::string key = name.substr(0, name.size() - 4);
+    const pid_t pid = nodePid(key);
+    char exe[PATH_MAX] = {0};
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t n = pid > 0 ? readlink(link.c_str(), exe, sizeof exe - 1) : -1;
+    char program[PATH_MAX];
+    const bool ours = n > 0 && realpath(program_.c_str(), program) && std::string(exe, n) == program;
+    if (!exitOf(key).known && ours)
+      running.push_back({key, pid});
+  }
+  if (folder)
+    closedir(folder);
+  // A node that is stopped (SIGSTOP) must go on to take its SIGTERM.
+  for (const auto& node : running)
+  {
+    killpg(node.second, SIGTERM);
+    killpg(node.second, SIGCONT);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(graceSeconds);
+  std::vector<std::string> stopped;
+  for (const auto& node : running)
+  {
+    while (kill(node.second, 0) == 0 && !exitOf(node.first).known && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (kill(node.second, 0) == 0 && !exitOf(node.first).known)
+      killpg(node.second, SIGKILL);
+    stopped.push_back(node.first);
+  }
+  return stopped;
 }
 }  // namespace nao_kinora_console

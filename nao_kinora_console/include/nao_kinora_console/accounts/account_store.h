@@ -64,6 +64,15 @@ struct LoginReply
   double lockedUntil = 0;
 };
 
+// Where a login held in a console's memory stands in the database.
+enum class LoginStanding
+{
+  kInUse,
+  kGone,      // logged out (here or elsewhere), or expired
+  kDisabled,  // its account is disabled
+  kRevoked,   // a token revoked
+};
+
 struct ApiToken
 {
   int64_t id = 0;
@@ -111,6 +120,12 @@ public:
   Status revokeToken(int64_t accountId, int64_t tokenId);
   // The token's account; kNotFound when unknown, revoked or disabled.
   Result<Account> tokenAccount(const std::string& token);
+
+  // For a console that holds logins in memory, by the secret's hash: where
+  // one stands, its last use written (never moved back), an idle one removed.
+  Result<LoginStanding> loginStanding(const std::string& hash, bool token);
+  Status touchSession(const std::string& hash, double lastUsed);
+  Status endSession(const std::string& hash);
 
 private:
   template <class T>

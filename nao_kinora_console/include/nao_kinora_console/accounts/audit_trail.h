@@ -27,6 +27,7 @@ struct AuditEvent
   int64_t patientId = 0;  // 0: none
   int64_t sessionId = 0;  // 0: none
   std::string detail;     // never a patient's code
+  double at = 0;          // wall time it was done; 0: when it is recorded
 };
 
 struct AuditEntry
@@ -43,7 +44,8 @@ public:
   using Clock = std::function<double()>;
   AuditTrail(SqlConnection& db, Clock clock);
 
-  // The entry's id.
+  // The entry's id. kDatabase: the database failed (try again later);
+  // kRule: the entry itself cannot be stored.
   Result<int64_t> record(const AuditEvent& event);
   // Newest first: up to count entries older than the entry beforeId (0: from the newest).
   Result<std::vector<AuditEntry>> page(int64_t beforeId, int count);

@@ -19,6 +19,12 @@
 
 namespace nao_kinora_console
 {
+// A room whose console has not been seen for this long is gone: its running
+// session may be released from another room.
+const double kRoomGoneAfter = 60;
+// How often a console says it is alive.
+const double kRoomSeenEvery = 15;
+
 struct ApiReply
 {
   int status = 200;

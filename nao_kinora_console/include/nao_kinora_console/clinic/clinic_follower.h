@@ -7,6 +7,7 @@
 
 #include "nao_kinora_console/clinic/clinic_api.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -37,6 +38,9 @@ public:
   // Why the last pass failed; "" once a pass has gone through. While it is
   // set, the records are not being saved.
   std::string lastError() const;
+  // The session running in this room as the last pass that could read the
+  // records found it; 0 when none. From memory: never waits.
+  int64_t runningHere() const;
 
 private:
   // "" or why the session could not be stored.
@@ -53,6 +57,8 @@ private:
   std::condition_variable wake_;
   bool stop_ = false;
   std::string error_;
+  int64_t running_ = 0;
+  std::chrono::steady_clock::time_point nextSeen_;  // when to say again that this room is alive
   std::thread thread_;
 };
 }  // namespace nao_kinora_console

@@ -57,7 +57,7 @@ struct RoomSession
 struct RoomNow
 {
   std::string name;
-  double seen = 0;  // when a console of this room last opened the database (wall time)
+  double seen = 0;  // when a console of this room was last seen serving (wall time)
   std::vector<RoomSession> running;
 };
 
@@ -123,6 +123,13 @@ public:
   Result<SessionSummary> ingestLog(int64_t sessionId);
   // For a session whose node is gone without ending it: "interrupted".
   Status closeSession(int64_t sessionId);
+  // A session of another room whose console is gone, closed as interrupted
+  // from what its records hold (its log is on that room's machine): its resume
+  // point kept, its patient free. Refused for this room's sessions, for a room
+  // whose console was seen within goneAfter seconds, and for one not running.
+  Status releaseSession(int64_t sessionId, double goneAfter);
+  // This room's console is alive: the Rooms page and a release elsewhere read it.
+  Status roomSeen();
   // Removes a session in which nothing was played (its node refused to
   // start); refuses one that holds an exercise.
   Status discardSession(int64_t sessionId);
@@ -156,10 +163,11 @@ private:
   std::string prepareFile(int64_t& version);
   std::string prepareServer(int64_t& version);
   std::string setUp(int64_t version);
+  std::string prepareAll();
   Result<int64_t> insertSession(const SessionStart& start, bool& patientBusy);
   Result<int64_t> whereRunning(int64_t patientId);
   Result<std::vector<SessionSummary>> summaries(const char* where, int64_t id, int latest = 0);
-  Result<SessionSummary> ingest(int64_t sessionId, bool close);
+  Result<SessionSummary> ingest(int64_t sessionId, bool close, bool readLog = true);
   std::string storeFold(int64_t sessionId, const SessionFold& fold, double started, int64_t offset);
   std::string storeExercises(int64_t sessionId, const std::vector<ExerciseRecord>& exercises);
   Result<std::vector<ExerciseRecord>> exercisesLocked(int64_t sessionId);

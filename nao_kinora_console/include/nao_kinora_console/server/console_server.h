@@ -2,14 +2,22 @@
 // serves the page, its live updates (Server-Sent Events on /events) and its
 // actions (POST /api/pause, /api/skip, /api/end) over HTTP, and over HTTPS
 // only when other machines can reach it.
+//
+// The controls that stop the robot stand alone: the io thread answers the
+// status and the event stream from memory and hands the controls to threads
+// of their own; logins are checked from memory; password checks, the
+// database and the clinic's requests each run on a bounded pool of their own
+// and answer 429/503 when it is full, so none of them can hold up a Pause.
 #ifndef NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 #define NAO_KINORA_CONSOLE_CONSOLE_SERVER_H
 
-#include "nao_kinora_console/records/clinic_store.h"
-#include "nao_kinora_console/session/coach_client.h"
 #include "nao_kinora_console/http/http_session.h"
-#include "nao_kinora_console/http/tls_certificate.h"
 #include "nao_kinora_console/http/request_rules.h"
+#include "nao_kinora_console/http/tls_certificate.h"
+#include "nao_kinora_console/records/clinic_store.h"
+#include "nao_kinora_console/server/bounded_pool.h"
+#include "nao_kinora_console/server/login_book.h"
+#include "nao_kinora_console/session/coach_client.h"
 #include "nao_kinora_console/teach/teach_desk.h"
 
 #include <nao_kinora_msgs/SessionStatus.h>
@@ -19,6 +27,8 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +63,7 @@ struct ConsoleOptions
 
 class ExerciseLibrary;
 class ConsoleGate;
+struct Visitor;
 struct AuditAction;
 class SessionLauncher;
 class ClinicApi;
@@ -62,8 +73,8 @@ class ClinicFollower;
 std::string optionsFault(const ConsoleOptions& options);
 
 // The server's work runs on one io thread (serve()) that never waits: the
-// coaching program's controls are called on workers, and every connection
-// has its time limits (docs/console-server.md).
+// coaching program's controls are called on threads of their own, and every
+// connection has its time limits (docs/console-server.md).
 class Console : private RequestHandler
 {
 public:
@@ -85,8 +96,31 @@ public:
   // Ends the live updates and the server; serve() then returns.
   void stop();
 
+  // The request router without a network: refuse() then, unless refused,
+  // handle(). For tests and the fuzz target; the answer comes through the
+  // session, now or later, from whichever thread makes it.
+  RequestHandler& router() { return *this; }
+  // Faults the catch-alls answered with 500 (a request that threw): a
+  // healthy console has none.
+  unsigned long internalFaults() const { return internalFaults_; }
+
 private:
   struct Stream;  // one page's live updates (live_updates.cpp)
+  // A control sent to the coaching program that it has not confirmed yet.
+  struct PendingControl
+  {
+    unsigned long id;
+    std::string control;  // "pause", "continue", "skip", "end", "speed"
+    std::string who;
+    double asked;  // wall time
+  };
+  // What a late answer reaches: the console while it lives (answers come on
+  // threads that may outlive it).
+  struct LateSink
+  {
+    std::mutex mutex;
+    Console* console = nullptr;
+  };
 
   void statusHandle(const nao_kinora_msgs::SessionStatus::ConstPtr& status);
   void rowHandle(const std_msgs::Float32MultiArray::ConstPtr& row);
@@ -95,22 +129,35 @@ private:
   nlohmann::json about(const RequestSource& from) const;
   void accept();
   bool refuse(const RequestSource& from, const Request& head, Response& answer) override;
+  bool refuseHead(const RequestSource& from, const Request& head, Response& answer);
   void handle(const std::shared_ptr<HttpSession>& session, const Request& request) override;
+  void dispatch(const std::shared_ptr<HttpSession>& session, const Request& request, const Visitor& by);
+  void serveAccount(const std::shared_ptr<HttpSession>& session, const Request& request, const Visitor& by);
+  // Runs work on a pool, or answers 503 when the pool is full; a task that
+  // throws answers 500 and the console goes on.
+  void onPool(BoundedPool& pool, const std::shared_ptr<HttpSession>& session, std::function<Response()> work,
+              const char* busy);
+  Response internalFault(const char* where, const char* what);
   Response serveFile(const Request& request);
-  void serveAction(const std::shared_ptr<HttpSession>& session, const Request& request);
-  Response callControl(const std::string& path, const nlohmann::json& body);
+  void serveAction(const std::shared_ptr<HttpSession>& session, const Request& request, const Visitor& by);
+  Response callControl(const std::string& path, const nlohmann::json& body, const std::string& who);
+  Response release(const nlohmann::json& body, const std::string& who);
+  void controlLanded(unsigned long pending, const std::string& path, const nlohmann::json& body, const std::string& who,
+                     const CallOutcome& outcome);
   bool sessionPlaying();
 
   void startClinic();
-  void serveClinic(const std::shared_ptr<HttpSession>& session, const Request& request);
+  void serveClinic(const std::shared_ptr<HttpSession>& session, const Request& request, const Visitor& by);
   void audit(const std::string& who, const AuditAction& action);
+  void recordAction(const std::string& who, const AuditAction& action, double at);
   void clinicChanged(const std::string& what);
 
-  void serveEvents(const std::shared_ptr<HttpSession>& session);
+  void serveEvents(const std::shared_ptr<HttpSession>& session, const Visitor& by);
   void pump(const std::shared_ptr<Stream>& stream);
   void listen(const std::shared_ptr<Stream>& stream);
   void closeStream(const std::shared_ptr<Stream>& stream);
   void wakeStreams();
+  void loginsEnded(const std::vector<std::string>& hashes, LoginEnd why);
 
   ConsoleOptions options_;
   std::vector<StaticFolder> folders_;  // the page's and the side folders, as real paths
@@ -123,7 +170,12 @@ private:
   net::steady_timer acceptPause_;
   std::vector<std::weak_ptr<Stream>> streams_;  // io thread only
   std::atomic<bool> wakePending_{false};
-  net::thread_pool workers_;  // the controls' calls; joined before io_ goes
+  std::atomic<unsigned long> internalFaults_{0};
+  // Each kind of work on threads of its own, stopped before io_ goes.
+  BoundedPool controls_;   // the coaching program's controls, and Release
+  BoundedPool passwords_;  // logins: a password check is slow on purpose
+  BoundedPool lookups_;    // a login not held in memory, looked up
+  BoundedPool records_;    // the clinic, the accounts, saving an exercise
 
   ros::NodeHandle nh_;
   ros::Subscriber statusSub_;
@@ -133,7 +185,13 @@ private:
   bool haveStatus_ = false;
   nao_kinora_msgs::SessionStatus status_;
   unsigned long statusCount_ = 0;
-  std::vector<double> pose_;  // the 22 joint angles of the last row
+  std::chrono::steady_clock::time_point statusAt_;  // when the last status came, in wall time
+  ros::Time statusRosAt_;                           // and in ROS time
+  std::vector<PendingControl> pending_;
+  std::shared_ptr<LateSink> lateSink_ = std::make_shared<LateSink>();
+  unsigned long pendingCount_ = 0;
+  std::map<std::string, int> loginsInFlight_;  // per peer address
+  std::vector<double> pose_;                   // the 22 joint angles of the last row
   unsigned long poseCount_ = 0;
 
   TeachDesk teach_;                // after the status: it asks whether a session plays

@@ -5,6 +5,7 @@
 #define NAO_KINORA_CONSOLE_COACH_CLIENT_H
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,17 +29,22 @@ struct CallOutcome
 class CoachClient
 {
 public:
+  // Told, from a thread of the call's own, how a call that missed its
+  // deadline ended after all: the program may carry a control out later.
+  using Late = std::function<void(const CallOutcome&)>;
+
   // coach: the coaching program's node name, e.g. "/nao_kinora".
   explicit CoachClient(const std::string& coach, double deadlineSeconds = 2.0);
 
-  CallOutcome pause(bool pause);  // false resumes
-  CallOutcome skip();
-  CallOutcome end();
-  CallOutcome setSpeed(double speed);  // ~set_speed, 0.25 to 2.0
+  CallOutcome pause(bool pause, Late late = nullptr);  // false resumes
+  CallOutcome skip(Late late = nullptr);
+  CallOutcome end(Late late = nullptr);
+  CallOutcome setSpeed(double speed, Late late = nullptr);  // ~set_speed, 0.25 to 2.0
+  double deadline() const { return deadline_; }
 
 private:
   template <class Service>
-  CallOutcome call(const std::string& control, Service service);
+  CallOutcome call(const std::string& control, Service service, Late late);
 
   std::string coach_;
   double deadline_;

@@ -77,6 +77,10 @@ public:
   pid_t nodePid(const std::string& key) const;
   // Removes the session's files (exit, pid, error): its record is gone.
   void removeFiles(const std::string& key);
+  // Stops every node started from this folder that has not ended, answering
+  // or not: its process group asked to end, then killed after grace seconds.
+  // The keys of the sessions whose node was stopped.
+  std::vector<std::string> stopRunning(double graceSeconds = 2.0);
   const std::string& folder() const { return folder_; }
 
 private:

@@ -21,7 +21,7 @@ nlohmann::ordered_json trackingResultFields(const nao_kinora_msgs::TrackingResul
   nlohmann::ordered_json joints = nlohmann::ordered_json::array();
   for (const nao_kinora_msgs::JointRange& j : result.joints)
     joints.push_back({{"joint", j.joint},
-                      {"seen", j.seen},
+                      {"seen", static_cast<bool>(j.seen)},
                       {"person", tenths(j.person_degrees)},
                       {"robot", tenths(j.robot_degrees)}});
   nlohmann::ordered_json follow = nullptr;
@@ -30,7 +30,7 @@ nlohmann::ordered_json trackingResultFields(const nao_kinora_msgs::TrackingResul
   return {{"recording", result.recording},
           {"file", result.file},
           {"ended by", result.ended_by},
-          {"seen", result.seen},
+          {"seen", static_cast<bool>(result.seen)},
           {"seconds", tenths(result.seconds)},
           {"follow", follow},
           {"joints", joints}};

@@ -32,7 +32,7 @@ tracker_bin="$ws/devel/lib/nao_kinora_tracker/nao_kinora_tracker"
 
 finish() {
   session_cleanup
-  rm -rf "$run"
+  [ -n "${KINORA_KEEP_RUN:-}" ] || rm -rf "$run"
 }
 trap finish EXIT
 trap 'exit 130' INT TERM
@@ -46,7 +46,8 @@ if [ "$mode" = follows ]; then
   speed=8
   files=(03_arms_to_the_side.txt 06_right_knee.txt 04_seated_elbows.txt)
   dir="$exercises/"
-  patient_args=(_amplitude:=0.6 _delay:=1.0 _noise:=1.0)
+  # Late enough to be still moving when the robot's motion is over.
+  patient_args=(_amplitude:=0.6 _delay:=3.0 _noise:=1.0)
   timeout=120  # ROS seconds: only a safety net here
 else
   speed=5
@@ -108,8 +109,8 @@ if [ "$mode" = follows ]; then
   for k in 1 2; do
     last_move=$(sed -n -E "s/^\[patient\] recording $k: last move at ([0-9.]+)$/\1/p" "$run/patient.out")
     [ -n "$last_move" ] || fail "the patient did not say when it last moved in exercise $k"
-    heard=$(log_query "$log" "[x['time'] for x in e if x['event'] == 'trackingfinished' and
-      x['time'] > [y['time'] for y in e if y['event'] == 'stop signal' and y['recording'] == $k][0]][:1]")
+    heard=$(log_query "$log" "(lambda stop: [x['time'] for x in e[stop:] if x['event'] == 'trackingfinished'][:1])(
+      [i for i, x in enumerate(e) if x['event'] == 'stop signal' and x['recording'] == $k][0])")
     [ -n "$heard" ] || fail "no trackingfinished after exercise $k"
     /usr/bin/python3 -c "import sys; sys.exit(not float('$heard') > float('$last_move'))" ||
       fail "trackingfinished at $heard, before the patient's last movement at $last_move in exercise $k"
@@ -125,8 +126,8 @@ else
   [ "$(log_query "$log" 'len([x for x in e if x["event"] == "trackingfinished"])')" = 0 ] ||
     fail "a trackingfinished from a patient who never moved"
   grep -q '^Trackingfinished' "$run/node.out" && fail "the node printed a Trackingfinished line"
-  waited=$(log_query "$log" "[x['time'] for x in e if x['event'] == 'tracking timeout'][0] -
-    [x['time'] for x in e if x['event'] == 'stop signal' and x['recording'] == 2][0]")
+  waited=$(log_query "$log" "([x['time'] for x in e if x['event'] == 'tracking timeout'][0] -
+    [x['time'] for x in e if x['event'] == 'stop signal' and x['recording'] == 2][0])")
   /usr/bin/python3 -c "import sys; sys.exit(not float('$waited') >= $timeout)" ||
     fail "the node went on after $waited s, before its tracking timeout of $timeout s"
 fi

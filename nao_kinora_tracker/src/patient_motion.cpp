@@ -48,9 +48,12 @@ void PatientMotion::addRobotRow(double t, const nao_kinora::JointRow& row)
 {
   lastRobot_ = robotPose(row, lastRobot_);
   const HumanPose robot = follow(lastRobot_);
-  if (rows_.empty())
+  // The robot holds its first row while both get into the starting pose: the
+  // patient takes it at once, and lags only in following the motion.
+  const bool first = rows_.empty();
+  if (first)
     rest_ = robot;
-  rows_.push_back({t + style_.delaySeconds, robot});
+  rows_.push_back({first ? t : t + style_.delaySeconds, robot});
 }
 
 HumanPose PatientMotion::follow(const HumanPose& robot) const

@@ -36,7 +36,8 @@ public:
   void addRobotRow(double t, const nao_kinora::JointRow& row);
 
   // The pose at time t: that of the robot's last row played at or before
-  // t - delay. Poses are asked for in time order.
+  // t - delay (the first row at once: the patient takes the starting pose
+  // while the robot holds it). Poses are asked for in time order.
   HumanPose poseAt(double t);
   // When the patient has finished moving in the exercise: from then on they
   // stay within a degree of their final pose. Negative before any row, or

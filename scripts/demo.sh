@@ -139,7 +139,7 @@ launch_view() {
   trap '' INT
   tee "$run/launch.log" | sed -u -n -E \
     -e '/^\[(audio|clock|motion|tracking|report|patient)\] /{p;d}' \
-    -e '/^(\x1b\[[0-9;]*m)?\[ INFO\] \[[0-9.]+\]: recording [0-9]+ .*: (completed|skipped|timeout|ended)/{p;d}' \
+    -e '/^(\x1b\[[0-9;]*m)?\[ INFO\] \[[0-9., ]+\]: recording [0-9]+ .*: (completed|skipped|timeout|ended)/{p;d}' \
     -e '/^burdayım$/d' \
     -e '/^(\x1b\[[0-9;]*m)?(\[ *(WARN|ERROR|FATAL)\]|RLException|ERROR|WARNING)/{p;d}' \
     -e '/^\x1b\[|^\.\.\. logging to |^auto-starting new master$|^started core service /d' \

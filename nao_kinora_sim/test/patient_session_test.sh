@@ -63,6 +63,13 @@ start "$run/audio.out" "$peers_bin/audio_player" _player:=none
 start "$run/motion.out" "$peers_bin/motion_executor"
 start "$run/patient.out" "$peers_bin/sim_patient" "${patient_args[@]}"
 start "$run/tracker.out" "$tracker_bin"
+# Every trackingfinished on the wire, whether or not the node takes it.
+start "$run/finished.out" /usr/bin/python3 -u -c 'import rospy, std_msgs.msg
+rospy.init_node("finished_listener", anonymous=True)
+rospy.Subscriber("/trackingfinished", std_msgs.msg.Int32, lambda m: print("trackingfinished", m.data, flush=True))
+print("listening", flush=True)
+rospy.spin()'
+wait_line "$run/finished.out" '^listening$' 30 || fail "the trackingfinished listener did not start"
 start "$run/node.out" "$node_bin" 3 "${files[@]}" _recording_dir:="$dir" _session_log:="$run/session.jsonl" \
   _tracking_timeout:=$timeout
 node=$last_pid
@@ -115,6 +122,10 @@ if [ "$mode" = follows ]; then
     /usr/bin/python3 -c "import sys; sys.exit(not float('$heard') > float('$last_move'))" ||
       fail "trackingfinished at $heard, before the patient's last movement at $last_move in exercise $k"
   done
+  # None after the last exercise: the node closes without waiting, and one
+  # could be taken for a later exercise.
+  [ "$(sed -n 's/^trackingfinished //p' "$run/finished.out" | tr '\n' ' ')" = "1 2 " ] ||
+    fail "trackingfinished on the wire: $(cat "$run/finished.out")"
   [ "$(log_query "$log" 'len([x for x in e if x["event"] == "tracking timeout"])')" = 0 ] ||
     fail "a tracking timeout"
   results '[(x["recording"], x["follow"], x["seconds"], [(j["joint"], j["person"], j["robot"]) for j in x["joints"]]) for x in r]'
@@ -123,6 +134,7 @@ else
     fail "not skipped, then timeout: $(results 'r')"
   [ "$(log_query "$log" '[x["recording"] for x in e if x["event"] == "tracking timeout"]')" = 2 ] ||
     fail "the node did not time out after exercise 2 alone"
+  grep -q '^trackingfinished' "$run/finished.out" && fail "trackingfinished on the wire: $(cat "$run/finished.out")"
   [ "$(log_query "$log" 'len([x for x in e if x["event"] == "trackingfinished"])')" = 0 ] ||
     fail "a trackingfinished from a patient who never moved"
   grep -q '^Trackingfinished' "$run/node.out" && fail "the node printed a Trackingfinished line"

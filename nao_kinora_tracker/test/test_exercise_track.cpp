@@ -186,6 +186,8 @@ TEST(Completion, AfterThePatientsLastMovementOnly)
       {{"0.6 at once", kArmsExercise, kArmsExercise, style(0.6, 0.0), true}, true, 0.6},
       {{"0.6, 1 s late, noisy", kArmsExercise, kArmsExercise, style(0.6, 1.0, 1.0), true}, true, 0.6},
       {{"0.6 knee, 2 s late", kKneeExercise, kKneeExercise, style(0.6, 2.0, 0.5), true}, true, 0.6},
+      // Still moving when the robot's motion is over (it ends at rest for 2.6 s).
+      {{"0.6, 3.5 s late", kArmsExercise, kArmsExercise, style(0.6, 3.5), true}, true, 0.6},
       {{"0.3", kArmsExercise, kArmsExercise, style(0.3, 0.0), true}, false, 0.3},
   };
   for (const Expect& e : cases)

@@ -1,6 +1,5 @@
 #include "nao_kinora_tracker/patient_motion.h"
 
-#include "nao_kinora_tracker/exercise_track.h"
 #include "nao_kinora_tracker/robot_skeleton.h"
 
 #include <cmath>
@@ -61,7 +60,7 @@ HumanPose PatientMotion::follow(const HumanPose& robot) const
   const bool mirrored = style_.mirror != style_.swapSides;
   HumanPose pose;
   for (int j = 0; j < kJointCount; ++j)
-    pose.degrees[j] = robot.degrees[robotJointFor(j, mirrored)];
+    pose.degrees[j] = robot.degrees[mirrored ? otherSide(j) : j];
   for (int limb = 0; limb < 4; ++limb)
     pose.twist[limb] = robot.twist[mirrored ? (limb ^ 1) : limb];
   return pose;

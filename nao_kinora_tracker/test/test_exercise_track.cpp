@@ -75,12 +75,21 @@ PatientStyle style(double amplitude, double delay, double noise = 0.0, bool swap
   return s;
 }
 
+// Standing beside the robot, facing the way it faces: its right is theirs.
+PatientStyle beside(PatientStyle s)
+{
+  s.mirror = false;
+  return s;
+}
+
 Outcome run(const Case& c)
 {
   const auto robot = readRecording(c.robot);
   const auto follows = readRecording(c.follows);
   const std::vector<double> robotAt = rowTimes(robot), followsAt = rowTimes(follows);
-  ExerciseTrack track(0.0, TrackerParams());
+  TrackerParams params;
+  params.mirror = c.style.mirror;  // the tracker told how the patient stands
+  ExerciseTrack track(0.0, params);
   PatientMotion patient(c.style);
   patient.startExercise();
   for (size_t i = 0; i < follows.size(); ++i)
@@ -188,6 +197,7 @@ TEST(Completion, AfterThePatientsLastMovementOnly)
       {{"0.6 knee, 2 s late", kKneeExercise, kKneeExercise, style(0.6, 2.0, 0.5), true}, true, 0.6},
       // Still moving when the robot's motion is over (it ends at rest for 2.6 s).
       {{"0.6, 3.5 s late", kArmsExercise, kArmsExercise, style(0.6, 3.5), true}, true, 0.6},
+      {{"0.6 beside the robot", kKneeExercise, kKneeExercise, beside(style(0.6, 1.0)), true}, true, 0.6},
       {{"0.3", kArmsExercise, kArmsExercise, style(0.3, 0.0), true}, false, 0.3},
   };
   for (const Expect& e : cases)

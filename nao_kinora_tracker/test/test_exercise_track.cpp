@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -110,6 +111,9 @@ Outcome run(const Case& c)
   o.summary = track.summarize(o.completed ? o.completedAt : t);
   o.lastMove = patient.lastMoveAt();
   o.rangeRatio = o.summary.joints.empty() ? 0.0 : o.summary.joints[0].personDegrees / o.summary.joints[0].robotDegrees;
+  // The figures the documentation quotes.
+  std::cout << "[ figures  ] " << c.name << ": follow " << o.summary.followScore << ", range ratio " << o.rangeRatio
+            << (o.completed ? ", completed" : ", not completed") << std::endl;
   return o;
 }
 

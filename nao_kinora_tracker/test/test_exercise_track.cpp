@@ -83,7 +83,8 @@ PatientStyle beside(PatientStyle s)
   return s;
 }
 
-Outcome run(const Case& c)
+// later: summarize that long after the frames end (the therapist waits on).
+Outcome run(const Case& c, double later = 0.0)
 {
   const auto robot = readRecording(c.robot);
   const auto follows = readRecording(c.follows);
@@ -108,7 +109,7 @@ Outcome run(const Case& c)
   Outcome o;
   o.completed = track.completed();
   o.completedAt = track.completedAt();
-  o.summary = track.summarize(o.completed ? o.completedAt : t);
+  o.summary = track.summarize((o.completed ? o.completedAt : t) + later);
   o.lastMove = patient.lastMoveAt();
   o.rangeRatio = o.summary.joints.empty() ? 0.0 : o.summary.joints[0].personDegrees / o.summary.joints[0].robotDegrees;
   // The figures the documentation quotes.
@@ -168,6 +169,15 @@ TEST(FollowScore, AnUnrelatedMotionOrStandingStillScoresLow)
     EXPECT_GE(o.summary.followScore, 0);
     EXPECT_FALSE(o.completed);
   }
+}
+
+// Five minutes of waiting with both at rest add nothing to the score.
+TEST(FollowScore, ALongWaitAfterTheMotionDilutesNothing)
+{
+  const Case still{"standing still, then a long wait", kArmsExercise, kArmsExercise, style(1.0, 0.0, 0.0, false, true),
+                   true};
+  EXPECT_EQ(run(still).summary.followScore, run(still, 300.0).summary.followScore);
+  EXPECT_LE(run(still, 300.0).summary.followScore, 5);
 }
 
 TEST(FollowScore, NobodyInViewIsNotSeen)

@@ -70,7 +70,9 @@ public:
   bool robotIsDone() const { return robotDone_; }
   double start() const { return start_; }
 
-  // Moving joints (as the person's joints), ranges and score up to time end.
+  // Moving joints (as the person's joints), their ranges up to time end, and
+  // the follow score from the robot's first row to end, or to maxLagSeconds
+  // after the robot's motion ended if that is earlier.
   std::vector<int> movingJoints() const;
   ExerciseSummary summarize(double end) const;
 
@@ -89,6 +91,7 @@ private:
   double start_;
   TrackerParams params_;
   bool robotDone_ = false;
+  double robotDoneAt_ = 0.0;
   bool anyInView_ = false;
   int rows_ = 0;
   // The person's angles count from the robot's second row: its first is

@@ -6,12 +6,16 @@
 # exercise and the joints that moved, up to the closing cue. The session
 # console (nao_kinora_console) runs beside it: its address is the first line.
 #
-#   scripts/demo.sh [--speed N] [--console-port N] [--rviz] [--no-sound] [--no-install] [--no-build]
+#   scripts/demo.sh [--speed N] [--console-port N] [--patient] [--rviz] [--no-sound] [--no-install] [--no-build]
 #
 #   --speed N     simulated seconds per wall second (default 4: the session of
 #                 about 6 minutes takes about 90 s); --speed 1 is the real session
 #   --console-port N  the console's port on 127.0.0.1 (default 8080, or a free
 #                 one when 8080 is taken)
+#   --patient     a simulated patient (0.6 of the robot's range, 0.5 s late)
+#                 watched by the person tracker (nao_kinora_tracker) instead
+#                 of the simulated tracking node: the session log then holds
+#                 each exercise's ranges and follow score
 #   --rviz        also show the simulated robot in rviz (needs a display)
 #   --no-sound    neither make nor play the spoken cues
 #   --no-install  do not install missing Debian packages
@@ -36,12 +40,14 @@ install=yes
 build=yes
 console_port=""
 rviz=false
-usage() { sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; }
+patient=false
+usage() { sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --speed) speed=${2:?--speed needs a number}; shift ;;
     --console-port) console_port=${2:?--console-port needs a number}; shift ;;
     --rviz) rviz=true ;;
+    --patient) patient=true ;;
     --no-sound) sound= ;;
     --no-install) install= ;;
     --no-build) build= ;;
@@ -132,7 +138,8 @@ session_log="$run/session.jsonl"
 launch_view() {
   trap '' INT
   tee "$run/launch.log" | sed -u -n -E \
-    -e '/^\[(audio|clock|motion|tracking|report)\] /{p;d}' \
+    -e '/^\[(audio|clock|motion|tracking|report|patient)\] /{p;d}' \
+    -e '/^(\x1b\[[0-9;]*m)?\[ INFO\] \[[0-9., ]+\]: recording [0-9]+ .*: (completed|skipped|timeout|ended)/{p;d}' \
     -e '/^burdayım$/d' \
     -e '/^(\x1b\[[0-9;]*m)?(\[ *(WARN|ERROR|FATAL)\]|RLException|ERROR|WARNING)/{p;d}' \
     -e '/^\x1b\[|^\.\.\. logging to |^auto-starting new master$|^started core service /d' \
@@ -172,6 +179,7 @@ if [ -n "${KINORA_DEMO_BRIDGE_DIR:-}" ]; then
 fi
 roslaunch --skip-log-check --no-summary --disable-title --sigint-timeout "$stop_wait" \
   nao_kinora_sim demo.launch speed:="$speed" sound_dir:="$sounds" session_log:="$session_log" rviz:="$rviz" \
+  patient:="$patient" \
   > >(launch_view) 2>&1 &
 launch=$!
 # The console, once roslaunch's master answers; its lines go to console.log.

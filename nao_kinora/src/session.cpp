@@ -15,6 +15,7 @@
 #include "nao_kinora/session_speed.h"
 #include "nao_kinora/session_status.h"
 #include "nao_kinora/timeline.h"
+#include "nao_kinora/tracking_result_log.h"
 #include "nao_kinora/variance.h"
 
 #include "nao_kinora/parameters.h"
@@ -266,6 +267,7 @@ int leadSession(NaoKinora& obj, char** argv, const SessionPlan& plan)
   currentargv = kFirstRecordingArg + plan.first - 1;
   const SessionTimeline timeline = planSession(plan);
   OperatorControl control;
+  TrackingResultLog results;
   StatusPublisher status(obj, timeline);
   // Under simulated time, pauses measured before the first /clock would end at once.
   ros::Time::waitForValid();

@@ -327,7 +327,8 @@ Registration registrationOf(const std::string& node)
 }  // namespace
 
 // The node itself, beside the topics of its node object: the latched ~status,
-// /diagnostics and the four services, and nothing else.
+// /diagnostics, the person tracker's results and the four services, and
+// nothing else.
 TEST(Services, NodeRegistersStatusDiagnosticsAndServices)
 {
   Harness h(false);
@@ -358,6 +359,7 @@ TEST(Services, NodeRegistersStatusDiagnosticsAndServices)
       {"/textsent", "std_msgs/String"},
       {"/trackingfinished", "std_msgs/Int32"},
       {"/motionfinished", "std_msgs/Int32"},
+      {"/trackingresult", "nao_kinora_msgs/TrackingResult"},
   };
   const std::set<std::string> services = {
       "/nao_kinora/pause_playback", "/nao_kinora/skip_exercise", "/nao_kinora/end_session",

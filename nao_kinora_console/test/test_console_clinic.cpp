@@ -109,6 +109,14 @@ TEST(ConsoleClinic, WithoutADatabaseItOnlyWatches)
   EXPECT_NE(std::string::npos, r.body.find("started without a database")) << r.body;
   EXPECT_EQ(200, request(console.port, "GET", "/api/status").status);
   EXPECT_NE(0, access((std::string(getenv("ROS_HOME")) + "/nao_kinora/clinic.db").c_str(), F_OK));
+  // Logged in as the server's superuser, it says once that the trail is not
+  // protected, and serves on.
+  const std::string err = console.process->err();
+  const std::string told =
+      "the audit trail is not protected: the console logs in to the database as [kinora], "
+      "which is a superuser";
+  EXPECT_NE(std::string::npos, err.find(told)) << err;
+  EXPECT_EQ(err.find(told), err.rfind(told)) << err;
 }
 
 // A server that cannot be reached, or a room's name that cannot be used:
@@ -135,7 +143,8 @@ TEST(ConsoleClinic, RefusesAnUnreachableServerOrABadRoom)
   }
 }
 
-// On a server: the room is the one given, the session logs' folder is local.
+// On a server: the room is the one given, the session logs' folder is local;
+// logged in as a superuser, the trail is said to be unprotected, once.
 TEST(ConsoleClinic, OnAServerInItsRoom)
 {
   kinora_test::Harness harness(false);

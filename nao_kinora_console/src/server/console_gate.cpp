@@ -2,6 +2,7 @@
 // from the header, the login page for everyone else, logging in and out.
 #include "nao_kinora_console/server/console_gate.h"
 
+#include "account_bodies.h"
 #include "console_replies.h"
 
 #include <ros/console.h>
@@ -90,6 +91,14 @@ ConsoleGate::ConsoleGate(std::unique_ptr<SqlConnection> accountsDb, std::unique_
 {
   accounts_.reset(new AccountStore(*accountsDb_, wallNow, idleExpiry));
   trail_.reset(new AuditTrail(*trailDb_, wallNow));
+  // A lock's beginning and end, once each, as no one's (the console's).
+  accounts_->onLockEvent(
+      [this](const LockEvent& e)
+      {
+        const auto kept = trail_->record(lockEntry(e, "", room_));
+        if (!kept.ok())
+          ROS_ERROR("%s: a lock on failed logins was not recorded", kept.error.c_str());
+      });
 }
 
 bool ConsoleGate::accountsOn()
@@ -111,8 +120,9 @@ bool ConsoleGate::isOpen(const std::string& path)
 bool ConsoleGate::isAccountPath(const std::string& path)
 {
   return path == "/api/login" || path == "/api/logout" || path == "/api/me" || path == "/api/accounts" ||
-         path == "/api/accounts/disable" || path == "/api/audit" || path == "/api/tokens" ||
-         path == "/api/tokens/revoke" || path.compare(0, 19, "/api/audit/session/") == 0;
+         path == "/api/accounts/disable" || path == "/api/accounts/unlock" || path == "/api/accounts/password" ||
+         path == "/api/audit" || path == "/api/tokens" || path == "/api/tokens/revoke" ||
+         path.compare(0, 19, "/api/audit/session/") == 0;
 }
 
 Visitor ConsoleGate::identify(const Request& head)
@@ -167,12 +177,11 @@ void ConsoleGate::record(const Visitor& by, const std::string& action, int64_t p
 
 Response ConsoleGate::login(const Request& request, const RequestSource& from)
 {
-  const auto body = nlohmann::json::parse(request.body(), nullptr, false);
-  if (!body.is_object() || !body.contains("name") || !body["name"].is_string() || !body.contains("password") ||
-      !body["password"].is_string())
-    return replyJson(400, {{"ok", false}, {"message", "Say {\"name\": ..., \"password\": ...}."}});
-  const std::string name = body["name"];
-  const auto in = accounts_->login(name, body["password"]);
+  LoginBody body;
+  const std::string fault = readBody(request.body(), body);
+  if (!fault.empty())
+    return replyJson(400, {{"ok", false}, {"message", fault}});
+  const auto in = accounts_->login(body.name, body.password, from.peer);
   if (!in.ok())
     return replyJson(503, {{"ok", false}, {"message", "The accounts cannot be read now. Try again."}});
   Visitor who;
@@ -185,17 +194,22 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
     answer.set(http::field::set_cookie, sessionCookie(in.value.secret, from.tls));
     return answer;
   }
-  // The name as typed, for the admin to see who is being tried.
-  record(who, "login failed", 0, 0, "name: " + name.substr(0, 64));
-  if (in.value.outcome == LoginOutcome::kLocked)
-  {
-    Response answer = replyJson(429, {{"ok", false},
-                                      {"message", "Too many failed attempts for this name. Try again after " +
-                                                      clockTime(in.value.lockedUntil) + ", or ask an admin."}});
-    answer.set(http::field::retry_after, std::to_string(static_cast<long>(in.value.lockedUntil - wallNow()) + 1));
-    return answer;
-  }
-  return replyJson(401, {{"ok", false}, {"message", "Wrong name or password."}});
+  // The name as typed (escaped), for the admin to see who is being tried;
+  // tries refused unchecked while locked are counted on the lock instead.
+  if (in.value.checked)
+    record(who, "login failed", 0, 0,
+           nlohmann::ordered_json({{"name", keptName(body.name)}, {"address", from.peer}}).dump());
+  if (in.value.outcome == LoginOutcome::kRefused)
+    return replyJson(401, {{"ok", false}, {"message", "Wrong name or password."}});
+  const std::string until = clockTime(in.value.lockedUntil);
+  Response answer =
+      replyJson(429, {{"ok", false},
+                      {"message", in.value.outcome == LoginOutcome::kLocked
+                                      ? "Too many failed attempts for this name from this device. Try again after " +
+                                            until + ", or ask an admin to unlock it."
+                                      : "Too many failed logins from this device. Try again after " + until + "."}});
+  answer.set(http::field::retry_after, std::to_string(static_cast<long>(in.value.lockedUntil - wallNow()) + 1));
+  return answer;
 }
 
 Response ConsoleGate::logout(const Request& request, const RequestSource& from)

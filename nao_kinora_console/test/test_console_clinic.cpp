@@ -27,11 +27,11 @@ using kinora_test::readFile;
 
 const double kWall = 60;  // a stretch of the run, on a loaded machine
 
-void sql(const std::string& path, const char* text)
+void sql(const std::string& path, const std::string& text)
 {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, text, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, text.c_str(), nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
   sqlite3_close(db);
 }
 
@@ -60,9 +60,10 @@ const DatabaseCase kDatabases[] = {
      [](const std::string& p)
      {
        openStore(p);
-       sql(p, "PRAGMA user_version=7");
+       sql(p, "PRAGMA user_version=" + std::to_string(kSchemaVersion + 3));
      },
-     "written by a newer console (schema version 7, this console knows up to 4); left as it is"},
+     "written by a newer console (schema version " + std::to_string(kSchemaVersion + 3) +
+         ", this console knows up to " + std::to_string(kSchemaVersion) + "); left as it is"},
     {"garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
     {"truncated",

@@ -144,7 +144,7 @@ TEST(UntrustedText, WrittenOutAsUtf8)
       {"\xf4\x90\x80\x80", 100, "\\xf4\\x90\\x80\\x80", false},  // past U+10FFFF
       {"abcdefghij", 10, "abcdefghij", true},
       {"abcdefghijk", 10, "abcdefg...", true},
-      {"abcdef\xc3\xa9z", 10, "abcdef...", true},  // never half a character
+      {"abcdef\xc3\xa9zzz", 10, "abcdef...", true},  // never half a character
       {"abcdef\xff", 9, "abcdef...", false},
       {"", 10, "", true},
   };

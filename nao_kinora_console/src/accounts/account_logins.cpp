@@ -69,14 +69,14 @@ Result<LoginReply> AccountStore::login(const std::string& name, const std::strin
   const std::string kept = keptName(name);
   const std::string key = lowerName(kept);
   const std::string from = addressKey(address);
-  std::vector<LockEvent> events;
+  std::vector<LockEvent> ended;
   Result<LoginReply> reply;
   std::string hash;
   PasswordCheck check;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     check = passwordCheck_;
-    const Status pruned = endExpiredLocks(now, events);
+    const Status pruned = endExpiredLocks(now, ended);
     reply = pruned.ok() ? lockedNow(key, from, now) : Result<LoginReply>::failAs(pruned);
     Statement s(db_,
                 "SELECT a.id, a.name, a.role, a.disabled, a.created, a.password FROM accounts a"
@@ -90,22 +90,19 @@ Result<LoginReply> AccountStore::login(const std::string& name, const std::strin
     if (!s.failure().ok())
       reply = failed<LoginReply>(s);
   }
-  tell(events);
-  events.clear();
+  reply.value.locks = ended;
   if (!reply.ok() || reply.value.outcome != LoginOutcome::kRefused)
     return reply;  // refused unchecked: locked
   // Slow on purpose, so outside the lock: other requests go on meanwhile.
   const std::string& against = hash.empty() ? decoyHash() : hash;
   const bool matches = (check ? check(against, password) : passwordMatches(against, password)) && !hash.empty();
   reply.value.checked = true;
-  std::unique_lock<std::mutex> hold(mutex_);
+  std::lock_guard<std::mutex> hold(mutex_);
   if (!matches || reply.value.account.disabled)
   {
     const Account none;
     reply.value.account = none;
-    const Status counted = countFailure(kept, key, from, now, reply.value, events);
-    hold.unlock();
-    tell(events);
+    const Status counted = countFailure(kept, key, from, now, reply.value, reply.value.locks);
     return counted.ok() ? reply : Result<LoginReply>::failAs(counted);
   }
   const std::string secret = randomSecret();

@@ -128,10 +128,12 @@ Result<LoginReply> AccountStore::lockedNow(const std::string& key, const std::st
 }
 
 // One more failure of the name at the address; a lock when it is one too many
-// for the name there or for the address. The lock starts a new count when it ends.
+// for the name there or for the address (added to began, once stored). The
+// lock starts a new count when it ends.
 Status AccountStore::countFailure(const std::string& name, const std::string& key, const std::string& address,
                                   double now, LoginReply& reply, std::vector<LockEvent>& began)
 {
+  const std::size_t told = began.size();
   Transaction t(db_);
   Statement add(db_, "INSERT INTO login_failures(name_key, address, at) VALUES (?, ?, ?)");
   add.bind(1, key).bind(2, address).bind(3, now).run();
@@ -187,7 +189,7 @@ Status AccountStore::countFailure(const std::string& name, const std::string& ke
   }
   if (!t.commit().empty())
   {
-    began.clear();
+    began.resize(told);
     return Status::fail("accounts [" + db_.describe() + "]: " + t.error(), Fault::kDatabase);
   }
   return done();

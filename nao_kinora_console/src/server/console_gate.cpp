@@ -91,14 +91,15 @@ ConsoleGate::ConsoleGate(std::unique_ptr<SqlConnection> accountsDb, std::unique_
 {
   accounts_.reset(new AccountStore(*accountsDb_, wallNow, idleExpiry));
   trail_.reset(new AuditTrail(*trailDb_, wallNow));
-  // A lock's beginning and end, once each, as no one's (the console's).
-  accounts_->onLockEvent(
-      [this](const LockEvent& e)
-      {
-        const auto kept = trail_->record(lockEntry(e, "", room_));
-        if (!kept.ok())
-          ROS_ERROR("%s: a lock on failed logins was not recorded", kept.error.c_str());
-      });
+  // The locks an admin's change ends; a login's come with its reply.
+  accounts_->onLockEvent([this](const LockEvent& e) { recordLock(e); });
+}
+
+// A lock's beginning or end, as no one's (the console's own note).
+void ConsoleGate::recordLock(const LockEvent& lock)
+{
+  const AuditEvent entry = lockEntry(lock, "", room_);
+  record(Visitor(), entry.action, 0, 0, entry.detail);
 }
 
 bool ConsoleGate::accountsOn()
@@ -189,6 +190,8 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
   if (in.value.outcome == LoginOutcome::kIn)
   {
     record(who, "login", 0, 0, "");
+    for (const LockEvent& e : in.value.locks)
+      recordLock(e);
     Response answer =
         replyJson(200, {{"ok", true}, {"name", in.value.account.name}, {"role", roleName(in.value.account.role)}});
     answer.set(http::field::set_cookie, sessionCookie(in.value.secret, from.tls));
@@ -199,6 +202,8 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
   if (in.value.checked)
     record(who, "login failed", 0, 0,
            nlohmann::ordered_json({{"name", keptName(body.name)}, {"address", from.peer}}).dump());
+  for (const LockEvent& e : in.value.locks)
+    recordLock(e);
   if (in.value.outcome == LoginOutcome::kRefused)
     return replyJson(401, {{"ok", false}, {"message", "Wrong name or password."}});
   const std::string until = clockTime(in.value.lockedUntil);

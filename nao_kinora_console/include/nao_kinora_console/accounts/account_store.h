@@ -5,10 +5,11 @@
 // as hashes. Time comes from the clock given, so tests drive it.
 //
 //   AccountStore accounts(db, wallNow);
-//   accounts.onLockEvent([&](const LockEvent& e) { trail.record(lockEntry(e, "", room)); });
+//   accounts.onLockEvent([&](const LockEvent& e) { trail.record(lockEntry(e, who, room)); });
 //   accounts.addAccount("maria", "a long passphrase", Role::kAdmin);
 //   const auto in = accounts.login("maria", "a long passphrase", "10.0.0.7");
 //   if (in.ok() && in.value.outcome == LoginOutcome::kIn) setCookie(in.value.secret);
+//   for (const LockEvent& e : in.value.locks) trail.record(lockEntry(e, "", room));
 //   const auto who = accounts.sessionAccount(cookie);  // kNotFound: log in again
 #ifndef NAO_KINORA_CONSOLE_ACCOUNT_STORE_H
 #define NAO_KINORA_CONSOLE_ACCOUNT_STORE_H
@@ -62,6 +63,16 @@ enum class LoginOutcome
   kAddressLocked,  // too many failures from this address, whatever the names
 };
 
+// A lock on failed logins that began or ended, for the audit trail.
+struct LockEvent
+{
+  bool began = false;
+  std::string name;  // as tried, escaped (keptName); "" for an address's lock
+  std::string address;
+  int64_t count = 0;  // began: the failures that made it; ended: the tries refused while it held
+  std::string why;    // how it ended: "expired", "unlocked", "disabled", "enabled", "password reset"
+};
+
 struct LoginReply
 {
   LoginOutcome outcome = LoginOutcome::kRefused;
@@ -69,16 +80,9 @@ struct LoginReply
   std::string secret;  // the session id, given once
   double lockedUntil = 0;
   bool checked = false;  // the password was checked: false when refused unchecked while locked
-};
-
-// A lock on failed logins that began or ended, for the audit trail.
-struct LockEvent
-{
-  bool began = false;
-  std::string name;  // as tried, escaped (escapedText); "" for an address's lock
-  std::string address;
-  int64_t count = 0;  // began: the failures that made it; ended: the tries refused while it held
-  std::string why;    // how it ended: "expired", "unlocked", "disabled", "enabled", "password reset"
+  // The locks this login began, or found ended by time: for the caller to
+  // record after the login's own entry (they are not told to onLockEvent).
+  std::vector<LockEvent> locks;
 };
 
 // Its entry: "login locked" {"name", "failures", "address"}, "address locked"
@@ -125,8 +129,8 @@ public:
   // holds a lock while it uses it).
   AccountStore(SqlConnection& db, Clock clock, double idleExpiry = kDefaultIdleExpiry);
 
-  // Told each lock that begins or ends, once its change is stored (never
-  // while the store holds its lock).
+  // Told each lock that an admin's change ends, once the change is stored
+  // (never while the store holds its lock); a login's come with its reply.
   void onLockEvent(std::function<void(const LockEvent&)> tell);
   // In place of Argon2id's own check (tests count the checks with it).
   void usePasswordCheck(PasswordCheck check);

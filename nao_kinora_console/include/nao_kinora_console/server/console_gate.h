@@ -56,6 +56,7 @@ private:
   Response admin(const Request& request, const Visitor& by);
   Response tokens(const Request& request, const Visitor& by);
   Response auditPage(const Request& request, const Visitor& by);
+  void recordLock(const LockEvent& lock);
 
   std::unique_ptr<SqlConnection> accountsDb_;
   std::unique_ptr<SqlConnection> trailDb_;

@@ -11,6 +11,7 @@
 // TLS the certificate's fingerprint on the next line; exits 1 when its
 // parameters cannot be used, the database or the certificate is refused (one
 // line naming it) or the address cannot be bound.
+#include "nao_kinora_console/accounts/database_roles.h"
 #include "nao_kinora_console/http/request_rules.h"
 #include "nao_kinora_console/server/console_gate.h"
 #include "nao_kinora_console/server/console_server.h"
@@ -125,6 +126,10 @@ bool openGate(const ros::NodeHandle& pnh, const std::string& room, const std::st
     ROS_ERROR("accounts: %s", error.message.c_str());
     return false;
   }
+  // A clinic whose console owns its tables keeps working, told once.
+  const std::string unprotected = nao_kinora_console::trailProtection(*trail);
+  if (!unprotected.empty())
+    ROS_WARN("%s", unprotected.c_str());
   std::unique_ptr<nao_kinora_console::ConsoleGate> gate(
       new nao_kinora_console::ConsoleGate(std::move(accounts), std::move(trail), room, idleMinutes * 60));
   if (!gate->accountsOn() && !nao_kinora_console::isLoopbackAddress(bind))

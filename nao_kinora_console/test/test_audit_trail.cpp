@@ -38,7 +38,7 @@ struct Recorded
 
 // Every kind of action the console records, each by someone in some room.
 const Recorded kEvents[] = {
-    {10, {"", "room-a", "login failed", 0, 0, "name: maria"}, ""},
+    {10, {"", "room-a", "login failed", 0, 0, R"({"name":"maria","address":"10.0.0.1"})"}, ""},
     {11, {"maria", "room-a", "login", 0, 0, ""}, ""},
     {12, {"maria", "room-a", "patient added", 1, 0, ""}, "P-0001"},
     {13, {"maria", "room-a", "plan saved", 1, 0, "plan 4"}, "P-0001"},

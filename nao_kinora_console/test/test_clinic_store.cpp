@@ -22,11 +22,11 @@ namespace
 using namespace clinic_test;
 using kinora_test::readFile;
 
-void sql(const std::string& path, const char* text)
+void sql(const std::string& path, const std::string& text)
 {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, text, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, text.c_str(), nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
   sqlite3_close(db);
 }
 
@@ -50,9 +50,10 @@ const RefusalCase kRefusals[] = {
      [](const std::string& p)
      {
        openStore(p);
-       sql(p, "PRAGMA user_version=5");
+       sql(p, "PRAGMA user_version=" + std::to_string(kSchemaVersion + 1));
      },
-     "written by a newer console (schema version 5, this console knows up to 4); left as it is"},
+     "written by a newer console (schema version " + std::to_string(kSchemaVersion + 1) +
+         ", this console knows up to " + std::to_string(kSchemaVersion) + "); left as it is"},
     {"Garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
     {"Truncated",

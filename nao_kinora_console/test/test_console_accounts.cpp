@@ -119,8 +119,8 @@ TEST(ConsoleAccounts, LoginsAndFailuresInTheTrailWithWhoAndRoom)
   } want[] = {
       {"maria", "patient added", "P-7", ""},
       {"maria", "login", "", ""},
-      {"", "login failed", "", "name: nobody"},
-      {"", "login failed", "", "name: maria"},
+      {"", "login failed", "", R"({"name":"nobody","address":"127.0.0.1"})"},
+      {"", "login failed", "", R"({"name":"maria","address":"127.0.0.1"})"},
   };
   ASSERT_EQ(4u, entries.size()) << trail.body;
   for (std::size_t i = 0; i < entries.size(); ++i)

@@ -27,11 +27,11 @@ using kinora_test::readFile;
 
 const double kWall = 60;  // a stretch of the run, on a loaded machine
 
-void sql(const std::string& path, const char* text)
+void sql(const std::string& path, const std::string& text)
 {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, text, nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, text.c_str(), nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
   sqlite3_close(db);
 }
 
@@ -60,9 +60,10 @@ const DatabaseCase kDatabases[] = {
      [](const std::string& p)
      {
        openStore(p);
-       sql(p, "PRAGMA user_version=7");
+       sql(p, "PRAGMA user_version=" + std::to_string(kSchemaVersion + 3));
      },
-     "written by a newer console (schema version 7, this console knows up to 4); left as it is"},
+     "written by a newer console (schema version " + std::to_string(kSchemaVersion + 3) +
+         ", this console knows up to " + std::to_string(kSchemaVersion) + "); left as it is"},
     {"garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
     {"truncated",
@@ -109,6 +110,14 @@ TEST(ConsoleClinic, WithoutADatabaseItOnlyWatches)
   EXPECT_NE(std::string::npos, r.body.find("started without a database")) << r.body;
   EXPECT_EQ(200, request(console.port, "GET", "/api/status").status);
   EXPECT_NE(0, access((std::string(getenv("ROS_HOME")) + "/nao_kinora/clinic.db").c_str(), F_OK));
+  // Logged in as the server's superuser, it says once that the trail is not
+  // protected, and serves on.
+  const std::string err = console.process->err();
+  const std::string told =
+      "the audit trail is not protected: the console logs in to the database as [kinora], "
+      "which is a superuser";
+  EXPECT_NE(std::string::npos, err.find(told)) << err;
+  EXPECT_EQ(err.find(told), err.rfind(told)) << err;
 }
 
 // A server that cannot be reached, or a room's name that cannot be used:
@@ -135,7 +144,8 @@ TEST(ConsoleClinic, RefusesAnUnreachableServerOrABadRoom)
   }
 }
 
-// On a server: the room is the one given, the session logs' folder is local.
+// On a server: the room is the one given, the session logs' folder is local;
+// logged in as a superuser, the trail is said to be unprotected, once.
 TEST(ConsoleClinic, OnAServerInItsRoom)
 {
   kinora_test::Harness harness(false);

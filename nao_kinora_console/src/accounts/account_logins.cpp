@@ -1,5 +1,5 @@
-// Logging in and what proves it afterwards: login sessions with idle expiry,
-// the lock on a name after repeated failures, and personal API tokens.
+// Logging in and what proves it afterwards: login sessions with idle expiry
+// and personal API tokens. The limits on failures are in login_limits.cpp.
 #include "nao_kinora_console/accounts/account_store.h"
 
 #include <sodium.h>
@@ -54,51 +54,61 @@ Account accountAt(const Statement& s, int first)
 }
 }  // namespace
 
-Result<LoginReply> AccountStore::login(const std::string& name, const std::string& password)
+void AccountStore::usePasswordCheck(PasswordCheck check)
+{
+  std::lock_guard<std::mutex> hold(mutex_);
+  passwordCheck_ = std::move(check);
+}
+
+Result<LoginReply> AccountStore::login(const std::string& name, const std::string& password, const std::string& address)
 {
   const double now = clock_();
-  const std::string key = lowerName(name);
+  // Any bytes may be typed: the failures and the trail keep them escaped. A
+  // name no account may have is never looked up, but its password is still
+  // checked, against the decoy.
+  const std::string kept = keptName(name);
+  const std::string key = lowerName(kept);
+  const std::string from = addressKey(address);
+  std::vector<LockEvent> ended;
   Result<LoginReply> reply;
   std::string hash;
+  PasswordCheck check;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    Statement lock(db_, "SELECT locked_until FROM login_failures WHERE name_key = ?");
-    if (lock.bind(1, key).step() && lock.real(0) > now)
-    {
-      reply.value.outcome = LoginOutcome::kLocked;
-      reply.value.lockedUntil = lock.real(0);
-      return reply;
-    }
-    if (!lock.failure().ok())
-      return failed<LoginReply>(lock);
+    check = passwordCheck_;
+    const Status pruned = endExpiredLocks(now, ended);
+    reply = pruned.ok() ? lockedNow(key, from, now) : Result<LoginReply>::failAs(pruned);
     Statement s(db_,
                 "SELECT a.id, a.name, a.role, a.disabled, a.created, a.password FROM accounts a"
                 " WHERE a.name_key = ?");
-    if (s.bind(1, key).step())
+    if (reply.ok() && reply.value.outcome == LoginOutcome::kRefused && checkAccountName(name).empty() &&
+        s.bind(1, key).step())
     {
       reply.value.account = accountAt(s, 0);
       hash = s.text(5);
     }
     if (!s.failure().ok())
-      return failed<LoginReply>(s);
+      reply = failed<LoginReply>(s);
   }
+  reply.value.locks = ended;
+  if (!reply.ok() || reply.value.outcome != LoginOutcome::kRefused)
+    return reply;  // refused unchecked: locked
   // Slow on purpose, so outside the lock: other requests go on meanwhile.
-  const bool matches = passwordMatches(hash.empty() ? decoyHash() : hash, password) && !hash.empty();
+  const std::string& against = hash.empty() ? decoyHash() : hash;
+  const bool matches = (check ? check(against, password) : passwordMatches(against, password)) && !hash.empty();
+  reply.value.checked = true;
   std::lock_guard<std::mutex> hold(mutex_);
   if (!matches || reply.value.account.disabled)
   {
     const Account none;
     reply.value.account = none;
-    const Status counted = countFailure(key, now, reply.value.lockedUntil);
-    if (!counted.ok())
-      return Result<LoginReply>::failAs(counted);
-    reply.value.outcome = reply.value.lockedUntil > now ? LoginOutcome::kLocked : LoginOutcome::kRefused;
-    return reply;
+    const Status counted = countFailure(kept, key, from, now, reply.value, reply.value.locks);
+    return counted.ok() ? reply : Result<LoginReply>::failAs(counted);
   }
   const std::string secret = randomSecret();
   Transaction t(db_);
-  Statement clear(db_, "DELETE FROM login_failures WHERE name_key = ?");
-  clear.bind(1, key).run();
+  Statement clear(db_, "DELETE FROM login_failures WHERE name_key = ? AND address = ?");
+  clear.bind(1, key).bind(2, from).run();
   Statement keep(db_, "INSERT INTO login_sessions(secret_hash, account_id, created, last_used) VALUES (?, ?, ?, ?)");
   keep.bind(1, secretHash(secret)).bind(2, reply.value.account.id).bind(3, now).bind(4, now).run();
   if (!clear.failure().ok())
@@ -110,36 +120,6 @@ Result<LoginReply> AccountStore::login(const std::string& name, const std::strin
   reply.value.outcome = LoginOutcome::kIn;
   reply.value.secret = secret;
   return reply;
-}
-
-// One more failure for the name; lockedUntil set when this one locks it.
-Status AccountStore::countFailure(const std::string& key, double now, double& lockedUntil)
-{
-  Transaction t(db_);
-  Statement read(db_, "SELECT failures, first_failure FROM login_failures WHERE name_key = ?");
-  int64_t failures = 0;
-  double first = now;
-  const bool known = read.bind(1, key).step();
-  if (known && now - read.real(1) < kFailureWindow)
-  {
-    failures = read.integer(0);
-    first = read.real(1);
-  }
-  if (!read.failure().ok())
-    return failed<bool>(read);
-  ++failures;
-  lockedUntil = failures >= kFailuresBeforeLock ? now + kLockTime : 0;
-  if (lockedUntil > 0)
-    failures = 0;  // the lock starts a new count when it ends
-  Statement write(db_, known ? "UPDATE login_failures SET failures = ?, first_failure = ?, locked_until = ?"
-                               " WHERE name_key = ?"
-                             : "INSERT INTO login_failures(failures, first_failure, locked_until, name_key)"
-                               " VALUES (?, ?, ?, ?)");
-  if (!write.bind(1, failures).bind(2, first).bind(3, lockedUntil).bind(4, key).run().empty())
-    return failed<bool>(write);
-  if (!t.commit().empty())
-    return Status::fail("accounts [" + db_.describe() + "]: " + t.error(), Fault::kDatabase);
-  return done();
 }
 
 Result<Account> AccountStore::sessionAccount(const std::string& secret)

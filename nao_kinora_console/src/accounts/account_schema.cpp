@@ -43,7 +43,25 @@ const char* const kPostgresGuard =
          FOR EACH ROW EXECUTE FUNCTION audit_refuse();
        CREATE TRIGGER audit_no_truncate BEFORE TRUNCATE ON audit
          FOR EACH STATEMENT EXECUTE FUNCTION audit_refuse();)";
+// Failures one row each, so they are counted per name and address and per
+// address, and removed once older than the window; the locks they made, each
+// with the tries refused while it held.
+const char* const kLimitTables =
+    R"(DROP TABLE login_failures;
+       CREATE TABLE login_failures(
+         name_key TEXT NOT NULL, address TEXT NOT NULL, at DOUBLE PRECISION NOT NULL);
+       CREATE INDEX login_failures_of ON login_failures(address, name_key);
+       CREATE INDEX login_failures_at ON login_failures(at);
+       CREATE TABLE login_locks(
+         scope TEXT NOT NULL CHECK (scope IN ('name', 'address')), name_key TEXT NOT NULL, address TEXT NOT NULL,
+         name TEXT NOT NULL, failures INTEGER NOT NULL, locked_until DOUBLE PRECISION NOT NULL,
+         tries INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (scope, name_key, address));)";
 }  // namespace
+
+SqlError addLoginLimitTables(SqlConnection& db)
+{
+  return db.execute(kLimitTables);
+}
 
 SqlError addAccountTables(SqlConnection& db)
 {

@@ -1,4 +1,4 @@
-// Accounts, logins and tokens over the database layer. Passwords go through
+// Accounts and their changes over the database layer. Passwords go through
 // Argon2id at libsodium's interactive limits; session ids and tokens are 32
 // random bytes, kept as their SHA-256 (they are long and random, so a slow
 // hash would add nothing).
@@ -171,8 +171,21 @@ Status AccountStore::setPassword(int64_t accountId, const std::string& password)
   SqlValue hash;
   hash.kind = SqlValue::Kind::kText;
   hash.text = hashPassword(password);
-  std::lock_guard<std::mutex> hold(mutex_);
-  return update("UPDATE accounts SET password = ? WHERE id = ?", {hash, integerValue(accountId)}, true);
+  if (hash.text.empty())
+    return Status::fail("no memory to hash the password", Fault::kDatabase);
+  std::vector<LockEvent> ended;
+  Status changed;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Transaction t(db_);
+    changed = update("UPDATE accounts SET password = ? WHERE id = ?", {hash, integerValue(accountId)}, true);
+    if (changed.ok())
+      changed = endNameLocks(accountId, "password reset", ended, nullptr);
+    if (changed.ok() && !t.commit().empty())
+      return Status::fail("accounts [" + db_.describe() + "]: " + t.error(), Fault::kDatabase);
+  }
+  tell(ended);
+  return changed;
 }
 
 Status AccountStore::setRole(int64_t accountId, Role role)
@@ -186,14 +199,21 @@ Status AccountStore::setRole(int64_t accountId, Role role)
 
 Status AccountStore::setDisabled(int64_t accountId, bool disabled)
 {
-  std::lock_guard<std::mutex> hold(mutex_);
-  Transaction t(db_);
-  Status changed =
-      update("UPDATE accounts SET disabled = ? WHERE id = ?", {integerValue(disabled), integerValue(accountId)}, true);
-  if (changed.ok() && disabled)
-    changed = update("DELETE FROM login_sessions WHERE account_id = ?", {integerValue(accountId)}, false);
-  if (changed.ok() && !t.commit().empty())
-    return Status::fail("accounts [" + db_.describe() + "]: " + t.error(), Fault::kDatabase);
+  std::vector<LockEvent> ended;
+  Status changed;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Transaction t(db_);
+    changed = update("UPDATE accounts SET disabled = ? WHERE id = ?", {integerValue(disabled), integerValue(accountId)},
+                     true);
+    if (changed.ok() && disabled)
+      changed = update("DELETE FROM login_sessions WHERE account_id = ?", {integerValue(accountId)}, false);
+    if (changed.ok())
+      changed = endNameLocks(accountId, disabled ? "disabled" : "enabled", ended, nullptr);
+    if (changed.ok() && !t.commit().empty())
+      return Status::fail("accounts [" + db_.describe() + "]: " + t.error(), Fault::kDatabase);
+  }
+  tell(ended);
   return changed;
 }
 

@@ -192,7 +192,14 @@ std::string migrate4(SqlConnection& db, const std::string&)
   return addAccountTables(db).message;
 }
 
-std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3, migrate4};
+// Version 5: failed logins counted per name and address and per address, and their locks.
+std::string migrate5(SqlConnection& db, const std::string&)
+{
+  return addLoginLimitTables(db).message;
+}
+
+std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3, migrate4,
+                                                                          migrate5};
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 }  // namespace
 

@@ -3,6 +3,7 @@
 // schema brought up to date, and the room the console is in.
 #include "nao_kinora_console/records/clinic_store.h"
 
+#include "nao_kinora_console/accounts/database_roles.h"
 #include "nao_kinora_console/db/sqlite_db.h"
 #include "schema_steps.h"
 
@@ -264,7 +265,9 @@ std::string ClinicStore::prepareServer(int64_t& version)
     return newerSchema(version);
   if (version == 0 && tables > 0)
     return "not a clinic database (it has tables but no schema version); left as it is";
-  return "";
+  // A console logged in as a role that may not change the tables says so
+  // before it tries, naming who may.
+  return version < kSchemaVersion ? upgradeRefusal(db_, version, kSchemaVersion) : "";
 }
 
 std::string ClinicStore::setUp(int64_t version)

@@ -1,11 +1,16 @@
-// The account requests behind a login: an admin's accounts and the audit
-// trail, one's own API tokens, a session's entries for its report.
+// The account requests behind a login: an admin's accounts (added, disabled
+// and enabled, unlocked, given a new password) and the audit trail, one's own
+// API tokens, a session's entries for its report. Every body is read into a
+// struct of its own (account_bodies.h) before anything else looks at it.
 #include "nao_kinora_console/server/console_gate.h"
 
 #include "nao_kinora_console/http/request_rules.h"
+#include "account_bodies.h"
 #include "console_replies.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 namespace nao_kinora_console
 {
@@ -49,11 +54,84 @@ json entryJson(const AuditEntry& e)
           {"detail", e.event.detail}};
 }
 
-// A JSON object body, or null when it is not one.
-json objectOf(const Request& request)
+using Record = std::function<void(const std::string& action, const std::string& detail)>;
+
+Response listAccounts(AccountStore& accounts)
 {
-  json body = json::parse(request.body(), nullptr, false);
-  return body.is_object() ? body : json();
+  const auto all = accounts.accounts();
+  const auto locked = accounts.lockedAccounts();
+  if (!all.ok() || !locked.ok())
+    return problem(503, all.ok() ? locked.error : all.error);
+  json list = json::array();
+  for (const Account& a : all.value)
+    list.push_back({{"id", a.id},
+                    {"name", a.name},
+                    {"role", roleName(a.role)},
+                    {"disabled", a.disabled},
+                    {"locked", std::count(locked.value.begin(), locked.value.end(), a.id) > 0}});
+  return replyJson(200, {{"accounts", list}});
+}
+
+Response addAccount(AccountStore& accounts, const std::string& text, const Record& record)
+{
+  NewAccountBody body;
+  const std::string fault = readBody(text, body);
+  if (!fault.empty())
+    return problem(400, fault);
+  const auto added = accounts.addAccount(body.name, body.password, body.role);
+  if (!added.ok())
+    return problem(statusOf(added.fault), added.error);
+  record("account added", body.name + " (" + roleName(body.role) + ")");
+  return replyJson(201, {{"ok", true}, {"id", added.value}});
+}
+
+Response disableAccount(AccountStore& accounts, const std::string& text, const Visitor& by, const Record& record,
+                        const std::function<void(int64_t)>& endLogins)
+{
+  DisableBody body;
+  const std::string fault = readBody(text, body);
+  if (!fault.empty())
+    return problem(400, fault);
+  const auto account = accounts.account(body.id);
+  if (!account.ok())
+    return problem(statusOf(account.fault), account.error);
+  if (account.value.id == by.account.id)
+    return problem(409, "You cannot disable your own account.");
+  const Status changed = accounts.setDisabled(account.value.id, body.disabled);
+  if (!changed.ok())
+    return problem(statusOf(changed.fault), changed.error);
+  if (body.disabled)
+    endLogins(account.value.id);
+  record(body.disabled ? "account disabled" : "account enabled", account.value.name);
+  return replyJson(200, {{"ok", true}});
+}
+
+Response unlockAccount(AccountStore& accounts, const std::string& text, const Record& record)
+{
+  IdBody body;
+  const std::string fault = readBody(text, body);
+  if (!fault.empty())
+    return problem(400, fault);
+  const auto account = accounts.account(body.id);
+  const auto ended = account.ok() ? accounts.unlock(body.id) : Result<int64_t>::failAs(account);
+  if (!ended.ok())
+    return problem(statusOf(ended.fault), ended.error);
+  record("account unlocked", account.value.name);
+  return replyJson(200, {{"ok", true}, {"locks", ended.value}});
+}
+
+Response resetPassword(AccountStore& accounts, const std::string& text, const Record& record)
+{
+  PasswordBody body;
+  const std::string fault = readBody(text, body);
+  if (!fault.empty())
+    return problem(400, fault);
+  const auto account = accounts.account(body.id);
+  const Status changed = account.ok() ? accounts.setPassword(body.id, body.password) : Status::failAs(account);
+  if (!changed.ok())
+    return problem(statusOf(changed.fault), changed.error);
+  record("password reset", account.value.name);
+  return replyJson(200, {{"ok", true}});
 }
 }  // namespace
 
@@ -67,44 +145,24 @@ Response ConsoleGate::admin(const Request& request, const Visitor& by)
     return problem(403, "Only an admin may do this.");
   const std::string path = pathOf(request);
   if (path == "/api/accounts" && request.method() == http::verb::get)
-  {
-    const auto all = accounts_->accounts();
-    json list = json::array();
-    for (const Account& a : all.value)
-      list.push_back({{"id", a.id}, {"name", a.name}, {"role", roleName(a.role)}, {"disabled", a.disabled}});
-    return all.ok() ? replyJson(200, {{"accounts", list}}) : problem(503, all.error);
-  }
+    return listAccounts(*accounts_);
   if (request.method() != http::verb::post)
     return problem(405, "Use GET to read, POST to change.");
-  const json body = objectOf(request);
+  const Record record = [this, &by](const std::string& action, const std::string& detail)
+  { this->record(by, action, 0, 0, detail); };
   if (path == "/api/accounts")
+    return addAccount(*accounts_, request.body(), record);
+  if (path == "/api/accounts/disable")
   {
-    if (!body.is_object() || !body.value("name", json()).is_string() || !body.value("password", json()).is_string() ||
-        (body.value("role", "") != "therapist" && body.value("role", "") != "admin"))
-      return problem(400, "Say {\"name\": ..., \"password\": ..., \"role\": \"therapist\" or \"admin\"}.");
-    const Role role = body["role"] == "admin" ? Role::kAdmin : Role::kTherapist;
-    const auto added = accounts_->addAccount(body["name"], body["password"], role);
-    if (!added.ok())
-      return problem(statusOf(added.fault), added.error);
-    record(by, "account added", 0, 0, body["name"].get<std::string>() + " (" + roleName(role) + ")");
-    return replyJson(201, {{"ok", true}, {"id", added.value}});
+    // A disabled account's logins end now, on this console; on others at their keeper's next round.
+    const auto endLogins = [this](int64_t id) { ended(book_.endAccount(id, LoginEnd::kDisabled), LoginEnd::kDisabled); };
+    return disableAccount(*accounts_, request.body(), by, record, endLogins);
   }
-  if (!body.is_object() || !body.value("id", json()).is_number_integer() ||
-      !body.value("disabled", json()).is_boolean())
-    return problem(400, "Say {\"id\": ..., \"disabled\": true or false}.");
-  const auto account = accounts_->account(body["id"]);
-  if (!account.ok())
-    return problem(statusOf(account.fault), account.error);
-  if (account.value.id == by.account.id)
-    return problem(409, "You cannot disable your own account.");
-  const bool disabled = body["disabled"];
-  const Status changed = accounts_->setDisabled(account.value.id, disabled);
-  if (!changed.ok())
-    return problem(statusOf(changed.fault), changed.error);
-  if (disabled)  // its logins end now, on this console; on others at their keeper's next round
-    ended(book_.endAccount(account.value.id, LoginEnd::kDisabled), LoginEnd::kDisabled);
-  record(by, disabled ? "account disabled" : "account enabled", 0, 0, account.value.name);
-  return replyJson(200, {{"ok", true}});
+  if (path == "/api/accounts/unlock")
+    return unlockAccount(*accounts_, request.body(), record);
+  if (path == "/api/accounts/password")
+    return resetPassword(*accounts_, request.body(), record);
+  return problem(404, "No such request.");
 }
 
 Response ConsoleGate::tokens(const Request& request, const Visitor& by)
@@ -120,26 +178,31 @@ Response ConsoleGate::tokens(const Request& request, const Visitor& by)
       list.push_back({{"id", t.id}, {"label", t.label}, {"created", t.created}, {"revoked", t.revoked}});
     return all.ok() ? replyJson(200, {{"tokens", list}}) : problem(503, all.error);
   }
-  const json body = objectOf(request);
-  if (request.method() != http::verb::post || !body.is_object())
-    return problem(400, "Send a JSON object with POST.");
+  if (request.method() != http::verb::post)
+    return problem(405, "Use GET to read, POST to change.");
   if (path == "/api/tokens")
   {
-    const auto made = accounts_->createToken(by.account.id, body.value("label", ""));
+    TokenBody body;
+    const std::string fault = readBody(request.body(), body);
+    if (!fault.empty())
+      return problem(400, fault);
+    const auto made = accounts_->createToken(by.account.id, body.label);
     if (!made.ok())
       return problem(statusOf(made.fault), made.error);
-    record(by, "token made", 0, 0, body.value("label", ""));
+    record(by, "token made", 0, 0, body.label);
     // The only time the token is shown: only its hash is kept.
     return replyJson(201, {{"ok", true}, {"id", made.value.first}, {"token", made.value.second}});
   }
-  if (!body.value("id", json()).is_number_integer())
-    return problem(400, "Say {\"id\": ...}.");
-  const Status revoked = accounts_->revokeToken(by.account.id, body["id"]);
+  IdBody body;
+  const std::string fault = readBody(request.body(), body);
+  if (!fault.empty())
+    return problem(400, fault);
+  const Status revoked = accounts_->revokeToken(by.account.id, body.id);
   if (!revoked.ok())
     return problem(statusOf(revoked.fault), revoked.error);
   // Ends on this console now; on others at their keeper's next round.
   recheckTokens(by.account.id);
-  record(by, "token revoked", 0, 0, std::to_string(body["id"].get<int64_t>()));
+  record(by, "token revoked", 0, 0, std::to_string(body.id));
   return replyJson(200, {{"ok", true}});
 }
 

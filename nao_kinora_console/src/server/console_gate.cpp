@@ -2,6 +2,7 @@
 // from the header, the login page for everyone else, logging in and out.
 #include "nao_kinora_console/server/console_gate.h"
 
+#include "account_bodies.h"
 #include "console_replies.h"
 
 #include <ros/console.h>
@@ -129,9 +130,18 @@ ConsoleGate::ConsoleGate(std::unique_ptr<SqlConnection> accountsDb, std::unique_
   accounts_.reset(new AccountStore(*accountsDb_, clock, idleExpiry));
   trail_.reset(new AuditTrail(*trailDb_, clock));
   queue_.reset(new AuditQueue(*trail_));
+  // The locks an admin's change ends; a login's come with its reply.
+  accounts_->onLockEvent([this](const LockEvent& e) { recordLock(e); });
   const auto n = accounts_->accountCount();
   // An unreadable count lets no one in by the shared token alone.
   accountsOn_ = !n.ok() || n.value > 0;
+}
+
+// A lock's beginning or end, as no one's (the console's own note).
+void ConsoleGate::recordLock(const LockEvent& lock)
+{
+  const AuditEvent entry = lockEntry(lock, "", room_);
+  record(Visitor(), entry.action, 0, 0, entry.detail);
 }
 
 ConsoleGate::~ConsoleGate()
@@ -165,8 +175,9 @@ bool ConsoleGate::isOpen(const std::string& path)
 bool ConsoleGate::isAccountPath(const std::string& path)
 {
   return path == "/api/login" || path == "/api/logout" || path == "/api/me" || path == "/api/accounts" ||
-         path == "/api/accounts/disable" || path == "/api/audit" || path == "/api/tokens" ||
-         path == "/api/tokens/revoke" || path.compare(0, 19, "/api/audit/session/") == 0;
+         path == "/api/accounts/disable" || path == "/api/accounts/unlock" || path == "/api/accounts/password" ||
+         path == "/api/audit" || path == "/api/tokens" || path == "/api/tokens/revoke" ||
+         path.compare(0, 19, "/api/audit/session/") == 0;
 }
 
 Visitor ConsoleGate::identify(const Request& head)
@@ -276,12 +287,11 @@ void ConsoleGate::ended(const std::vector<std::string>& hashes, LoginEnd why)
 
 Response ConsoleGate::login(const Request& request, const RequestSource& from)
 {
-  const auto body = nlohmann::json::parse(request.body(), nullptr, false);
-  if (!body.is_object() || !body.contains("name") || !body["name"].is_string() || !body.contains("password") ||
-      !body["password"].is_string())
-    return replyJson(400, {{"ok", false}, {"message", "Say {\"name\": ..., \"password\": ...}."}});
-  const std::string name = body["name"];
-  const auto in = accounts_->login(name, body["password"]);
+  LoginBody body;
+  const std::string fault = readBody(request.body(), body);
+  if (!fault.empty())
+    return replyJson(400, {{"ok", false}, {"message", fault}});
+  const auto in = accounts_->login(body.name, body.password, from.peer);
   if (!in.ok())
     return replyJson(503, {{"ok", false}, {"message", "The accounts cannot be read now. Try again."}});
   Visitor who;
@@ -290,22 +300,31 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
   {
     book_.hold(secretHash(in.value.secret), in.value.account, false, wallNow());
     record(who, "login", 0, 0, "");
+    for (const LockEvent& e : in.value.locks)
+      recordLock(e);
     Response answer =
         replyJson(200, {{"ok", true}, {"name", in.value.account.name}, {"role", roleName(in.value.account.role)}});
     answer.set(http::field::set_cookie, sessionCookie(in.value.secret, from.tls));
     return answer;
   }
-  // The name as typed, for the admin to see who is being tried.
-  record(who, "login failed", 0, 0, "name: " + name.substr(0, 64));
-  if (in.value.outcome == LoginOutcome::kLocked)
-  {
-    Response answer = replyJson(429, {{"ok", false},
-                                      {"message", "Too many failed attempts for this name. Try again after " +
-                                                      clockTime(in.value.lockedUntil) + ", or ask an admin."}});
-    answer.set(http::field::retry_after, std::to_string(static_cast<long>(in.value.lockedUntil - wallNow()) + 1));
-    return answer;
-  }
-  return replyJson(401, {{"ok", false}, {"message", "Wrong name or password."}});
+  // The name as typed (escaped), for the admin to see who is being tried;
+  // tries refused unchecked while locked are counted on the lock instead.
+  if (in.value.checked)
+    record(who, "login failed", 0, 0,
+           nlohmann::ordered_json({{"name", keptName(body.name)}, {"address", from.peer}}).dump());
+  for (const LockEvent& e : in.value.locks)
+    recordLock(e);
+  if (in.value.outcome == LoginOutcome::kRefused)
+    return replyJson(401, {{"ok", false}, {"message", "Wrong name or password."}});
+  const std::string until = clockTime(in.value.lockedUntil);
+  Response answer =
+      replyJson(429, {{"ok", false},
+                      {"message", in.value.outcome == LoginOutcome::kLocked
+                                      ? "Too many failed attempts for this name from this device. Try again after " +
+                                            until + ", or ask an admin to unlock it."
+                                      : "Too many failed logins from this device. Try again after " + until + "."}});
+  answer.set(http::field::retry_after, std::to_string(static_cast<long>(in.value.lockedUntil - wallNow()) + 1));
+  return answer;
 }
 
 Response ConsoleGate::me(const Visitor& by)

@@ -1,10 +1,13 @@
 // The console's accounts from the command line: the first admin is made
 // here, with a password typed (twice) or piped (once), never a default one.
+// Each change is recorded in the audit trail as "admin tool on HOST".
 //
-//   nao_kinora_console_admin add NAME [--admin] [--database FILE]
-//   nao_kinora_console_admin disable NAME [--database FILE]
-//   nao_kinora_console_admin enable NAME [--database FILE]
-//   nao_kinora_console_admin list [--database FILE]
+//   nao_kinora_console_admin add NAME [--admin] [--database FILE|URL]
+//   nao_kinora_console_admin disable|enable NAME [--database FILE|URL]
+//   nao_kinora_console_admin unlock NAME [--database FILE|URL]          (its locks at every address)
+//   nao_kinora_console_admin reset-password NAME [--database FILE|URL]
+//   nao_kinora_console_admin list [--database FILE|URL]
+//   nao_kinora_console_admin setup-roles --database postgresql://OWNER@HOST:PORT/DB --console-role ROLE
 #ifndef NAO_KINORA_CONSOLE_ACCOUNT_ADMIN_H
 #define NAO_KINORA_CONSOLE_ACCOUNT_ADMIN_H
 

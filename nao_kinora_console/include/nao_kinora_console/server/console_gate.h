@@ -104,6 +104,7 @@ private:
   // The account's tokens held here, checked now (one was revoked).
   void recheckTokens(int64_t accountId);
   void keeper();
+  void recordLock(const LockEvent& lock);
 
   std::unique_ptr<SqlConnection> accountsDb_;
   std::unique_ptr<SqlConnection> trailDb_;

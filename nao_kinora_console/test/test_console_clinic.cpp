@@ -62,7 +62,8 @@ const DatabaseCase kDatabases[] = {
        openStore(p);
        sql(p, "PRAGMA user_version=7");
      },
-     "written by a newer console (schema version 7, this console knows up to 4); left as it is"},
+     "written by a newer console (schema version 7, this console knows up to " + std::to_string(kSchemaVersion) +
+         "); left as it is"},
     {"garbage", [](const std::string& p) { std::ofstream(p) << std::string(8192, 'x'); },
      "unreadable or corrupt (file is not a database); left as it is"},
     {"truncated",

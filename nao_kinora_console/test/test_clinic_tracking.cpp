@@ -157,9 +157,9 @@ void expectTracking(const ExerciseTracking& want, const ExerciseTracking& got)
 TEST_P(ClinicTracking, ResultsAreStoredWithTheirExercise)
 {
   for (const TrackingCase& c : kCases)
-    for (const std::size_t step : {std::size_t(0), std::size_t(9)})
+    for (const std::size_t step : {std::size_t(0), std::size_t(97)})
     {
-      SCOPED_TRACE(std::string(c.name) + (step ? ", read 9 bytes at a time" : ", read whole"));
+      SCOPED_TRACE(std::string(c.name) + (step ? ", read 97 bytes at a time" : ", read whole"));
       const int64_t id = run(c.log, step);
       // Read back by a console opened afresh: what is stored, not what was kept in memory.
       const auto exercises = openStore(database.where())->exercises(id);

@@ -15,7 +15,7 @@
   var FRAME_MS = 1000 / 30;    // at most 30 frames a second
   var SEND_MS = 200;           // a batch at most every 200 ms
   var MAX_BATCH = 15;          // frames in one request (the console takes no more)
-  var MAX_AGE_MS = 2000;       // older frames are not sent: the person has moved on
+  var MAX_AGE_MS = 30000;      // older frames are not sent (a tablet that slept); the console takes none older
   var SEEN = 0.5;              // a landmark this sure is in view
   // The body's parts the page names when they are not seen, by the model's landmarks.
   var PARTS = [

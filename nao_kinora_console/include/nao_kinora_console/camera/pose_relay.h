@@ -1,6 +1,6 @@
 // Which of the camera's frames go on to the person's pose, and when each
 // was taken in ROS time: one camera at a time, at most about 30 frames a
-// second, in order, none older than two seconds.
+// second, in order, none older than half a minute.
 //
 // A frame's stamp is the ROS time the batch arrived less the frame's age
 // when the page sent the batch (both ages on the page's own clock, so the
@@ -23,8 +23,10 @@ namespace nao_kinora_console
 // Frames closer than this on the page's clock are dropped: 30 a second, with
 // 3 ms for the page's timer.
 const double kMinFrameGapMs = 1000.0 / 30 - 3;
-// A frame older than this when it arrives is dropped: the person has moved on.
-const double kMaxFrameAge = 2.0;
+// A frame older than this when it arrives is dropped: a tablet that slept
+// has nothing to say about now. (The model's own time is in a frame's age:
+// on a slow tablet without a GPU, a second or more.)
+const double kMaxFrameAge = 30.0;
 // Another camera may take over once the one sending has been silent this long.
 const double kCameraSilence = 2.0;
 
@@ -38,7 +40,7 @@ public:
   {
     bool refused = false;  // another camera is sending: nothing was taken
     int published = 0;
-    int dropped = 0;  // too close to the one before, too old, or before ROS time runs
+    int dropped = 0;  // too close to the one before, too old, out of order, or before ROS time runs
   };
   // now: ROS time as the batch arrived; wallNow: wall seconds, for the
   // silence of a camera.

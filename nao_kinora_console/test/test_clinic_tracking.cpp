@@ -82,6 +82,9 @@ const TrackingCase kCases[] = {
     {"after the closing cue",
      playedExercise(1, 5) + kClosing + result(61, 1, kFirst, "ended", true, 82, kTwoJoints),
      {tracked("ended", true, 12.5, 82, kTwoJointsKept.joints)}},
+    {"long after the closing cue: another run's",
+     playedExercise(1, 5) + kClosing + result(71, 1, kFirst, "completed", true, 82, kTwoJoints),
+     {kNone}},
     {"naming another recording",
      playedExercise(1, 5) + result(19, 1, "09_other.txt", "completed", true, 82, kTwoJoints),
      {kNone}},
@@ -295,6 +298,37 @@ TEST(ClinicTrackingDelete, LeavesNoRangeInTheFile)
   EXPECT_EQ(std::string::npos, bytes().find("gone-joint-40917"));
 }
 
+// The node says its closing cue and pauses before it ends: the follower reads
+// the session on until the node has ended, so the tracker's result for the
+// last exercise, logged then, is kept; after that, nothing more is read.
+TEST(ClinicTrackingFollower, TheLastResultIsReadWhileTheNodeSaysGoodbye)
+{
+  NodeRig node;
+  ApiRig& rig = node.rig;
+  const int64_t plan = addPlan(rig, addPatient(rig, "P-0002"), 1.0, {"a.txt"});
+  const int64_t s = node.start("/plans/" + std::to_string(plan) + "/start")["session"];
+  const std::string log = rig.store->sessionLog(s).value;
+  append(log, line(5, "recording loaded", {{"recording", 1}, {"path", "/l/a.txt"}}) +
+                  line(6, "start signal", {{"recording", 1}}) + line(9, "last row sent", {{"row", 4}}) +
+                  line(9, "report", {{"recording", 1}}) + line(9, "stop signal", {{"recording", 1}}) +
+                  line(10, "cue", {{"kind", "closing"}}));
+  node.follower.round();
+  EXPECT_EQ("completed", rig.store->session(s).value.outcome);
+  EXPECT_FALSE(rig.store->exercises(s).value.at(0).tracking.present);
+  append(log, result(12, 1, "a.txt", "completed", true, 82, {joint("left shoulder flexion", true, 128.0, 160.0)}));
+  node.follower.round();
+  EXPECT_EQ(82, rig.store->exercises(s).value.at(0).tracking.follow);
+  rig.dir.write("stop", "");
+  node.waitExits();
+  node.follower.round();
+  // Closed: a line written after the node ended is not this session's.
+  append(log, result(13, 1, "a.txt", "completed", true, 10, {}));
+  node.follower.round();
+  EXPECT_EQ("Left shoulder flexion 128° (robot 160°) · follow 82",
+            trackingWords(rig.store->exercises(s).value.at(0).tracking));
+  EXPECT_EQ("completed", rig.store->session(s).value.outcome);
+}
+
 struct MirrorCase
 {
   const char* body;  // a plan's fields besides name, speed and items
@@ -330,7 +364,9 @@ TEST(ClinicTrackingMirror, PlanSettingKeptWithItsSessions)
     EXPECT_EQ(c.status, r.status) << r.body.dump();
     EXPECT_EQ(c.says, r.body.value("message", ""));
     if (r.status == 201)
+    {
       EXPECT_EQ(c.mirror, rig.store->plan(r.body["id"]).value.mirror);
+    }
   }
   const std::string sides = R"({"name": "sides", "speed": 1, "items": ["a.txt", "b.txt"], "mirror": )";
   const int64_t plan = rig.ask("POST", "/patients/" + std::to_string(patient) + "/plans", sides + "false}").body["id"];

@@ -214,7 +214,9 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
                                : failed<SessionSummary>(s.error());
   const std::string path = s.text(0);
   const double started = s.real(3);
-  const bool running = s.text(5) == "running";
+  // A session over is read on until it is closed: the person tracker's
+  // result for its last exercise comes during the node's closing cue.
+  const bool running = s.text(5) == "running" || !s.isNull(2);
   SessionFold fold;
   fold.speed = s.real(4);
   Result<std::vector<ExerciseRecord>> stored = exercisesLocked(sessionId);
@@ -236,6 +238,10 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close)
     error = storeExercises(sessionId, fold.exercises);
   if (error.empty() && running)
     error = storeFold(sessionId, fold, started, piece.nextOffset);
+  // Closed: its node has ended, nothing more will be read.
+  Statement closed(db_, "UPDATE sessions SET fold_state = NULL WHERE id = ? AND outcome != 'running'");
+  if (error.empty() && close)
+    error = closed.bind(1, sessionId).run();
   if (error.empty())
     error = t.commit();
   if (!error.empty())
@@ -255,14 +261,14 @@ std::string ClinicStore::storeFold(int64_t sessionId, const SessionFold& fold, d
               "UPDATE sessions SET log_offset = ?, fold_state = ?, outcome = ?, ended = ?, last_speed = ?"
               " WHERE id = ?");
   s.bind(1, offset);
-  // A session over reads nothing more: its open state goes. Its end is in
-  // wall time: the log's length added to the start, but never later than
-  // now (under a simulated clock the log's seconds run faster than the wall's).
+  // Its open state stays until the session is closed. Its end is in wall time: the log's length added to the start, but
+  // never later than now (under a simulated clock the log's seconds run faster than the wall's).
   const double length = fold.endTime - (fold.firstTime < 0 ? fold.endTime : fold.firstTime);
+  s.bind(2, foldToJson(fold).dump());
   if (over)
-    s.bindNull(2).bind(4, std::max(started, std::min(wallNow(), started + length)));
+    s.bind(4, std::max(started, std::min(wallNow(), started + length)));
   else
-    s.bind(2, foldToJson(fold).dump()).bindNull(4);
+    s.bindNull(4);
   return s.bind(3, fold.outcome).bind(5, fold.speed).bind(6, sessionId).run();
 }
 

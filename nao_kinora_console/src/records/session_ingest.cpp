@@ -211,8 +211,9 @@ void applyEvent(SessionFold& f, const json& e)
   if (!e.is_object())
     return;
   const std::string name = e.value("event", std::string());
-  // The tracker's last result may follow the session's end.
-  if (name == "tracking result")
+  // The tracker's result for the last exercise comes during the node's
+  // closing cue (a 5 s pause before it ends); a later one is another run's.
+  if (name == "tracking result" && (f.outcome == "running" || number(e, "time", f.endTime) - f.endTime <= 10))
     return tracked(f, e);
   if (f.outcome != "running")
     return;

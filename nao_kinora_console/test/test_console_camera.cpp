@@ -73,21 +73,24 @@ TEST(ConsoleCamera, LandmarksReachTheTopicStampedInOrder)
   Console console({"_database:="});
   ASSERT_NE(0, console.port);
   PoseListener listener;
+  // The page's clock runs with the wall's, from 10 s.
+  const ros::WallTime opened = ros::WallTime::now();
+  const auto pageNow = [&] { return 10000 + (ros::WallTime::now() - opened).toSec() * 1000; };
   // The pose is advertised with the first landmarks: batches go on until
   // one reaches the listener; from then on none may be missed.
-  double sent = 10000;
   ASSERT_TRUE(waitWall(
       [&]
       {
-        sent += 1000;
-        EXPECT_EQ(200, post(console, batch("tab-1", sent, 1)).status);
+        EXPECT_EQ(200, post(console, batch("tab-1", pageNow(), 1)).status);
         ros::WallDuration(0.05).sleep();
         return !listener.got().empty();
       },
       15));
   const std::size_t before = listener.got().size();
-  sent += 1000;
+  // Frames taken every 40 ms up to the sending, after the last one sent.
+  ros::WallDuration(0.3).sleep();
   const double asked = ros::WallTime::now().toSec();
+  const double sent = pageNow();
   const console_test::Reply r = post(console, batch("tab-1", sent, 5));
   const double answered = ros::WallTime::now().toSec();
   ASSERT_EQ(200, r.status) << r.body;
@@ -103,7 +106,9 @@ TEST(ConsoleCamera, LandmarksReachTheTopicStampedInOrder)
     EXPECT_LE(asked - 1e-3, p.header.stamp.toSec() + age);
     EXPECT_GE(answered + 1e-3, p.header.stamp.toSec() + age);
     if (k > before)
+    {
       EXPECT_NEAR(0.04, (p.header.stamp - poses[k - 1].header.stamp).toSec(), 1e-6);
+    }
     EXPECT_EQ("person", p.header.frame_id);
     EXPECT_EQ("tablet camera", p.source);
     ASSERT_TRUE(p.in_view);
@@ -115,8 +120,8 @@ TEST(ConsoleCamera, LandmarksReachTheTopicStampedInOrder)
     EXPECT_FLOAT_EQ(0.9f, p.landmarks[12].visibility);
   }
   // Nobody in view.
-  sent += 1000;
-  ASSERT_EQ(200, post(console, batch("tab-1", sent, 1, false)).status);
+  ros::WallDuration(0.05).sleep();
+  ASSERT_EQ(200, post(console, batch("tab-1", pageNow(), 1, false)).status);
   ASSERT_TRUE(waitWall([&] { return listener.got().size() == before + 6; }, 10));
   EXPECT_FALSE(listener.got().back().in_view);
   EXPECT_TRUE(listener.got().back().landmarks.empty());
@@ -126,8 +131,8 @@ TEST(ConsoleCamera, LandmarksReachTheTopicStampedInOrder)
   const console_test::Reply other = post(console, batch("tab-2", 500, 1, true));
   EXPECT_EQ(409, other.status);
   EXPECT_NE(std::string::npos, other.body.find("one camera at a time")) << other.body;
-  sent += 1000;
-  ASSERT_EQ(200, post(console, batch("tab-1", sent, 1, false)).status);
+  ros::WallDuration(0.05).sleep();
+  ASSERT_EQ(200, post(console, batch("tab-1", pageNow(), 1, false)).status);
   ASSERT_TRUE(waitWall([&] { return listener.got().size() >= before + 7; }, 10));
   ros::WallDuration(0.2).sleep();
   ASSERT_EQ(before + 7, listener.got().size());
@@ -205,9 +210,10 @@ TEST(ConsoleCamera, PlansSideMatchingSetForTheTracker)
   kinora_test::Harness harness(false);
   kinora_test::TempDir dir;
   mkdir((dir.path() + "library").c_str(), 0700);
+  // Five rows of a pose within the robot's joint limits (the elbows bent a little).
   std::string rows;
   for (int r = 0; r < 5; ++r)
-    rows += "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0.1\n";
+    rows += "0 0 0 0 0 -0.1 0 0 0 0.1 0 0 0 0 0 0 0 0 0 0 0 0 0.1\n";
   dir.write("library/a.txt", rows);
   // The node's stand-in ends at once.
   const std::string node = dir.write("node.sh", "#!/bin/sh\nexit 0\n");
@@ -229,11 +235,12 @@ TEST(ConsoleCamera, PlansSideMatchingSetForTheTracker)
                                          {{"name", "w"}, {"speed", 1}, {"items", {"a.txt"}}, {"mirror", mirror}});
     ASSERT_EQ(201, plan.status) << plan.body;
     const std::string planId = std::to_string(json::parse(plan.body)["id"].get<int64_t>());
-    // The last session's node may not have been seen to end yet.
+    // The last session's node may not have been seen to end yet (409 meanwhile).
     console_test::Reply started;
-    ASSERT_TRUE(waitWall(
-        [&] { return (started = ask("POST", "/plans/" + planId + "/start", json::object())).status != 409; }, 30))
-        << started.body;
+    for (const ros::WallTime end = ros::WallTime::now() + ros::WallDuration(30);
+         (started = ask("POST", "/plans/" + planId + "/start", json::object())).status == 409 &&
+         ros::WallTime::now() < end;)
+      ros::WallDuration(0.1).sleep();
     ASSERT_EQ(201, started.status) << started.body;
     bool onMaster = !mirror;
     ASSERT_TRUE(ros::param::get("/nao_kinora_tracker/mirror", onMaster));

@@ -78,7 +78,8 @@ async function main() {
   execFileSync('/usr/bin/python3', [path.join(__dirname, 'photo_to_y4m.py'), PHOTO, video]);
   const lib = path.join(run, 'library');
   fs.mkdirSync(lib);
-  fs.writeFileSync(path.join(lib, 'a.txt'), `${'0 '.repeat(22)}0.1\n`.repeat(5));
+  // Five rows of a pose within the robot's joint limits (the elbows bent a little).
+  fs.writeFileSync(path.join(lib, 'a.txt'), '0 0 0 0 0 -0.1 0 0 0 0.1 0 0 0 0 0 0 0 0 0 0 0 0 0.1\n'.repeat(5));
   const node = path.join(run, 'node.sh');
   fs.writeFileSync(node, NODE, { mode: 0o700 });
 

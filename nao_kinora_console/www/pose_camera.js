@@ -100,7 +100,8 @@
     var video = options.video, canvas = options.canvas;
     var onChange = options.onChange || function () {};
     var stream = Math.random().toString(36).slice(2, 12) + Date.now().toString(36);
-    var state = { phase: 'starting', words: 'Starting the camera…', frames: 0, sent: 0, dropped: 0, firstFrameMs: null };
+    var state = { phase: 'starting', words: 'Starting the camera…', frames: 0, sent: 0, dropped: 0, firstFrameMs: null,
+                  modelMs: [] };
     var media = null, pose = null, queue = [], inFlight = false, stopped = false;
     var busy = false, lastTime = -Infinity, frameTime = 0, lastQueued = -Infinity, startedAt = performance.now();
     var sendTimer = null;
@@ -125,6 +126,9 @@
           return [round(l.x, 4), round(l.y, 4), round(l.z, 4), round(l.visibility === undefined ? 1 : l.visibility, 3)];
         });
       }
+      // The model's own time for each frame, the last 300 (for the figures).
+      state.modelMs.push(Math.round(performance.now() - frameTime));
+      if (state.modelMs.length > 300) state.modelMs.shift();
       // The console takes frames in the order they were taken only.
       if (frame.time > lastQueued) {
         lastQueued = frame.time;

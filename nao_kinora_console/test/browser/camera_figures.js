@@ -1,9 +1,11 @@
 // The tablet camera's figures, run by hand (scripts/camera_figures.sh), not
 // a test: in headless chromium with a photograph as its camera, for each of
 // the pose model's sizes, the time to its first frame, the frames it looks
-// at per second once running, and the landmarks' latency to /person_pose:
-// from the frame's time (its stamp) to the listener hearing it, in wall
-// time on this machine. Prints a Markdown table for docs/benchmarks.md.
+// at per second once running, the model's own time per frame, and the
+// latency to /person_pose: from the frame's time (its stamp) to the listener
+// hearing it, in wall time on this machine; less the model's time, what the
+// landmarks take from the page to the topic. Prints a Markdown table for
+// docs/benchmarks.md.
 //
 //   KINORA_CAMERA_FIGURE_SECONDS: the window measured per model (default 30)
 'use strict';
@@ -35,12 +37,14 @@ async function measure(browser, address, listener, model) {
   const t0 = Date.now();
   await new Promise((resolve) => setTimeout(resolve, WINDOW * 1000));
   const frames = (await page.evaluate(() => window.kinoraCamera.state.frames)) - from;
+  const modelMs = (await page.evaluate((n) => window.kinoraCamera.state.modelMs.slice(-n), frames))
+    .sort((a, b) => a - b);
   const seconds = (Date.now() - t0) / 1000;
   const latencies = listener.lines.slice(heardFrom).filter((l) => l.startsWith('{')).map((l) => JSON.parse(l))
     .map((p) => p.heard - p.stamp).sort((a, b) => a - b);
   await page.click('#watch');
   await page.close();
-  return { model, first, fps: frames / seconds, latencies };
+  return { model, first, fps: frames / seconds, latencies, modelMs };
 }
 
 async function main() {
@@ -62,15 +66,18 @@ async function main() {
     const r = await measure(browser, address, listener, model);
     log(JSON.stringify({ model: r.model, first: r.first, fps: r.fps, heard: r.latencies.length }));
     const ms = (v) => `${Math.round(v * 1000)} ms`;
+    const modelTime = quantile(r.modelMs, 0.5);
     rows.push(`| ${model} | ${r.first.toFixed(1)} s | ${r.fps.toFixed(2)} | ${r.latencies.length} | ` +
-      `${ms(quantile(r.latencies, 0.5))} | ${ms(quantile(r.latencies, 0.95))} | ${ms(r.latencies[r.latencies.length - 1])} |`);
+      `${Math.round(modelTime)} ms | ${ms(quantile(r.latencies, 0.5))} | ${ms(quantile(r.latencies, 0.95))} | ` +
+      `${ms(r.latencies[r.latencies.length - 1])} | ${Math.round(quantile(r.latencies, 0.5) * 1000 - modelTime)} ms |`);
   }
   await closeBrowser();
   await stopAll();
   console.log(`\nOn ${os.cpus().length} cores, load average ${os.loadavg().map((v) => v.toFixed(1)).join(' ')}, ` +
     `${WINDOW} s per model:\n`);
-  console.log('| model | first frame | frames per second | frames heard | latency median | 95th percentile | largest |');
-  console.log('|---|---|---|---|---|---|---|');
+  console.log('| model | first frame | frames per second | frames heard | model time (median) | frame to topic median | ' +
+    '95th percentile | largest | landmarks to topic (median less model time) |');
+  console.log('|---|---|---|---|---|---|---|---|---|');
   rows.forEach((r) => console.log(r));
 }
 

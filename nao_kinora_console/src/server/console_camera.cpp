@@ -8,8 +8,8 @@
 
 namespace nao_kinora_console
 {
-// On the io thread: the body is bounded and a batch takes well under a
-// millisecond to check and publish (roscpp queues what it sends).
+// On the io thread: the body is bounded (32 KiB), and checking a batch and
+// publishing it wait on nothing (roscpp queues what it sends).
 void Console::servePose(const std::shared_ptr<HttpSession>& session, const Request& request)
 {
   PoseBatch batch;

@@ -16,6 +16,7 @@ packages=(
   libcpp-httplib-dev libroslib-dev chromium fonts-dejavu-core nodejs socat libsqlite3-dev libssl-dev
   libsensor-msgs-dev ros-sensor-msgs poppler-utils stress-ng libpq-dev postgresql libsodium-dev
   ros-robot-state-publisher rviz liburdfdom-tools liburdfdom-dev libtf2-ros-dev
+  python3-skimage
 )
 
 missing=()
@@ -33,9 +34,12 @@ elif [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The npm packages of the console's 3D view (three.js and its URDF loader,
-# served by the console) and of its browser test, exactly as locked, each in
-# a git-ignored node_modules; installed again only when its lock file has changed.
-for npm_dir in "$root/nao_kinora_console/viewer" "$root/nao_kinora_console/test/browser"; do
+# served by the console), of the tablet camera's pose model (MediaPipe Pose
+# with its WASM and models, served by the console) and of its browser test,
+# exactly as locked, each in a git-ignored node_modules; installed again only
+# when its lock file has changed.
+for npm_dir in "$root/nao_kinora_console/viewer" "$root/nao_kinora_console/pose" \
+  "$root/nao_kinora_console/test/browser"; do
   lock_sum=$(sha256sum "$npm_dir/package-lock.json" | cut -d' ' -f1)
   if [ "$(cat "$npm_dir/node_modules/.lock-sha256" 2>/dev/null)" != "$lock_sum" ]; then
     if [ -n "${KINORA_NO_INSTALL:-}" ]; then

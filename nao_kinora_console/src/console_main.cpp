@@ -142,7 +142,8 @@ bool openGate(const ros::NodeHandle& pnh, const std::string& room, const std::st
 
 // The 3D view's files: three.js and its URDF loader as scripts/setup.sh
 // installs them from viewer/package-lock.json (the install rule keeps the
-// same layout), and the robot's model from its own package.
+// same layout), and the robot's model from its own package; and the tablet
+// camera's pose model.
 std::vector<nao_kinora_console::StaticFolder> viewFolders(const std::string& package, const std::string& description)
 {
   const std::string modules = package + "/viewer/node_modules/";
@@ -151,6 +152,9 @@ std::vector<nao_kinora_console::StaticFolder> viewFolders(const std::string& pac
       {"/lib/three-controls/", modules + "three/examples/jsm/controls"},
       {"/lib/urdf-loader/", modules + "urdf-loader/src"},
   };
+  // The tablet camera's pose model: its script, WASM and models, installed
+  // from pose/package-lock.json; nothing is fetched from elsewhere.
+  folders.push_back({"/lib/pose/", package + "/pose/node_modules/@mediapipe/pose"});
   if (description.empty())
     ROS_WARN("the package nao_kinora_description is not found: the pages cannot show the robot in 3D");
   else

@@ -374,11 +374,12 @@ TEST_P(ClinicOn, ExportsJsonAndCsv)
   EXPECT_TRUE(j["sessions"][0]["exercises"][1]["checkin"].is_null());
   EXPECT_EQ(
       "patient,session,session_started,session_outcome,plan,position,recording,outcome,playing_time,"
-      "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note\r\n"
+      "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note,tracked_by,seen,follow,"
+      "ranges\r\n"
       "P-0007,1,1970-01-01T00:16:40+00:00,completed,week 1,1,01_exercise.txt,played,10.000,0.000,3.000,0,0.5 from "
-      "0:00,joint 1; joint 4; joint 17,3,0,\"'=said \"\"fine\"\"\"\r\n"
+      "0:00,joint 1; joint 4; joint 17,3,0,\"'=said \"\"fine\"\"\",,,,\r\n"
       "P-0007,1,1970-01-01T00:16:40+00:00,completed,week 1,2,02_exercise.txt,skipped,4.000,0.000,0.000,0,0.5 from "
-      "0:15,,,,\r\n",
+      "0:15,,,,,,,,\r\n",
       store->exportCsv(p, [](int j) { return "joint " + std::to_string(j); }).value);
 }
 }  // namespace

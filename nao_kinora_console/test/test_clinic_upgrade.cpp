@@ -70,6 +70,11 @@ TEST(ClinicRecordUpgrade, SessionsGetTheirPlanAsItStandsOrNoneAndSaySo)
   EXPECT_EQ(PlanKept::kNone, lost.planKept);
   EXPECT_EQ("week 0", lost.planName);
   EXPECT_EQ(1u, store->exercises(1).value.size());
+  // Plans and sessions of before the person tracker match sides as a mirror;
+  // their exercises have no tracker's result.
+  EXPECT_TRUE(store->plan(1).value.mirror);
+  EXPECT_TRUE(kept.planMirror);
+  EXPECT_FALSE(store->exercises(1).value.at(0).tracking.present);
   // Ids are never given again, even the highest after its delete.
   ASSERT_TRUE(store->deletePatient(2, "P-2").ok());
   EXPECT_EQ(3, store->addPatient("P-3", "").value);

@@ -32,6 +32,7 @@
       renderPlans();
       renderSessions();
       drawPlot(C.$('plot'), data.sessions);
+      drawRanges(C.$('range-plot'), data.sessions, data.ranges);
     });
   }
 
@@ -54,7 +55,7 @@
     C.$('delete-plan').disabled = planId === null;
     if (!dirty) {
       var plan = data.plans.filter(function (p) { return p.id === planId; })[0];
-      draft = plan ? { name: plan.name, speed: plan.speed, items: plan.items.slice() } : null;
+      draft = plan ? { name: plan.name, speed: plan.speed, items: plan.items.slice(), mirror: plan.mirror } : null;
     } else {
       C.say('message', 'This plan was changed on another screen; saving keeps your version whole.', 'warn');
     }
@@ -91,6 +92,7 @@
     renderSpeeds();
     C.$('plan-name').value = draft.name;
     C.$('plan-speed').value = String(draft.speed);
+    C.$('plan-mirror').checked = draft.mirror !== false;
     var list = C.$('items');
     list.textContent = '';
     draft.items.forEach(function (name, k) {
@@ -248,6 +250,61 @@
     });
   }
 
+  // One band per joint, its name on the left: the person's largest range in
+  // each session (a point each, joined), the robot's dashed. Sessions at the
+  // same places as in the plot above.
+  function drawRanges(svg, sessions, ranges) {
+    var NS = 'http://www.w3.org/2000/svg';
+    var left = 170, width = 430, band = 70;
+    while (svg.firstChild) svg.removeChild(svg.firstChild);
+    function add(name, attributes, words) {
+      var e = document.createElementNS(NS, name);
+      Object.keys(attributes).forEach(function (k) { e.setAttribute(k, attributes[k]); });
+      if (words !== undefined) e.textContent = words;
+      svg.appendChild(e);
+      return e;
+    }
+    var place = {};
+    sessions.forEach(function (s, i) { place[s.id] = i; });
+    var xOf = function (i) { return left + (sessions.length === 1 ? width / 2 : i * width / (sessions.length - 1)); };
+    var joints = [];
+    var byJoint = {};
+    (ranges || []).forEach(function (r) {
+      if (!(r.session in place)) return;
+      if (!byJoint[r.joint]) { byJoint[r.joint] = []; joints.push(r); }
+      byJoint[r.joint].push(r);
+    });
+    svg.setAttribute('viewBox', '0 0 640 ' + Math.max(60, joints.length * band + 10));
+    if (!joints.length) return add('text', { x: 320, y: 35, 'text-anchor': 'middle' }, 'Not watched in any session yet');
+    joints.forEach(function (first, k) {
+      var list = byJoint[first.joint];
+      var top = 8 + k * band, bottom = top + band - 18;
+      var max = Math.max(180, Math.max.apply(null, list.map(function (r) { return Math.max(r.person, r.robot); })));
+      var yOf = function (v) { return bottom - (bottom - top) * Math.min(1, v / max); };
+      add('text', { x: 4, y: top + 24, class: 'plot-label' }, first.title);
+      add('line', { x1: left, y1: bottom, x2: left + width, y2: bottom, class: 'plot-axis' });
+      add('text', { x: left - 6, y: top + 10, 'text-anchor': 'end', class: 'plot-scale' }, Math.round(max) + '°');
+      var person = [], robot = [];
+      list.forEach(function (r) {
+        var x = xOf(place[r.session]);
+        person.push(x.toFixed(1) + ',' + yOf(r.person).toFixed(1));
+        robot.push(x.toFixed(1) + ',' + yOf(r.robot).toFixed(1));
+        var point = add('circle', { cx: x, cy: yOf(r.person), r: 4, class: 'plot-point s0',
+                                    'data-joint': r.joint, 'data-session': r.session, 'data-degrees': r.person });
+        var title = document.createElementNS(NS, 'title');
+        title.textContent = r.title + ': ' + Math.round(r.person) + '° (robot ' + Math.round(r.robot) + '°)';
+        point.appendChild(title);
+      });
+      if (person.length > 1) add('polyline', { points: person.join(' '), class: 'plot-line s0' });
+      // One session: a short dash at its place.
+      if (list.length === 1) {
+        var x = xOf(place[list[0].session]), y = yOf(list[0].robot).toFixed(1);
+        robot = [(x - 14).toFixed(1) + ',' + y, (x + 14).toFixed(1) + ',' + y];
+      }
+      add('polyline', { points: robot.join(' '), class: 'plot-line robot-line' });
+    });
+  }
+
   function start() {
     C.$('show-all-sessions').onclick = function () { showAll = true; load(); };
     C.$('export-json').href = C.link('/api/clinic/patients/' + id + '/export.json');
@@ -259,7 +316,7 @@
     C.$('new-plan').addEventListener('click', function () {
       planId = null;
       dirty = true;
-      draft = { name: 'Plan ' + (data.plans.length + 1), speed: 1, items: [] };
+      draft = { name: 'Plan ' + (data.plans.length + 1), speed: 1, items: [], mirror: true };
       renderEditor();
     });
     C.$('delete-plan').addEventListener('click', function () {
@@ -274,6 +331,7 @@
     });
     C.$('plan-name').addEventListener('input', function () { draft.name = this.value; dirty = true; });
     C.$('plan-speed').addEventListener('change', function () { draft.speed = Number(this.value); dirty = true; });
+    C.$('plan-mirror').addEventListener('change', function () { draft.mirror = this.checked; dirty = true; });
     C.$('add-item').addEventListener('click', function () {
       var name = C.$('library').value;
       if (name && playable(name)) { draft.items.push(name); changed(); }

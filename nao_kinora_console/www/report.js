@@ -1,5 +1,6 @@
 // One session's report, laid out to print on A4: the plan, each exercise's
-// outcome with its check-in, what the therapist did, in order.
+// outcome with its check-in, how far the patient moved where they were
+// watched, what the therapist did, in order.
 'use strict';
 
 (function () {
@@ -60,6 +61,15 @@
         C.el('td', { text: C.clock(e.trackingWait) }),
         C.el('td', { text: c.effort === null ? '—' : String(c.effort) }), C.el('td', { text: c.pain === null ? '—' : String(c.pain) }),
         C.el('td', { text: c.note })]));
+    });
+    // "Left shoulder flexion 128° (robot 160°) · follow 82", or "not seen".
+    var watched = d.exercises.filter(function (e) { return e.tracking; });
+    C.$('ranges-none').hidden = watched.length > 0;
+    C.$('ranges-table').hidden = !watched.length;
+    watched.forEach(function (e) {
+      C.$('ranges').appendChild(C.el('tr', { 'data-position': e.position }, [
+        C.el('td', { text: e.position }), C.el('td', { text: C.title(e.recording) }),
+        C.el('td', { class: 'range', text: e.tracking.words })]));
     });
     if (!d.events.length) C.$('events').appendChild(C.el('li', { text: 'Nothing: the session ran as planned.' }));
     d.events.forEach(function (e) {

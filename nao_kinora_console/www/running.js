@@ -74,7 +74,39 @@
     showSpeed(v.speed);
   }
 
+  // "Watch the patient": the camera and its skeleton on this page, while the
+  // switch is on; the body's data-camera carries the phase for tests.
+  var camera = null;
+  function showCamera(state) {
+    var on = state.phase !== 'stopped' && state.phase !== 'failed';
+    C.$('watch-status').hidden = false;
+    C.$('watch-status').textContent = state.words;
+    C.$('watch-status').className = 'camera-status ' +
+      (state.phase !== 'watching' ? '' : state.inView && !state.missing ? 'whole' : 'partial');
+    C.$('watch-refused').hidden = !state.refused;
+    C.$('watch-refused').textContent = state.refused || '';
+    C.$('watch-view').hidden = !on;
+    C.$('watch').checked = on;
+    document.body.setAttribute('data-camera', state.phase);
+    if (!on) camera = null;
+  }
+
+  function watch() {
+    if (!C.$('watch').checked) {
+      if (camera) camera.stop();
+      return;
+    }
+    if (camera) return;
+    var model = new URLSearchParams(location.search).get('model') || localStorage.getItem('kinoraPoseModel') || 'full';
+    camera = window.KinoraCamera.start({ video: C.$('watch-video'), canvas: C.$('watch-skeleton'), model: model,
+                                         onChange: showCamera });
+    window.kinoraCamera = camera;
+  }
+
   function start() {
+    C.$('watch').addEventListener('change', watch);
+    C.$('camera-link').href = C.link('camera.html');
+    window.addEventListener('pagehide', function () { if (camera) camera.stop(); });
     scale('effort', BORG);
     scale('pain', null);
     SPEEDS.forEach(function (s) { C.$('speed').appendChild(C.el('option', { value: s, text: s + '×' })); });

@@ -5,6 +5,7 @@
 #include "nao_kinora_console/session/status_view.h"
 #include "nao_kinora_console/db/text_checks.h"
 #include "nao_kinora_console/records/clinic_rules.h"
+#include "nao_kinora_console/records/tracking_words.h"
 
 #include <ros/console.h>
 
@@ -63,6 +64,7 @@ json sessionToJson(const SessionSummary& s)
           {"planName", s.planName},
           {"planItems", s.planItems},
           {"planSpeed", s.planSpeed},
+          {"planMirror", s.planMirror},
           {"planKept", planKeptName(s.planKept)},
           {"lastSpeed", s.lastSpeed},
           {"resumes", s.resumes},
@@ -84,8 +86,8 @@ namespace
 {
 json planToJson(const Plan& p)
 {
-  return {{"id", p.id},       {"patient", p.patientId}, {"name", p.name},
-          {"speed", p.speed}, {"items", p.items},       {"updated", p.updated}};
+  return {{"id", p.id},       {"patient", p.patientId}, {"name", p.name},    {"speed", p.speed},
+          {"items", p.items}, {"updated", p.updated},   {"mirror", p.mirror}};
 }
 
 json patientToJson(const Patient& p)
@@ -115,6 +117,17 @@ std::string numberField(const json& body, const char* name, double& out)
   if (!body[name].is_number())
     return std::string(name) + ": must be a number";
   out = body[name].get<double>();
+  return "";
+}
+
+// A true or false field; absent: the default.
+std::string flagField(const json& body, const char* name, bool& out)
+{
+  if (!body.contains(name))
+    return "";
+  if (!body[name].is_boolean())
+    return std::string(name) + ": must be true or false";
+  out = body[name].get<bool>();
   return "";
 }
 
@@ -302,12 +315,23 @@ ApiReply ClinicApi::patientPage(int64_t id, int recent)
   const Result<std::vector<Plan>> plans = store_.plans(id);
   const Result<std::vector<SessionSummary>> sessions = store_.sessions(id, recent);
   const Result<int64_t> total = store_.sessionCount(id);
-  if (!plans.ok() || !sessions.ok() || !total.ok())
-    return !plans.ok() ? storeProblem(plans) : !sessions.ok() ? storeProblem(sessions) : storeProblem(total);
+  const Result<std::vector<SessionRange>> ranges = store_.sessionRanges(id, recent);
+  if (!plans.ok() || !sessions.ok() || !total.ok() || !ranges.ok())
+    return !plans.ok()      ? storeProblem(plans)
+           : !sessions.ok() ? storeProblem(sessions)
+           : !total.ok()    ? storeProblem(total)
+                            : storeProblem(ranges);
   json out = {{"patient", patientToJson(p.value)},
               {"plans", json::array()},
               {"sessions", json::array()},
-              {"sessionsTotal", total.value}};
+              {"sessionsTotal", total.value},
+              {"ranges", json::array()}};
+  for (const SessionRange& r : ranges.value)
+    out["ranges"].push_back({{"session", r.sessionId},
+                             {"joint", r.joint},
+                             {"title", jointTitle(r.joint)},
+                             {"person", r.person},
+                             {"robot", r.robot}});
   for (const Plan& plan : plans.value)
     out["plans"].push_back(planToJson(plan));
   for (const SessionSummary& s : sessions.value)
@@ -340,11 +364,14 @@ ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body
   std::string name;
   double speed = 0;
   std::vector<std::string> items;
+  bool mirror = true;
   std::string fault = textField(body, "name", name, true);
   if (fault.empty())
     fault = numberField(body, "speed", speed);
   if (fault.empty())
     fault = itemsField(body, items);
+  if (fault.empty())
+    fault = flagField(body, "mirror", mirror);
   if (fault.empty())
     fault = checkPlanName(name);
   if (fault.empty())
@@ -357,10 +384,10 @@ ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body
     return problem(400, fault);
   if (planId != 0)
   {
-    const Status updated = store_.updatePlan(planId, name, speed, items);
+    const Status updated = store_.updatePlan(planId, name, speed, items, mirror);
     return updated.ok() ? answer(200, {{"ok", true}, {"id", planId}}) : storeProblem(updated);
   }
-  const Result<int64_t> saved = store_.savePlan(patientId, name, speed, items);
+  const Result<int64_t> saved = store_.savePlan(patientId, name, speed, items, mirror);
   return saved.ok() ? answer(201, {{"ok", true}, {"id", saved.value}}) : storeProblem(saved);
 }
 

@@ -4,6 +4,7 @@
 
 #include "nao_kinora_console/records/clinic_rules.h"
 #include "nao_kinora_console/records/session_ingest.h"
+#include "nao_kinora_console/records/tracking_words.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -57,6 +58,25 @@ json operatorEvents(const std::string& logPath, double startSpeed)
       }
   }
   return events;
+}
+
+// The tracker's result for the report: its numbers and its words; null
+// when none was logged.
+json trackingJson(const ExerciseTracking& t)
+{
+  if (!t.present)
+    return nullptr;
+  json joints = json::array();
+  for (const JointRange& j : t.joints)
+    joints.push_back({{"joint", j.joint},
+                      {"title", jointTitle(j.joint)},
+                      {"seen", j.seen},
+                      {"person", j.person},
+                      {"robot", j.robot},
+                      {"words", rangeWords(j)}});
+  return {{"endedBy", t.endedBy}, {"seen", t.seen},
+          {"seconds", t.seconds}, {"follow", t.follow < 0 ? json() : json(t.follow)},
+          {"joints", joints},     {"words", trackingWords(t)}};
 }
 
 json checkinJson(const Checkin& c)
@@ -193,9 +213,10 @@ ApiReply ClinicApi::start(int64_t patientId, int64_t planId, int first, int64_t 
     return storeProblem(session);
   // What is played is what was stored: the session's own copy.
   const Result<SessionSummary> kept = store_.session(session.value);
-  const std::string error = !kept.ok() ? kept.error
-                                       : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(),
-                                                                                log, first, kept.value.planSpeed});
+  const std::string error =
+      !kept.ok() ? kept.error
+                 : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(), log, first,
+                                                          kept.value.planSpeed, kept.value.planMirror});
   if (!error.empty())
   {
     store_.discardSession(session.value);
@@ -242,6 +263,7 @@ ApiReply ClinicApi::sessionPage(int64_t id)
                   {"trackingWait", e.trackingWait},
                   {"timeoutFired", e.timeoutFired},
                   {"speeds", speedsToJson(e.speeds)},
+                  {"tracking", trackingJson(e.tracking)},
                   {"checkin", answered.contains(k) ? answered[k] : json()}};
     out["exercises"].push_back(shown);
   }

@@ -2,6 +2,7 @@
 #include "nao_kinora_console/http/json_text.h"
 
 #include <chrono>
+#include <vector>
 
 namespace nao_kinora_console
 {
@@ -79,6 +80,15 @@ void ClinicFollower::round()
     if (failed.empty())
       failed = error;
   }
+  std::vector<int64_t> draining;
+  for (const auto& d : draining_)
+    draining.push_back(d.first);
+  for (int64_t id : draining)
+  {
+    const std::string error = drain(id);
+    if (failed.empty())
+      failed = error;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   error_ = failed;
 }
@@ -127,6 +137,36 @@ std::string ClinicFollower::follow(int64_t id)
   {
     seen_.erase(id);
     orphan_.erase(id);
+    // Over by its log while its node says its closing cue: read on.
+    if (launcher_.launchedHere(key) && !exit.known)
+      draining_[id] = 0;
+    else if (error.empty())
+      error = store_.closeSession(id).error;
+  }
+  return error;
+}
+
+std::string ClinicFollower::drain(int64_t id)
+{
+  const Result<std::string> log = store_.sessionLog(id);
+  if (!log.ok())
+  {
+    // Deleted with its patient meanwhile: nothing left to read.
+    if (log.fault == Fault::kNotFound)
+      draining_.erase(id);
+    return log.fault == Fault::kNotFound ? "" : log.error;
+  }
+  const std::string key = sessionFileKey(log.value);
+  const NodeExit exit = launcher_.exitOf(key);
+  // The node's pause after its closing cue is 5 s of its clock: one that
+  // has not ended after as many rounds as an orphan gets is not waited for.
+  const bool done = exit.known || !launcher_.launchedHere(key) || ++draining_[id] >= kOrphanRounds;
+  const std::string error = done ? store_.closeSession(id).error : store_.ingestLog(id).error;
+  if (done && error.empty())
+  {
+    draining_.erase(id);
+    if (changed_)
+      changed_("/sessions/" + std::to_string(id));
   }
   return error;
 }

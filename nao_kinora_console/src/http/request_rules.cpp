@@ -25,7 +25,8 @@ bool isClinicPath(const std::string& path)
 
 std::size_t bodyLimit(const std::string& target)
 {
-  return isClinicPath(target.substr(0, target.find('?'))) ? kMaxClinicBody : kMaxBody;
+  const std::string path = target.substr(0, target.find('?'));
+  return isClinicPath(path) ? kMaxClinicBody : path == "/api/pose" ? kMaxPoseBody : kMaxBody;
 }
 
 bool isLoopbackAddress(const std::string& address)
@@ -151,6 +152,8 @@ std::string mimeType(const std::string& path)
     return "image/png";
   if (endsWith(path, ".urdf"))
     return "application/xml; charset=utf-8";
+  if (endsWith(path, ".wasm"))  // compiled as it streams in only with its own type
+    return "application/wasm";
   return "application/octet-stream";
 }
 }  // namespace nao_kinora_console

@@ -3,6 +3,7 @@
 #include "nao_kinora_console/records/clinic_store.h"
 
 #include "nao_kinora_console/records/session_ingest.h"
+#include "nao_kinora_console/records/tracking_words.h"
 
 #include <nlohmann/json.hpp>
 
@@ -55,6 +56,7 @@ ordered_json sessionJson(const SessionRecord& s)
           {"plan", m.planName},
           {"plan_exercises", m.planItems},
           {"plan_speed", m.planSpeed},
+          {"plan_mirror", m.planMirror},
           {"plan_kept", planKeptName(m.planKept)},
           {"resumes", m.resumes != 0 ? ordered_json(m.resumes) : ordered_json()},
           {"resumed_in", m.resumedIn != 0 ? ordered_json(m.resumedIn) : ordered_json()},
@@ -150,7 +152,13 @@ std::string csvRow(const PatientRecord& p, const SessionRecord& s, const Exercis
                                         csvField(jointsText(e.movingJoints, jointName)),
                                         answered && c->second.effort >= 0 ? std::to_string(c->second.effort) : "",
                                         answered && c->second.pain >= 0 ? std::to_string(c->second.pain) : "",
-                                        answered ? csvField(c->second.note) : ""};
+                                        answered ? csvField(c->second.note) : "",
+                                        csvField(e.tracking.endedBy),
+                                        !e.tracking.present ? ""
+                                        : e.tracking.seen   ? "1"
+                                                            : "0",
+                                        e.tracking.follow < 0 ? "" : number(e.tracking.follow),
+                                        csvField(rangesWords(e.tracking.joints))};
   std::string row;
   for (const std::string& f : fields)
     row += (row.empty() ? "" : ",") + f;
@@ -197,7 +205,11 @@ Result<std::string> ClinicStore::exportJson(int64_t patientId)
   const PatientRecord& p = record.value;
   ordered_json plans = ordered_json::array();
   for (const Plan& plan : p.plans)
-    plans.push_back({{"name", plan.name}, {"speed", plan.speed}, {"updated", plan.updated}, {"exercises", plan.items}});
+    plans.push_back({{"name", plan.name},
+                     {"speed", plan.speed},
+                     {"mirror", plan.mirror},
+                     {"updated", plan.updated},
+                     {"exercises", plan.items}});
   ordered_json sessions = ordered_json::array();
   for (const SessionRecord& s : p.sessions)
     sessions.push_back(sessionJson(s));
@@ -218,7 +230,8 @@ Result<std::string> ClinicStore::exportCsv(int64_t patientId, const std::functio
   Result<std::string> r;
   r.value =
       "patient,session,session_started,session_outcome,plan,position,recording,outcome,playing_time,"
-      "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note\r\n";
+      "paused_time,tracking_wait,timeout_fired,speeds,moving_joints,effort,pain,checkin_note,tracked_by,seen,"
+      "follow,ranges\r\n";
   for (const SessionRecord& s : record.value.sessions)
     for (const ExerciseRecord& e : s.exercises)
       r.value += csvRow(record.value, s, e, jointName);

@@ -39,7 +39,7 @@ const char* const kSummarySql =
     " (SELECT CAST(position AS TEXT) || ' ' || outcome FROM session_exercises e WHERE e.session_id = s.id"
     "  ORDER BY seq DESC LIMIT 1),"
     " s.plan_items, s.speed, s.plan_kept, s.last_speed, COALESCE(s.resumes, 0),"
-    " COALESCE((SELECT n.id FROM sessions n WHERE n.resumes = s.id), 0), s.room"
+    " COALESCE((SELECT n.id FROM sessions n WHERE n.resumes = s.id), 0), s.room, s.plan_mirror"
     " FROM sessions s WHERE ";
 
 PlanKept planKeptFrom(const std::string& text)
@@ -82,6 +82,7 @@ SessionSummary summaryRow(const Statement& s)
   r.resumes = s.integer(18);
   r.resumedIn = s.integer(19);
   r.room = s.text(20);
+  r.planMirror = s.integer(21) != 0;
   // "N of M": M is what the session was started to play, from its own copy of
   // the plan; a session kept without one counts what it recorded.
   if (!r.planItems.empty() && r.firstExercise <= static_cast<int>(r.planItems.size()))
@@ -107,8 +108,37 @@ ExerciseRecord exerciseRow(const Statement& s)
   r.speeds = speedsFromJson(s.text(7));
   r.movingJoints = json::parse(s.text(8), nullptr, false).get<std::vector<int>>();
   r.variances = json::parse(s.text(9), nullptr, false).get<std::vector<double>>();
+  ExerciseTracking& t = r.tracking;
+  t.present = !s.isNull(10);
+  t.endedBy = t.present ? s.text(10) : "";
+  t.seen = s.integer(11) != 0;
+  t.seconds = s.real(12);
+  t.follow = s.isNull(13) ? -1 : s.real(13);
   return r;
 }
+
+// Each exercise's joints, in the order the tracker gave them.
+std::string readRanges(SqlConnection& db, int64_t sessionId, std::vector<ExerciseRecord>& exercises)
+{
+  Statement s(db,
+              "SELECT seq, joint, seen, person_degrees, robot_degrees FROM exercise_ranges WHERE session_id = ?"
+              " ORDER BY seq, place");
+  s.bind(1, sessionId);
+  while (s.step())
+  {
+    const int64_t seq = s.integer(0);
+    if (seq >= 0 && seq < static_cast<int64_t>(exercises.size()))
+      exercises[seq].tracking.joints.push_back({s.text(1), s.integer(2) != 0, s.real(3), s.real(4)});
+  }
+  return s.error();
+}
+
+const char* const kRangesSql =
+    "SELECT s.id, s.started, r.joint, max(r.person_degrees), max(r.robot_degrees)"
+    " FROM sessions s JOIN exercise_ranges r ON r.session_id = s.id"
+    " WHERE s.patient_id = ? AND r.seen = 1 AND s.id IN"
+    " (SELECT id FROM sessions WHERE patient_id = ? ORDER BY started DESC, id DESC LIMIT ?)"
+    " GROUP BY s.id, s.started, r.joint ORDER BY s.started, s.id, r.joint";
 }  // namespace
 
 Result<std::vector<ExerciseRecord>> ClinicStore::exercisesLocked(int64_t sessionId)
@@ -119,12 +149,26 @@ Result<std::vector<ExerciseRecord>> ClinicStore::exercisesLocked(int64_t session
                                  : failed<std::vector<ExerciseRecord>>(known.error());
   Statement s(db_,
               "SELECT position, recording, outcome, playing_time, paused_time, tracking_wait, timeout_fired,"
-              " speeds, moving_joints, variances FROM session_exercises WHERE session_id = ? ORDER BY seq");
+              " speeds, moving_joints, variances, tracked_by, tracking_seen, tracking_seconds, follow"
+              " FROM session_exercises WHERE session_id = ? ORDER BY seq");
   Result<std::vector<ExerciseRecord>> r;
   s.bind(1, sessionId);
   while (s.step())
     r.value.push_back(exerciseRow(s));
-  return s.error().empty() ? r : failed<std::vector<ExerciseRecord>>(s.error());
+  const std::string error = !s.error().empty() ? s.error() : readRanges(db_, sessionId, r.value);
+  return error.empty() ? r : failed<std::vector<ExerciseRecord>>(error);
+}
+
+Result<std::vector<SessionRange>> ClinicStore::sessionRanges(int64_t patientId, int latest)
+{
+  Lock lock(mutex_);
+  Statement s(db_, kRangesSql);
+  // LIMIT -1 is no limit on SQLite only: the server takes a number of rows.
+  s.bind(1, patientId).bind(2, patientId).bind(3, latest > 0 ? static_cast<int64_t>(latest) : INT64_C(1) << 40);
+  Result<std::vector<SessionRange>> r;
+  while (s.step())
+    r.value.push_back({s.integer(0), s.real(1), s.text(2), s.real(3), s.real(4)});
+  return s.error().empty() ? r : failed<std::vector<SessionRange>>(s.error());
 }
 
 Result<std::vector<ExerciseRecord>> ClinicStore::exercises(int64_t sessionId)

@@ -69,11 +69,13 @@ Result<int64_t> ClinicStore::insertSession(const SessionStart& start, bool& pati
   int64_t planId = 0;
   std::string name, items = "[]";
   double speed = 1.0;
+  int64_t mirror = 1;
   if (start.resumes != 0 || start.planId != 0)
   {
-    Statement from(db_, start.resumes != 0 ? "SELECT COALESCE(plan_id, 0), plan_name, plan_items, last_speed"
-                                             " FROM sessions WHERE id = ? AND patient_id = ?"
-                                           : "SELECT id, name, '', speed FROM plans WHERE id = ? AND patient_id = ?");
+    Statement from(db_, start.resumes != 0
+                            ? "SELECT COALESCE(plan_id, 0), plan_name, plan_items, last_speed, plan_mirror"
+                              " FROM sessions WHERE id = ? AND patient_id = ?"
+                            : "SELECT id, name, '', speed, mirror FROM plans WHERE id = ? AND patient_id = ?");
     if (!from.bind(1, start.resumes != 0 ? start.resumes : start.planId).bind(2, start.patientId).step())
       return !from.error().empty() ? failed<int64_t>(from.error())
              : start.resumes != 0
@@ -83,19 +85,20 @@ Result<int64_t> ClinicStore::insertSession(const SessionStart& start, bool& pati
     name = from.text(1);
     items = start.resumes != 0 ? from.text(2) : planItemsText(db_, planId);
     speed = from.real(3);
+    mirror = from.integer(4);
   }
   // The server gives a value in a SELECT list no type of its own: each is cast.
   Statement s(db_,
               "INSERT INTO sessions(patient_id, plan_id, plan_name, plan_items, plan_kept, first_exercise, speed,"
-              " last_speed, resumes, started, outcome, log_path, log_offset, room)"
+              " last_speed, resumes, started, outcome, log_path, log_offset, room, plan_mirror)"
               " SELECT id, NULLIF(CAST(? AS BIGINT), 0), CAST(? AS TEXT), CAST(? AS TEXT), 'start', CAST(? AS BIGINT),"
               " CAST(? AS DOUBLE PRECISION), CAST(? AS DOUBLE PRECISION), NULLIF(CAST(? AS BIGINT), 0),"
-              " CAST(? AS DOUBLE PRECISION), 'running', CAST(? AS TEXT), CAST(? AS BIGINT), CAST(? AS TEXT)"
-              " FROM patients WHERE id = ? RETURNING id");
+              " CAST(? AS DOUBLE PRECISION), 'running', CAST(? AS TEXT), CAST(? AS BIGINT), CAST(? AS TEXT),"
+              " CAST(? AS BIGINT) FROM patients WHERE id = ? RETURNING id");
   speed = start.speed != 0 ? start.speed : speed;
   s.bind(1, planId).bind(2, name).bind(3, items).bind(4, start.firstExercise).bind(5, speed).bind(6, speed);
   s.bind(7, start.resumes).bind(8, start.started > 0 ? start.started : wallNow()).bind(9, start.logPath);
-  s.bind(10, fileSize(start.logPath)).bind(11, room_).bind(12, start.patientId);
+  s.bind(10, fileSize(start.logPath)).bind(11, room_).bind(12, mirror).bind(13, start.patientId);
   const bool added = t.error().empty() && s.step();
   std::string error = !t.error().empty() ? t.error() : s.error();
   patientBusy = s.failure().fault == SqlFault::kTaken;
@@ -110,20 +113,51 @@ Result<int64_t> ClinicStore::insertSession(const SessionStart& start, bool& pati
 
 std::string ClinicStore::storeExercises(int64_t sessionId, const std::vector<ExerciseRecord>& exercises)
 {
+  Statement clearRanges(db_, "DELETE FROM exercise_ranges WHERE session_id = ?");
   Statement clear(db_, "DELETE FROM session_exercises WHERE session_id = ?");
-  std::string error = clear.bind(1, sessionId).run();
+  std::string error = clearRanges.bind(1, sessionId).run();
+  if (error.empty())
+    error = clear.bind(1, sessionId).run();
   Statement add(db_,
                 "INSERT INTO session_exercises(session_id, seq, position, recording, outcome, playing_time,"
-                " paused_time, tracking_wait, timeout_fired, speeds, moving_joints, variances)"
-                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                " paused_time, tracking_wait, timeout_fired, speeds, moving_joints, variances, tracked_by,"
+                " tracking_seen, tracking_seconds, follow) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   for (std::size_t i = 0; i < exercises.size() && error.empty(); ++i)
   {
     const ExerciseRecord& r = exercises[i];
+    const ExerciseTracking& t = r.tracking;
     add.bind(1, sessionId).bind(2, static_cast<int64_t>(i)).bind(3, r.position).bind(4, r.recording);
     add.bind(5, r.outcome).bind(6, r.playingTime).bind(7, r.pausedTime).bind(8, r.trackingWait);
     add.bind(9, r.timeoutFired ? 1 : 0).bind(10, jsonText(speedsToJson(r.speeds)));
-    add.bind(11, jsonText(json(r.movingJoints)));
-    error = add.bind(12, jsonText(json(r.variances))).run();
+    add.bind(11, jsonText(json(r.movingJoints))).bind(12, jsonText(json(r.variances)));
+    if (t.present)
+      add.bind(13, t.endedBy);
+    else
+      add.bindNull(13);
+    add.bind(14, t.seen ? 1 : 0).bind(15, t.seconds);
+    if (t.follow >= 0)
+      add.bind(16, t.follow);
+    else
+      add.bindNull(16);
+    error = add.run();
+    add.reset();
+    if (error.empty())
+      error = storeRanges(sessionId, static_cast<int64_t>(i), t.joints);
+  }
+  return error;
+}
+
+std::string ClinicStore::storeRanges(int64_t sessionId, int64_t seq, const std::vector<JointRange>& joints)
+{
+  Statement add(db_,
+                "INSERT INTO exercise_ranges(session_id, seq, place, joint, seen, person_degrees, robot_degrees)"
+                " VALUES (?, ?, ?, ?, ?, ?, ?)");
+  std::string error;
+  for (std::size_t k = 0; k < joints.size() && error.empty(); ++k)
+  {
+    const JointRange& j = joints[k];
+    add.bind(1, sessionId).bind(2, seq).bind(3, static_cast<int64_t>(k)).bind(4, j.joint);
+    error = add.bind(5, j.seen ? 1 : 0).bind(6, j.person).bind(7, j.robot).run();
     add.reset();
   }
   return error;
@@ -181,7 +215,9 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close, bool r
                                : failed<SessionSummary>(s.error());
   const std::string path = s.text(0);
   const double started = s.real(3);
-  const bool running = s.text(5) == "running";
+  // A session over is read on until it is closed: the person tracker's
+  // result for its last exercise comes during the node's closing cue.
+  const bool running = s.text(5) == "running" || !s.isNull(2);
   SessionFold fold;
   fold.speed = s.real(4);
   Result<std::vector<ExerciseRecord>> stored = exercisesLocked(sessionId);
@@ -203,6 +239,10 @@ Result<SessionSummary> ClinicStore::ingest(int64_t sessionId, bool close, bool r
     error = storeExercises(sessionId, fold.exercises);
   if (error.empty() && running)
     error = storeFold(sessionId, fold, started, piece.nextOffset);
+  // Closed: its node has ended, nothing more will be read.
+  Statement closed(db_, "UPDATE sessions SET fold_state = NULL WHERE id = ? AND outcome != 'running'");
+  if (error.empty() && close)
+    error = closed.bind(1, sessionId).run();
   if (error.empty())
     error = t.commit();
   if (!error.empty())
@@ -222,14 +262,14 @@ std::string ClinicStore::storeFold(int64_t sessionId, const SessionFold& fold, d
               "UPDATE sessions SET log_offset = ?, fold_state = ?, outcome = ?, ended = ?, last_speed = ?"
               " WHERE id = ?");
   s.bind(1, offset);
-  // A session over reads nothing more: its open state goes. Its end is in
-  // wall time: the log's length added to the start, but never later than
-  // now (under a simulated clock the log's seconds run faster than the wall's).
+  // Its open state stays until the session is closed. Its end is in wall time: the log's length added to the start, but
+  // never later than now (under a simulated clock the log's seconds run faster than the wall's).
   const double length = fold.endTime - (fold.firstTime < 0 ? fold.endTime : fold.firstTime);
+  s.bind(2, jsonText(foldToJson(fold)));
   if (over)
-    s.bindNull(2).bind(4, std::max(started, std::min(wallNow(), started + length)));
+    s.bind(4, std::max(started, std::min(wallNow(), started + length)));
   else
-    s.bind(2, jsonText(foldToJson(fold))).bindNull(4);
+    s.bindNull(4);
   return s.bind(3, fold.outcome).bind(5, fold.speed).bind(6, sessionId).run();
 }
 

@@ -3,7 +3,6 @@
 
 #include "nao_kinora_console/records/clinic_rules.h"
 
-
 namespace nao_kinora_console
 {
 namespace
@@ -168,7 +167,7 @@ DeletedLogs ClinicStore::deletePatient(int64_t patientId, const std::string& con
 }
 
 Result<int64_t> ClinicStore::savePlan(int64_t patientId, const std::string& name, double speed,
-                                      const std::vector<std::string>& items)
+                                      const std::vector<std::string>& items, bool mirror)
 {
   const std::string why = checkPlan(name, speed, items);
   if (!why.empty())
@@ -180,9 +179,10 @@ Result<int64_t> ClinicStore::savePlan(int64_t patientId, const std::string& name
     return Result<int64_t>::failAs(planNameTaken(name));
   // The server gives a value in a SELECT list no type of its own: each is cast.
   Statement s(db_,
-              "INSERT INTO plans(patient_id, name, speed, updated) SELECT id, CAST(? AS TEXT),"
-              " CAST(? AS DOUBLE PRECISION), CAST(? AS DOUBLE PRECISION) FROM patients WHERE id = ? RETURNING id");
-  s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, patientId);
+              "INSERT INTO plans(patient_id, name, speed, updated, mirror) SELECT id, CAST(? AS TEXT),"
+              " CAST(? AS DOUBLE PRECISION), CAST(? AS DOUBLE PRECISION), CAST(? AS BIGINT) FROM patients"
+              " WHERE id = ? RETURNING id");
+  s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, mirror ? 1 : 0).bind(5, patientId);
   const bool added = t.error().empty() && s.step();
   std::string error = !t.error().empty() ? t.error() : s.error();
   if (error.empty() && !added)
@@ -197,7 +197,7 @@ Result<int64_t> ClinicStore::savePlan(int64_t patientId, const std::string& name
 }
 
 Status ClinicStore::updatePlan(int64_t planId, const std::string& name, double speed,
-                               const std::vector<std::string>& items)
+                               const std::vector<std::string>& items, bool mirror)
 {
   const std::string why = checkPlan(name, speed, items);
   if (!why.empty())
@@ -209,9 +209,11 @@ Status ClinicStore::updatePlan(int64_t planId, const std::string& name, double s
                  " WHERE o.id = ? AND p.name = ? AND p.id != o.id");
   if (same.bind(1, planId).bind(2, name).step())
     return planNameTaken(name);
-  Statement s(db_, "UPDATE plans SET name = ?, speed = ?, updated = ? WHERE id = ?");
+  Statement s(db_, "UPDATE plans SET name = ?, speed = ?, updated = ?, mirror = ? WHERE id = ?");
   std::string error =
-      t.error().empty() ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, planId).run() : t.error();
+      t.error().empty()
+          ? s.bind(1, name).bind(2, speed).bind(3, wallNow()).bind(4, mirror ? 1 : 0).bind(5, planId).run()
+          : t.error();
   if (error.empty() && db_.changes() == 0)
     return unknown("plan");
   if (error.empty())
@@ -267,13 +269,13 @@ Result<std::vector<Plan>> ClinicStore::plansLocked(int64_t patientId)
   Statement known(db_, "SELECT 1 FROM patients WHERE id = ?");
   if (!known.bind(1, patientId).step())
     return known.error().empty() ? unknown<std::vector<Plan>>("patient") : failed<std::vector<Plan>>(known.error());
-  Statement s(db_, "SELECT id, name, speed, updated FROM plans WHERE patient_id = ? ORDER BY name, id");
+  Statement s(db_, "SELECT id, name, speed, updated, mirror FROM plans WHERE patient_id = ? ORDER BY name, id");
   Statement items(db_, "SELECT recording FROM plan_items WHERE plan_id = ? ORDER BY position");
   Result<std::vector<Plan>> r;
   s.bind(1, patientId);
   while (s.step())
   {
-    Plan plan{s.integer(0), patientId, s.text(1), s.real(2), {}, s.real(3)};
+    Plan plan{s.integer(0), patientId, s.text(1), s.real(2), {}, s.real(3), s.integer(4) != 0};
     items.bind(1, plan.id);
     while (items.step())
       plan.items.push_back(items.text(0));

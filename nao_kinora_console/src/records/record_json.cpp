@@ -34,12 +34,33 @@ const char* planKeptName(PlanKept kept)
   return kept == PlanKept::kAtUpgrade ? "upgrade" : kept == PlanKept::kNone ? "none" : "start";
 }
 
+json trackingToJson(const ExerciseTracking& t)
+{
+  if (!t.present)
+    return nullptr;
+  json joints = json::array();
+  for (const JointRange& j : t.joints)
+    joints.push_back({{"joint", j.joint}, {"seen", j.seen}, {"person_degrees", j.person}, {"robot_degrees", j.robot}});
+  return {{"ended_by", t.endedBy},
+          {"seen", t.seen},
+          {"seconds", t.seconds},
+          {"follow", t.follow < 0 ? json() : json(t.follow)},
+          {"joints", joints}};
+}
+
 json exerciseToJson(const ExerciseRecord& r)
 {
-  return {{"position", r.position},          {"recording", r.recording},         {"outcome", r.outcome},
-          {"playing_time", r.playingTime},   {"paused_time", r.pausedTime},      {"tracking_wait", r.trackingWait},
-          {"timeout_fired", r.timeoutFired}, {"speeds", speedsToJson(r.speeds)}, {"moving_joints", r.movingJoints},
-          {"variances", r.variances}};
+  return {{"position", r.position},
+          {"recording", r.recording},
+          {"outcome", r.outcome},
+          {"playing_time", r.playingTime},
+          {"paused_time", r.pausedTime},
+          {"tracking_wait", r.trackingWait},
+          {"timeout_fired", r.timeoutFired},
+          {"speeds", speedsToJson(r.speeds)},
+          {"moving_joints", r.movingJoints},
+          {"variances", r.variances},
+          {"tracking", trackingToJson(r.tracking)}};
 }
 
 json foldToJson(const SessionFold& f)

@@ -1,5 +1,6 @@
 #include "nao_kinora_console/records/session_ingest.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -132,6 +133,68 @@ void operatorAction(SessionFold& f, const std::string& name, const json& e, doub
   }
 }
 
+// Bounds on what one result may add to the record: the tracker names a
+// dozen joints, each a few words long.
+const std::size_t kMaxJoints = 32;
+const std::size_t kMaxJointName = 64;
+
+bool flag(const json& e, const char* key)
+{
+  const auto it = e.find(key);
+  return it != e.end() && it->is_boolean() && it->get<bool>();
+}
+
+// Degrees and seconds as logged: finite and not below 0.
+double amount(const json& e, const char* key)
+{
+  const double value = number(e, key, 0);
+  return value > 0 && value < 1e6 ? value : 0;
+}
+
+std::vector<JointRange> jointRanges(const json& e)
+{
+  std::vector<JointRange> joints;
+  const auto list = e.find("joints");
+  if (list == e.end() || !list->is_array())
+    return joints;
+  for (const json& j : *list)
+  {
+    const auto name = j.is_object() ? j.find("joint") : j.end();
+    if (joints.size() == kMaxJoints || name == j.end() || !name->is_string() || name->get<std::string>().empty() ||
+        name->get<std::string>().size() > kMaxJointName)
+      continue;
+    JointRange r{name->get<std::string>(), flag(j, "seen"), 0, amount(j, "robot")};
+    r.person = r.seen ? amount(j, "person") : 0;
+    // A joint named twice keeps its first range.
+    if (std::none_of(joints.begin(), joints.end(), [&](const JointRange& o) { return o.joint == r.joint; }))
+      joints.push_back(r);
+  }
+  return joints;
+}
+
+// The person tracker's result, for the exercise at its place in the node's
+// list: it may come once the next exercise has been loaded, or after the
+// closing cue. One that names another recording than the exercise at that
+// place is not this session's and is left out; of two, the later counts.
+void tracked(SessionFold& f, const json& e)
+{
+  ExerciseRecord* r = exerciseAt(f, position(e));
+  const auto file = e.find("file");
+  if (!r || (file != e.end() && (!file->is_string() || fileName(file->get<std::string>()) != r->recording)))
+    return;
+  ExerciseTracking t;
+  t.present = true;
+  const json endedBy = e.value("ended by", json());
+  // Never cut: a cut could split a character.
+  t.endedBy = endedBy.is_string() && endedBy.get<std::string>().size() <= 16 ? endedBy.get<std::string>() : "";
+  t.seen = flag(e, "seen");
+  t.seconds = amount(e, "seconds");
+  const double follow = number(e, "follow", -1);
+  t.follow = t.seen && follow >= 0 ? std::min(follow, 100.0) : -1;
+  t.joints = jointRanges(e);
+  r->tracking = t;
+}
+
 // A change of speed counts for the exercise that plays, from its time on;
 // one set between exercises is where the next one starts.
 void speed(SessionFold& f, const json& e, double t)
@@ -145,9 +208,15 @@ void speed(SessionFold& f, const json& e, double t)
 
 void applyEvent(SessionFold& f, const json& e)
 {
-  if (!e.is_object() || f.outcome != "running")
+  if (!e.is_object())
     return;
   const std::string name = e.value("event", std::string());
+  // The tracker's result for the last exercise comes during the node's
+  // closing cue (a 5 s pause before it ends); a later one is another run's.
+  if (name == "tracking result" && (f.outcome == "running" || number(e, "time", f.endTime) - f.endTime <= 10))
+    return tracked(f, e);
+  if (f.outcome != "running")
+    return;
   const double t = number(e, "time", f.firstTime < 0 ? 0 : f.firstTime);
   if (f.firstTime < 0)
     f.firstTime = t;

@@ -4,6 +4,7 @@
 #include "nao_kinora_console/server/console_server.h"
 #include "nao_kinora_console/http/json_text.h"
 
+#include "nao_kinora_console/camera/tracker_side.h"
 #include "nao_kinora_console/clinic/clinic_api.h"
 #include "nao_kinora_console/clinic/clinic_follower.h"
 #include "nao_kinora_console/clinic/exercise_library.h"
@@ -29,6 +30,9 @@ void Console::startClinic()
   const auto coachRunning = [this, control]
   { return statusSub_.getNumPublishers() > 0 && ros::service::exists(control, false); };
   launcher_.reset(new SessionLauncher(options_.nodeProgram, options_.sessionFolder, coachRunning));
+  // The person tracker reads the plan's side matching as each exercise starts.
+  const std::string coach = options_.coach;
+  launcher_->beforeLaunch([coach](const LaunchPlan& plan) { return setTrackerMirror(coach, plan.mirror); });
   const auto changed = [this](const std::string& what) { clinicChanged(what); };
   api_.reset(new ClinicApi(*store_, *library_, *launcher_, options_.sessionFolder, changed));
   follower_.reset(new ClinicFollower(*store_, *launcher_, *api_, coachRunning, changed));

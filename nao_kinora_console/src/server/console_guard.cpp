@@ -40,7 +40,7 @@ const char* const kTokenPage = R"(<!DOCTYPE html>
 bool isAction(const std::string& path)
 {
   return path == "/api/pause" || path == "/api/skip" || path == "/api/end" || path == "/api/speed" ||
-         path == "/api/release" || TeachDesk::isAction(path);
+         path == "/api/release" || path == "/api/pose" || TeachDesk::isAction(path);
 }
 
 // Bodies are small and say their length, so none is read beyond the limit.

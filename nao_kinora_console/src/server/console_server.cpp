@@ -1,5 +1,6 @@
 #include "nao_kinora_console/server/console_server.h"
 
+#include "nao_kinora_console/camera/pose_relay.h"
 #include "nao_kinora_console/clinic/clinic_follower.h"
 #include "nao_kinora_console/http/connection_detector.h"
 #include "nao_kinora_console/http/request_rules.h"
@@ -95,8 +96,10 @@ Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> sto
     if (realpath(folder.root.c_str(), real))
       folders_.push_back({folder.prefix, real});
     else
-      ROS_WARN("%s is missing (scripts/setup.sh installs it): the pages cannot show the robot in 3D",
-               folder.root.c_str());
+      ROS_WARN(
+          "%s is missing (scripts/setup.sh installs it): the pages cannot use it (the robot in 3D, the "
+          "camera's pose model)",
+          folder.root.c_str());
   }
 
   // Latched: the last status arrives as soon as the console subscribes.
@@ -307,6 +310,8 @@ void Console::dispatch(const std::shared_ptr<HttpSession>& session, const Reques
   }
   else if (isClinicPath(path))
     serveClinic(session, request, by);
+  else if (path == "/api/pose" && request.method() == http::verb::post)
+    servePose(session, request);
   else if (request.method() == http::verb::post)
     serveAction(session, request, by);
   else if (TeachDesk::isView(path))
@@ -421,7 +426,7 @@ Response Console::serveFile(const Request& request)
   // The page may talk to the console only, and may not be framed by another
   // site, whose page could lay it under its own buttons.
   answer.set("Content-Security-Policy",
-             "default-src 'self'; script-src 'self' 'unsafe-inline'; img-src 'self' data:; "
+             "default-src 'self'; script-src 'self' 'unsafe-inline' 'wasm-unsafe-eval'; img-src 'self' data:; "
              "frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
   answer.body() = content.str();
   return answer;

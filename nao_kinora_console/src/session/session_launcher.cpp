@@ -229,6 +229,9 @@ std::string SessionLauncher::launch(const std::string& key, const LaunchPlan& pl
   argv.push_back(nullptr);
   if (access(program_.c_str(), X_OK) != 0)
     return "the coaching program " + program_ + " cannot be run";
+  const std::string refused = beforeLaunch_ ? beforeLaunch_(plan) : "";
+  if (!refused.empty())
+    return refused;
 
   const pid_t keeper = fork();
   if (keeper < 0)

@@ -129,9 +129,12 @@ function chromium() {
   return executable || fail('no chromium (scripts/setup.sh installs it)');
 }
 
-// args: more switches, e.g. the one certificate chromium may take.
-async function launchBrowser(name, args = []) {
+// args: more switches, e.g. the one certificate chromium may take; options:
+// more of puppeteer's, e.g. a longer protocolTimeout for a page whose own
+// work (a pose model loading) holds its thread for long.
+async function launchBrowser(name, args = [], options = {}) {
   state.browser = await puppeteer.launch({
+    ...options,
     executablePath: chromium(),
     headless: true,
     userDataDir: fs.mkdtempSync(path.join(os.tmpdir(), `${name}-chromium-`)),

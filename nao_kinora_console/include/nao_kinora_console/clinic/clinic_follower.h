@@ -1,7 +1,9 @@
 // Follows the sessions that run: about once a second (and at once when
 // started, so a console started mid-session attaches to it) it reads each
 // running session's log into the store, notices how its node ended, and
-// tells the pages what changed.
+// tells the pages what changed. A session over whose node still runs (its
+// closing cue's pause) is read on until the node ends: the person tracker's
+// result for the last exercise comes then.
 #ifndef NAO_KINORA_CONSOLE_CLINIC_FOLLOWER_H
 #define NAO_KINORA_CONSOLE_CLINIC_FOLLOWER_H
 
@@ -45,6 +47,8 @@ public:
 private:
   // "" or why the session could not be stored.
   std::string follow(int64_t id);
+  // A session over, read on while its node has not ended; then closed.
+  std::string drain(int64_t id);
 
   ClinicStore& store_;
   SessionLauncher& launcher_;
@@ -53,6 +57,7 @@ private:
   std::function<void(const std::string&)> changed_;
   std::map<int64_t, std::string> seen_;  // what the pages were last told of each session
   std::map<int64_t, int> orphan_;
+  std::map<int64_t, int> draining_;  // sessions over whose node runs, and the rounds since
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool stop_ = false;

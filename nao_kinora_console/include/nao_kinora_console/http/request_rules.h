@@ -13,6 +13,8 @@ namespace nao_kinora_console
 const std::size_t kMaxBody = 1024;
 // The clinic's requests (/api/clinic/...) may carry a plan of 100 names.
 const std::size_t kMaxClinicBody = 16384;
+// The tablet camera's landmarks (/api/pose): a batch of up to 15 frames.
+const std::size_t kMaxPoseBody = 32768;
 
 // Whether the path is one of the clinic's requests.
 bool isClinicPath(const std::string& path);

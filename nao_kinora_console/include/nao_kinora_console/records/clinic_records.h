@@ -29,6 +29,9 @@ struct Plan
   double speed = 1.0;
   std::vector<std::string> items;  // recording file names in playing order; repeats allowed
   double updated = 0;
+  // The person tracker matches sides as a mirror (the patient faces the
+  // robot: the robot's left arm is followed by the patient's right).
+  bool mirror = true;
 };
 
 // A speed an exercise was played at, from when: seconds since the session's
@@ -38,6 +41,31 @@ struct SpeedAt
   double speed = 1.0;
   double at = 0;
   bool operator==(const SpeedAt& o) const { return speed == o.speed && at == o.at; }
+};
+
+// One anatomical joint's range of motion in one exercise, as the person
+// tracker measured it: the person's beside the robot's.
+struct JointRange
+{
+  std::string joint;  // lower case, e.g. "left shoulder flexion"
+  bool seen = false;  // false: hidden or out of view throughout
+  double person = 0;  // degrees; 0 when not seen
+  double robot = 0;   // degrees, in the exercise's recording
+  bool operator==(const JointRange& o) const
+  {
+    return joint == o.joint && seen == o.seen && person == o.person && robot == o.robot;
+  }
+};
+
+// How the person followed one exercise: the tracker's result, as logged.
+struct ExerciseTracking
+{
+  bool present = false;  // false: no result was logged for the exercise
+  std::string endedBy;   // "completed", "skipped", "timeout" or "ended"
+  bool seen = false;     // false: the person was never in view ("not seen")
+  double seconds = 0;    // from the exercise's start signal to the tracker's decision
+  double follow = -1;    // 0 to 100; -1 when not seen
+  std::vector<JointRange> joints;
 };
 
 // How one exercise of a session went, as its log tells.
@@ -53,6 +81,7 @@ struct ExerciseRecord
   std::vector<SpeedAt> speeds;  // the speed at its start, then each one set while it ran
   std::vector<int> movingJoints;
   std::vector<double> variances;  // one per joint, as the report gave them
+  ExerciseTracking tracking;
 };
 
 struct Checkin
@@ -82,6 +111,7 @@ struct SessionSummary
   std::string planName;
   std::vector<std::string> planItems;
   double planSpeed = 1.0;  // the speed it started at
+  bool planMirror = true;  // the plan's side matching for the person tracker
   PlanKept planKept = PlanKept::kAtStart;
   double lastSpeed = 1.0;  // the speed in force when its log was last read
   int64_t resumes = 0;     // the session this one took up again; 0: none
@@ -100,6 +130,17 @@ struct SessionSummary
   // Where a session that did not complete would go on; 0 when it completed
   // or was taken up again already (only a chain's last link is resumed).
   int resumeAt = 0;
+};
+// A joint's range in one session, for the patient's progress: the largest
+// range the person showed in an exercise where the joint was seen, and the
+// largest the robot showed for it in that session.
+struct SessionRange
+{
+  int64_t sessionId = 0;
+  double started = 0;  // the session's start, wall time
+  std::string joint;
+  double person = 0;
+  double robot = 0;
 };
 }  // namespace nao_kinora_console
 

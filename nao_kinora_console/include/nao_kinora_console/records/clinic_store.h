@@ -28,7 +28,7 @@ namespace nao_kinora_console
 struct SessionFold;
 
 // The schema this code writes; a database with a higher version is refused.
-const int kSchemaVersion = 5;
+const int kSchemaVersion = 6;
 
 // ~/.ros/nao_kinora/clinic.db, with ROS_HOME in place of ~/.ros when set.
 std::string defaultDatabasePath();
@@ -103,11 +103,13 @@ public:
   // patient's code, as typed. Refused while a session of theirs runs.
   DeletedLogs deletePatient(int64_t patientId, const std::string& confirmCode);
 
+  // mirror: the person tracker's side matching for the plan (Plan::mirror).
   Result<int64_t> savePlan(int64_t patientId, const std::string& name, double speed,
-                           const std::vector<std::string>& items);
-  // Replaces name, speed and items at once: of two edits, the last wins whole.
-  // Sessions keep their own copy: an edit or a delete changes none of them.
-  Status updatePlan(int64_t planId, const std::string& name, double speed, const std::vector<std::string>& items);
+                           const std::vector<std::string>& items, bool mirror = true);
+  // Replaces name, speed, items and mirror at once: of two edits, the last
+  // wins whole. Sessions keep their own copy: an edit or a delete changes none of them.
+  Status updatePlan(int64_t planId, const std::string& name, double speed, const std::vector<std::string>& items,
+                    bool mirror = true);
   Status deletePlan(int64_t planId);
   Result<std::vector<Plan>> plans(int64_t patientId);
   Result<Plan> plan(int64_t planId);
@@ -145,6 +147,9 @@ public:
   Result<int64_t> sessionCount(int64_t patientId);
   Result<SessionSummary> session(int64_t sessionId);
   Result<std::vector<ExerciseRecord>> exercises(int64_t sessionId);
+  // Each joint's range per session (SessionRange), sessions oldest first,
+  // joints by name; latest > 0: of the latest that many sessions only.
+  Result<std::vector<SessionRange>> sessionRanges(int64_t patientId, int latest = 0);
 
   // Only an exercise played in the session (one with a record) is rated.
   // Answers given replace those before; a blank leaves its answer as it
@@ -170,6 +175,7 @@ private:
   Result<SessionSummary> ingest(int64_t sessionId, bool close, bool readLog = true);
   std::string storeFold(int64_t sessionId, const SessionFold& fold, double started, int64_t offset);
   std::string storeExercises(int64_t sessionId, const std::vector<ExerciseRecord>& exercises);
+  std::string storeRanges(int64_t sessionId, int64_t seq, const std::vector<JointRange>& joints);
   Result<std::vector<ExerciseRecord>> exercisesLocked(int64_t sessionId);
   Result<Patient> patientWhere(const char* sql, const std::string& key, int64_t id);
   Result<std::vector<Plan>> plansLocked(int64_t patientId);

@@ -36,6 +36,9 @@ struct SessionFold
 
 // An exercise record as exported (record_json.cpp).
 nlohmann::json exerciseToJson(const ExerciseRecord& r);
+// Its tracker's result as exported: null when none was logged; "follow"
+// null when the person was not seen.
+nlohmann::json trackingToJson(const ExerciseTracking& t);
 // Speeds as stored and exported: [{"speed": S, "at": seconds or null}, ...];
 // a bare number (a record from before times were kept) reads with at -1.
 nlohmann::json speedsToJson(const std::vector<SpeedAt>& speeds);

@@ -68,6 +68,7 @@ struct AuditAction;
 class SessionLauncher;
 class ClinicApi;
 class ClinicFollower;
+class PoseRelay;
 
 // What is wrong with the options, or "" when they may be used.
 std::string optionsFault(const ConsoleOptions& options);
@@ -152,6 +153,9 @@ private:
   void recordAction(const std::string& who, const AuditAction& action, double at);
   void clinicChanged(const std::string& what);
 
+  // The tablet camera's landmarks (POST /api/pose, console_camera.cpp).
+  void servePose(const std::shared_ptr<HttpSession>& session, const Request& request);
+
   void serveEvents(const std::shared_ptr<HttpSession>& session, const Visitor& by);
   void pump(const std::shared_ptr<Stream>& stream);
   void listen(const std::shared_ptr<Stream>& stream);
@@ -197,6 +201,11 @@ private:
   TeachDesk teach_;                // after the status: it asks whether a session plays
   unsigned long clinicCount_ = 0;  // changes of the clinic's records
   std::string clinicWhat_;         // the last one's path
+
+  // The person's pose from the tablet camera; io thread only. Advertised on
+  // the first landmarks: a console without a camera offers no pose.
+  std::unique_ptr<PoseRelay> poses_;
+  ros::Publisher posePub_;
 
   std::unique_ptr<ConsoleGate> gate_;
   // Declared in the order they depend on each other: the follower goes first.

@@ -26,6 +26,7 @@ struct LaunchPlan
   std::string sessionLog;
   int first = 1;       // _first_recording, given when above 1
   double speed = 1.0;  // _speed, given when not 1.0
+  bool mirror = true;  // the person tracker's side matching (set by the hook before launch, not on the command line)
 };
 
 // The node's command line: program COUNT FILE... _recording_dir:=DIR
@@ -62,6 +63,12 @@ public:
   // coachRunning: whether a node publishes its status now.
   SessionLauncher(const std::string& program, const std::string& folder, std::function<bool()> coachRunning);
 
+  // Called before each launch with its plan, to set up what the session's
+  // peers read as it starts (the person tracker's side matching); what it
+  // returns, when not "", refuses the launch. Set before the first launch.
+  using BeforeLaunch = std::function<std::string(const LaunchPlan&)>;
+  void beforeLaunch(BeforeLaunch hook) { beforeLaunch_ = std::move(hook); }
+
   // Whether a session may not start now: a node publishes its status, or a
   // node this console launched has not ended yet.
   bool busy();
@@ -89,6 +96,7 @@ private:
   std::string program_;
   std::string folder_;
   std::function<bool()> coachRunning_;
+  BeforeLaunch beforeLaunch_;
   mutable std::mutex mutex_;
   std::map<std::string, pid_t> keepers_;  // session key -> keeper pid, until reaped
 };

@@ -119,6 +119,31 @@ bool applyFirstRecording(SessionPlan& plan)
   return given.empty() || setFirstRecording(plan, k, given);
 }
 
+const CueSchedule* SessionPlan::scheduleFor(int currentargv) const
+{
+  if (!ownCues)
+    return cueScheduleFor(currentargv);
+  const int k = currentargv - kFirstRecordingArg;
+  return k >= 0 && k < static_cast<int>(cues.size()) ? &cues[k] : nullptr;
+}
+
+bool applyOwnCues(SessionPlan& plan)
+{
+  std::string text;
+  if (!readTextParam("cues", text))
+    return false;
+  if (text.empty())
+    return true;
+  const std::string fault = sessionCuesFromText(text, plan.recordings.size(), plan.cues);
+  if (!fault.empty())
+  {
+    ROS_ERROR("parameter ~cues must be a JSON list of each recording's cues: %s", fault.c_str());
+    return false;
+  }
+  plan.ownCues = true;
+  return true;
+}
+
 bool checkRecordings(const SessionPlan& plan)
 {
   int unplayable = 0;

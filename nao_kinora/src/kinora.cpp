@@ -1,7 +1,7 @@
 // nao_kinora: leads a person through recorded exercises on a NAO robot.
 //
 //   nao_kinora COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE] [_first_recording:=K]
-//              [_speed:=S] [_joint_limits:=true]
+//              [_speed:=S] [_joint_limits:=true] [_cues:=JSON]
 //
 // Exit status: 0 when shut down from outside, 255 after the closing cue,
 // 1 when the command line or a recording cannot be played.
@@ -29,10 +29,13 @@ int main(int argc, char** argv)
   if (!nao_kinora::readCommandLine(argc, argv, plan))
     return kBadCommandLineStatus;
   numberofFiles = plan.count;
-  if (!nao_kinora::applyRecordingDir() || !nao_kinora::applyFirstRecording(plan) || !nao_kinora::readSessionParams() ||
+  if (!nao_kinora::applyRecordingDir() || !nao_kinora::applyFirstRecording(plan) ||
+      !nao_kinora::applyOwnCues(plan) || !nao_kinora::readSessionParams() ||
       !nao_kinora::checkRecordings(plan) || !nao_kinora::openSessionLog())
     return kBadCommandLineStatus;
 
+  if (plan.ownCues)
+    nao_kinora::useOwnCues(plan.cues);
   NaoKinora obj;
   nao_kinora::stopThroughRosOnSignals();
   return nao_kinora::leadSession(obj, argv, plan);

@@ -180,8 +180,10 @@ ApiReply ClinicApi::route(const std::string& method, const std::vector<std::stri
     return problem(404, "no such clinic request");
   const std::string& kind = parts[0];
   const std::string sub = parts.size() == 3 ? parts[2] : "";
+  if (kind == "library" && method == "PUT" && parts.size() == 3 && parts[2] == "introduction")
+    return setIntroduction(parts[1], body);
   if (kind == "library")
-    return method == "GET" ? libraryRoute(parts) : problem(405, "the library is read only");
+    return method == "GET" ? libraryRoute(parts) : problem(405, "the library takes only an exercise's introduction");
   if (kind == "now" && parts.size() == 1)
     return method == "GET" ? now() : problem(405, "use GET");
   if (kind == "rooms" && parts.size() == 1)
@@ -351,6 +353,19 @@ ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body
   return saved.ok() ? answer(201, {{"ok", true}, {"id", saved.value}}) : storeProblem(saved);
 }
 
+// {"introduction": [{"cue": NAME.wav, "pause": SECONDS}, ...]}, [] for none.
+ApiReply ClinicApi::setIntroduction(const std::string& name, const json& body)
+{
+  if (!body.contains("introduction") || !body["introduction"].is_array())
+    return problem(400, "introduction: a list of {\"cue\", \"pause\"}, [] for none");
+  nao_kinora::CueSchedule given;
+  const std::string fault = nao_kinora::cuesFromJson({{"introduction", body["introduction"]}}, given);
+  if (!fault.empty())
+    return problem(400, fault);
+  const Status set = library_.setIntroduction(name, given.opening);
+  return set.ok() ? answer(200, {{"ok", true}}) : storeProblem(set);
+}
+
 ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)
 {
   if (parts.size() == 1)
@@ -358,7 +373,10 @@ ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)
     json list = json::array();
     for (const LibraryEntry& e : library_.list())
       list.push_back(entryToJson(e));
-    return answer(200, {{"folder", library_.folder()}, {"recordings", list}});
+    json introductions = json::array();
+    for (const Introduction& i : library_.introductions())
+      introductions.push_back({{"cues", introductionToJson(i.cues)}, {"words", i.words}});
+    return answer(200, {{"folder", library_.folder()}, {"recordings", list}, {"introductions", introductions}});
   }
   if (parts.size() == 3 && parts[2] == "rows")
   {

@@ -24,12 +24,13 @@ struct LaunchPlan
   std::vector<std::string> items;  // recording file names, in playing order
   std::string recordingDir;
   std::string sessionLog;
-  int first = 1;       // _first_recording, given when above 1
-  double speed = 1.0;  // _speed, given when not 1.0
+  int first = 1;       // _first_recording
+  double speed = 1.0;  // _speed
+  std::string cues;    // _cues: each item's own cues as JSON; "": by their places
 };
 
 // The node's command line: program COUNT FILE... _recording_dir:=DIR
-// _session_log:=FILE [_first_recording:=K] [_speed:=S].
+// _session_log:=FILE _joint_limits:=true _first_recording:=K _speed:=S _cues:=CUES.
 std::vector<std::string> nodeCommandLine(const std::string& program, const LaunchPlan& plan);
 
 // The node's program as rosrun finds it: lib/nao_kinora/nao_kinora under

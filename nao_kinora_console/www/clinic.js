@@ -132,6 +132,6 @@
   window.Clinic = {
     $: $, el: el, link: link, api: api, follow: follow, param: param, clock: clock, date: date,
     say: say, outcomes: OUTCOMES, title: title, speeds: SPEEDS, fastest: fastest, day: window.Kinora.day,
-    exerciseTime: window.Kinora.exerciseTime
+    exerciseTime: window.Kinora.exerciseTime, labelCells: window.Kinora.labelCells
   };
 })();

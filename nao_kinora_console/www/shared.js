@@ -50,7 +50,20 @@
   function resumeWords(position) { return 'Resume at exercise ' + position; }
   var CONTINUE = 'Continue';
 
+  // A table read on a phone: each row a card, each cell with its column's
+  // name (clinic.css lays out table.cards so below 640 px).
+  function labelCells(table) {
+    var heads = Array.prototype.map.call(table.querySelectorAll('thead th'), function (th) { return th.textContent; });
+    table.classList.add('cards');
+    table.querySelectorAll('tbody tr').forEach(function (tr) {
+      Array.prototype.forEach.call(tr.children, function (td, k) {
+        if (heads[k] && !td.hasAttribute('data-label')) td.setAttribute('data-label', heads[k]);
+      });
+    });
+  }
+
   window.Kinora = {
+    labelCells: labelCells,
     when: when, day: day, timeOfDay: timeOfDay, clock: clock, exerciseTime: exerciseTime, title: title,
     resumeWords: resumeWords, continueWords: CONTINUE
   };

@@ -142,7 +142,26 @@ Status AccountStore::countFailure(const std::string& key, double now, double& lo
   return done();
 }
 
-Result<Account> AccountStore::sessionAccount(const std::string& secret)
+Status AccountStore::changePassword(int64_t accountId, const std::string& old, const std::string& fresh)
+{
+  std::string hash;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Statement s(db_, "SELECT password FROM accounts WHERE id = ? AND disabled = 0");
+    const bool found = s.bind(1, accountId).step();
+    if (!s.failure().ok())
+      return failed<bool>(s);
+    if (!found)
+      return Status::fail("no such account", Fault::kNotFound);
+    hash = s.text(0);
+  }
+  // Checked outside the lock: a hash takes a while on purpose.
+  if (!passwordMatches(hash, old))
+    return Status::fail("Your present password is not the one given.", Fault::kConflict);
+  return setPassword(accountId, fresh);
+}
+
+Result<Account> AccountStore::sessionAccount(const std::string& secret, LoginEnd* why)
 {
   const double now = clock_();
   const std::string hash = secretHash(secret);
@@ -154,7 +173,12 @@ Result<Account> AccountStore::sessionAccount(const std::string& secret)
   if (!s.failure().ok())
     return failed<Account>(s);
   if (!found || s.integer(3) != 0)
+  {
+    const auto known = ended_.find(hash);
+    if (why)
+      *why = known == ended_.end() ? LoginEnd::kNone : known->second;
     return Result<Account>::fail("not logged in", Fault::kNotFound);
+  }
   Result<Account> who;
   who.value = accountAt(s, 0);
   const bool idle = now - s.real(5) > idleExpiry_;
@@ -167,13 +191,42 @@ Result<Account> AccountStore::sessionAccount(const std::string& secret)
   if (!touch.run().empty())
     return failed<Account>(touch);
   if (idle)
+  {
+    noteEnded(hash, LoginEnd::kExpired);
+    if (why)
+      *why = LoginEnd::kExpired;
     return Result<Account>::fail("the login has expired", Fault::kNotFound);
+  }
   return who;
+}
+
+const char* loginEndName(LoginEnd why)
+{
+  switch (why)
+  {
+    case LoginEnd::kExpired:
+      return "expired";
+    case LoginEnd::kDisabled:
+      return "disabled";
+    case LoginEnd::kLoggedOut:
+      return "logged out";
+    default:
+      return "none";
+  }
+}
+
+void AccountStore::noteEnded(const std::string& hash, LoginEnd why)
+{
+  const std::size_t kMostRemembered = 10000;  // a console's logins of many days
+  if (ended_.size() >= kMostRemembered)
+    ended_.clear();
+  ended_[hash] = why;
 }
 
 Status AccountStore::logout(const std::string& secret)
 {
   std::lock_guard<std::mutex> hold(mutex_);
+  noteEnded(secretHash(secret), LoginEnd::kLoggedOut);
   Statement s(db_, "DELETE FROM login_sessions WHERE secret_hash = ?");
   if (!s.bind(1, secretHash(secret)).run().empty())
     return failed<bool>(s);

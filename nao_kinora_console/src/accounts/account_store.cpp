@@ -191,7 +191,14 @@ Status AccountStore::setDisabled(int64_t accountId, bool disabled)
   Status changed =
       update("UPDATE accounts SET disabled = ? WHERE id = ?", {integerValue(disabled), integerValue(accountId)}, true);
   if (changed.ok() && disabled)
+  {
+    // Their pages are told why they were logged out.
+    Statement ending(db_, "SELECT secret_hash FROM login_sessions WHERE account_id = ?");
+    ending.bind(1, accountId);
+    while (ending.step())
+      noteEnded(ending.text(0), LoginEnd::kDisabled);
     changed = update("DELETE FROM login_sessions WHERE account_id = ?", {integerValue(accountId)}, false);
+  }
   if (changed.ok() && !t.commit().empty())
     return Status::fail("accounts [" + db_.describe() + "]: " + t.error(), Fault::kDatabase);
   return changed;

@@ -3,6 +3,8 @@
 #include "nao_kinora_console/clinic/clinic_api.h"
 
 #include "nao_kinora_console/session/status_view.h"
+
+#include "nao_kinora_console/session/status_view.h"
 #include "nao_kinora_console/records/clinic_rules.h"
 
 #include <cmath>
@@ -346,8 +348,13 @@ ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body
     return problem(400, fault);
   if (planId != 0)
   {
+    // What it was, for the trail to say what changed.
+    const Result<Plan> was = store_.plan(planId);
     const Status updated = store_.updatePlan(planId, name, speed, items);
-    return updated.ok() ? answer(200, {{"ok", true}, {"id", planId}}) : storeProblem(updated);
+    json reply = {{"ok", true}, {"id", planId}};
+    if (was.ok())
+      reply["was"] = {{"name", was.value.name}, {"speed", was.value.speed}, {"items", was.value.items}};
+    return updated.ok() ? answer(200, reply) : storeProblem(updated);
   }
   const Result<int64_t> saved = store_.savePlan(patientId, name, speed, items);
   return saved.ok() ? answer(201, {{"ok", true}, {"id", saved.value}}) : storeProblem(saved);
@@ -363,7 +370,8 @@ ApiReply ClinicApi::setIntroduction(const std::string& name, const json& body)
   if (!fault.empty())
     return problem(400, fault);
   const Status set = library_.setIntroduction(name, given.opening);
-  return set.ok() ? answer(200, {{"ok", true}}) : storeProblem(set);
+  return set.ok() ? answer(200, {{"ok", true}, {"title", exerciseTitle(name)}, {"words", introductionWords(given.opening)}})
+                  : storeProblem(set);
 }
 
 ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)

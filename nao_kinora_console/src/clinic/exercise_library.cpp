@@ -36,15 +36,6 @@ bool endsWith(const std::string& text, const std::string& end)
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// What the robot says, one cue after the other.
-std::string introductionWords(const std::vector<nao_kinora::OpeningCue>& cues)
-{
-  std::string words;
-  for (const nao_kinora::OpeningCue& cue : cues)
-    words += (words.empty() ? "" : ", then ") + cueWords(cue.file);
-  return words.empty() ? "None" : words;
-}
-
 LibraryEntry fromTimeline(const nao_kinora::RecordingTimeline& t)
 {
   LibraryEntry e;
@@ -84,6 +75,14 @@ std::string problemWords(const nao_kinora::RecordingProblem& problem)
       return "Line " + line + " holds its pose for an odd time (below zero, not a number, or over an hour).";
   }
   return "Line " + line + " has a problem.";
+}
+
+std::string introductionWords(const std::vector<nao_kinora::OpeningCue>& cues)
+{
+  std::string words;
+  for (const nao_kinora::OpeningCue& cue : cues)
+    words += (words.empty() ? "" : ", then ") + cueWords(cue.file);
+  return words.empty() ? "None" : words;
 }
 
 std::string cueFileOf(const std::string& recording)

@@ -86,7 +86,7 @@ Response ConsoleGate::admin(const Request& request, const Visitor& by)
     const auto added = accounts_->addAccount(body["name"], body["password"], role);
     if (!added.ok())
       return problem(statusOf(added.fault), added.error);
-    record(by, "account added", 0, 0, body["name"].get<std::string>() + " (" + roleName(role) + ")");
+    record(by, "account added", 0, 0, json{{"name", body["name"]}, {"role", roleName(role)}}.dump());
     return replyJson(201, {{"ok", true}, {"id", added.value}});
   }
   if (!body.is_object() || !body.value("id", json()).is_number_integer() ||
@@ -101,7 +101,7 @@ Response ConsoleGate::admin(const Request& request, const Visitor& by)
   const Status changed = accounts_->setDisabled(account.value.id, disabled);
   if (!changed.ok())
     return problem(statusOf(changed.fault), changed.error);
-  record(by, disabled ? "account disabled" : "account enabled", 0, 0, account.value.name);
+  record(by, disabled ? "account disabled" : "account enabled", 0, 0, json{{"name", account.value.name}}.dump());
   return replyJson(200, {{"ok", true}});
 }
 
@@ -126,7 +126,7 @@ Response ConsoleGate::tokens(const Request& request, const Visitor& by)
     const auto made = accounts_->createToken(by.account.id, body.value("label", ""));
     if (!made.ok())
       return problem(statusOf(made.fault), made.error);
-    record(by, "token made", 0, 0, body.value("label", ""));
+    record(by, "token made", 0, 0, json{{"label", body.value("label", "")}}.dump(-1, ' ', false, json::error_handler_t::replace));
     // The only time the token is shown: only its hash is kept.
     return replyJson(201, {{"ok", true}, {"id", made.value.first}, {"token", made.value.second}});
   }
@@ -135,7 +135,23 @@ Response ConsoleGate::tokens(const Request& request, const Visitor& by)
   const Status revoked = accounts_->revokeToken(by.account.id, body["id"]);
   if (!revoked.ok())
     return problem(statusOf(revoked.fault), revoked.error);
-  record(by, "token revoked", 0, 0, std::to_string(body["id"].get<int64_t>()));
+  record(by, "token revoked", 0, 0, json{{"id", body["id"]}}.dump());
+  return replyJson(200, {{"ok", true}});
+}
+
+// One's own password, with the present one: {"old": ..., "new": ...}.
+Response ConsoleGate::password(const Request& request, const Visitor& by)
+{
+  if (!accountsOn() || !by.known || by.viaToken)
+    return problem(403, "A password belongs to an account: log in first.");
+  const json body = objectOf(request);
+  if (request.method() != http::verb::post || !body.is_object() || !body.value("old", json()).is_string() ||
+      !body.value("new", json()).is_string())
+    return problem(400, "Say {\"old\": ..., \"new\": ...} with POST.");
+  const Status changed = accounts_->changePassword(by.account.id, body["old"], body["new"]);
+  if (!changed.ok())
+    return problem(statusOf(changed.fault), changed.error);
+  record(by, "password changed", 0, 0, "");
   return replyJson(200, {{"ok", true}});
 }
 

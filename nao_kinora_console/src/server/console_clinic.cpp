@@ -66,7 +66,8 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
             [this, session, method, target, body, who]
             {
               const ApiReply reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
-              audit(who, clinicAction(method, target, reply.status, reply.body));
+              audit(who, clinicAction(method, target, reply.status, reply.body,
+                                      nlohmann::json::parse(body, nullptr, false)));
               Response answer;
               answer.result(reply.status);
               answer.set(http::field::cache_control, "no-store");

@@ -112,7 +112,7 @@ bool ConsoleGate::isAccountPath(const std::string& path)
 {
   return path == "/api/login" || path == "/api/logout" || path == "/api/me" || path == "/api/accounts" ||
          path == "/api/accounts/disable" || path == "/api/audit" || path == "/api/tokens" ||
-         path == "/api/tokens/revoke" || path.compare(0, 19, "/api/audit/session/") == 0;
+         path == "/api/tokens/revoke" || path == "/api/password" || path.compare(0, 19, "/api/audit/session/") == 0;
 }
 
 Visitor ConsoleGate::identify(const Request& head)
@@ -133,7 +133,7 @@ Visitor ConsoleGate::identify(const Request& head)
   else
   {
     const std::string secret = cookieValue(std::string(head[http::field::cookie]), kCookie);
-    found = secret.empty() ? Result<Account>::fail("none", Fault::kNotFound) : accounts_->sessionAccount(secret);
+    found = secret.empty() ? Result<Account>::fail("none", Fault::kNotFound) : accounts_->sessionAccount(secret, &v.ended);
   }
   v.known = found.ok();
   v.account = found.value;
@@ -143,7 +143,10 @@ Visitor ConsoleGate::identify(const Request& head)
 bool ConsoleGate::refuse(const Request& head, Response& answer)
 {
   const std::string path = pathOf(head);
-  if (isOpen(path) || identify(head).known)
+  if (isOpen(path))
+    return false;
+  const Visitor v = identify(head);
+  if (v.known)
     return false;
   if (head.method() == http::verb::get && isPage(path))
   {
@@ -152,7 +155,12 @@ bool ConsoleGate::refuse(const Request& head, Response& answer)
     answer.body() = kLoginPage;
   }
   else
-    answer = replyJson(401, {{"ok", false}, {"message", "Log in first."}});
+    // The pages say why, in words, with a login form in place.
+    answer = replyJson(401, {{"ok", false},
+                             {"login", "ended"},
+                             {"reason", loginEndName(v.ended)},
+                             {"message", "Your login has ended (" + std::string(loginEndName(v.ended)) +
+                                             "): log in again."}});
   answer.set(http::field::cache_control, "no-store");
   return true;
 }
@@ -186,7 +194,8 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
     return answer;
   }
   // The name as typed, for the admin to see who is being tried.
-  record(who, "login failed", 0, 0, "name: " + name.substr(0, 64));
+  record(who, "login failed", 0, 0,
+         nlohmann::json{{"name", name.substr(0, 64)}}.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   if (in.value.outcome == LoginOutcome::kLocked)
   {
     Response answer = replyJson(429, {{"ok", false},
@@ -226,6 +235,8 @@ Response ConsoleGate::handle(const Request& request, const RequestSource& from)
                            {"role", by.known && accountsOn() ? roleName(by.account.role) : ""}});
   if (path.compare(0, 11, "/api/tokens") == 0)
     return tokens(request, by);
+  if (path == "/api/password")
+    return password(request, by);
   if (path.compare(0, 10, "/api/audit") == 0)
     return auditPage(request, by);
   return admin(request, by);

@@ -266,9 +266,15 @@ void Console::serveAction(const std::shared_ptr<HttpSession>& session, const Req
   net::post(workers_,
             [this, session, path, body, who]
             {
+              double speedWas = 0;  // for the trail: "speed 0.75× (was 1×)"
+              {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (haveStatus_)
+                  speedWas = status_.speed;
+              }
               Response answer = callControl(path, body);
               if (answer.result() == http::status::ok)
-                audit(who, controlAction(path, body));
+                audit(who, controlAction(path, body, speedWas));
               session->reply(std::move(answer));
             });
 }

@@ -16,6 +16,7 @@
 #include "nao_kinora_console/db/sql_connection.h"
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,6 +65,16 @@ struct LoginReply
   double lockedUntil = 0;
 };
 
+// Why a login session is no more, as far as this store saw it end.
+enum class LoginEnd
+{
+  kNone,       // no login, or one this store never saw end
+  kExpired,    // unused past the idle expiry
+  kDisabled,   // its account was disabled
+  kLoggedOut,  // logged out
+};
+const char* loginEndName(LoginEnd why);  // "none", "expired", "disabled", "logged out"
+
 struct ApiToken
 {
   int64_t id = 0;
@@ -91,6 +102,9 @@ public:
 
   Result<int64_t> addAccount(const std::string& name, const std::string& password, Role role);
   Status setPassword(int64_t accountId, const std::string& password);
+  // One's own password, given the present one (kConflict when it is not);
+  // the new one is checked as any.
+  Status changePassword(int64_t accountId, const std::string& old, const std::string& fresh);
   Status setRole(int64_t accountId, Role role);
   // A disabled account's sessions end; its tokens stop working.
   Status setDisabled(int64_t accountId, bool disabled);
@@ -101,7 +115,8 @@ public:
   Result<LoginReply> login(const std::string& name, const std::string& password);
   // The session's account; kNotFound when it is unknown, idle past the
   // expiry (then ended) or its account disabled. Each use keeps it alive.
-  Result<Account> sessionAccount(const std::string& secret);
+  // why, when given, says why a session is not found.
+  Result<Account> sessionAccount(const std::string& secret, LoginEnd* why = nullptr);
   Status logout(const std::string& secret);
 
   // A new token for the account: its id and the token itself, given once.
@@ -121,10 +136,14 @@ private:
   Status countFailure(const std::string& key, double now, double& lockedUntil);
   Status update(const char* sql, const std::vector<SqlValue>& values, bool mustChange);
 
+  // Notes why the session of this hash ended (a bounded memory, for the pages' words).
+  void noteEnded(const std::string& hash, LoginEnd why);
+
   SqlConnection& db_;
   Clock clock_;
   double idleExpiry_;
   std::mutex mutex_;
+  std::map<std::string, LoginEnd> ended_;  // by the session's hash, under mutex_
 };
 
 // A secret's stored form: SHA-256, in hex.

@@ -41,6 +41,8 @@ struct Introduction
   std::string words;  // what the robot says, for the therapist
 };
 nlohmann::json introductionToJson(const std::vector<nao_kinora::OpeningCue>& cues);
+// What the robot says, one cue after the other ("None" for none).
+std::string introductionWords(const std::vector<nao_kinora::OpeningCue>& cues);
 
 struct LibraryEntry
 {

@@ -22,6 +22,7 @@ struct Visitor
   bool known = false;  // logged in or a token's; always with no accounts
   bool viaToken = false;
   Account account;  // when known with accounts
+  LoginEnd ended = LoginEnd::kNone;  // when not known: why its login is no more
   std::string who() const { return account.name; }
 };
 
@@ -55,6 +56,7 @@ private:
   Response logout(const Request& request, const RequestSource& from);
   Response admin(const Request& request, const Visitor& by);
   Response tokens(const Request& request, const Visitor& by);
+  Response password(const Request& request, const Visitor& by);
   Response auditPage(const Request& request, const Visitor& by);
 
   std::unique_ptr<SqlConnection> accountsDb_;

@@ -131,7 +131,7 @@ int runAccountAdmin(const std::vector<std::string>& args, AdminIo& io)
   }
   // Opened as the console opens it: made when missing, refused when it
   // cannot be trusted, brought to this code's schema.
-  auto store = ClinicStore::open(c.database);
+  auto store = ClinicStore::open(c.database, hostRoomName(), false);
   if (!store.ok())
   {
     *io.err << store.error << "\n";

@@ -37,13 +37,13 @@ bool validToken(const std::string& token)
 
 }  // namespace
 
-std::string optionsFault(const ConsoleOptions& options)
+std::string optionsFault(const ConsoleOptions& options, bool accounts)
 {
   if (options.port < 0 || options.port > 65535)
     return "~port " + std::to_string(options.port) + " is not a TCP port (0 to 65535)";
   if (!validToken(options.token))
     return "~token may hold only letters, digits and - _ . ~";
-  if (options.token.empty() && !isLoopbackAddress(options.bind))
+  if (options.token.empty() && !isLoopbackAddress(options.bind) && !accounts)
     return "~bind is " + options.bind +
            ", which other machines can reach: set ~token as well (a long random string), and open the page as "
            "https://HOST:PORT/?token=TOKEN";

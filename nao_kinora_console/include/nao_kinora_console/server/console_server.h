@@ -59,7 +59,9 @@ class ClinicApi;
 class ClinicFollower;
 
 // What is wrong with the options, or "" when they may be used.
-std::string optionsFault(const ConsoleOptions& options);
+// accounts: the database holds an account, so off loopback a login lets in
+// and no ~token is needed.
+std::string optionsFault(const ConsoleOptions& options, bool accounts = false);
 
 // The server's work runs on one io thread (serve()) that never waits: the
 // coaching program's controls are called on workers, and every connection

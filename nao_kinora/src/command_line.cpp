@@ -21,7 +21,7 @@ void printUsage(const char* program)
 {
   std::cerr << "usage: " << program
             << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE] [_tracking_timeout:=SECONDS]\n"
-            << "       [_first_recording:=K] [_speed:=S] [_joint_limits:=true]\n"
+            << "       [_first_recording:=K] [_speed:=S] [_joint_limits:=true] [_cues:=JSON]\n"
             << "  COUNT    number of recordings to play (a count below 1 plays none and idles)\n"
             << "  FILE     one recording per COUNT, in playing order, relative to the recording\n"
             << "           directory (" << staticdisplaycommand2 << " unless _recording_dir:= is given)\n"
@@ -33,7 +33,10 @@ void printUsage(const char* program)
             << "           row's pause but row 0's is its duration divided by S\n"
             << "  _joint_limits:=true  refuse what the robot cannot do: an angle outside its joint's\n"
             << "           range, a joint asked to move faster than it can at S, a ~set_speed that would\n"
-            << "           (default false; every launch file and the console set it true)\n";
+            << "           (default false; every launch file and the console set it true)\n"
+            << "  JSON     each recording's own cues in place of those of its place: a list of one\n"
+            << "           {\"introduction\": [{\"cue\", \"pause\"}], \"feedback\": [{\"row\", \"cue\"}]}\n"
+            << "           per FILE (default: the cues of each recording's place)\n";
 }
 }  // namespace
 

@@ -29,8 +29,7 @@ std::vector<CueSchedule> makeSchedules()
 
 bool nameCharacter(char c)
 {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-         c == '_';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
 }
 
 // A list under key, or an empty one when absent; false when it is there but no list.
@@ -119,8 +118,7 @@ std::string cuesFromJson(const json& given, CueSchedule& cues)
   for (const json& cue : feedback)
   {
     if (!cue.is_object() || !cue.contains("cue") || !cue["cue"].is_string() || !cue.contains("row") ||
-        !cue["row"].is_number_integer() || cue["row"].get<long long>() < 0 ||
-        cue["row"].get<long long>() > 100000000)
+        !cue["row"].is_number_integer() || cue["row"].get<long long>() < 0 || cue["row"].get<long long>() > 100000000)
       return "a feedback cue is {\"row\": ROW (0 or more), \"cue\": NAME.wav}";
     const std::string file = cue["cue"];
     const std::string fault = checkCueName(file);

@@ -29,9 +29,8 @@ int main(int argc, char** argv)
   if (!nao_kinora::readCommandLine(argc, argv, plan))
     return kBadCommandLineStatus;
   numberofFiles = plan.count;
-  if (!nao_kinora::applyRecordingDir() || !nao_kinora::applyFirstRecording(plan) ||
-      !nao_kinora::applyOwnCues(plan) || !nao_kinora::readSessionParams() ||
-      !nao_kinora::checkRecordings(plan) || !nao_kinora::openSessionLog())
+  if (!nao_kinora::applyRecordingDir() || !nao_kinora::applyFirstRecording(plan) || !nao_kinora::applyOwnCues(plan) ||
+      !nao_kinora::readSessionParams() || !nao_kinora::checkRecordings(plan) || !nao_kinora::openSessionLog())
     return kBadCommandLineStatus;
 
   if (plan.ownCues)

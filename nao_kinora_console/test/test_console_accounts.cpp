@@ -76,8 +76,9 @@ TEST(ConsoleAccounts, NothingButTheLoginPageWithoutALogin)
     if (c.page)
       EXPECT_NE(std::string::npos, r.body.find("<button type=\"submit\">Log in</button>")) << c.target;
     else
-      EXPECT_EQ(R"({"login":"ended","message":"Your login has ended (none): log in again.","ok":false,"reason":"none"})",
-                r.body)
+      EXPECT_EQ(
+          R"({"login":"ended","message":"Your login has ended (none): log in again.","ok":false,"reason":"none"})",
+          r.body)
           << c.target;
   }
   // A stale or made-up cookie, or the bearer of a made-up token, is no one.
@@ -158,9 +159,11 @@ TEST(ConsoleAccounts, ALoginThatEndedSaysWhy)
   ASSERT_GT(console.port, 0);
   const auto reasonOf = [&](const httplib::Headers& who, const char* method, const char* target)
   {
-    const Reply r = request(console.port, method, target, who, std::string(method) == "POST" ? "{\"pause\": true}" : "");
+    const Reply r =
+        request(console.port, method, target, who, std::string(method) == "POST" ? "{\"pause\": true}" : "");
     const json body = json::parse(r.body, nullptr, false);
-    return std::to_string(r.status) + " " + (body.is_object() ? body.value("login", "") + " " + body.value("reason", "") : r.body);
+    return std::to_string(r.status) + " " +
+           (body.is_object() ? body.value("login", "") + " " + body.value("reason", "") : r.body);
   };
   const httplib::Headers maria = {{"Cookie", cookieOf(login(console, "maria", kMaria))}, {"Origin", console.origin()}};
   const httplib::Headers tom = {{"Cookie", cookieOf(login(console, "tom", kTom))}, {"Origin", console.origin()}};
@@ -186,10 +189,13 @@ TEST(ConsoleAccounts, OwnPasswordWithThePresentOne)
   Console console({"_database:=" + clinicWithAccounts(dir), "_room:=room-a"});
   ASSERT_GT(console.port, 0);
   const httplib::Headers tom = {{"Cookie", cookieOf(login(console, "tom", kTom))}, {"Origin", console.origin()}};
-  EXPECT_EQ(409, request(console.port, "POST", "/api/password", tom, R"({"old": "not it", "new": "tom's new one"})").status);
-  EXPECT_EQ(400, request(console.port, "POST", "/api/password", tom, R"({"old": "tom's password", "new": "short"})").status);
-  EXPECT_EQ(200, request(console.port, "POST", "/api/password", tom,
-                         R"({"old": "tom's password", "new": "tom's new one"})").status);
+  EXPECT_EQ(409,
+            request(console.port, "POST", "/api/password", tom, R"({"old": "not it", "new": "tom's new one"})").status);
+  EXPECT_EQ(400,
+            request(console.port, "POST", "/api/password", tom, R"({"old": "tom's password", "new": "short"})").status);
+  EXPECT_EQ(200,
+            request(console.port, "POST", "/api/password", tom, R"({"old": "tom's password", "new": "tom's new one"})")
+                .status);
   EXPECT_EQ(401, login(console, "tom", kTom).status);
   EXPECT_EQ(200, login(console, "tom", "tom's new one").status);
 }

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <signal.h>
 
 #include <regex>
@@ -56,6 +59,22 @@ TEST(SessionLauncher, CommandLineAsTheNodeReadsIt)
 {
   for (const CommandCase& c : kCommands)
     EXPECT_EQ(c.argv, nodeCommandLine("/bin/node", c.plan)) << c.name;
+}
+
+// The clinic's doc says the command line the console gives: each parameter
+// of it, and the session's files as they are named.
+TEST(SessionLauncher, TheDocSaysTheCommandLineAndFilesAsTheyAre)
+{
+  std::ifstream in(KINORA_CLINIC_DOC);
+  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(doc.empty());
+  for (const std::string& arg : nodeCommandLine("/bin/node", kCommands[0].plan))
+    if (arg.compare(0, 1, "_") == 0)
+      EXPECT_NE(std::string::npos, doc.find(arg.substr(0, arg.find(":=") + 2))) << arg;
+  EXPECT_EQ(std::string::npos, doc.find("only when")) << "a parameter given only at times";
+  for (const char* file : {"KEY.exit", "KEY.err", "KEY.pid"})
+    EXPECT_NE(std::string::npos, doc.find(file)) << file;
+  EXPECT_EQ(std::string::npos, doc.find("ID.exit"));
 }
 
 // A line of rosconsole without its stamp ("[ERROR] [12.5]: text" ->

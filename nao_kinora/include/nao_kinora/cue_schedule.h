@@ -23,8 +23,8 @@ struct OpeningCue
 // its pause, and feedback cues said just before the rows given.
 struct CueSchedule
 {
-  int currentargv = 0;             // the place it belongs to; 0 for a recording's own
-  std::vector<int> feedbackRows;   // in the order given
+  int currentargv = 0;            // the place it belongs to; 0 for a recording's own
+  std::vector<int> feedbackRows;  // in the order given
   std::vector<OpeningCue> opening;
   // The feedback cue of each entry of feedbackRows; empty: named by their
   // place in the list ("1feed.wav" for the first, ...).
@@ -43,8 +43,8 @@ const CueSchedule* cueScheduleFor(int currentargv);
 std::string feedbackCueName(std::size_t position);
 
 // Bounds of a recording's own cues.
-const std::size_t kMostOwnCues = 20;      // opening cues, and feedback cues
-const double kMostCuePauseSeconds = 60;   // after an opening cue
+const std::size_t kMostOwnCues = 20;     // opening cues, and feedback cues
+const double kMostCuePauseSeconds = 60;  // after an opening cue
 const std::size_t kMostCueNameLength = 100;
 
 // A cue's file name: a bare .wav name of letters, digits, '.', '-' and '_'.

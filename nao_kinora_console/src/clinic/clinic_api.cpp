@@ -370,8 +370,9 @@ ApiReply ClinicApi::setIntroduction(const std::string& name, const json& body)
   if (!fault.empty())
     return problem(400, fault);
   const Status set = library_.setIntroduction(name, given.opening);
-  return set.ok() ? answer(200, {{"ok", true}, {"title", exerciseTitle(name)}, {"words", introductionWords(given.opening)}})
-                  : storeProblem(set);
+  return set.ok()
+             ? answer(200, {{"ok", true}, {"title", exerciseTitle(name)}, {"words", introductionWords(given.opening)}})
+             : storeProblem(set);
 }
 
 ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)

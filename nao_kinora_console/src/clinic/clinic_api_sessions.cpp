@@ -221,9 +221,10 @@ ApiReply ClinicApi::start(int64_t patientId, int64_t planId, int first, int64_t 
   // What is played is what was stored: the session's own copy.
   const Result<SessionSummary> kept = store_.session(session.value);
   const std::string error =
-      !kept.ok() ? kept.error
-                 : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(), log, first,
-                                                          kept.value.planSpeed, library_.sessionCues(kept.value.planItems)});
+      !kept.ok()
+          ? kept.error
+          : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(), log, first,
+                                                   kept.value.planSpeed, library_.sessionCues(kept.value.planItems)});
   if (!error.empty())
   {
     store_.discardSession(session.value);
@@ -260,8 +261,8 @@ ApiReply ClinicApi::sessionPage(int64_t id)
               {"checkins", json::array()},
               {"events", log.ok() ? operatorEvents(log.value, s.value.planSpeed) : json::array()}};
   // The sessions it took up and that took it up, by when they started.
-  for (const auto& link : {std::make_pair("resumesStarted", s.value.resumes),
-                           std::make_pair("resumedInStarted", s.value.resumedIn)})
+  for (const auto& link :
+       {std::make_pair("resumesStarted", s.value.resumes), std::make_pair("resumedInStarted", s.value.resumedIn)})
   {
     const Result<SessionSummary> other = link.second ? store_.session(link.second) : Result<SessionSummary>();
     out[link.first] = link.second && other.ok() ? json(other.value.started) : json();

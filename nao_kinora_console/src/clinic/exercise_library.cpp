@@ -231,8 +231,7 @@ std::vector<Introduction> ExerciseLibrary::introductions()
     if (!e.cues.opening.empty() && seen.insert(key).second)
       found.push_back({e.cues.opening, introductionWords(e.cues.opening)});
   }
-  std::sort(found.begin(), found.end(),
-            [](const Introduction& a, const Introduction& b) { return a.words < b.words; });
+  std::sort(found.begin(), found.end(), [](const Introduction& a, const Introduction& b) { return a.words < b.words; });
   return found;
 }
 

@@ -126,7 +126,8 @@ Response ConsoleGate::tokens(const Request& request, const Visitor& by)
     const auto made = accounts_->createToken(by.account.id, body.value("label", ""));
     if (!made.ok())
       return problem(statusOf(made.fault), made.error);
-    record(by, "token made", 0, 0, json{{"label", body.value("label", "")}}.dump(-1, ' ', false, json::error_handler_t::replace));
+    record(by, "token made", 0, 0,
+           json{{"label", body.value("label", "")}}.dump(-1, ' ', false, json::error_handler_t::replace));
     // The only time the token is shown: only its hash is kept.
     return replyJson(201, {{"ok", true}, {"id", made.value.first}, {"token", made.value.second}});
   }

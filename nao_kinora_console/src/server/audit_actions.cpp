@@ -34,8 +34,8 @@ nlohmann::json fieldOf(const nlohmann::json& object, const char* name)
 // What a plan's edit changed, from the plan before (the answer's "was") and the request.
 nlohmann::json planChange(const nlohmann::json& request, const nlohmann::json& was)
 {
-  return {{"from", fieldOf(was, "name")},         {"to", fieldOf(request, "name")},
-          {"speedWas", fieldOf(was, "speed")},    {"speed", fieldOf(request, "speed")},
+  return {{"from", fieldOf(was, "name")},          {"to", fieldOf(request, "name")},
+          {"speedWas", fieldOf(was, "speed")},     {"speed", fieldOf(request, "speed")},
           {"exercisesWas", fieldOf(was, "items")}, {"exercises", fieldOf(request, "items")}};
 }
 }  // namespace
@@ -133,7 +133,8 @@ AuditAction controlAction(const std::string& path, const nlohmann::json& body, d
   else if (path == "/api/speed")
   {
     a.action = "speed";
-    a.detail = detailText({{"speed", fieldOf(body, "speed")}, {"was", speedWas > 0 ? nlohmann::json(speedWas) : nullptr}});
+    a.detail =
+        detailText({{"speed", fieldOf(body, "speed")}, {"was", speedWas > 0 ? nlohmann::json(speedWas) : nullptr}});
   }
   return a;
 }

@@ -133,7 +133,8 @@ Visitor ConsoleGate::identify(const Request& head)
   else
   {
     const std::string secret = cookieValue(std::string(head[http::field::cookie]), kCookie);
-    found = secret.empty() ? Result<Account>::fail("none", Fault::kNotFound) : accounts_->sessionAccount(secret, &v.ended);
+    found =
+        secret.empty() ? Result<Account>::fail("none", Fault::kNotFound) : accounts_->sessionAccount(secret, &v.ended);
   }
   v.known = found.ok();
   v.account = found.value;
@@ -156,11 +157,11 @@ bool ConsoleGate::refuse(const Request& head, Response& answer)
   }
   else
     // The pages say why, in words, with a login form in place.
-    answer = replyJson(401, {{"ok", false},
-                             {"login", "ended"},
-                             {"reason", loginEndName(v.ended)},
-                             {"message", "Your login has ended (" + std::string(loginEndName(v.ended)) +
-                                             "): log in again."}});
+    answer = replyJson(
+        401, {{"ok", false},
+              {"login", "ended"},
+              {"reason", loginEndName(v.ended)},
+              {"message", "Your login has ended (" + std::string(loginEndName(v.ended)) + "): log in again."}});
   answer.set(http::field::cache_control, "no-store");
   return true;
 }

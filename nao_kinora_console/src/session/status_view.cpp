@@ -258,13 +258,13 @@ nlohmann::json statusView(const SessionStatus& status, const StatusContext& cont
   const auto peer = [running, after](const char* name, bool there)
   {
     const char* state = running ? (there ? "connected" : "not connected")
-                        : after ? (there ? "session over; still running on the robot" : "session over; was not connected")
-                                : "not connected";
+                        : after
+                            ? (there ? "session over; still running on the robot" : "session over; was not connected")
+                            : "not connected";
     return json{{"name", name}, {"connected", running && there}, {"state", state}};
   };
   view["peers"] = json::array({peer("Robot's voice", status.talkerfilename_subscribers > 0),
-                               peer("Robot's movements", motionExecutors > 0),
-                               peer("Person tracking", trackers > 0)});
+                               peer("Robot's movements", motionExecutors > 0), peer("Person tracking", trackers > 0)});
   return view;
 }
 }  // namespace nao_kinora_console

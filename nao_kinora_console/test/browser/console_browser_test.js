@@ -129,7 +129,7 @@ async function main() {
   // --- Pause: nothing reaches the motion executor, the clock running; Resume.
   await page.click('#pause');
   await phaseMatches(/^Paused$/, 'the page says Paused', 5);
-  if ((await text('#pause')) !== 'Resume') fail('the Pause button does not offer Resume');
+  if ((await text('#pause')) !== 'Continue') fail('the Pause button does not offer Continue');
   if (!/^Stopped at: Exercise 1 of 9: hands on waist left — \d+ %$/.test(await text('#phase-detail')))
     fail(`the pause does not say where: "${await text('#phase-detail')}"`);
   // The node logs the pause, with the last row it sent, before it answers;

@@ -21,7 +21,7 @@ struct Visitor
 {
   bool known = false;  // logged in or a token's; always with no accounts
   bool viaToken = false;
-  Account account;  // when known with accounts
+  Account account;                   // when known with accounts
   LoginEnd ended = LoginEnd::kNone;  // when not known: why its login is no more
   std::string who() const { return account.name; }
 };

@@ -6,6 +6,7 @@
 // Exit status: 0 when shut down from outside, 255 after the closing cue,
 // 1 when the command line or a recording cannot be played.
 #include "nao_kinora/command_line.h"
+#include "nao_kinora/cues.h"
 #include "nao_kinora/node_endpoints.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/run_flags.h"

@@ -72,7 +72,7 @@ async function main() {
     Array.from(tr.children).slice(1, 5).map((td) => td.textContent).join(' | ')));
   await until('the trail lists the login', async () => (await rows()).length >= 2, STEP_SECONDS);
   const listed = await rows();
-  const want = ['maria | room-a | login | ', '(not logged in) | room-a | login failed | '];
+  const want = ['maria | room-a | logged in | ', '(not logged in) | room-a | failed to log in as maria | '];
   if (JSON.stringify(listed) !== JSON.stringify(want)) fail(`the trail lists:\n${listed.join('\n')}`);
   const accounts = await page.$$eval('#accounts tr', (trs) => trs.map((tr) => tr.children[0].textContent));
   if (JSON.stringify(accounts) !== '["maria"]') fail(`the accounts listed: ${accounts}`);

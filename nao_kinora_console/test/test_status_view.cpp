@@ -191,7 +191,7 @@ TEST(StatusView, SessionRowsAndProgress)
   ASSERT_EQ(3u, view["session"].size());
   EXPECT_EQ((nlohmann::json{{"number", 1},
                             {"file", "01_a_b.txt"},
-                            {"title", "a b"},
+                            {"title", "A b"},
                             {"rows", 25},
                             {"playing_time", 2.96},
                             {"reported", true},
@@ -264,7 +264,7 @@ TEST(StatusView, PeersFromSubscriberCounts)
   // After the session ended, the robot's programs go on: the last status says which.
   status.phase = SessionStatus::PHASE_OVER;
   status.talkerfilename_subscribers = 1;
-  status.joint_angle_array_subscribers = 1;  // the console alone
+  status.joint_angle_array_subscribers = 0;  // no motion executor
   status.motion_start_stop_subscribers = 1;
   const nlohmann::json over = statusView(status, gone);
   EXPECT_EQ("session over; still running on the robot", over["peers"][0]["state"]);

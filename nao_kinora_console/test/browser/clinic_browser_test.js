@@ -188,12 +188,13 @@ async function main() {
   }
   await until('the running page names the patient', async () => (await text('#patient-name')) === CODE, 10);
   // The link to the console down: every control greyed, and the page says the robot goes on.
-  const releaseOffline = allowError(page, '', 'ERR_INTERNET_DISCONNECTED');
-  await page.setOfflineMode(true);
+  // The console held still (SIGSTOP): the page hears nothing, as with a link that is down.
+  const releaseOffline = allowError(page, '', 'net::ERR_');
+  process.kill(con.pid, 'SIGSTOP');
   await until('every control greys out with the link down', () => page.evaluate(() =>
     ['pause', 'skip', 'end', 'set-speed', 'speed'].every((id) => document.getElementById(id).disabled) &&
     /The robot keeps moving meanwhile/.test(document.getElementById('connection').textContent)), 20);
-  await page.setOfflineMode(false);
+  process.kill(con.pid, 'SIGCONT');
   await until('the controls come back with the link', () => page.$eval('#pause', (b) => !b.disabled), 20);
   releaseOffline();
   log('ok: the running page names the patient; with the link down every control greys out and says the robot goes on');

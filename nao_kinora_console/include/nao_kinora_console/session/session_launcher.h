@@ -26,7 +26,7 @@ struct LaunchPlan
   std::string sessionLog;
   int first = 1;       // _first_recording
   double speed = 1.0;  // _speed
-  std::string cues;    // _cues: each item's own cues as JSON; "": by their places
+  std::string cues{};  // _cues: each item's own cues as JSON; "": by their places
 };
 
 // The node's command line: program COUNT FILE... _recording_dir:=DIR

@@ -290,7 +290,8 @@
     var lastX = -Infinity, lastDay = '';
     var labels = [];
     sessions.forEach(function (s, i) {
-      var day = Kinora.day(s.started);
+      // An axis: the month and day are enough, and fit between two sessions.
+      var day = new Date(s.started * 1000).toLocaleDateString([], { month: 'short', day: 'numeric' });
       if (day === lastDay) return;
       if (xOf(i) - lastX < 60 && labels.length) labels.pop();
       labels.push({ x: xOf(i), day: day });

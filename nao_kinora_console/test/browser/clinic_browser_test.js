@@ -244,7 +244,7 @@ async function main() {
   const second = await page.$eval('#recordings tr.current td:nth-child(3)', (td) => td.textContent);
   if (!/^0:0\d of movement, 0:05 introduction$/.test(second)) fail(`the running page's time of exercise 2: ${second}`);
   await checkView(page, 'on the running page of a resumed session');
-  log('ok: a resumed session counts from exercise 2 of 3, all three shownRows, with one figure of time each');
+  log('ok: a resumed session counts from exercise 2 of 3, all three listed, with one figure of time each');
   await page.click('#skip');
   await until('the second session completes', async () => {
     const now = await api('/patients/1');

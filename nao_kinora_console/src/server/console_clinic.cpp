@@ -62,28 +62,28 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
   const std::string body = request.body();
   const std::string who = gate_ ? gate_->identify(request).who() : "";
   // The store writes with fsync: on a worker, never on the io thread.
-  net::post(
-      workers_,
-      [this, session, method, target, body, who]
-      {
-        const ApiReply reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
-        audit(who, clinicAction(method, target, reply.status, reply.body, nlohmann::json::parse(body, nullptr, false)));
-        Response answer;
-        answer.result(reply.status);
-        answer.set(http::field::cache_control, "no-store");
-        if (reply.contentType.empty())
-        {
-          answer.set(http::field::content_type, "application/json");
-          answer.body() = reply.body.dump();
-        }
-        else
-        {
-          answer.set(http::field::content_type, reply.contentType);
-          answer.set(http::field::content_disposition, "attachment; filename=\"" + reply.fileName + "\"");
-          answer.body() = reply.text;
-        }
-        session->reply(std::move(answer));
-      });
+  net::post(workers_,
+            [this, session, method, target, body, who]
+            {
+              const ApiReply reply = api_->handle(method == "HEAD" ? "GET" : method, target, body);
+              const nlohmann::json asked = nlohmann::json::parse(body, nullptr, false);
+              audit(who, clinicAction(method, target, reply.status, reply.body, asked));
+              Response answer;
+              answer.result(reply.status);
+              answer.set(http::field::cache_control, "no-store");
+              if (reply.contentType.empty())
+              {
+                answer.set(http::field::content_type, "application/json");
+                answer.body() = reply.body.dump();
+              }
+              else
+              {
+                answer.set(http::field::content_type, reply.contentType);
+                answer.set(http::field::content_disposition, "attachment; filename=\"" + reply.fileName + "\"");
+                answer.body() = reply.text;
+              }
+              session->reply(std::move(answer));
+            });
 }
 // Recorded with the patient it concerns, found from its plan or session.
 // The running session's controls go to the session that runs.

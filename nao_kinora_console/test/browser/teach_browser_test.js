@@ -179,9 +179,11 @@ async function main() {
   // --- The clinic's library lists it as playable; it goes into a plan.
   const origin = new URL(page.url()).origin;
   await page.goto(`${origin}/library.html`, { waitUntil: 'load' });
-  const entry = await until('the library lists the taught exercise', () => page.$$eval('#recordings tr',
-    (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent.trim())).find((c) => c[0].includes('taught_arm.txt'))), 10);
-  if (Number(entry[1]) !== rows || /Cannot be played/.test(entry[4]) || entry[3] !== 'left shoulder pitch') {
+  // By its title; the file's name only on hover.
+  const entry = await until('the library lists the taught exercise', () => page.$$eval('#recordings tr[data-name="taught_arm.txt"]',
+    (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent.trim()))[0]), 10);
+  if (entry[0] !== 'Taught arm' || Number(entry[1]) !== rows || /Cannot be played/.test(entry[5]) ||
+      entry[4] !== 'left shoulder pitch') {
     fail(`the library shows it as: ${JSON.stringify(entry)}`);
   }
   await noRosWords('in the library');

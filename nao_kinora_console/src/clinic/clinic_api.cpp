@@ -185,7 +185,11 @@ ApiReply ClinicApi::route(const std::string& method, const std::vector<std::stri
   if (kind == "library" && method == "PUT" && parts.size() == 3 && parts[2] == "introduction")
     return setIntroduction(parts[1], body);
   if (kind == "library")
-    return method == "GET" ? libraryRoute(parts) : problem(405, "the library takes only an exercise's introduction");
+    return method == "GET"
+               ? libraryRoute(parts)
+               : problem(
+                     405,
+                     "the library is read only but for an exercise's introduction (PUT /library/NAME/introduction)");
   if (kind == "now" && parts.size() == 1)
     return method == "GET" ? now() : problem(405, "use GET");
   if (kind == "rooms" && parts.size() == 1)

@@ -21,7 +21,7 @@ void printUsage(const char* program)
 {
   std::cerr << "usage: " << program
             << " COUNT FILE... [_recording_dir:=DIR] [_session_log:=FILE] [_tracking_timeout:=SECONDS]\n"
-            << "       [_first_recording:=K] [_speed:=S] [_joint_limits:=true]\n"
+            << "       [_first_recording:=K] [_speed:=S] [_joint_limits:=true] [_cues:=JSON]\n"
             << "  COUNT    number of recordings to play (a count below 1 plays none and idles)\n"
             << "  FILE     one recording per COUNT, in playing order, relative to the recording\n"
             << "           directory (" << staticdisplaycommand2 << " unless _recording_dir:= is given)\n"
@@ -33,7 +33,10 @@ void printUsage(const char* program)
             << "           row's pause but row 0's is its duration divided by S\n"
             << "  _joint_limits:=true  refuse what the robot cannot do: an angle outside its joint's\n"
             << "           range, a joint asked to move faster than it can at S, a ~set_speed that would\n"
-            << "           (default false; every launch file and the console set it true)\n";
+            << "           (default false; every launch file and the console set it true)\n"
+            << "  JSON     each recording's own cues in place of those of its place: a list of one\n"
+            << "           {\"introduction\": [{\"cue\", \"pause\"}], \"feedback\": [{\"row\", \"cue\"}]}\n"
+            << "           per FILE (default: the cues of each recording's place)\n";
 }
 }  // namespace
 
@@ -117,6 +120,31 @@ bool applyFirstRecording(SessionPlan& plan)
   if (!readWholeParam("first_recording", k, given))
     return false;
   return given.empty() || setFirstRecording(plan, k, given);
+}
+
+const CueSchedule* SessionPlan::scheduleFor(int currentargv) const
+{
+  if (!ownCues)
+    return cueScheduleFor(currentargv);
+  const int k = currentargv - kFirstRecordingArg;
+  return k >= 0 && k < static_cast<int>(cues.size()) ? &cues[k] : nullptr;
+}
+
+bool applyOwnCues(SessionPlan& plan)
+{
+  std::string text;
+  if (!readTextParam("cues", text))
+    return false;
+  if (text.empty())
+    return true;
+  const std::string fault = sessionCuesFromText(text, plan.recordings.size(), plan.cues);
+  if (!fault.empty())
+  {
+    ROS_ERROR("parameter ~cues must be a JSON list of each recording's cues: %s", fault.c_str());
+    return false;
+  }
+  plan.ownCues = true;
+  return true;
 }
 
 bool checkRecordings(const SessionPlan& plan)

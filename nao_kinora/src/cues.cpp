@@ -1,5 +1,6 @@
 #include "nao_kinora/cues.h"
 
+#include "nao_kinora/command_line.h"
 #include "nao_kinora/operator_state.h"
 #include "nao_kinora/pacing.h"
 #include "nao_kinora/session_log.h"
@@ -10,39 +11,23 @@ namespace
 {
 CueHook cueHook = nullptr;  // main thread only, as every cue is sent from it
 
-std::vector<CueSchedule> makeSchedules()
-{
-  const int sides[] = {94, 470, 832};
-  const int armsOut[] = {191, 376, 554, 727, 919};
-  const int elbows[] = {130, 261, 403, 559, 721};
-  const std::vector<int> none;
-
-  std::vector<CueSchedule> s;
-  s.push_back({2, std::vector<int>(sides, sides + 3), {{"ellerbeldesol.wav", 5}}});
-  s.push_back({3, std::vector<int>(sides, sides + 3), {{"ellerbeldesag.wav", 5}}});
-  s.push_back({4, std::vector<int>(armsOut, armsOut + 5), {{"kollaryana.wav", 5}}});
-  s.push_back({5, std::vector<int>(elbows, elbows + 5), {{"oturabilirsiniz.wav", 10}, {"dirsekler.wav", 5}}});
-  s.push_back({6, none, {{"naooturacak.wav", 3}}});
-  s.push_back({7, none, {{"sagdiz.wav", 5}}});
-  s.push_back({8, none, {{"soldiz.wav", 5}}});
-  s.push_back({9, none, {{"sagbilek.wav", 5}}});
-  s.push_back({10, none, {{"solbilek.wav", 5}}});
-  return s;
-}
+// Set once before the session starts, read by the main thread only.
+std::vector<CueSchedule> ownCues;
+bool haveOwnCues = false;
 }  // namespace
 
-const CueSchedule* cueScheduleFor(int currentargv)
+void useOwnCues(const std::vector<CueSchedule>& cues)
 {
-  static const std::vector<CueSchedule> schedules = makeSchedules();
-  for (const CueSchedule& s : schedules)
-    if (s.currentargv == currentargv)
-      return &s;
-  return 0;
+  ownCues = cues;
+  haveOwnCues = true;
 }
 
-std::string feedbackCueName(std::size_t position)
+const CueSchedule* sessionCueSchedule(int currentargv)
 {
-  return std::to_string(position + 1) + "feed.wav";
+  if (!haveOwnCues)
+    return cueScheduleFor(currentargv);
+  const int k = currentargv - kFirstRecordingArg;
+  return k >= 0 && k < static_cast<int>(ownCues.size()) ? &ownCues[k] : nullptr;
 }
 
 void setCueHook(CueHook hook)

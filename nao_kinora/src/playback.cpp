@@ -23,6 +23,10 @@ const int kStartSignal = 0;
 // not add up.
 ros::Time rowDeadline;
 
+// The feedback cues of the recording in progress, beside the rows of
+// feedbacks (a recording's own cues name their own).
+const CueSchedule* feedbackSchedule = nullptr;
+
 bool rowInRecording(int index)
 {
   return index >= 0 && index < static_cast<int>(play_joints.size());
@@ -41,7 +45,8 @@ bool startRecording(NaoKinora& obj)
 
   if (!waitForSubscriber(obj.nao_talker_filenamePub, "the audio player"))
     return false;
-  const CueSchedule* schedule = cueScheduleFor(currentargv);
+  const CueSchedule* schedule = sessionCueSchedule(currentargv);
+  feedbackSchedule = schedule;
   if (!schedule)
     return true;
   feedbacks.insert(feedbacks.end(), schedule->feedbackRows.begin(), schedule->feedbackRows.end());
@@ -55,7 +60,8 @@ void sayDueFeedback(NaoKinora& obj)
 {
   for (std::size_t p = 0; p < feedbacks.size(); ++p)
     if (feedbacks[p] == tempcounter)
-      publishCue(obj, feedbackCueName(p), {{"kind", "feedback"}, {"row", tempcounter}});
+      publishCue(obj, feedbackSchedule ? feedbackSchedule->feedbackFile(p) : feedbackCueName(p),
+                 {{"kind", "feedback"}, {"row", tempcounter}});
 }
 
 // Moves rowDeadline on by the row's duration. A pass that is more than a row

@@ -28,7 +28,7 @@ void addFeedbackCues(RecordingTimeline& r, const CueSchedule& schedule)
   for (std::size_t p = 0; p < schedule.feedbackRows.size(); ++p)
   {
     const int row = schedule.feedbackRows[p];
-    CueAt cue = {0.0, feedbackCueName(p), 0.0, row};
+    CueAt cue = {0.0, schedule.feedbackFile(p), 0.0, row};
     if (row >= 0 && row < static_cast<int>(r.rows.size()))
     {
       cue.time = r.rowTimes[row];
@@ -47,11 +47,15 @@ void addFeedbackCues(RecordingTimeline& r, const CueSchedule& schedule)
 // for 2 s), each pause read as the node reads it.
 RecordingTimeline planRecording(int currentargv, const std::string& name)
 {
+  return planRecording(currentargv, name, cueScheduleFor(currentargv));
+}
+
+RecordingTimeline planRecording(int currentargv, const std::string& name, const CueSchedule* schedule)
+{
   RecordingTimeline r;
   r.currentargv = currentargv;
   r.name = name;
   r.check = checkRecording(staticdisplaycommand2 + name, &r.rows);
-  const CueSchedule* schedule = cueScheduleFor(currentargv);
   double t = 0.0;
   if (schedule)
     addOpeningCues(r, *schedule, t);
@@ -108,7 +112,8 @@ SessionTimeline planSession(const SessionPlan& plan)
   session.count = plan.recordings.size();
   for (std::size_t k = plan.first - 1; k < plan.recordings.size(); ++k)
   {
-    session.recordings.push_back(planRecording(kFirstRecordingArg + static_cast<int>(k), plan.recordings[k]));
+    const int currentargv = kFirstRecordingArg + static_cast<int>(k);
+    session.recordings.push_back(planRecording(currentargv, plan.recordings[k], plan.scheduleFor(currentargv)));
     session.starts.push_back(t);
     t += session.recordings.back().length();
   }

@@ -78,6 +78,7 @@ struct CueSchedule
 {
   std::vector<int> feedbackRows;  // "1feed.wav" before the first, "2feed.wav" before the second ...
   std::vector<OpeningCue> opening;
+  std::vector<std::string> feedbackFiles{};  // a recording's own names, in place of those
 };
 
 // The schedule of the recording at argument currentargv (2 for the first one).

@@ -203,7 +203,7 @@ void Script::rows(const Recording& rec, const CueSchedule& schedule, int first, 
   {
     for (std::size_t p = 0; p < schedule.feedbackRows.size(); ++p)
       if (schedule.feedbackRows[p] == r)
-        cue(std::to_string(p + 1) + "feed.wav");
+        cue(p < schedule.feedbackFiles.size() ? schedule.feedbackFiles[p] : std::to_string(p + 1) + "feed.wav");
     row(rec, r);
     wait(rec.heldMs(r));
   }

@@ -151,6 +151,7 @@ struct ParameterCase
 };
 
 const std::string kSpeedRange = " from 0.25 (slowest) to 2 (fastest), not ";
+const std::string kCuesAre = " a JSON list of each recording's cues: ";
 
 void PrintTo(const ParameterCase& c, std::ostream* os)
 {
@@ -201,7 +202,30 @@ INSTANTIATE_TEST_SUITE_P(
         ParameterCase{"NegativeSpeed", "speed", XmlRpc::XmlRpcValue(-1.0), {}, kSpeedRange + "-1"},
         ParameterCase{"WordAsJointLimits", "joint_limits", {}, {"_joint_limits:=yes"}, " true or false, not yes"},
         ParameterCase{
-            "NumberAsJointLimits", "joint_limits", XmlRpc::XmlRpcValue(1), {}, " true or false, not the number 1"}),
+            "NumberAsJointLimits", "joint_limits", XmlRpc::XmlRpcValue(1), {}, " true or false, not the number 1"},
+        ParameterCase{"CuesNotJson", "cues", {}, {"_cues:=kollaryana.wav"}, kCuesAre + "not a JSON list"},
+        ParameterCase{"CuesOfTwoForOne", "cues", {}, {"_cues:=[{},{}]"}, kCuesAre + "2 entries for 1 recordings"},
+        ParameterCase{"CueInAFolder",
+                      "cues",
+                      {},
+                      {R"(_cues:=[{"introduction":[{"cue":"sounds/a.wav","pause":5}]}])"},
+                      kCuesAre + "entry 1: introduction [sounds/a.wav]: a cue's name holds only"},
+        ParameterCase{"CuePauseOfAnHour",
+                      "cues",
+                      {},
+                      {R"(_cues:=[{"introduction":[{"cue":"a.wav","pause":3600}]}])"},
+                      kCuesAre + "entry 1: introduction [a.wav]: its pause is from 0 to 60 seconds"},
+        ParameterCase{"FeedbackAtANegativeRow",
+                      "cues",
+                      {},
+                      {R"(_cues:=[{"feedback":[{"row":-1,"cue":"a.wav"}]}])"},
+                      kCuesAre + "entry 1: a feedback cue is"},
+        ParameterCase{"CuesOfAnUnknownField",
+                      "cues",
+                      {},
+                      {R"(_cues:=[{"opening":[]}])"},
+                      kCuesAre + "entry 1: unknown field \"opening\""},
+        ParameterCase{"NumberAsCues", "cues", XmlRpc::XmlRpcValue(5), {}, " text, not the number 5"}),
     [](const ::testing::TestParamInfo<ParameterCase>& info) { return std::string(info.param.name); });
 
 // ros::init stores _name:=123 as a number: the node takes the digits typed as

@@ -140,6 +140,20 @@ bool openGate(const ros::NodeHandle& pnh, const std::string& room, const std::st
   return true;
 }
 
+// Whether the database holds an account (then a login lets in, not a token).
+bool hasAccounts(const std::string& database)
+{
+  if (database.empty())
+    return false;
+  nao_kinora_console::SqlError error;
+  auto db = nao_kinora_console::openConnection(database, false, error);
+  if (!db)
+    return false;
+  nao_kinora_console::AccountStore accounts(*db, nao_kinora_console::wallNow);
+  const auto n = accounts.accountCount();
+  return n.ok() && n.value > 0;
+}
+
 // The 3D view's files: three.js and its URDF loader as scripts/setup.sh
 // installs them from viewer/package-lock.json (the install rule keeps the
 // same layout), and the robot's model from its own package; and the tablet
@@ -179,7 +193,8 @@ int main(int argc, char** argv)
   const std::string package = ros::package::getPath("nao_kinora_console");
   options.webRoot = package + "/www";
   options.sideFolders = viewFolders(package, ros::package::getPath("nao_kinora_description"));
-  const std::string fault = nao_kinora_console::optionsFault(options);
+  const bool accounts = hasAccounts(database);
+  const std::string fault = nao_kinora_console::optionsFault(options, accounts);
   if (!fault.empty())
   {
     ROS_ERROR("%s", fault.c_str());
@@ -202,8 +217,11 @@ int main(int argc, char** argv)
   }
   const std::string host = options.bind.find(':') != std::string::npos ? "[" + options.bind + "]" : options.bind;
   const bool tls = !nao_kinora_console::isLoopbackAddress(options.bind);
+  // With accounts the shared token lets no one in: the address is given without it.
+  if (accounts && !options.token.empty())
+    ROS_WARN("~token is not used: this console has accounts, and each person logs in");
   std::cout << "console: " << (tls ? "https://" : "http://") << host << ":" << console.port() << "/"
-            << (options.token.empty() ? "" : "?token=" + options.token) << std::endl;
+            << (options.token.empty() || accounts ? "" : "?token=" + options.token) << std::endl;
   if (options.certificate)
     std::cout << "certificate: SHA-256 " << options.certificate->fingerprint << std::endl;
 

@@ -10,6 +10,8 @@
 
 #include "nao_kinora_console/clinic/clinic_api.h"
 
+#include <nao_kinora/command_line.h>
+
 #include <sys/stat.h>
 
 #include <atomic>
@@ -29,6 +31,19 @@ inline std::string recording(int rows)
     text << 0.1 << "\n";
   }
   return text.str();
+}
+
+// A plan of the library's recordings as the console starts it: each with its
+// own cues (none without a cue file), not those of its place.
+inline nao_kinora::SessionPlan ownCuesPlan(const std::vector<std::string>& items, int first)
+{
+  nao_kinora::SessionPlan plan;
+  plan.count = static_cast<float>(items.size());
+  plan.recordings = items;
+  plan.first = first;
+  plan.ownCues = true;
+  plan.cues.assign(items.size(), nao_kinora::CueSchedule());
+  return plan;
 }
 
 struct ApiRig

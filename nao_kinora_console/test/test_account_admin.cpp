@@ -93,6 +93,15 @@ TEST(AccountAdmin, EachCommandAsAProcess)
     else
       EXPECT_EQ(0u, p.err().find("usage: nao_kinora_console_admin add NAME")) << p.err();
   }
+  // The tool serves no room: the rooms' list names none until a console opens it.
+  {
+    SqlError error;
+    auto seen = openConnection(db, false, error);
+    ASSERT_TRUE(seen) << error.message;
+    Statement rooms(*seen, "SELECT count(*) FROM rooms");
+    ASSERT_TRUE(rooms.step());
+    EXPECT_EQ(0, rooms.integer(0));
+  }
   // What the console will read: the admin logs in with the password piped.
   auto store = ClinicStore::open(db);
   ASSERT_TRUE(store.ok()) << store.error;

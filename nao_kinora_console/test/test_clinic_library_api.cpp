@@ -19,7 +19,7 @@ TEST(ClinicApi, TimelineIsTheNodesModel)
   const int64_t patient = rig.store->addPatient("P-1", "").value;
   const int64_t plan = rig.store->savePlan(patient, "w", 1.0, {"a.txt", "b.txt", "c.txt"}).value;
   nao_kinora::setRecordingDir(rig.dir.path() + "library/");
-  const nao_kinora::SessionTimeline model = nao_kinora::planSession({3, {"a.txt", "b.txt", "c.txt"}, 2});
+  const nao_kinora::SessionTimeline model = nao_kinora::planSession(ownCuesPlan({"a.txt", "b.txt", "c.txt"}, 2));
   const json t = rig.ask("GET", "/plans/" + std::to_string(plan) + "/timeline?first=2").body;
   EXPECT_EQ("", t["error"]);
   EXPECT_EQ(2, t["first"]);
@@ -33,6 +33,62 @@ TEST(ClinicApi, TimelineIsTheNodesModel)
     EXPECT_EQ(model.recordings[k].opening.size() + model.recordings[k].feedback.size(),
               t["exercises"][k]["cues"].get<std::size_t>());
   }
+}
+
+// Each exercise's own cues from its cue file: shown in the library with one
+// figure of time, in the timeline, given a new introduction whole; a cue
+// file that cannot be read makes its exercise unplayable.
+TEST(ClinicApi, EachExercisesOwnCuesFromItsCueFile)
+{
+  ApiRig rig;
+  rig.dir.write("library/b.txt.cues", R"({"introduction": [{"cue": "kollaryana.wav", "pause": 5}],
+                                          "feedback": [{"row": 2, "cue": "iyi.wav"}]})");
+  rig.dir.write("library/c.txt.cues", "not JSON");
+  const json lib = rig.ask("GET", "/library").body;
+  ASSERT_EQ(4u, lib["recordings"].size()) << "no cue file listed as an exercise";
+  const json a = lib["recordings"][0], b = lib["recordings"][1], c = lib["recordings"][3];
+  EXPECT_EQ("A", a["title"]);
+  EXPECT_EQ(json({{"movement", a["playingTime"]}, {"introduction", 0.0}}), a["time"]);
+  EXPECT_EQ("None", a["introductionWords"]);
+  EXPECT_EQ("", a["cueFile"]);
+  EXPECT_EQ(json({{"movement", b["playingTime"]}, {"introduction", 5.0}}), b["time"]);
+  EXPECT_EQ("Introduction: arms to the side", b["introductionWords"]);
+  EXPECT_EQ(1, b["feedbackCues"]);
+  EXPECT_EQ("b.txt.cues", b["cueFile"]);
+  EXPECT_EQ("c.txt", c["name"]);
+  EXPECT_EQ(false, c["playable"]);
+  EXPECT_NE(std::string::npos, c["problemWords"].back().get<std::string>().find("spoken cues cannot be read"));
+  ASSERT_EQ(1u, lib["introductions"].size());
+  EXPECT_EQ("Introduction: arms to the side", lib["introductions"][0]["words"]);
+
+  // The timeline: b introduced by its own, a by none, though a plays first.
+  const int64_t patient = rig.store->addPatient("P-1", "").value;
+  const int64_t plan = rig.store->savePlan(patient, "w", 1.0, {"b.txt", "a.txt"}).value;
+  const json t = rig.ask("GET", "/plans/" + std::to_string(plan) + "/timeline").body;
+  EXPECT_DOUBLE_EQ(5.0, t["exercises"][0]["time"]["introduction"].get<double>());
+  EXPECT_DOUBLE_EQ(0.0, t["exercises"][1]["time"]["introduction"].get<double>());
+  EXPECT_DOUBLE_EQ(t["exercises"][0]["length"].get<double>(),
+                   t["exercises"][0]["time"]["movement"].get<double>() + 5.0);
+  EXPECT_EQ(R"([{"feedback":[{"cue":"iyi.wav","row":2}],"introduction":[{"cue":"kollaryana.wav","pause":5.0}]},)"
+            R"({"feedback":[],"introduction":[]}])",
+            rig.library.sessionCues({"b.txt", "a.txt"}));
+
+  // a given b's introduction: its cue file written whole; then none again.
+  const ApiReply set =
+      rig.ask("PUT", "/library/a.txt/introduction", R"({"introduction": [{"cue": "kollaryana.wav", "pause": 5}]})");
+  ASSERT_EQ(200, set.status) << set.body.dump();
+  EXPECT_EQ("Introduction: arms to the side", set.body["words"]);
+  EXPECT_EQ(json::parse(R"({"introduction": [{"cue": "kollaryana.wav", "pause": 5.0}], "feedback": []})"),
+            json::parse(kinora_test::readFile(rig.dir.path() + "library/a.txt.cues")));
+  EXPECT_EQ(
+      400,
+      rig.ask("PUT", "/library/a.txt/introduction", R"({"introduction": [{"cue": "../x.wav", "pause": 5}]})").status);
+  EXPECT_EQ(400, rig.ask("PUT", "/library/a.txt/introduction", R"({"introduction": "kollaryana.wav"})").status);
+  EXPECT_EQ(404, rig.ask("PUT", "/library/nothing.txt/introduction", R"({"introduction": []})").status);
+  EXPECT_EQ(200, rig.ask("PUT", "/library/b.txt/introduction", R"({"introduction": []})").status);
+  EXPECT_EQ(json::parse(R"({"introduction": [], "feedback": [{"row": 2, "cue": "iyi.wav"}]})"),
+            json::parse(kinora_test::readFile(rig.dir.path() + "library/b.txt.cues")))
+      << "its feedback cues kept";
 }
 
 TEST(ClinicApi, LibraryAsTheNodeWouldSeeIt)

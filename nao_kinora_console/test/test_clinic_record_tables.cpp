@@ -92,7 +92,7 @@ TEST_P(ClinicRecordTimeline, TheTimelineTakesThePlansSpeed)
   const int64_t patient = rig.store->addPatient("P-0009", "").value;
   const int64_t plan = rig.store->savePlan(patient, "w", speed, {"a.txt", "b.txt", "c.txt"}).value;
   nao_kinora::setRecordingDir(rig.dir.path() + "library/");
-  const nao_kinora::SessionTimeline model = nao_kinora::planSession({3, {"a.txt", "b.txt", "c.txt"}, 1});
+  const nao_kinora::SessionTimeline model = nao_kinora::planSession(ownCuesPlan({"a.txt", "b.txt", "c.txt"}, 1));
   const json t = rig.ask("GET", "/plans/" + std::to_string(plan) + "/timeline").body;
   EXPECT_DOUBLE_EQ(model.atSpeed(model.length(), speed), t["length"].get<double>()) << speed;
   EXPECT_DOUBLE_EQ(model.atSpeed(model.starts[2], speed), t["exercises"][2]["start"].get<double>()) << speed;

@@ -76,7 +76,7 @@ TEST(ConsoleAccounts, NothingButTheLoginPageWithoutALogin)
     if (c.page)
       EXPECT_NE(std::string::npos, r.body.find("<button type=\"submit\">Log in</button>")) << c.target;
     else
-      EXPECT_EQ(R"({"login":"none","message":"Log in first.","ok":false,"reason":"none"})", r.body) << c.target;
+      EXPECT_EQ(R"({"login":"ended","message":"Log in first.","ok":false,"reason":"none"})", r.body) << c.target;
   }
   // A stale or made-up cookie, or the bearer of a made-up token, is no one.
   EXPECT_EQ(401, request(console.port, "GET", "/api/status", {{"Cookie", "kinora_session=00ff"}}).status);
@@ -144,6 +144,57 @@ TEST(ConsoleAccounts, LoginsAndFailuresInTheTrailWithWhoAndRoom)
   EXPECT_NE(std::string::npos, out.header("Set-Cookie").find("Max-Age=0"));
   EXPECT_EQ(401, request(console.port, "GET", "/api/status", asTom).status);
   EXPECT_EQ(200, request(console.port, "GET", "/api/status", maria).status);
+}
+
+// Why a login is no more, on any request: logged out, disabled by an admin,
+// none at all. The pages say it in words with a login form.
+TEST(ConsoleAccounts, ALoginThatEndedSaysWhy)
+{
+  kinora_test::Harness harness(false);
+  kinora_test::TempDir dir;
+  Console console({"_database:=" + clinicWithAccounts(dir), "_room:=room-a"});
+  ASSERT_GT(console.port, 0);
+  const auto reasonOf = [&](const httplib::Headers& who, const char* method, const char* target)
+  {
+    const Reply r =
+        request(console.port, method, target, who, std::string(method) == "POST" ? "{\"pause\": true}" : "");
+    const json body = json::parse(r.body, nullptr, false);
+    return std::to_string(r.status) + " " +
+           (body.is_object() ? body.value("login", "") + " " + body.value("reason", "") : r.body);
+  };
+  const httplib::Headers maria = {{"Cookie", cookieOf(login(console, "maria", kMaria))}, {"Origin", console.origin()}};
+  const httplib::Headers tom = {{"Cookie", cookieOf(login(console, "tom", kTom))}, {"Origin", console.origin()}};
+  const httplib::Headers tomAgain = {{"Cookie", cookieOf(login(console, "tom", kTom))}, {"Origin", console.origin()}};
+  EXPECT_EQ("200  ", reasonOf(tom, "GET", "/api/me").substr(0, 5));
+  EXPECT_EQ(200, request(console.port, "POST", "/api/logout", tom, "{}").status);
+  EXPECT_EQ("401 ended logged out", reasonOf(tom, "GET", "/api/status"));
+  const json toms = json::parse(request(console.port, "GET", "/api/accounts", maria).body)["accounts"][1];
+  ASSERT_EQ("tom", toms["name"]);
+  ASSERT_EQ(200, request(console.port, "POST", "/api/accounts/disable", maria,
+                         json({{"id", toms["id"]}, {"disabled", true}}).dump())
+                     .status);
+  EXPECT_EQ("401 ended disabled", reasonOf(tomAgain, "POST", "/api/pause"));
+  EXPECT_EQ("401 ended disabled", reasonOf(tomAgain, "GET", "/events"));
+  EXPECT_EQ("401 ended none", reasonOf({{"Origin", console.origin()}}, "GET", "/api/clinic/patients"));
+}
+
+// One's own password, with the present one.
+TEST(ConsoleAccounts, OwnPasswordWithThePresentOne)
+{
+  kinora_test::Harness harness(false);
+  kinora_test::TempDir dir;
+  Console console({"_database:=" + clinicWithAccounts(dir), "_room:=room-a"});
+  ASSERT_GT(console.port, 0);
+  const httplib::Headers tom = {{"Cookie", cookieOf(login(console, "tom", kTom))}, {"Origin", console.origin()}};
+  EXPECT_EQ(409,
+            request(console.port, "POST", "/api/password", tom, R"({"old": "not it", "new": "tom's new one"})").status);
+  EXPECT_EQ(400,
+            request(console.port, "POST", "/api/password", tom, R"({"old": "tom's password", "new": "short"})").status);
+  EXPECT_EQ(200,
+            request(console.port, "POST", "/api/password", tom, R"({"old": "tom's password", "new": "tom's new one"})")
+                .status);
+  EXPECT_EQ(401, login(console, "tom", kTom).status);
+  EXPECT_EQ(200, login(console, "tom", "tom's new one").status);
 }
 
 TEST(ConsoleAccounts, PersonalTokenForScriptsUntilRevoked)

@@ -338,7 +338,7 @@ TEST(ConsoleHttp, LiveUpdates)
   const std::size_t before = events.events().size();
   const double published = events.now();
   coach->publish(console_test::playingStatus());
-  const int shown = events.waitFor(statusWith("Exercise 3 of 9: arms to the side — 45 %"), 10, before);
+  const int shown = events.waitFor(statusWith("Exercise 3 of 9: Arms to the side — 45 %"), 10, before);
   ASSERT_GE(shown, 0);
   EXPECT_LT(events.events()[shown].at - published, 0.5);
   const json view = json::parse(events.events()[shown].data);

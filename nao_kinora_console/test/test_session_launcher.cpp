@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include <signal.h>
 
 #include <regex>
@@ -33,25 +36,45 @@ const CommandCase kCommands[] = {
     {"plain",
      {{"a.txt", "b.txt"}, "/lib/", "/s/1.jsonl", 1, 1.0},
      {"/bin/node", "2", "a.txt", "b.txt", "_recording_dir:=/lib/", "_session_log:=/s/1.jsonl", "_joint_limits:=true",
-      "_first_recording:=1", "_speed:=1"}},
+      "_first_recording:=1", "_speed:=1", "_cues:="}},
     {"a recording twice, resumed at 3",
      {{"a.txt", "b.txt", "a.txt"}, "/lib/", "/s/2.jsonl", 3, 1.0},
      {"/bin/node", "3", "a.txt", "b.txt", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/2.jsonl",
-      "_joint_limits:=true", "_first_recording:=3", "_speed:=1"}},
+      "_joint_limits:=true", "_first_recording:=3", "_speed:=1", "_cues:="}},
     {"slower",
      {{"a.txt"}, "/lib/", "/s/3.jsonl", 1, 0.5},
      {"/bin/node", "1", "a.txt", "_recording_dir:=/lib/", "_session_log:=/s/3.jsonl", "_joint_limits:=true",
-      "_first_recording:=1", "_speed:=0.5"}},
+      "_first_recording:=1", "_speed:=0.5", "_cues:="}},
     {"faster and resumed",
      {{"a.txt", "c.txt"}, "/lib/", "/s/4.jsonl", 2, 1.25},
      {"/bin/node", "2", "a.txt", "c.txt", "_recording_dir:=/lib/", "_session_log:=/s/4.jsonl", "_joint_limits:=true",
-      "_first_recording:=2", "_speed:=1.25"}},
+      "_first_recording:=2", "_speed:=1.25", "_cues:="}},
+    {"with each one's own cues",
+     {{"a.txt", "b.txt"}, "/lib/", "/s/5.jsonl", 1, 1.0, R"([{},{"introduction":[{"cue":"x.wav","pause":5}]}])"},
+     {"/bin/node", "2", "a.txt", "b.txt", "_recording_dir:=/lib/", "_session_log:=/s/5.jsonl", "_joint_limits:=true",
+      "_first_recording:=1", "_speed:=1", R"(_cues:=[{},{"introduction":[{"cue":"x.wav","pause":5}]}])"}},
 };
 
 TEST(SessionLauncher, CommandLineAsTheNodeReadsIt)
 {
   for (const CommandCase& c : kCommands)
     EXPECT_EQ(c.argv, nodeCommandLine("/bin/node", c.plan)) << c.name;
+}
+
+// The clinic's doc says the command line the console gives: each parameter
+// of it, and the session's files as they are named.
+TEST(SessionLauncher, TheDocSaysTheCommandLineAndFilesAsTheyAre)
+{
+  std::ifstream in(KINORA_CLINIC_DOC);
+  const std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(doc.empty());
+  for (const std::string& arg : nodeCommandLine("/bin/node", kCommands[0].plan))
+    if (arg.compare(0, 1, "_") == 0)
+      EXPECT_NE(std::string::npos, doc.find(arg.substr(0, arg.find(":=") + 2))) << arg;
+  EXPECT_EQ(std::string::npos, doc.find("only when")) << "a parameter given only at times";
+  for (const char* file : {"KEY.exit", "KEY.err", "KEY.pid"})
+    EXPECT_NE(std::string::npos, doc.find(file)) << file;
+  EXPECT_EQ(std::string::npos, doc.find("ID.exit"));
 }
 
 // A line of rosconsole without its stamp ("[ERROR] [12.5]: text" ->

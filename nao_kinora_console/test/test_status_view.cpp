@@ -38,13 +38,13 @@ SessionStatus playing()
 
 TEST(StatusView, ExerciseTitlesFromFileNames)
 {
-  EXPECT_EQ("arms to the side", exerciseTitle("03_arms_to_the_side.txt"));
-  EXPECT_EQ("hands on waist left", exerciseTitle("/data/rec/01_hands_on_waist_left.txt"));
-  EXPECT_EQ("warm up", exerciseTitle("12-warm-up.txt"));
-  EXPECT_EQ("arms", exerciseTitle("arms.txt"));
-  EXPECT_EQ("two words", exerciseTitle("07__two__words_.txt"));
+  EXPECT_EQ("Arms to the side", exerciseTitle("03_arms_to_the_side.txt"));
+  EXPECT_EQ("Hands on waist left", exerciseTitle("/data/rec/01_hands_on_waist_left.txt"));
+  EXPECT_EQ("Warm up", exerciseTitle("12-warm-up.txt"));
+  EXPECT_EQ("Arms", exerciseTitle("arms.txt"));
+  EXPECT_EQ("Two words", exerciseTitle("07__two__words_.txt"));
   EXPECT_EQ("05", exerciseTitle("05.txt"));
-  EXPECT_EQ("no extension", exerciseTitle("no_extension"));
+  EXPECT_EQ("No extension", exerciseTitle("no_extension"));
   EXPECT_EQ(".hidden", exerciseTitle(".hidden"));
   EXPECT_EQ("", exerciseTitle(""));
 }
@@ -96,17 +96,17 @@ TEST(StatusView, EveryPhaseInWords)
 {
   SessionStatus status = playing();
   const StatusContext context = running();
-  EXPECT_EQ("Exercise 3 of 9: arms to the side — 45 %", phaseWords(status, context));
+  EXPECT_EQ("Exercise 3 of 9: Arms to the side — 45 %", phaseWords(status, context));
   status.played = status.total + 1;  // never past the end
-  EXPECT_EQ("Exercise 3 of 9: arms to the side — 100 %", phaseWords(status, context));
+  EXPECT_EQ("Exercise 3 of 9: Arms to the side — 100 %", phaseWords(status, context));
   status.total = 0;
-  EXPECT_EQ("Exercise 3 of 9: arms to the side — 0 %", phaseWords(status, context));
+  EXPECT_EQ("Exercise 3 of 9: Arms to the side — 0 %", phaseWords(status, context));
 
   const std::pair<uint8_t, std::string> phases[] = {
       {SessionStatus::PHASE_STARTING, "Waiting for the robot's voice"},
       {SessionStatus::PHASE_GREETING, "Greeting"},
-      {SessionStatus::PHASE_OPENING_CUE, "Exercise 3 of 9: arms to the side — about to start"},
-      {SessionStatus::PHASE_REPORT, "Exercise 3 of 9: arms to the side — done"},
+      {SessionStatus::PHASE_OPENING_CUE, "Exercise 3 of 9: Arms to the side — about to start"},
+      {SessionStatus::PHASE_REPORT, "Exercise 3 of 9: Arms to the side — done"},
       {SessionStatus::PHASE_WAITING_FOR_TRACKING, "Waiting for person tracking — 0 s"},
       {SessionStatus::PHASE_CLOSING, "Closing words"},
       {SessionStatus::PHASE_PAUSED, "Paused"},
@@ -146,7 +146,7 @@ TEST(StatusView, PauseTellsWhatItInterrupted)
   EXPECT_EQ("paused", view["phase"]);
   EXPECT_EQ(true, view["paused"]);
   EXPECT_EQ(false, view["over"]);
-  EXPECT_EQ("Exercise 3 of 9: arms to the side — 45 %", view["paused_words"]);
+  EXPECT_EQ("Exercise 3 of 9: Arms to the side — 45 %", view["paused_words"]);
 
   status.phase = SessionStatus::PHASE_PLAYING;
   EXPECT_EQ("", statusView(status, running())["paused_words"]);
@@ -178,7 +178,7 @@ TEST(StatusView, SessionRowsAndProgress)
   EXPECT_EQ("running", view["coach"]);
   EXPECT_EQ(3, view["recording"]);
   EXPECT_EQ(3, view["recordings"]);
-  EXPECT_EQ("arms to the side", view["title"]);
+  EXPECT_EQ("Arms to the side", view["title"]);
   EXPECT_EQ(431, view["row"]);
   EXPECT_EQ(960, view["rows"]);
   EXPECT_DOUBLE_EQ(18.2, view["played"].get<double>());
@@ -191,7 +191,7 @@ TEST(StatusView, SessionRowsAndProgress)
   ASSERT_EQ(3u, view["session"].size());
   EXPECT_EQ((nlohmann::json{{"number", 1},
                             {"file", "01_a_b.txt"},
-                            {"title", "a b"},
+                            {"title", "A b"},
                             {"rows", 25},
                             {"playing_time", 2.96},
                             {"reported", true},
@@ -255,8 +255,21 @@ TEST(StatusView, PeersFromSubscriberCounts)
   status.talkerfilename_subscribers = status.joint_angle_array_subscribers = status.motion_start_stop_subscribers = 1;
   const nlohmann::json view = statusView(status, gone);
   for (const auto& peer : view["peers"])
+  {
     EXPECT_EQ(false, peer["connected"]);
+    EXPECT_EQ("not connected", peer["state"]);
+  }
   EXPECT_EQ("gone", view["coach"]);
+
+  // After the session ended, the robot's programs go on: the last status says which.
+  status.phase = SessionStatus::PHASE_OVER;
+  status.talkerfilename_subscribers = 1;
+  status.joint_angle_array_subscribers = 0;  // no motion executor
+  status.motion_start_stop_subscribers = 1;
+  const nlohmann::json over = statusView(status, gone);
+  EXPECT_EQ("session over; still running on the robot", over["peers"][0]["state"]);
+  EXPECT_EQ("session over; was not connected", over["peers"][1]["state"]);
+  EXPECT_EQ("session over; still running on the robot", over["peers"][2]["state"]);
 }
 
 TEST(StatusView, BeforeAnyStatus)

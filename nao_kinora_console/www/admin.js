@@ -91,6 +91,7 @@
       actions.appendChild(reset);
       body.appendChild(row);
     });
+    window.Kinora.labelCells(body.parentNode);
   }
 
   function loadAccounts() { send('GET', '/api/accounts').then(showAccounts, say); }
@@ -99,18 +100,17 @@
   function showTrail(reply) {
     reply.entries.forEach(function (e) {
       var row = document.createElement('tr');
-      cell(row, new Date(e.at * 1000).toLocaleString());
-      cell(row, e.who || (e.action === 'login failed' ? '(not logged in)'
+      cell(row, window.Kinora.when(e.at));
+      cell(row, e.who || (/^login failed$/.test(e.action) ? '(not logged in)'
         : /lock/.test(e.action) ? '(the console)' : '(shared access link)'));
       cell(row, e.room);
-      cell(row, e.action);
-      cell(row, e.patient || (e.patientId ? '(deleted)' : ''));
+      cell(row, window.KinoraTrail.words(e)).setAttribute('title', e.action);
       cell(row, e.session ? String(e.session) : '');
-      cell(row, e.detail);
       $('trail').appendChild(row);
       oldest = e.id;
     });
     $('older').hidden = !reply.more;
+    window.Kinora.labelCells($('trail').parentNode);
   }
 
   function reloadTrail() {
@@ -118,17 +118,23 @@
     send('GET', '/api/audit').then(showTrail, say);
   }
 
+  // Only an admin sees the accounts and the trail; anyone else is told where to go.
   function load() {
     send('GET', '/api/me').then(function (me) {
-      $('me').textContent = me.name ? 'Logged in as ' + me.name + '.' : '';
+      var admin = me.role === 'admin';
+      $('accounts-section').hidden = !admin;
+      $('trail-section').hidden = !admin;
+      if (!admin) {
+        $('admin-why').textContent = me.accounts ? 'This page is for admins. Your own password and tokens are on ' +
+          'My account.' : 'There are no accounts yet: an admin is made on the computer beside the robot.';
+        return;
+      }
+      loadAccounts();
+      reloadTrail();
     }, say);
-    loadAccounts();
-    reloadTrail();
+    window.KinoraLogin.onLogin(function () { location.reload(); });
     $('older').addEventListener('click', function () {
       send('GET', '/api/audit?before=' + oldest).then(showTrail, say);
-    });
-    $('logout').addEventListener('click', function () {
-      send('POST', '/api/logout', {}).then(function () { location.reload(); }, say);
     });
     $('add-account').addEventListener('submit', function (event) {
       event.preventDefault();

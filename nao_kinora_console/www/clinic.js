@@ -62,12 +62,28 @@
     }
     if (window.KinoraEvents) return window.KinoraEvents.on('clinic', heard);
     var source = null;
+    var login = window.KinoraLogin;
     function open() {
+      if (source || (login && login.isEnded())) return;
       source = new EventSource('/events' + (token ? '?token=' + encodeURIComponent(token) : ''));
       source.addEventListener('clinic', heard);
+      source.addEventListener('login', function (e) { close(); login.streamEvent(e); });
       source.addEventListener('error', function () {
-        if (source.readyState === EventSource.CLOSED) setTimeout(open, 1000);
+        if (source && source.readyState === EventSource.CLOSED) {
+          source = null;
+          // Refused: perhaps a login that ended, which the answer says (account.js).
+          api('GET', '/api/me');
+          setTimeout(open, 1000);
+        }
       });
+    }
+    function close() {
+      if (source) source.close();
+      source = null;
+    }
+    if (login) {
+      login.onEnded(close);
+      login.onLogin(function () { open(); onChange(''); });
     }
     open();
     // A page left for another gives its stream up at once: a browser opens
@@ -79,17 +95,8 @@
     return new URL(location.href).searchParams.get(name);
   }
 
-  // "0:07", "12:30", "1:02:03"
-  function clock(seconds) {
-    var s = Math.max(0, Math.round(seconds || 0));
-    var h = Math.floor(s / 3600), m = Math.floor(s / 60) % 60, r = s % 60;
-    return (h > 0 ? h + ':' + String(m).padStart(2, '0') : String(m)) + ':' + String(r).padStart(2, '0');
-  }
-
-  function date(seconds) {
-    return seconds > 0 ? new Date(seconds * 1000).toLocaleString([], {
-      year: 'numeric', month: 'short', day: 'numeric', hour: '2-digit', minute: '2-digit' }) : '';
-  }
+  var clock = window.Kinora.clock;
+  var date = window.Kinora.when;
 
   // A message under the page's title: ok, or a refusal in the console's words.
   function say(id, words, kind) {
@@ -104,11 +111,7 @@
     interrupted: 'Interrupted'
   };
 
-  // An exercise's title from its file name: "03_arms_to_the_side.txt" -> "Arms to the side".
-  function title(file) {
-    var t = String(file || '').replace(/\.[^.]*$/, '').replace(/^\d+[_ -]*/, '').replace(/[_-]+/g, ' ').trim();
-    return t ? t.charAt(0).toUpperCase() + t.slice(1) : String(file || '');
-  }
+  var title = window.Kinora.title;
 
   // The speeds a plan may have, and the fastest of them that an exercise (or
   // a plan) allows: safe is its highest safe speed, null when nothing moves
@@ -128,6 +131,7 @@
 
   window.Clinic = {
     $: $, el: el, link: link, api: api, follow: follow, param: param, clock: clock, date: date,
-    say: say, outcomes: OUTCOMES, title: title, speeds: SPEEDS, fastest: fastest
+    say: say, outcomes: OUTCOMES, title: title, speeds: SPEEDS, fastest: fastest, day: window.Kinora.day,
+    exerciseTime: window.Kinora.exerciseTime, labelCells: window.Kinora.labelCells
   };
 })();

@@ -26,13 +26,7 @@
 
   function text(id, value) { $(id).textContent = value; }
 
-  // "0:07", "12:30", "1:02:03"
-  function clock(seconds) {
-    var s = Math.max(0, Math.round(seconds || 0));
-    var h = Math.floor(s / 3600), m = Math.floor(s / 60) % 60, r = s % 60;
-    var mm = h > 0 ? String(m).padStart(2, '0') : String(m);
-    return (h > 0 ? h + ':' : '') + mm + ':' + String(r).padStart(2, '0');
-  }
+  function clock(seconds) { return window.Kinora.clock(seconds); }
 
   function percent(part, whole) {
     return whole > 0 ? Math.max(0, Math.min(100, 100 * part / whole)) : 0;
@@ -60,15 +54,22 @@
     if (seconds) messageTimer = setTimeout(function () { showMessage(''); }, seconds * 1000);
   }
 
+  // While the link to the console is down nothing can be sent: every control
+  // greys out, and the page says the robot goes on meanwhile.
+  var linkDown = false;
+  var LINK_DOWN = 'No connection to the console — trying again… The robot keeps moving meanwhile; ' +
+    'Pause and End work again once the connection is back.';
+
   function renderButtons() {
     var v = last;
-    var live = !!v && v.coach === 'running' && !v.over;
+    var live = !!v && v.coach === 'running' && !v.over && !linkDown;
     var pause = $('pause');
-    pause.textContent = v && v.paused ? 'Resume' : 'Pause';
+    pause.textContent = v && v.paused ? window.Kinora.continueWords : 'Pause';
     pause.className = v && v.paused ? 'resume' : '';
     pause.disabled = !live || busy;
     $('skip').disabled = !live || busy || !!(v && v.paused);
     $('end').disabled = !live || busy;
+    ['set-speed', 'speed', 'checkin-save'].forEach(function (id) { if ($(id)) $(id).disabled = !live; });
   }
 
   function renderPeers(peers) {
@@ -83,15 +84,33 @@
       name.textContent = peer.name;
       var state = document.createElement('span');
       state.className = 'state';
-      state.textContent = peer.connected ? 'connected' : 'not connected';
+      state.textContent = peer.state || (peer.connected ? 'connected' : 'not connected');
       li.append(dot, name, state);
       list.appendChild(li);
     });
   }
 
-  function renderRecordings(session) {
+  function renderRecordings(session, count) {
     var body = $('recordings');
     body.textContent = '';
+    // A resumed session plays from a later exercise: those before it were
+    // played in the session it took up.
+    var first = count - session.length + 1;
+    var earlier = (window.KinoraRunning && window.KinoraRunning.planItems()) || [];
+    for (var k = 1; k < first; k += 1) {
+      var before = document.createElement('tr');
+      before.className = 'done earlier';
+      var n = document.createElement('td');
+      n.className = 'number';
+      n.textContent = k;
+      var t = document.createElement('td');
+      t.textContent = earlier[k - 1] ? window.Kinora.title(earlier[k - 1]) : 'Exercise ' + k;
+      var said = document.createElement('td');
+      said.colSpan = 2;
+      said.textContent = 'played in the session this one takes up';
+      before.append(n, t, said);
+      body.appendChild(before);
+    }
     session.forEach(function (r) {
       var tr = document.createElement('tr');
       tr.className = r.current ? 'current' : r.skipped ? 'skipped' : r.reported ? 'done' : '';
@@ -100,13 +119,12 @@
       number.className = 'number';
       number.textContent = r.number;
       var name = document.createElement('td');
+      // The file's name only on hover, for an engineer.
       name.textContent = r.title || r.file;
-      var file = document.createElement('span');
-      file.className = 'file';
-      file.textContent = r.file;
-      name.appendChild(file);
+      name.title = r.file;
       var time = document.createElement('td');
-      time.textContent = clock(r.playing_time);
+      var times = window.KinoraRunning && window.KinoraRunning.timeOf(r.number);
+      time.textContent = window.Kinora.exerciseTime(times || { movement: r.playing_time, introduction: 0 });
       var moving = document.createElement('td');
       moving.textContent = r.skipped ? 'not played' : r.reported ? (r.moving.length ? r.moving.join(', ') : 'none') : '';
       tr.append(number, name, time, moving);
@@ -134,20 +152,20 @@
            clock(v.total - v.played) + ' left');
     } else {
       setBar('recording-bar', 0);
-      text('recording-text', v.recordings ? 'Exercise 0 of ' + v.recordings : '');
+      var from = v.recordings - (v.session || []).length + 1;
+      text('recording-text', v.recordings ? 'Exercise ' + from + ' of ' + v.recordings + ' next' : '');
     }
     if (v.coach !== 'waiting') {
       var elapsed = v.elapsed || 0, remaining = v.over ? 0 : v.remaining || 0;
       setBar('session-bar', v.over ? 100 : percent(elapsed, elapsed + remaining));
-      var ends = new Date(Date.now() + remaining * 1000)
-        .toLocaleTimeString([], { hour: '2-digit', minute: '2-digit' });
+      var ends = window.Kinora.timeOfDay(new Date(Date.now() + remaining * 1000));
       text('session-text', clock(elapsed) + ' so far · ' +
            (v.over ? 'finished' : 'about ' + clock(remaining) + ' left · ends about ' + ends));
     } else {
       setBar('session-bar', 0);
       text('session-text', '');
     }
-    renderRecordings(v.session || []);
+    renderRecordings(v.session || [], v.recordings || 0);
     renderPeers(v.peers || []);
     renderSilence(v);
     renderPending(v.pending || []);
@@ -182,7 +200,7 @@
 
   function heard() {
     clearTimeout(silenceTimer);
-    silenceTimer = setTimeout(function () { reconnect('No word from the console — trying again…'); }, SILENCE_MS);
+    silenceTimer = setTimeout(function () { reconnect(LINK_DOWN); }, SILENCE_MS);
   }
 
   function reconnect(words) {
@@ -190,22 +208,31 @@
     source = null;
     showConnection(words);
     renderDisconnected();
+    if (stopped()) return;
+    // A stream refused may be a login that ended: the answer says so (account.js).
+    fetch('/api/me', { cache: 'no-store', headers: token ? { 'X-Console-Token': token } : {} }).catch(function () {});
     setTimeout(connect, RETRY_MS);
   }
 
   function renderDisconnected() {
-    if (last) {
-      last = Object.assign({}, last, { coach: 'unknown' });
-    }
+    linkDown = true;
     renderButtons();
   }
 
+  // No session is followed once the login has ended, until someone logs in again.
+  function stopped() { return window.KinoraLogin && window.KinoraLogin.isEnded(); }
+
   function connect() {
-    if (source) return;
+    if (source || stopped()) return;
     source = new EventSource('/events' + (token ? '?token=' + encodeURIComponent(token) : ''));
     heard();
+    source.addEventListener('login', function (e) {
+      stopFollowing();
+      window.KinoraLogin.streamEvent(e);
+    });
     source.addEventListener('status', function (e) {
       heard();
+      linkDown = false;
       var v = JSON.parse(e.data);
       render(v);
       // The clinic's parts of this page (running.js), when loaded.
@@ -230,12 +257,21 @@
       // EventSource tries again by itself after a dropped connection; once
       // it has given up (an answer other than the stream) a new one is opened.
       if (source && source.readyState === EventSource.CLOSED) {
-        reconnect('No connection to the console — trying again…');
+        reconnect(LINK_DOWN);
       } else {
-        showConnection('No connection to the console — trying again…');
+        showConnection(LINK_DOWN);
         renderDisconnected();
       }
     };
+  }
+
+  function stopFollowing() {
+    clearTimeout(silenceTimer);
+    if (source) source.close();
+    source = null;
+    linkDown = true;
+    renderButtons();
+    showConnection('Not following the session: log in again to see it and use its controls.', 'waiting');
   }
 
   // done: the page's own words once the coaching program has done it (its
@@ -254,6 +290,7 @@
       .then(function (r) {
         var words = r.answer.message || '';
         if (r.answer.pending) showMessage(words, 'pending');
+        else if (r.answer.login === 'ended') showMessage('Not done: your login has ended. Log in again.', 'error', 20);
         else if (r.answer.ok) showMessage(done, '', 6);
         else if (r.answer.answered) showMessage('Not done: ' + (words || 'the robot said no.'), 'refused', 20);
         else showMessage(words || 'The console answered ' + r.status + '.', 'error', 20);
@@ -298,6 +335,10 @@
       if (e.key === 'Escape' && !$('confirm').hidden) openConfirm(false);
       if (e.key === 'Escape') $('confirm-release').hidden = true;
     });
+    if (window.KinoraLogin) {
+      window.KinoraLogin.onEnded(stopFollowing);
+      window.KinoraLogin.onLogin(function () { showConnection(''); connect(); });
+    }
     connect();
   }
 

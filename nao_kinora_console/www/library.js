@@ -20,6 +20,7 @@
       if (r.status !== 200) return C.say('preview-progress', r.body.message, 'bad');
       shown = name;
       C.$('preview-name').textContent = C.title(name);
+      C.$('preview-name').title = name;
       // On a narrow screen the preview is above the list: brought into view.
       var box = C.$('robot-view').getBoundingClientRect();
       if (box.bottom < 0 || box.top > innerHeight) C.$('robot-view').scrollIntoView({ block: 'nearest' });
@@ -38,7 +39,8 @@
     player = window.KinoraPreview.create({
       slider: C.$('preview-time'),
       onFrame: function (row, seconds, length) {
-        C.$('preview-progress').textContent = moment(seconds) + ' of ' + moment(length);
+        // Where the preview is, in the library's own figure for the whole.
+        C.$('preview-progress').textContent = moment(seconds) + ' of ' + C.exerciseTime({ movement: length, introduction: 0 });
         playButton();
       },
       onEnd: playButton,
@@ -63,16 +65,19 @@
         // The joints' own names and angles are for whoever made the recording: on hover, not in the text.
         var notes = [C.el('span', Object.assign({ text: (e.playable ? '' : 'Cannot be played. ') + problems.join(' ') },
                                                 e.limits ? { title: e.limits.detail } : {}))];
+        // The file's name on hover, for an engineer; the title as the library writes it.
         body.appendChild(C.el('tr', { class: e.playable ? '' : 'unplayable', 'data-name': e.name }, [
-          C.el('td', {}, [C.el('strong', { text: C.title(e.name) }), C.el('br'), C.el('span', { class: 'detail file', text: e.name })]),
+          C.el('td', { title: e.name + (e.cueFile ? ', its cues in ' + e.cueFile : '') }, [C.el('strong', { text: e.title })]),
           C.el('td', { text: e.rows }),
-          C.el('td', {}, [C.clock(e.playingTime)].concat(e.playable ? [C.el('br'),
+          C.el('td', {}, [C.el('span', { class: 'time', text: C.exerciseTime(e.time) })].concat(e.playable ? [C.el('br'),
             C.el('span', { class: 'detail fastest', text: 'up to ' + C.fastest(e.safeSpeed) + '×' })] : [])),
+          C.el('td', { class: 'introduction', text: e.introductionWords }),
           C.el('td', { text: e.movingWords.join(', ') || '—' }),
           C.el('td', { class: 'problems' }, notes),
           C.el('td', {}, e.playable ? [C.el('button', { type: 'button', onclick: function () { preview(e.name); }, text: 'Preview' })] : [])
         ]));
       });
+      C.labelCells(body.parentNode);
     });
   }
 

@@ -4,9 +4,11 @@
 
 (function () {
   var C = window.Clinic;
+  var Kinora = window.Kinora;
   var id = C.param('id');
   var data = null;       // GET /patients/ID
   var library = [];      // the exercise library
+  var introductions = [];  // those the library's cue files hold
   var planId = null;     // the plan chosen
   var draft = null;      // {name, speed, items} being edited
   var dirty = false;
@@ -104,8 +106,10 @@
           changed();
         };
       };
+      // The file's name only on hover, for an engineer.
       list.appendChild(C.el('li', { class: playable(name) ? '' : 'unplayable' }, [
-        C.el('span', { class: 'grow', text: C.title(name) + ' (' + name + ')' + (playable(name) ? '' : ' — cannot be played') }),
+        C.el('span', { class: 'grow', title: name, text: C.title(name) + (playable(name) ? '' : ' — cannot be played') }),
+        introductionChoice(name),
         C.el('button', { type: 'button', 'aria-label': 'Move up', onclick: move(-1), text: '↑' }),
         C.el('button', { type: 'button', 'aria-label': 'Move down', onclick: move(1), text: '↓' }),
         C.el('button', { type: 'button', class: 'danger', onclick: function () { draft.items.splice(k, 1); changed(); }, text: 'Remove' })
@@ -118,6 +122,39 @@
   function changed() {
     dirty = true;
     renderEditor();
+  }
+
+  function entryOf(name) {
+    return library.filter(function (e) { return e.name === name; })[0];
+  }
+
+  // What the robot says before an exercise: its own introduction, chosen
+  // from those of the library's cue files, or none. It is the exercise's,
+  // in every plan that holds it.
+  function introductionChoice(name) {
+    var e = entryOf(name);
+    var select = C.el('select', { class: 'introduction', 'aria-label': 'Introduction of ' + C.title(name),
+                                  title: 'What the robot says before this exercise, in every plan' });
+    var own = e ? JSON.stringify(e.introduction.map(function (c) { return [c.cue, c.pause]; })) : '[]';
+    var options = [{ key: '[]', words: 'No introduction', cues: [] }].concat(introductions.map(function (i) {
+      return { key: JSON.stringify(i.cues.map(function (c) { return [c.cue, c.pause]; })), words: i.words, cues: i.cues };
+    }));
+    if (!options.some(function (o) { return o.key === own; }) && e) {
+      options.push({ key: own, words: e.introductionWords, cues: e.introduction });
+    }
+    options.forEach(function (o) { select.appendChild(C.el('option', { value: o.key, text: o.words })); });
+    select.value = own;
+    select.addEventListener('change', function () {
+      var chosen = options.filter(function (o) { return o.key === select.value; })[0];
+      var cues = chosen.cues.map(function (c) { return { cue: c.cue, pause: c.pause }; });
+      C.api('PUT', '/library/' + encodeURIComponent(name) + '/introduction', { introduction: cues }).then(function (r) {
+        if (r.status !== 200) return C.say('message', r.body.message, 'bad');
+        C.say('message', C.title(name) + ': ' + (cues.length ? 'introduced by “' + chosen.words + '”' : 'no introduction') +
+              ', in every plan.', 'ok');
+        loadLibrary().then(renderEditor);
+      });
+    });
+    return C.el('label', { class: 'introduction-label' }, ['Introduction ', select]);
   }
 
   var timelineAsked = 0;  // only the last answer is shown
@@ -135,9 +172,11 @@
       C.$('timeline-total').textContent = r.body.error ? 'Cannot start: ' + r.body.error
         : 'The session lasts about ' + C.clock(r.body.length) + ', without the waits for person tracking.';
       r.body.exercises.forEach(function (e) {
-        body.appendChild(C.el('tr', {}, [C.el('td', { text: e.position }), C.el('td', { text: C.title(e.name) }),
-          C.el('td', { text: C.clock(e.start) }), C.el('td', { text: C.clock(e.length) }), C.el('td', { text: e.cues })]));
+        body.appendChild(C.el('tr', {}, [C.el('td', { text: e.position }), C.el('td', { title: e.name, text: e.title }),
+          C.el('td', { text: C.clock(e.start) }), C.el('td', { class: 'time', text: C.exerciseTime(e.time) }),
+          C.el('td', { class: 'introduction', text: e.introductionWords })]));
       });
+      C.labelCells(C.$('timeline').parentNode);
     });
   }
 
@@ -158,9 +197,23 @@
     });
   }
 
-  function startSession(path) {
+  // Starting the robot takes a few seconds: the page says so at once, and no
+  // second press starts another.
+  var starting = false;
+  function startSession(path, button) {
+    if (starting) return;
+    starting = true;
+    var buttons = [C.$('start')].concat(Array.prototype.slice.call(document.querySelectorAll('button.resume')));
+    buttons.forEach(function (b) { b.disabled = true; });
+    if (button) button.textContent = 'Starting…';
+    C.say('message', 'Starting the robot…', 'busy');
     C.api('POST', path, {}).then(function (r) {
-      if (r.status !== 201) return C.say('message', r.body.message, 'bad');
+      starting = false;
+      buttons.forEach(function (b) { b.disabled = false; });
+      if (r.status !== 201) {
+        renderSessions();
+        return C.say('message', r.body.message, 'bad');
+      }
       C.$('refused').hidden = true;
       var words = 'Session started' + (r.body.first > 1 ? ' at exercise ' + r.body.first : '') + '. ';
       C.say('message', words, 'ok');
@@ -180,7 +233,7 @@
       // The server offers Resume on a chain's last unfinished link only.
       if (s.outcome !== 'running' && s.resumeAt > 0) {
         actions.appendChild(C.el('button', { type: 'button', class: 'resume', 'data-session': s.id,
-          onclick: function () { startSession('/sessions/' + s.id + '/resume'); }, text: 'Resume at exercise ' + s.resumeAt }));
+          onclick: function () { startSession('/sessions/' + s.id + '/resume', this); }, text: Kinora.resumeWords(s.resumeAt) }));
       }
       var outcome = C.outcomes[s.outcome] || s.outcome;
       if (s.outcome !== 'completed' && s.outcome !== 'running' && s.resumeAt > 0) outcome += ' at exercise ' + s.resumeAt;
@@ -194,6 +247,7 @@
         C.el('td', { text: s.meanEffort < 0 ? '—' : s.meanEffort.toFixed(1) }),
         C.el('td', { text: s.meanPain < 0 ? '—' : s.meanPain.toFixed(1) }), actions]));
     });
+    C.labelCells(body.parentNode);
   }
 
   // Four small plots one above the other, sessions oldest first: exercises
@@ -238,6 +292,7 @@
     var lastX = -Infinity, lastDay = '';
     var labels = [];
     sessions.forEach(function (s, i) {
+      // An axis: the month and day are enough, and fit between two sessions.
       var day = new Date(s.started * 1000).toLocaleDateString([], { month: 'short', day: 'numeric' });
       if (day === lastDay) return;
       if (xOf(i) - lastX < 60 && labels.length) labels.pop();
@@ -305,6 +360,21 @@
     });
   }
 
+  function loadLibrary() {
+    return C.api('GET', '/library').then(function (r) {
+      library = r.body.recordings || [];
+      introductions = r.body.introductions || [];
+      var chosen = C.$('library').value;
+      C.$('library').textContent = '';
+      library.forEach(function (e) {
+        var option = C.el('option', { value: e.name, title: e.name, text: e.title + (e.playable ? '' : ' — cannot be played') });
+        option.disabled = !e.playable;
+        C.$('library').appendChild(option);
+      });
+      if (chosen) C.$('library').value = chosen;
+    });
+  }
+
   function start() {
     C.$('show-all-sessions').onclick = function () { showAll = true; load(); };
     C.$('export-json').href = C.link('/api/clinic/patients/' + id + '/export.json');
@@ -339,7 +409,7 @@
     C.$('save-plan').addEventListener('click', savePlan);
     C.$('start').addEventListener('click', function () {
       (dirty ? savePlan() : Promise.resolve(true)).then(function (ok) {
-        if (ok) startSession('/plans/' + planId + '/start');
+        if (ok) startSession('/plans/' + planId + '/start', C.$('start'));
       });
     });
     C.$('note-form').addEventListener('submit', function (e) {
@@ -362,15 +432,7 @@
         location.href = C.link('clinic.html');
       });
     });
-    C.api('GET', '/library').then(function (r) {
-      library = r.body.recordings || [];
-      library.forEach(function (e) {
-        var option = C.el('option', { value: e.name, text: C.title(e.name) + (e.playable ? '' : ' — cannot be played') });
-        option.disabled = !e.playable;
-        C.$('library').appendChild(option);
-      });
-      load();
-    });
+    loadLibrary().then(load);
     // A plan edited and not saved: the browser asks before the page goes.
     window.addEventListener('beforeunload', function (e) {
       if (!dirty) return;

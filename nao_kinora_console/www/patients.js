@@ -6,9 +6,7 @@
   var C = window.Clinic;
   var patients = [];  // as the console last listed them
 
-  function day(seconds) {
-    return new Date(seconds * 1000).toLocaleDateString([], { year: 'numeric', month: 'short', day: 'numeric' });
-  }
+  var day = window.Kinora.day;
 
   // The patients whose code or note holds what is searched, case aside.
   function render() {

@@ -5,8 +5,9 @@
 
 (function () {
   var C = window.Clinic;
+  var Kinora = window.Kinora;
   var EVENTS = {
-    pause: 'Paused', resume: 'Resumed', skip: 'Skipped the exercise', end: 'Ended the session',
+    pause: 'Paused', resume: 'Continued after the pause', skip: 'Skipped the exercise', end: 'Ended the session',
     speed: 'Changed the speed', 'tracking timeout': 'Person tracking took too long; went on',
     shutdown: 'The robot program stopped'
   };
@@ -41,23 +42,24 @@
     var facts = C.$('facts');
     [['Patient', d.patient.code], ['Plan', s.planName || '—'], ['Started', C.date(s.started)],
      ['Ended', s.ended ? C.date(s.ended) : 'still running'],
-     ['Outcome', (C.outcomes[s.outcome] || s.outcome) + (s.firstExercise > 1 ? ' (resumed at exercise ' + s.firstExercise + ')' : '')],
+     ['Outcome', (C.outcomes[s.outcome] || s.outcome) + (s.firstExercise > 1 ? ' (' + Kinora.resumeWords(s.firstExercise) + ')' : '')],
      ['Speed', speed(s.planSpeed) + (s.lastSpeed !== s.planSpeed ? ' at the start, ' + speed(s.lastSpeed) + ' at the end' : '')],
-     ['Exercises played', s.exercisesPlayed + ' of ' + s.exercisesTotal], ['Playing time', C.clock(s.playingTime)]]
+     ['Exercises played', s.exercisesPlayed + ' of ' + s.exercisesTotal], ['Time', C.exerciseTime(d.time)]]
       .forEach(function (f) { facts.appendChild(row(f[0], f[1])); });
-    if (s.resumes) facts.appendChild(row('Resumed from', sessionLink(s.resumes, 'the session it took up again')));
-    if (s.resumedIn) facts.appendChild(row('Resumed in', sessionLink(s.resumedIn, 'the session that took it up again')));
+    // The sessions of a chain, by when they started (the printed page has no links to follow).
+    if (s.resumes) facts.appendChild(row('Takes up', sessionLink(s.resumes, 'the session of ' + C.date(d.resumesStarted))));
+    if (s.resumedIn) facts.appendChild(row('Taken up by', sessionLink(s.resumedIn, 'the session of ' + C.date(d.resumedInStarted) + ' (' + Kinora.resumeWords(d.resumedInFirst) + ')')));
     if (KEPT[s.planKept]) C.$('plan-kept').textContent = KEPT[s.planKept];
     d.planItems.forEach(function (name) {
-      C.$('plan').appendChild(C.el('li', { text: C.title(name) + ' (' + name + ')' }));
+      C.$('plan').appendChild(C.el('li', { title: name, text: C.title(name) }));
     });
     d.exercises.forEach(function (e) {
       var c = e.checkin || { effort: null, pain: null, note: '' };
       C.$('exercises').appendChild(C.el('tr', {}, [
-        C.el('td', { text: e.position }), C.el('td', {}, [C.title(e.recording) + ' ', C.el('span', { class: 'file', text: '(' + e.recording + ')' })]),
+        C.el('td', { text: e.position }), C.el('td', { title: e.recording, text: e.title }),
         C.el('td', { text: e.outcome + (e.timeoutFired ? ', tracking timed out' : '') }),
         C.el('td', { class: 'speeds', text: speeds(e.speeds) }),
-        C.el('td', { text: C.clock(e.playingTime) }), C.el('td', { text: C.clock(e.pausedTime) }),
+        C.el('td', { text: C.exerciseTime(e.time) }), C.el('td', { text: C.clock(e.pausedTime) }),
         C.el('td', { text: C.clock(e.trackingWait) }),
         C.el('td', { text: c.effort === null ? '—' : String(c.effort) }), C.el('td', { text: c.pain === null ? '—' : String(c.pain) }),
         C.el('td', { text: c.note })]));
@@ -71,6 +73,7 @@
         C.el('td', { text: e.position }), C.el('td', { text: C.title(e.recording) }),
         C.el('td', { class: 'range', text: e.tracking.words })]));
     });
+    C.labelCells(C.$('exercises').parentNode);
     if (!d.events.length) C.$('events').appendChild(C.el('li', { text: 'Nothing: the session ran as planned.' }));
     d.events.forEach(function (e) {
       var words = (EVENTS[e.event] || e.event) + (e.event === 'speed' ? ': ' + speed(e.from) + ' → ' + speed(e.speed) : '');
@@ -79,8 +82,8 @@
   }
 
   var ACTIONS = {
-    start: 'Started the session', resume: 'Took the session up again', pause: 'Paused', 'continue': 'Resumed',
-    skip: 'Skipped the exercise', end: 'Ended the session', speed: 'Changed the speed to', 'check-in': 'Recorded a check-in'
+    start: 'Started the session', pause: 'Paused', 'continue': 'Continued after the pause',
+    skip: 'Skipped the exercise', end: 'Ended the session', 'check-in': 'Recorded a check-in'
   };
 
   function person(e) { return e.who || 'someone with the access link'; }
@@ -91,7 +94,7 @@
     if (started) C.$('facts').appendChild(row('Run by', person(started) + ' in ' + started.room));
     if (!entries.length) C.$('audit').appendChild(C.el('li', { text: 'Nothing recorded.' }));
     entries.forEach(function (e) {
-      var words = (ACTIONS[e.action] || e.action) + (e.action === 'speed' ? ' ' + e.detail + '×' : '');
+      var words = ACTIONS[e.action] || window.KinoraTrail.words(e);
       C.$('audit').appendChild(C.el('li', { text: C.date(e.at) + ' — ' + person(e) + ' (' + e.room + '): ' + words }));
     });
   }

@@ -13,6 +13,7 @@
   var skipped = {};        // exercise positions whose check-in was skipped on this page
   var rating = { effort: -1, pain: -1 };
   var speedShown = null;   // the session's speed the selector was last set to
+  var times = {};          // each exercise's time, by position, as the console gives it
 
   function scale(id, words) {
     var box = C.$(id);
@@ -37,6 +38,14 @@
       session = r.body.running && r.body.running.length ? r.body.running[0] : null;
       // Ended here, a patient's session can be taken up again from their page.
       C.$('confirm-resume').hidden = !session;
+      C.$('patient-line').hidden = !session;
+      times = {};
+      if (session) {
+        C.$('patient-name').textContent = session.patientCode;
+        C.$('patient-name').href = C.link('patient.html', { id: session.patient });
+        C.$('patient-plan').textContent = session.planName ? ' · plan ' + session.planName : '';
+        ((session.timeline && session.timeline.exercises) || []).forEach(function (e) { times[e.position] = e.time; });
+      }
     });
   }
 
@@ -64,7 +73,7 @@
       rating = { effort: -1, pain: -1 };
       form.querySelectorAll('.rating').forEach(function (b) { b.classList.remove('chosen'); });
       C.$('checkin-note').value = '';
-      C.$('checkin-exercise').textContent = '(exercise ' + k + ')';
+      C.$('checkin-exercise').textContent = '(exercise ' + k + (v.title ? ', ' + v.title : '') + ')';
       form.setAttribute('data-position', k);
     }
     // Once shown, it stays until answered or skipped, even after the next exercise starts.
@@ -144,7 +153,12 @@
     });
     refreshSession();
     C.follow(refreshSession);
-    window.KinoraRunning = { status: onStatus };
+    window.KinoraRunning = {
+      status: onStatus,
+      // The session's plan, to list the exercises a resumed session took up from.
+      planItems: function () { return session ? session.planItems : null; },
+      timeOf: function (position) { return times[position] || null; }
+    };
   }
 
   if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);

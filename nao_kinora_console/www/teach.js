@@ -107,8 +107,40 @@
     text('figure-title', 'The robot now');
   }
 
+  // The introductions the library's cue files hold; one is given to the new exercise when saved.
+  var introductions = [];
+  function loadIntroductions() {
+    fetch('/api/clinic/library', { headers: headers(), cache: 'no-store' })
+      .then(function (r) { return r.ok ? r.json() : { introductions: [] }; })
+      .then(function (library) {
+        introductions = library.introductions || [];
+        introductions.forEach(function (i, k) {
+          var option = document.createElement('option');
+          option.value = String(k);
+          option.textContent = i.words;
+          $('introduction').appendChild(option);
+        });
+      }, function () { /* a console without records: no introduction to give */ });
+  }
+
+  function giveIntroduction(file) {
+    var chosen = introductions[Number($('introduction').value)];
+    if ($('introduction').value === '' || !chosen) return;
+    var cues = chosen.cues.map(function (c) { return { cue: c.cue, pause: c.pause }; });
+    fetch('/api/clinic/library/' + encodeURIComponent(file) + '/introduction',
+          { method: 'PUT', headers: headers(), body: JSON.stringify({ introduction: cues }), cache: 'no-store' })
+      .then(function (r) { return r.json(); })
+      .then(function (b) {
+        if (b.ok) showMessage('Saved, introduced by “' + chosen.words + '”.', '', 8);
+        else showMessage('Saved, but without its introduction: ' + b.message, 'refused', 20);
+      }, function () { showMessage('Saved, but without its introduction: the console cannot be reached.', 'error', 20); });
+  }
+
   function save(overwrite) {
     act('/api/teach/save', { name: $('name').value.trim(), overwrite: overwrite }, function (answer) {
+      if (answer.ok && answer.teach && answer.teach.saved.length) {
+        giveIntroduction(answer.teach.saved[answer.teach.saved.length - 1]);
+      }
       if (answer.exists) {
         text('confirm-text', answer.message);
         $('confirm').hidden = false;
@@ -142,6 +174,7 @@
       save(true);
     });
     if (token) $('back').href = '/?token=' + encodeURIComponent(token);
+    loadIntroductions();
     poll();
   }
 

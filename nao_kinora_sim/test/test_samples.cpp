@@ -145,6 +145,32 @@ TEST(Samples, ReachEveryFeedbackRowOfTheirPlace)
   }
 }
 
+// Each of the nine carries, in its cue file, the cues of its place in the
+// demo's session, so a console session says what the demo says; the tenth
+// has none, as it has no place.
+TEST(Samples, CarryTheCuesOfTheirPlaceInTheirCueFile)
+{
+  for (std::size_t k = 0; k < kSamples.size(); ++k)
+  {
+    SCOPED_TRACE(kSamples[k].file);
+    std::ifstream in(kExercises + kSamples[k].file + ".cues");
+    ASSERT_TRUE(in.good());
+    CueSchedule own;
+    ASSERT_EQ("", cuesFromJson(nlohmann::json::parse(in), own));
+    const CueSchedule* place = cueScheduleFor(kFirstRecordingArg + static_cast<int>(k));
+    ASSERT_EQ(place->opening.size(), own.opening.size());
+    for (std::size_t c = 0; c < own.opening.size(); ++c)
+    {
+      EXPECT_EQ(place->opening[c].file, own.opening[c].file);
+      EXPECT_EQ(place->opening[c].pauseSeconds, own.opening[c].pauseSeconds);
+    }
+    EXPECT_EQ(place->feedbackRows, own.feedbackRows);
+    for (std::size_t p = 0; p < own.feedbackRows.size(); ++p)
+      EXPECT_EQ(place->feedbackFile(p), own.feedbackFile(p));
+  }
+  EXPECT_FALSE(std::ifstream(kExercises + kArmsForward.file + ".cues").good());
+}
+
 std::map<std::string, std::string> readCueTexts()
 {
   std::map<std::string, std::string> texts;

@@ -3,6 +3,8 @@
 #ifndef NAO_KINORA_COMMAND_LINE_H
 #define NAO_KINORA_COMMAND_LINE_H
 
+#include "nao_kinora/cue_schedule.h"
+
 #include <string>
 #include <vector>
 
@@ -23,6 +25,13 @@ struct SessionPlan
   float count;
   std::vector<std::string> recordings;  // file names, in playing order
   int first = 1;                        // the recording the session starts at (~first_recording), from 1
+  // Each recording's own cues (~cues), when given: one per recording named.
+  bool ownCues = false;
+  std::vector<CueSchedule> cues;
+
+  // The cues of the recording at argument currentargv: its own when the
+  // session has them, else its place's; null: none.
+  const CueSchedule* scheduleFor(int currentargv) const;
 };
 
 // Reads argv the way the node does. On a command line that cannot be played
@@ -46,6 +55,11 @@ bool setFirstRecording(SessionPlan& plan, long k, const std::string& given);
 // Sets plan.first from the private parameter ~first_recording, when given.
 // False (with an error) when it is not a whole number in the plan's range.
 bool applyFirstRecording(SessionPlan& plan);
+
+// Sets each recording's own cues from the private parameter ~cues, when
+// given (cue_schedule.h). False, with an error naming ~cues, when it is not
+// text or not a list of one entry per recording of the plan.
+bool applyOwnCues(SessionPlan& plan);
 
 // Checks every recording of the plan that will be played (plan.first on) in
 // the recording directory; warnings and problems go to standard error. False

@@ -2,6 +2,7 @@
 #ifndef NAO_KINORA_CUES_H
 #define NAO_KINORA_CUES_H
 
+#include "nao_kinora/cue_schedule.h"
 #include "nao_kinora/node_endpoints.h"
 
 #include <nlohmann/json.hpp>
@@ -16,25 +17,12 @@ const char* const kExplanationCue = "aciklama.wav";
 const char* const kClosingCue = "bitis.wav";
 const double kGreetingPauseSeconds = 5.0;  // after each startup cue and after the closing cue
 
-struct OpeningCue
-{
-  const char* file;
-  double pauseSeconds;
-};
-
-// What a recording says, chosen by its position on the command line.
-struct CueSchedule
-{
-  int currentargv;
-  std::vector<int> feedbackRows;
-  std::vector<OpeningCue> opening;
-};
-
-// The schedule for a recording at argument currentargv, or null when it has none.
-const CueSchedule* cueScheduleFor(int currentargv);
-
-// Name of the feedback cue at position p of feedbacks: "1feed.wav" for 0, ...
-std::string feedbackCueName(std::size_t position);
+// The session's own cues (~cues), one per recording named: from now on the
+// schedule of each recording is its own, not its place's.
+void useOwnCues(const std::vector<CueSchedule>& cues);
+// The schedule playback follows for the recording at argument currentargv:
+// its own when the session has them, else its place's; null: no cue.
+const CueSchedule* sessionCueSchedule(int currentargv);
 
 // Told of every cue sent (the status shows the last one); null: nobody.
 typedef void (*CueHook)(const std::string& file);

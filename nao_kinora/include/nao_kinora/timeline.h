@@ -49,8 +49,11 @@ struct RecordingTimeline
 };
 
 // The recording at argument currentargv, file name relative to the recording
-// directory. Leaves the run variables (meanseq, varseq) as they were.
+// directory, with the cues of its place. Leaves the run variables (meanseq,
+// varseq) as they were.
 RecordingTimeline planRecording(int currentargv, const std::string& name);
+// The same with the cues given (null: none).
+RecordingTimeline planRecording(int currentargv, const std::string& name, const CueSchedule* cues);
 
 // A whole session; times in seconds since the node's start, once the audio
 // player is connected. A session that starts at a later recording (plan.first)

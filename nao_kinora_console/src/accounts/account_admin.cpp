@@ -231,8 +231,8 @@ int runAccountAdmin(const std::vector<std::string>& args, AdminIo& io)
   }
   // Opened as the console opens it: made when missing, refused when it
   // cannot be trusted, brought to this code's schema (by the owner, for
-  // setup-roles).
-  auto store = ClinicStore::open(c.database);
+  // setup-roles). It serves no room.
+  auto store = ClinicStore::open(c.database, hostRoomName(), false);
   if (!store.ok())
   {
     *io.err << store.error << "\n";

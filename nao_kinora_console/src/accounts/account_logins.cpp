@@ -122,6 +122,25 @@ Result<LoginReply> AccountStore::login(const std::string& name, const std::strin
   return reply;
 }
 
+Status AccountStore::changePassword(int64_t accountId, const std::string& old, const std::string& fresh)
+{
+  std::string hash;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    Statement s(db_, "SELECT password FROM accounts WHERE id = ? AND disabled = 0");
+    const bool found = s.bind(1, accountId).step();
+    if (!s.failure().ok())
+      return failed<bool>(s);
+    if (!found)
+      return Status::fail("no such account", Fault::kNotFound);
+    hash = s.text(0);
+  }
+  // Checked outside the lock: a hash takes a while on purpose.
+  if (!passwordMatches(hash, old))
+    return Status::fail("Your present password is not the one given.", Fault::kConflict);
+  return setPassword(accountId, fresh);
+}
+
 Result<Account> AccountStore::sessionAccount(const std::string& secret)
 {
   const double now = clock_();

@@ -4,6 +4,8 @@
 
 #include "nao_kinora_console/session/status_view.h"
 #include "nao_kinora_console/db/text_checks.h"
+
+#include "nao_kinora_console/session/status_view.h"
 #include "nao_kinora_console/records/clinic_rules.h"
 #include "nao_kinora_console/records/tracking_words.h"
 
@@ -206,8 +208,14 @@ ApiReply ClinicApi::route(const std::string& method, const std::vector<std::stri
     return problem(404, "no such clinic request");
   const std::string& kind = parts[0];
   const std::string sub = parts.size() == 3 ? parts[2] : "";
+  if (kind == "library" && method == "PUT" && parts.size() == 3 && parts[2] == "introduction")
+    return setIntroduction(parts[1], body);
   if (kind == "library")
-    return method == "GET" ? libraryRoute(parts) : problem(405, "the library is read only");
+    return method == "GET"
+               ? libraryRoute(parts)
+               : problem(
+                     405,
+                     "the library is read only but for an exercise's introduction (PUT /library/NAME/introduction)");
   if (kind == "now" && parts.size() == 1)
     return method == "GET" ? now() : problem(405, "use GET");
   if (kind == "rooms" && parts.size() == 1)
@@ -384,11 +392,31 @@ ApiReply ClinicApi::savePlan(int64_t patientId, int64_t planId, const json& body
     return problem(400, fault);
   if (planId != 0)
   {
+    // What it was, for the trail to say what changed.
+    const Result<Plan> was = store_.plan(planId);
     const Status updated = store_.updatePlan(planId, name, speed, items, mirror);
-    return updated.ok() ? answer(200, {{"ok", true}, {"id", planId}}) : storeProblem(updated);
+    json reply = {{"ok", true}, {"id", planId}};
+    if (was.ok())
+      reply["was"] = {{"name", was.value.name}, {"speed", was.value.speed}, {"items", was.value.items}};
+    return updated.ok() ? answer(200, reply) : storeProblem(updated);
   }
   const Result<int64_t> saved = store_.savePlan(patientId, name, speed, items, mirror);
   return saved.ok() ? answer(201, {{"ok", true}, {"id", saved.value}}) : storeProblem(saved);
+}
+
+// {"introduction": [{"cue": NAME.wav, "pause": SECONDS}, ...]}, [] for none.
+ApiReply ClinicApi::setIntroduction(const std::string& name, const json& body)
+{
+  if (!body.contains("introduction") || !body["introduction"].is_array())
+    return problem(400, "introduction: a list of {\"cue\", \"pause\"}, [] for none");
+  nao_kinora::CueSchedule given;
+  const std::string fault = nao_kinora::cuesFromJson({{"introduction", body["introduction"]}}, given);
+  if (!fault.empty())
+    return problem(400, fault);
+  const Status set = library_.setIntroduction(name, given.opening);
+  return set.ok()
+             ? answer(200, {{"ok", true}, {"title", exerciseTitle(name)}, {"words", introductionWords(given.opening)}})
+             : storeProblem(set);
 }
 
 ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)
@@ -398,7 +426,10 @@ ApiReply ClinicApi::libraryRoute(const std::vector<std::string>& parts)
     json list = json::array();
     for (const LibraryEntry& e : library_.list())
       list.push_back(entryToJson(e));
-    return answer(200, {{"folder", library_.folder()}, {"recordings", list}});
+    json introductions = json::array();
+    for (const Introduction& i : library_.introductions())
+      introductions.push_back({{"cues", introductionToJson(i.cues)}, {"words", i.words}});
+    return answer(200, {{"folder", library_.folder()}, {"recordings", list}, {"introductions", introductions}});
   }
   if (parts.size() == 3 && parts[2] == "rows")
   {

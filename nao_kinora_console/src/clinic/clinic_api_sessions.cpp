@@ -5,10 +5,12 @@
 #include "nao_kinora_console/records/clinic_rules.h"
 #include "nao_kinora_console/records/session_ingest.h"
 #include "nao_kinora_console/records/tracking_words.h"
+#include "nao_kinora_console/session/status_view.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 namespace nao_kinora_console
 {
@@ -79,6 +81,44 @@ json trackingJson(const ExerciseTracking& t)
           {"joints", joints},     {"words", trackingWords(t)}};
 }
 
+// Each exercise's introduction as it was played, by position: from its start
+// signal to its first row, less the time paused meanwhile.
+std::map<int, double> introductionTimes(const std::string& logPath)
+{
+  std::map<int, double> times;
+  std::ifstream in(logPath);
+  int position = 0;
+  double since = -1, pausedAt = -1, paused = 0;
+  for (std::string line; std::getline(in, line);)
+  {
+    const json e = json::parse(line, nullptr, false);
+    if (!e.is_object() || !e.contains("time") || !e["time"].is_number())
+      continue;
+    const double t = e["time"];
+    const std::string name = e.value("event", "");
+    if (name == "start signal" && e.value("recording", json()).is_number_integer())
+    {
+      position = e["recording"];
+      since = t;
+      paused = 0;
+      pausedAt = -1;
+    }
+    else if (name == "pause" && since >= 0)
+      pausedAt = t;
+    else if (name == "resume" && since >= 0 && pausedAt >= 0)
+    {
+      paused += t - pausedAt;
+      pausedAt = -1;
+    }
+    else if (name == "first row sent" && since >= 0)
+    {
+      times[position] = std::max(0.0, t - since - paused);
+      since = -1;
+    }
+  }
+  return times;
+}
+
 json checkinJson(const Checkin& c)
 {
   return {{"effort", c.effort < 0 ? json() : json(c.effort)},
@@ -125,8 +165,9 @@ ApiReply ClinicApi::planRoute(const std::string& method, int64_t id, const std::
     return savePlan(0, id, body);
   if (sub.empty() && method == "DELETE")
   {
+    const Result<Plan> was = store_.plan(id);
     const Status deleted = store_.deletePlan(id);
-    return deleted.ok() ? answer(200, {{"ok", true}}) : storeProblem(deleted);
+    return deleted.ok() ? answer(200, {{"ok", true}, {"name", was.ok() ? was.value.name : ""}}) : storeProblem(deleted);
   }
   const Result<Plan> plan = store_.plan(id);
   if (!plan.ok())
@@ -214,9 +255,11 @@ ApiReply ClinicApi::start(int64_t patientId, int64_t planId, int first, int64_t 
   // What is played is what was stored: the session's own copy.
   const Result<SessionSummary> kept = store_.session(session.value);
   const std::string error =
-      !kept.ok() ? kept.error
-                 : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(), log, first,
-                                                          kept.value.planSpeed, kept.value.planMirror});
+      !kept.ok()
+          ? kept.error
+          : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(), log, first,
+                                                   kept.value.planSpeed, kept.value.planMirror,
+                                                   library_.sessionCues(kept.value.planItems)});
   if (!error.empty())
   {
     store_.discardSession(session.value);
@@ -230,6 +273,7 @@ ApiReply ClinicApi::start(int64_t patientId, int64_t planId, int first, int64_t 
                       {"session", session.value},
                       {"first", first},
                       {"resumes", resumes},
+                      {"planName", kept.value.planName},
                       {"speed", kept.value.planSpeed},
                       {"timeline", library_.timeline(kept.value.planItems, first, kept.value.planSpeed)}});
 }
@@ -251,12 +295,29 @@ ApiReply ClinicApi::sessionPage(int64_t id)
               {"exercises", json::array()},
               {"checkins", json::array()},
               {"events", log.ok() ? operatorEvents(log.value, s.value.planSpeed) : json::array()}};
+  // The sessions it took up and that took it up, by when they started.
+  for (const auto& link :
+       {std::make_pair("resumesStarted", s.value.resumes), std::make_pair("resumedInStarted", s.value.resumedIn)})
+  {
+    const Result<SessionSummary> other = link.second ? store_.session(link.second) : Result<SessionSummary>();
+    out[link.first] = link.second && other.ok() ? json(other.value.started) : json();
+    if (link.second == s.value.resumedIn)
+      out["resumedInFirst"] = link.second && other.ok() ? json(other.value.firstExercise) : json();
+  }
   const json answered = answers(checkins.value);
+  const std::map<int, double> introductions = log.ok() ? introductionTimes(log.value) : std::map<int, double>();
+  double movement = 0, introduction = 0;
   for (const ExerciseRecord& e : exercises.value)
   {
     const std::string k = std::to_string(e.position);
+    const auto said = introductions.find(e.position);
+    const double intro = said == introductions.end() ? 0.0 : std::min(said->second, e.playingTime);
+    movement += e.playingTime - intro;
+    introduction += intro;
     json shown = {{"position", e.position},
                   {"recording", e.recording},
+                  {"title", exerciseTitle(e.recording)},
+                  {"time", exerciseTime(e.playingTime - intro, intro)},
                   {"outcome", e.outcome},
                   {"playingTime", e.playingTime},
                   {"pausedTime", e.pausedTime},
@@ -267,6 +328,7 @@ ApiReply ClinicApi::sessionPage(int64_t id)
                   {"checkin", answered.contains(k) ? answered[k] : json()}};
     out["exercises"].push_back(shown);
   }
+  out["time"] = exerciseTime(movement, introduction);
   for (const Checkin& c : checkins.value)
     out["checkins"].push_back({{"position", c.position}, {"effort", c.effort}, {"pain", c.pain}, {"note", c.note}});
   return answer(200, out);
@@ -320,6 +382,8 @@ ApiReply ClinicApi::now()
     {
       json shown = sessionToJson(s.value);
       shown["patientCode"] = p.value.code;
+      // Each exercise's time as it plays at the session's speed, for the running page.
+      shown["timeline"] = library_.timeline(s.value.planItems, s.value.firstExercise, s.value.lastSpeed);
       shown["answers"] = answers(checkins.value);
       running.push_back(shown);
     }

@@ -186,7 +186,11 @@ std::string migrate3(SqlConnection& db, const std::string& room)
 {
   std::string error = db.execute(kSchema3).message;
   Statement own(db, "UPDATE sessions SET room = ?");
-  Statement seen(db, "INSERT INTO rooms(name, seen) VALUES (?, ?)");
+  // The room is named when it has sessions of before: a new database, made by
+  // a tool that serves no room, lists none (a console names its own at open).
+  Statement seen(db,
+                 "INSERT INTO rooms(name, seen) SELECT CAST(? AS TEXT), CAST(? AS DOUBLE PRECISION)"
+                 " WHERE EXISTS (SELECT 1 FROM sessions)");
   Statement stale(db,
                   "UPDATE sessions SET outcome = 'interrupted', ended = started, fold_state = NULL"
                   " WHERE outcome = 'running' AND id NOT IN"

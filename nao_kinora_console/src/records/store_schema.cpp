@@ -154,7 +154,7 @@ ClinicStore::ClinicStore(std::unique_ptr<SqlConnection> connection, const std::s
 {
 }
 
-Result<std::unique_ptr<ClinicStore>> ClinicStore::open(const std::string& where, const std::string& room)
+Result<std::unique_ptr<ClinicStore>> ClinicStore::open(const std::string& where, const std::string& room, bool inRoom)
 {
   using Opened = Result<std::unique_ptr<ClinicStore>>;
   if (where.empty())
@@ -181,6 +181,7 @@ Result<std::unique_ptr<ClinicStore>> ClinicStore::open(const std::string& where,
     db = std::move(file);
   }
   std::unique_ptr<ClinicStore> store(new ClinicStore(std::move(db), room));
+  store->inRoom_ = inRoom;
   const std::string why = store->prepare();
   if (!why.empty())
     return Opened::fail(store->fault(why), Fault::kDatabase);
@@ -219,7 +220,7 @@ std::string ClinicStore::prepareAll()
   std::string error = setUp(version);
   Statement seen(db_,
                  "INSERT INTO rooms(name, seen) VALUES (?, ?) ON CONFLICT (name) DO UPDATE SET seen = excluded.seen");
-  if (error.empty())
+  if (error.empty() && inRoom_)
     error = seen.bind(1, room_).bind(2, wallNow()).run();
   return error;
 }

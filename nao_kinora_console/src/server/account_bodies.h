@@ -45,6 +45,13 @@ struct PasswordBody
   std::string password;
 };
 
+// POST /api/password {"old", "new"}: one's own
+struct OwnPasswordBody
+{
+  std::string old;
+  std::string fresh;
+};
+
 // POST /api/tokens {"label"}
 struct TokenBody
 {
@@ -82,6 +89,11 @@ inline std::string readBody(const std::string& body, IdBody& b)
 inline std::string readBody(const std::string& body, PasswordBody& b)
 {
   return BodyReader(body).integer("id", b.id).secret("password", b.password).fault();
+}
+
+inline std::string readBody(const std::string& body, OwnPasswordBody& b)
+{
+  return BodyReader(body).secret("old", b.old).secret("new", b.fresh).fault();
 }
 
 inline std::string readBody(const std::string& body, TokenBody& b)

@@ -4,6 +4,7 @@
 // struct of its own (account_bodies.h) before anything else looks at it.
 #include "nao_kinora_console/server/console_gate.h"
 
+#include "nao_kinora_console/http/json_text.h"
 #include "nao_kinora_console/http/request_rules.h"
 #include "account_bodies.h"
 #include "console_replies.h"
@@ -81,7 +82,7 @@ Response addAccount(AccountStore& accounts, const std::string& text, const Recor
   const auto added = accounts.addAccount(body.name, body.password, body.role);
   if (!added.ok())
     return problem(statusOf(added.fault), added.error);
-  record("account added", body.name + " (" + roleName(body.role) + ")");
+  record("account added", jsonText(json{{"name", body.name}, {"role", roleName(body.role)}}));
   return replyJson(201, {{"ok", true}, {"id", added.value}});
 }
 
@@ -102,7 +103,7 @@ Response disableAccount(AccountStore& accounts, const std::string& text, const V
     return problem(statusOf(changed.fault), changed.error);
   if (body.disabled)
     endLogins(account.value.id);
-  record(body.disabled ? "account disabled" : "account enabled", account.value.name);
+  record(body.disabled ? "account disabled" : "account enabled", jsonText(json{{"name", account.value.name}}));
   return replyJson(200, {{"ok", true}});
 }
 
@@ -116,7 +117,7 @@ Response unlockAccount(AccountStore& accounts, const std::string& text, const Re
   const auto ended = account.ok() ? accounts.unlock(body.id) : Result<int64_t>::failAs(account);
   if (!ended.ok())
     return problem(statusOf(ended.fault), ended.error);
-  record("account unlocked", account.value.name);
+  record("account unlocked", jsonText(json{{"name", account.value.name}}));
   return replyJson(200, {{"ok", true}, {"locks", ended.value}});
 }
 
@@ -130,7 +131,7 @@ Response resetPassword(AccountStore& accounts, const std::string& text, const Re
   const Status changed = account.ok() ? accounts.setPassword(body.id, body.password) : Status::failAs(account);
   if (!changed.ok())
     return problem(statusOf(changed.fault), changed.error);
-  record("password reset", account.value.name);
+  record("password reset", jsonText(json{{"name", account.value.name}}));
   return replyJson(200, {{"ok", true}});
 }
 }  // namespace
@@ -189,7 +190,7 @@ Response ConsoleGate::tokens(const Request& request, const Visitor& by)
     const auto made = accounts_->createToken(by.account.id, body.label);
     if (!made.ok())
       return problem(statusOf(made.fault), made.error);
-    record(by, "token made", 0, 0, body.label);
+    record(by, "token made", 0, 0, jsonText(json{{"label", body.label}}));
     // The only time the token is shown: only its hash is kept.
     return replyJson(201, {{"ok", true}, {"id", made.value.first}, {"token", made.value.second}});
   }
@@ -202,7 +203,26 @@ Response ConsoleGate::tokens(const Request& request, const Visitor& by)
     return problem(statusOf(revoked.fault), revoked.error);
   // Ends on this console now; on others at their keeper's next round.
   recheckTokens(by.account.id);
-  record(by, "token revoked", 0, 0, std::to_string(body.id));
+  record(by, "token revoked", 0, 0, jsonText(json{{"id", body.id}}));
+  return replyJson(200, {{"ok", true}});
+}
+
+// One's own password, with the present one: {"old": ..., "new": ...}.
+Response ConsoleGate::password(const Request& request, const Visitor& by)
+{
+  if (!accountsOn() || !by.known() || by.viaToken)
+    return problem(403, "A password belongs to an account: log in first.");
+  if (request.method() != http::verb::post)
+    return problem(405, "Use POST.");
+  OwnPasswordBody body;
+  const std::string fault = readBody(request.body(), body);
+  if (!fault.empty())
+    return problem(400, fault);
+  // The hash is checked here, on the password checks' pool.
+  const Status changed = accounts_->changePassword(by.account.id, body.old, body.fresh);
+  if (!changed.ok())
+    return problem(statusOf(changed.fault), changed.error);
+  record(by, "password changed", 0, 0, "");
   return replyJson(200, {{"ok", true}});
 }
 

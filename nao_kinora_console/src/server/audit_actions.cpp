@@ -24,9 +24,29 @@ int64_t idIn(const nlohmann::json& reply, const char* name)
 {
   return reply.is_object() && reply.contains(name) && reply[name].is_number_integer() ? reply[name].get<int64_t>() : 0;
 }
+
+// A field of a JSON object, or null.
+nlohmann::json fieldOf(const nlohmann::json& object, const char* name)
+{
+  return object.is_object() && object.contains(name) ? object[name] : nlohmann::json();
+}
+
+// What a plan's edit changed, from the plan before (the answer's "was") and the request.
+nlohmann::json planChange(const nlohmann::json& request, const nlohmann::json& was)
+{
+  return {{"from", fieldOf(was, "name")},          {"to", fieldOf(request, "name")},
+          {"speedWas", fieldOf(was, "speed")},     {"speed", fieldOf(request, "speed")},
+          {"exercisesWas", fieldOf(was, "items")}, {"exercises", fieldOf(request, "items")}};
+}
 }  // namespace
 
-AuditAction clinicAction(const std::string& method, const std::string& target, int status, const nlohmann::json& reply)
+std::string detailText(const nlohmann::json& detail)
+{
+  return detail.is_object() ? detail.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) : "";
+}
+
+AuditAction clinicAction(const std::string& method, const std::string& target, int status, const nlohmann::json& reply,
+                         const nlohmann::json& request)
 {
   AuditAction a;
   const std::vector<std::string> p = partsOf(target);
@@ -48,46 +68,60 @@ AuditAction clinicAction(const std::string& method, const std::string& target, i
     {
       a.action = "plan saved";
       a.planId = idIn(reply, "id");
-      a.detail = "plan " + std::to_string(a.planId);
+      a.detail = detailText({{"plan", fieldOf(request, "name")}});
     }
     else if ((sub == "export.csv" || sub == "export.json") && get)
     {
       a.action = "export";
-      a.detail = sub.substr(7);
+      a.detail = detailText({{"format", sub == "export.csv" ? "CSV" : "JSON"}});
     }
   }
   else if (p[0] == "plans")
   {
     a.planId = id;
-    a.detail = "plan " + std::to_string(id);
     if (sub.empty() && method == "PUT")
+    {
       a.action = "plan changed";
+      a.detail = detailText(planChange(request, fieldOf(reply, "was")));
+    }
     else if (sub.empty() && method == "DELETE")
+    {
       a.action = "plan deleted";
+      a.detail = detailText({{"plan", fieldOf(reply, "name")}});
+    }
     else if (sub == "start" && method == "POST")
     {
       a.action = "start";
       a.sessionId = idIn(reply, "session");
+      a.detail = detailText({{"plan", fieldOf(reply, "planName")}});
     }
   }
   else if (p[0] == "sessions" && method == "POST")
   {
     a.sessionId = id;
     if (sub == "checkins")
+    {
       a.action = "check-in";
+      a.detail = detailText({{"exercise", fieldOf(request, "position")}});
+    }
     else if (sub == "resume")
     {
       a.action = "resume";
       a.sessionId = idIn(reply, "session");
-      a.detail = "takes up session " + std::to_string(id);
+      a.detail = detailText({{"takesUp", id}, {"at", fieldOf(reply, "first")}});
     }
+  }
+  else if (p[0] == "library" && method == "PUT" && sub == "introduction")
+  {
+    a.action = "introduction changed";
+    a.detail = detailText({{"exercise", fieldOf(reply, "title")}, {"to", fieldOf(reply, "words")}});
   }
   if (a.action.empty())
     return AuditAction();
   return a;
 }
 
-AuditAction controlAction(const std::string& path, const nlohmann::json& body)
+AuditAction controlAction(const std::string& path, const nlohmann::json& body, double speedWas)
 {
   AuditAction a;
   if (path == "/api/pause")
@@ -99,9 +133,8 @@ AuditAction controlAction(const std::string& path, const nlohmann::json& body)
   else if (path == "/api/speed")
   {
     a.action = "speed";
-    std::ostringstream speed;
-    speed << body.value("speed", 0.0);
-    a.detail = speed.str();
+    a.detail =
+        detailText({{"speed", fieldOf(body, "speed")}, {"was", speedWas > 0 ? nlohmann::json(speedWas) : nullptr}});
   }
   return a;
 }

@@ -99,7 +99,8 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
         session->reply(std::move(answer));
         // Already on a records' thread: recorded here, before this thread
         // takes the next request (a page that reads the trail next sees it).
-        recordAction(who, clinicAction(method, target, reply.status, reply.body), wallNow());
+        recordAction(who, clinicAction(method, target, reply.status, reply.body, nlohmann::json::parse(body, nullptr, false)),
+                     wallNow());
       });
   if (!posted)
   {

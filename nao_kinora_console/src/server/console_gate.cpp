@@ -176,7 +176,7 @@ bool ConsoleGate::isAccountPath(const std::string& path)
 {
   return path == "/api/login" || path == "/api/logout" || path == "/api/me" || path == "/api/accounts" ||
          path == "/api/accounts/disable" || path == "/api/accounts/unlock" || path == "/api/accounts/password" ||
-         path == "/api/audit" || path == "/api/tokens" || path == "/api/tokens/revoke" ||
+         path == "/api/audit" || path == "/api/tokens" || path == "/api/tokens/revoke" || path == "/api/password" ||
          path.compare(0, 19, "/api/audit/session/") == 0;
 }
 
@@ -258,7 +258,7 @@ Response ConsoleGate::refusal(const Request& head, const Visitor& visitor)
   else
     answer =
         replyJson(401, {{"ok", false},
-                        {"login", visitor.state == Visitor::kEnded ? "ended" : "none"},
+                        {"login", "ended"},
                         {"reason", visitor.state == Visitor::kEnded ? loginEndName(visitor.ended) : "none"},
                         {"message", endedWords(visitor.state == Visitor::kEnded ? visitor.ended : LoginEnd::kNone)}});
   answer.set(http::field::cache_control, "no-store");
@@ -359,6 +359,8 @@ Response ConsoleGate::handle(const Request& request, const Visitor& by)
   const std::string path = pathOf(request);
   if (path.compare(0, 11, "/api/tokens") == 0)
     return tokens(request, by);
+  if (path == "/api/password")
+    return password(request, by);
   if (path.compare(0, 10, "/api/audit") == 0)
     return auditPage(request, by);
   return admin(request, by);

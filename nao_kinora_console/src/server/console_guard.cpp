@@ -132,8 +132,10 @@ bool Console::refuseHead(const RequestSource& from, const Request& head, Respons
   // console is, and nothing else.
   if (!from.tls && !isLoopbackAddress(options_.bind))
   {
-    answer = replyClosing(
-        400, "This console answers over HTTPS only: open https://" + from.local + "/ with its access link's ?token=.");
+    // With accounts a login lets in: no token to speak of.
+    const bool accounts = gate_ && gate_->accountsOn();
+    answer = replyClosing(400, "This console answers over HTTPS only: open https://" + from.local + "/" +
+                                   (accounts ? "." : " with its access link's ?token=."));
     return true;
   }
   if (!knownMethod(method))

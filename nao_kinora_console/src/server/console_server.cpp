@@ -57,13 +57,13 @@ std::string controlName(const std::string& path, const nlohmann::json& body)
 }
 }  // namespace
 
-std::string optionsFault(const ConsoleOptions& options)
+std::string optionsFault(const ConsoleOptions& options, bool accounts)
 {
   if (options.port < 0 || options.port > 65535)
     return "~port " + std::to_string(options.port) + " is not a TCP port (0 to 65535)";
   if (!validToken(options.token))
     return "~token may hold only letters, digits and - _ . ~";
-  if (options.token.empty() && !isLoopbackAddress(options.bind))
+  if (options.token.empty() && !isLoopbackAddress(options.bind) && !accounts)
     return "~bind is " + options.bind +
            ", which other machines can reach: set ~token as well (a long random string), and open the page as "
            "https://HOST:PORT/?token=TOKEN";
@@ -348,8 +348,9 @@ void Console::serveAccount(const std::shared_ptr<HttpSession>& session, const Re
   if (path != "/api/login")
   {
     auto whole = std::make_shared<Request>(request);
+    // A change of one's own password checks the present one: a password check.
     onPool(
-        records_, session, [this, whole, by] { return gate_->handle(*whole, by); },
+        path == "/api/password" ? passwords_ : records_, session, [this, whole, by] { return gate_->handle(*whole, by); },
         "The console is busy. Try again in a moment.");
     return;
   }
@@ -496,6 +497,12 @@ Response Console::callControl(const std::string& path, const nlohmann::json& bod
     std::lock_guard<std::mutex> lock(mutex_);
     pending_.push_back({id, controlName(path, body), who, wallNow()});
   }
+  double speedWas = 0;  // for the trail: "speed 0.75× (was 1×)"
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (haveStatus_)
+      speedWas = status_.speed;
+  }
   const CallOutcome outcome = path == "/api/pause"   ? coach_.pause(body.at("pause").get<bool>(), late)
                               : path == "/api/skip"  ? coach_.skip(late)
                               : path == "/api/speed" ? coach_.setSpeed(body.at("speed").get<double>(), late)
@@ -510,7 +517,7 @@ Response Console::callControl(const std::string& path, const nlohmann::json& bod
   else
     wakeStreams();  // the pages show it as sent, not confirmed
   if (outcome.kind == CallOutcome::kAnswered && outcome.success)
-    audit(who, controlAction(path, body));
+    audit(who, controlAction(path, body, speedWas));
   int status = 200;
   switch (outcome.kind)
   {

@@ -179,6 +179,7 @@ std::vector<std::string> nodeCommandLine(const std::string& program, const Launc
   // last one's (a fresh session after a Resume started at its exercise 2).
   argv.push_back("_first_recording:=" + std::to_string(plan.first));
   argv.push_back("_speed:=" + number(plan.speed));
+  argv.push_back("_cues:=" + plan.cues);
   return argv;
 }
 

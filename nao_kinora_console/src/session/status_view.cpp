@@ -139,6 +139,9 @@ std::string exerciseTitle(const std::string& file)
       clean += c;
   while (!clean.empty() && clean.back() == ' ')
     clean.pop_back();
+  // As the library writes it: "Arms to the side".
+  if (!clean.empty())
+    clean[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(clean[0])));
   return clean;
 }
 
@@ -150,10 +153,7 @@ std::string cueWords(const std::string& file)
   for (std::size_t k = 0; k < kFeedbackCues; ++k)
     if (file == nao_kinora::feedbackCueName(k))
       return "Feedback";
-  std::string words = exerciseTitle(file);
-  if (!words.empty())
-    words[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(words[0])));
-  return words;
+  return exerciseTitle(file);
 }
 
 std::string jointWords(int index)
@@ -252,10 +252,19 @@ nlohmann::json statusView(const SessionStatus& status, const StatusContext& cont
   const int motionExecutors = std::max(0, status.joint_angle_array_subscribers - (context.consoleOnJointRows ? 1 : 0));
   const int trackers = status.motion_start_stop_subscribers - (motionExecutors > 0 ? 1 : 0);
   const bool running = context.coachRunning;
-  view["peers"] =
-      json::array({{{"name", "Robot's voice"}, {"connected", running && status.talkerfilename_subscribers > 0}},
-                   {{"name", "Robot's movements"}, {"connected", running && motionExecutors > 0}},
-                   {{"name", "Person tracking"}, {"connected", running && trackers > 0}}});
+  // After the session the robot's programs go on without it: the last status
+  // says which were there at the end.
+  const bool after = !running && status.phase == SessionStatus::PHASE_OVER;
+  const auto peer = [running, after](const char* name, bool there)
+  {
+    const char* state = running ? (there ? "connected" : "not connected")
+                        : after
+                            ? (there ? "session over; still running on the robot" : "session over; was not connected")
+                            : "not connected";
+    return json{{"name", name}, {"connected", running && there}, {"state", state}};
+  };
+  view["peers"] = json::array({peer("Robot's voice", status.talkerfilename_subscribers > 0),
+                               peer("Robot's movements", motionExecutors > 0), peer("Person tracking", trackers > 0)});
   return view;
 }
 }  // namespace nao_kinora_console

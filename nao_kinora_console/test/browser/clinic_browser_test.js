@@ -15,7 +15,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { run, log, fail, until: untilWithin, start, stopAll, chromium, launchBrowser, closeBrowser, runFlow, TABLET,
-  openPage, checkView, trackingWaitAfter } = require('./kit');
+  openPage, allowError, checkView, trackingWaitAfter } = require('./kit');
 
 const consoleProgram = process.env.KINORA_CONSOLE_PROGRAM;
 const shots = process.env.KINORA_CONSOLE_SCREENSHOT_DIR || '';
@@ -27,7 +27,10 @@ const STEP_SECONDS = 40;
 const SPEED = 2;
 const until = (what, cond, seconds = STEP_SECONDS) => untilWithin(what, cond, seconds);
 const CODE = 'P-0042';
-const EXERCISES = ['01_hands_on_waist_left.txt', '03_arms_to_the_side.txt', '08_right_wrist.txt'];
+// Arms forward has no cues of its own; the other two have those of their cue files.
+const EXERCISES = ['10_arms_forward.txt', '03_arms_to_the_side.txt', '04_seated_elbows.txt'];
+const TITLES = ['Arms forward', 'Arms to the side', 'Seated elbows'];
+const OPENINGS = [[], ['kollaryana.wav'], ['oturabilirsiniz.wav', 'dirsekler.wav']];
 
 const requests = [];  // failed or refused, shown with a failure
 const pending = new Set();
@@ -39,6 +42,7 @@ function library() {
   for (const name of EXERCISES) {
     const rows = fs.readFileSync(path.join(SIM, name), 'utf8').split('\n').slice(0, 40);
     fs.writeFileSync(path.join(dir, name), rows.join('\n') + '\n');
+    if (fs.existsSync(path.join(SIM, `${name}.cues`))) fs.copyFileSync(path.join(SIM, `${name}.cues`), path.join(dir, `${name}.cues`));
   }
   fs.writeFileSync(path.join(dir, '99_broken.txt'), 'not a row\n');
   return dir + '/';
@@ -149,17 +153,32 @@ async function main() {
     await page.select('#library', name);
     await page.click('#add-item');
   }
+  const introductions = await page.$$eval('#items li select.introduction', (ss) => ss.map((s) => s.selectedOptions[0].textContent));
+  const wanted = ['No introduction', 'Introduction: arms to the side', 'Please sit down, then Introduction: seated elbows'];
+  if (JSON.stringify(introductions) !== JSON.stringify(wanted)) fail(`the plan's introductions: ${introductions}`);
+  const items = await page.$$eval('#items li span.grow', (ss) => ss.map((s) => s.textContent));
+  if (JSON.stringify(items) !== JSON.stringify(TITLES)) fail(`the plan's exercises read ${items}`);
   await page.select('#plan-speed', '0.75');
   await page.click('#save-plan');
   await until('the timeline shows three exercises', async () => (await page.$$('#timeline tr')).length === 3, 10);
   if (!/lasts about \d+:\d\d/.test(await text('#timeline-total'))) fail(`timeline: ${await text('#timeline-total')}`);
+  const times = await page.$$eval('#timeline td.time', (tds) => tds.map((td) => td.textContent));
+  if (!/^0:0\d of movement$/.test(times[0]) || !/^0:0\d of movement, 0:05 introduction$/.test(times[1]) ||
+      !/^0:0\d of movement, 0:15 introduction$/.test(times[2])) fail(`the timeline's times: ${times}`);
+  log(`ok: each exercise's own introduction in the plan editor; the timeline's times: ${times.join(' / ')}`);
   await noRosWords('on the patient page with a plan');
   log(`ok: plan saved; ${await text('#timeline-total')}`);
 
   // --- Start; in the wait for tracking after exercise 1 (it lasts until skipped: clinic_sim.launch):
   // the speed, pause and resume, a check-in.
-  await page.click('#start');
+  const pressed = await page.evaluate(async () => {
+    document.getElementById('start').click();
+    await new Promise((r) => setTimeout(r, 0));
+    return [document.getElementById('start').disabled, document.getElementById('message').textContent];
+  });
+  if (!pressed[0] || pressed[1] !== 'Starting the robot…') fail(`Start at once: disabled ${pressed[0]}, "${pressed[1]}"`);
   await until('Start is confirmed', async () => /Session started/.test(await text('#message')), 10);
+  log('ok: Start shows itself at once (disabled, "Starting the robot…"), then the answer');
   await Promise.all([page.waitForNavigation(), page.click('#running-link')]);
   const phase = () => text('#phase');
   const tracking = (after) => trackingWaitAfter(page, after);
@@ -167,8 +186,21 @@ async function main() {
   if (!(await visible('#speed-control')) || (await page.$eval('#speed', (e) => e.value)) !== '0.75') {
     fail(`the speed shown: ${await page.$eval('#speed', (e) => e.value)}`);
   }
+  await until('the running page names the patient', async () => (await text('#patient-name')) === CODE, 10);
+  // The link to the console down: every control greyed, and the page says the robot goes on.
+  // The console held still (SIGSTOP): the page hears nothing, as with a link that is down.
+  const releaseOffline = allowError(page, '', 'net::ERR_');
+  process.kill(con.pid, 'SIGSTOP');
+  await until('every control greys out with the link down', () => page.evaluate(() =>
+    ['pause', 'skip', 'end', 'set-speed', 'speed'].every((id) => document.getElementById(id).disabled) &&
+    /The robot keeps moving meanwhile/.test(document.getElementById('connection').textContent)), 20);
+  process.kill(con.pid, 'SIGCONT');
+  await until('the controls come back with the link', () => page.$eval('#pause', (b) => !b.disabled), 20);
+  releaseOffline();
+  log('ok: the running page names the patient; with the link down every control greys out and says the robot goes on');
   await page.click('#pause');
   await until('the page says Paused', async () => (await phase()) === 'Paused', 10);
+  if ((await text('#pause')) !== 'Continue') fail(`after a pause the button says "${await text('#pause')}"`);
   await sixPagesAtOnce(browser, page, url, api);
   await until('the session goes on', async () => (await phase()) !== 'Paused', 10);
   log('ok: paused and resumed');
@@ -206,6 +238,13 @@ async function main() {
   await until('the resumed session starts', async () => /at exercise 2/.test(await text('#message')), 10);
   await page.goto(url('index.html'), { waitUntil: 'load' });
   await tracking(2);
+  const shownRows = await page.$$eval('#recordings tr', (trs) => trs.map((tr) => [tr.className, tr.children[1].textContent]));
+  if (shownRows.length !== 3 || !/earlier/.test(shownRows[0][0]) || shownRows.map((l) => l[1]).join('|') !== TITLES.join('|'))
+    fail(`the resumed session lists ${JSON.stringify(shownRows)}`);
+  const second = await page.$eval('#recordings tr.current td:nth-child(3)', (td) => td.textContent);
+  if (!/^0:0\d of movement, 0:05 introduction$/.test(second)) fail(`the running page's time of exercise 2: ${second}`);
+  await checkView(page, 'on the running page of a resumed session');
+  log('ok: a resumed session counts from exercise 2 of 3, all three listed, with one figure of time each');
   await page.click('#skip');
   await until('the second session completes', async () => {
     const now = await api('/patients/1');
@@ -230,6 +269,10 @@ async function main() {
   await until('the report is shown', () => page.$('body[data-ready]'), 10);
   if (!(await text('#exercises')).includes('a little tired')) fail('the report lacks the check-in');
   if (!/Paused/.test(await text('#events')) || !/Ended the session/.test(await text('#events'))) fail(`events: ${await text('#events')}`);
+  if (!/Continued after the pause/.test(await text('#events'))) fail(`events: ${await text('#events')}`);
+  const resumedAt = await page.evaluate((t) => Kinora.when(t), (await api('/patients/1')).sessions[1].started);
+  if (!(await text('#facts')).includes(`Taken up bythe session of ${resumedAt} (Resume at exercise 2)`)) fail(`facts: ${await text('#facts')}`);
+  if (!/of movement/.test(await text('#exercises'))) fail(`the report's times: ${await text('#exercises')}`);
   await noRosWords('on the report');
   await page.screenshot({ path: path.join(run, 'clinic-report.png'), fullPage: true });
   const pdf = path.join(run, 'report.pdf');
@@ -237,8 +280,10 @@ async function main() {
     `--user-data-dir=${fs.mkdtempSync(path.join(os.tmpdir(), 'clinic-print-'))}`, `--print-to-pdf=${pdf}`,
     url(`report.html?session=${first.id}`)], { stdio: 'ignore', timeout: 60000 });
   const printed = execFileSync('pdftotext', [pdf, '-']).toString();
-  for (const word of [CODE, ...EXERCISES]) if (!printed.includes(word)) fail(`the printed report lacks ${word}:\n${printed}`);
-  log('ok: the report prints with the code and every exercise');
+  for (const word of [CODE, ...TITLES]) if (!printed.includes(word)) fail(`the printed report lacks ${word}:\n${printed}`);
+  if (/\.txt/.test(printed)) fail(`the printed report names files:\n${printed}`);
+  if (!printed.includes('Taken up by')) fail(`the printed report does not name the session that took it up:\n${printed}`);
+  log('ok: the report prints with the code and every exercise by its title, and the date of the session that took it up');
 
   // --- The CSV export against the session logs.
   const csv = csvRows(await page.evaluate(() => fetch('/api/clinic/patients/1/export.csv').then((r) => r.text())));
@@ -250,6 +295,19 @@ async function main() {
       if (e.event === 'recording loaded') logged.push([String(s), String(e.recording), path.basename(e.path)]);
     }
   }
+  const opened = {};
+  for (const s of [first.id, first.id + 1]) {
+    const logFile = fs.readdirSync(path.join(run, 'sessions')).filter((f) => f.endsWith('.jsonl')).sort()[s - first.id];
+    let at = 0;
+    for (const line of fs.readFileSync(path.join(run, 'sessions', logFile), 'utf8').trim().split('\n')) {
+      const e = JSON.parse(line);
+      if (e.event === 'start signal') opened[(at = e.recording)] = [];
+      if (e.event === 'cue' && e.kind === 'opening') opened[at].push(e.file);
+    }
+  }
+  if (JSON.stringify([opened[1], opened[2], opened[3]]) !== JSON.stringify(OPENINGS))
+    fail(`the exercises were introduced by ${JSON.stringify(opened)}`);
+  log(`ok: each exercise introduced by its own cues (session logs: ${JSON.stringify(opened)})`);
   const exported = csv.map((r) => [r.session, r.position, r.recording]);
   if (JSON.stringify(exported) !== JSON.stringify(logged)) fail(`CSV ${JSON.stringify(exported)} vs logs ${JSON.stringify(logged)}`);
   if (csv[0].effort !== '3' || csv[0].pain !== '1') fail(`CSV check-in: ${JSON.stringify(csv[0])}`);

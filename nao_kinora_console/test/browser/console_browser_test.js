@@ -110,7 +110,7 @@ async function main() {
     const items = await page.$$eval('#peers li', (lis) => lis.map((li) => li.className));
     return items.length === 3 && items.every((c) => c === 'connected');
   }, 30);
-  const recording1 = /^Exercise 1 of 9: hands on waist left — (\d+)\s%$/;
+  const recording1 = /^Exercise 1 of 9: Hands on waist left — (\d+)\s%$/;
   const first = Number((await phaseMatches(recording1, 'recording 1 plays', 30)).match(recording1)[1]);
   const playedOf = async () => ((await text('#recording-text')).match(/\d+:\d\d(?= played)/) || [''])[0];
   const firstPlayed = await playedOf();
@@ -129,8 +129,8 @@ async function main() {
   // --- Pause: nothing reaches the motion executor, the clock running; Resume.
   await page.click('#pause');
   await phaseMatches(/^Paused$/, 'the page says Paused', 5);
-  if ((await text('#pause')) !== 'Resume') fail('the Pause button does not offer Resume');
-  if (!/^Stopped at: Exercise 1 of 9: hands on waist left — \d+ %$/.test(await text('#phase-detail')))
+  if ((await text('#pause')) !== 'Continue') fail('the Pause button does not offer Continue');
+  if (!/^Stopped at: Exercise 1 of 9: Hands on waist left — \d+ %$/.test(await text('#phase-detail')))
     fail(`the pause does not say where: "${await text('#phase-detail')}"`);
   // The node logs the pause, with the last row it sent, before it answers;
   // the rows up to that one may still be on their way: they are waited for.
@@ -158,7 +158,7 @@ async function main() {
   await page.click('#skip');
   await phaseMatches(/^Waiting for person tracking/, 'the wait for tracking after recording 1', 15);
   await clock.hold(false);
-  const recording2 = /^Exercise 2 of 9: hands on waist right — /;
+  const recording2 = /^Exercise 2 of 9: Hands on waist right — /;
   await phaseMatches(recording2, 'recording 2 starts', 15);
   await until('the motion executor gets the start signal of recording 2', () => peers.starts.includes(2), 10);
   await until('rows of recording 2 go out', () => (peers.rows['2'] || 0) > 0, 10);

@@ -176,12 +176,37 @@ function noConsoleErrors() {
   if (problems.length) fail(`errors on the page:\n${problems.join('\n')}`);
 }
 
-// Every view: no ROS or internal words, no horizontal scroll, no console error so far.
+// The page as wide as a phone and an upright tablet: no sideways scrolling at
+// either, nor at the size it had (to which it goes back).
+const WIDTHS = [PHONE.width, TABLET.width];
+async function checkWidths(page, when) {
+  const size = page.viewport();
+  const widthNow = async () => page.evaluate(() => new Promise((resolve) =>
+    requestAnimationFrame(() => requestAnimationFrame(() => resolve([document.documentElement.scrollWidth, innerWidth])))));
+  try {
+    for (const width of WIDTHS) {
+      await page.setViewport({ width, height: width === PHONE.width ? PHONE.height : TABLET.height });
+      const [wide, window] = await widthNow();
+      if (wide > window) {
+        const widest = await page.evaluate((w) => Array.from(document.querySelectorAll('body *'))
+          .filter((e) => e.getBoundingClientRect().right > w + 0.5).slice(-3)
+          .map((e) => `${e.tagName.toLowerCase()}${e.id ? '#' + e.id : ''}.${e.className}`).join(', '), window);
+        fail(`the page is ${wide} px wide in a window of ${window} px ${when} (past its right edge: ${widest})`);
+      }
+    }
+  } finally {
+    await page.setViewport(size);
+  }
+}
+
+// Every view: no ROS or internal words, no horizontal scroll (at its own
+// size, a phone's and a tablet's), no console error so far.
 async function checkView(page, when) {
   const [body, wide, window] = await page.evaluate(() => [document.body.innerText, document.documentElement.scrollWidth, innerWidth]);
   const m = body.match(ROS_WORDS) || body.match(INTERNAL_WORDS);
   if (m) fail(`the page shows "${m[0].trim()}" ${when}:\n${body}`);
   if (wide > window) fail(`the page is ${wide} px wide in a window of ${window} px ${when}`);
+  await checkWidths(page, when);
   noConsoleErrors();
 }
 
@@ -214,5 +239,5 @@ function runFlow(main, explain = async () => {}) {
 
 module.exports = {
   run, log, fail, sleep, until, start, stop, stopAll, clockHolder, chromium, launchBrowser, closeBrowser, runFlow,
-  TABLET, PHONE, openPage, allowError, checkView, trackingWaitAfter,
+  TABLET, PHONE, openPage, allowError, checkView, checkWidths, trackingWaitAfter,
 };

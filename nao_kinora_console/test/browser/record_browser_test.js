@@ -24,6 +24,8 @@ const STEP_SECONDS = 40;
 const until = (what, cond, seconds = STEP_SECONDS) => untilWithin(what, cond, seconds);
 const CODE = 'P-0077';
 const EXERCISES = ['01_hands_on_waist_left.txt', '03_arms_to_the_side.txt', '08_right_wrist.txt'];
+// As the pages write them.
+const title = (file) => { const t = file.replace(/\.txt$/, '').replace(/^\d+_/, '').replace(/_/g, ' '); return t[0].toUpperCase() + t.slice(1); };
 
 function library() {
   const dir = path.join(run, 'library');
@@ -133,21 +135,23 @@ async function main() {
   // --- The first report: the plan as played, both speeds, the check-in, the chain.
   await page.goto(url(`report.html?session=${first.id}`), { waitUntil: 'load' });
   await until('the report is shown', () => page.$('body[data-ready]'), 10);
-  const planShown = await page.$$eval('#plan li', (li) => li.map((e) => e.textContent));
-  if (planShown.length !== 3 || !EXERCISES.every((x, k) => planShown[k].includes(x))) fail(`plan: ${JSON.stringify(planShown)}`);
+  // By title; the file's name on hover.
+  const planShown = await page.$$eval('#plan li', (li) => li.map((e) => [e.textContent, e.title]));
+  if (planShown.length !== 3 || !EXERCISES.every((x, k) => planShown[k][0] === title(x) && planShown[k][1] === x))
+    fail(`plan: ${JSON.stringify(planShown)}`);
   const speeds = await page.$$eval('#exercises .speeds', (td) => td.map((e) => e.textContent));
   if (speeds[0] !== '0.75×' || speeds[1] !== '1.25×') fail(`speeds: ${JSON.stringify(speeds)}`);
   if (!/Changed the speed: 0\.75× → 1\.25×/.test(await text('#events'))) fail(`events: ${await text('#events')}`);
   if (/0:00 — Changed the speed/.test(await text('#events'))) fail('the plan\'s own speed is shown as an action');
   if (!(await text('#exercises')).includes('steady')) fail('the report lacks the check-in');
-  if (!/Resumed in/.test(await text('#facts'))) fail(`facts: ${await text('#facts')}`);
+  if (!/Taken up by/.test(await text('#facts'))) fail(`facts: ${await text('#facts')}`);
   // Who did it, from the audit trail: with no accounts, whoever had the access link, in this console's room.
   const room = require('os').hostname();
   const runBy = await page.$$eval('#facts tr', (tr) => tr.map((r) => r.children[0].textContent + ': ' + r.children[1].textContent));
   if (!runBy.includes(`Run by: someone with the access link in ${room}`)) fail(`facts: ${JSON.stringify(runBy)}`);
   const did = await page.$$eval('#audit li', (li) => li.map((e) => e.textContent.replace(/^.* — /, '')));
   const wantDid = [`someone with the access link (${room}): Started the session`,
-    `someone with the access link (${room}): Changed the speed to 1.25×`,
+    `someone with the access link (${room}): speed 1.25× (was 0.75×)`,
     `someone with the access link (${room}): Recorded a check-in`,
     `someone with the access link (${room}): Skipped the exercise`,
     `someone with the access link (${room}): Ended the session`];
@@ -160,14 +164,14 @@ async function main() {
   const size = execFileSync('pdfinfo', [pdf]).toString().match(/Page size:\s+([\d.]+) x ([\d.]+)/);
   if (!size || Math.round(size[1]) !== 595 || Math.round(size[2]) !== 842) fail(`not A4: ${size && size[0]}`);
   const printed = execFileSync('pdftotext', ['-layout', pdf, '-']).toString();
-  for (const words of [CODE, ...EXERCISES, '0.75× → 1.25×', 'Resumed in', 'steady', 'Changed the speed'])
+  for (const words of [CODE, ...EXERCISES.map(title), '0.75× → 1.25×', 'Taken up by', 'steady', 'Changed the speed'])
     if (!printed.includes(words)) fail(`the printed report lacks "${words}":\n${printed}`);
   log('ok: the first report, on screen and printed on A4: plan as played, both speeds, check-in, chain');
 
   // --- The second report: where it came from.
   await page.goto(url(`report.html?session=${second.id}`), { waitUntil: 'load' });
   await until('the second report is shown', () => page.$('body[data-ready]'), 10);
-  if (!/Resumed from/.test(await text('#facts'))) fail(`second facts: ${await text('#facts')}`);
+  if (!/Takes up/.test(await text('#facts'))) fail(`second facts: ${await text('#facts')}`);
 
   if (errors.length) fail(`errors on the page:\n${errors.join('\n')}`);
   await closeBrowser();

@@ -45,6 +45,8 @@ async function main() {
   const library = path.join(run, 'library');
   fs.mkdirSync(library);
   writeExercise(path.join(library, 'small.txt'));
+  // small's own introduction: the one the teaching page offers for the new exercise.
+  fs.writeFileSync(path.join(library, 'small.txt.cues'), '{"introduction": [{"cue": "kollaryana.wav", "pause": 5}]}\n');
   const smallBefore = fs.readFileSync(path.join(library, 'small.txt'), 'utf8');
 
   // --- The simulated robot, then the console with the exercise folder.
@@ -158,8 +160,16 @@ async function main() {
 
   // --- Save under a new name: written, playable, listed.
   await setName('taught_arm');
+  const offered = await page.$$eval('#introduction option', (os) => os.map((o) => o.textContent));
+  if (JSON.stringify(offered) !== JSON.stringify(['No introduction', 'Introduction: arms to the side']))
+    fail(`the introductions offered: ${offered}`);
+  await page.select('#introduction', '0');
   await page.click('#save');
-  await until('the page says it is saved', async () => /^Saved as taught_arm\.txt/.test(await text('#message')), 10);
+  await until('the page says it is saved with its introduction', async () =>
+    /introduced by “Introduction: arms to the side”/.test(await text('#message')), 10);
+  const cues = JSON.parse(fs.readFileSync(path.join(library, 'taught_arm.txt.cues'), 'utf8'));
+  if (JSON.stringify(cues.introduction) !== '[{"cue":"kollaryana.wav","pause":5}]') fail(`its cue file: ${JSON.stringify(cues)}`);
+  log('ok: the new exercise saved with the introduction chosen, in its cue file');
   await until('the page lists it', async () => /taught_arm\.txt/.test(await text('#saved')), 5);
   const saved = path.join(library, 'taught_arm.txt');
   // The console writes the file before it answers the Save.
@@ -179,9 +189,11 @@ async function main() {
   // --- The clinic's library lists it as playable; it goes into a plan.
   const origin = new URL(page.url()).origin;
   await page.goto(`${origin}/library.html`, { waitUntil: 'load' });
-  const entry = await until('the library lists the taught exercise', () => page.$$eval('#recordings tr',
-    (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent.trim())).find((c) => c[0].includes('taught_arm.txt'))), 10);
-  if (Number(entry[1]) !== rows || /Cannot be played/.test(entry[4]) || entry[3] !== 'left shoulder pitch') {
+  // By its title; the file's name only on hover.
+  const entry = await until('the library lists the taught exercise', () => page.$$eval('#recordings tr[data-name="taught_arm.txt"]',
+    (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent.trim()))[0]), 10);
+  if (entry[0] !== 'Taught arm' || Number(entry[1]) !== rows || /Cannot be played/.test(entry[5]) ||
+      entry[4] !== 'left shoulder pitch') {
     fail(`the library shows it as: ${JSON.stringify(entry)}`);
   }
   await noRosWords('in the library');

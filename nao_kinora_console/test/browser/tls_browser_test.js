@@ -67,7 +67,7 @@ async function main() {
     STEP_SECONDS);
   start('peers', ['roslaunch', '--skip-log-check', '--no-summary', '--disable-title',
     'nao_kinora_console', 'browser_peers.launch']);
-  const playing = /^Exercise 1 of 9: hands on waist left — \d+\s%$/;
+  const playing = /^Exercise 1 of 9: Hands on waist left — \d+\s%$/;
   await until('the event stream shows recording 1 playing', async () => playing.test(await text('#phase')),
     STEP_SECONDS);
   await until('the footer says the connection is encrypted',

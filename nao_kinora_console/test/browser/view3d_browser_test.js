@@ -67,7 +67,7 @@ async function main() {
   await until('the library lists the four exercises', async () => (await page.$$('#recordings tr')).length === 4);
   // The therapist's sentence in the row; the node's own words on hover (the span's title).
   const marks = {
-    'past_range.txt': [/^0:04$/, 'Cannot be played. At 0:02.5 the left shoulder goes further than the robot can.',
+    'past_range.txt': [/^0:04 of movement$/, 'Cannot be played. At 0:02.5 the left shoulder goes further than the robot can.',
       'row 2: LShoulderRoll at 1.5 rad is above its upper limit 1.3264 rad'],
     'jumps.txt': [/up to 0\.5×$/, 'At 0:02.2 the left shoulder moves faster than the robot can at the recorded pace: ' +
       'play it slower.', 'row 2: LShoulderPitch moves 2.4 rad in 0.2 s at speed 1: 12 rad/s, above its maximum 8.268 rad/s'],
@@ -76,7 +76,7 @@ async function main() {
   for (const [name, [time, problems, detail]] of Object.entries(marks)) {
     const c = await cells(name);
     const hover = await page.$eval(`#recordings tr[data-name="${name}"] td.problems span`, (e) => e.title);
-    if (!time.test(c[2]) || c[4] !== problems || hover !== detail) fail(`${name} is shown as ${JSON.stringify(c)}, "${hover}" on hover`);
+    if (!time.test(c[2]) || c[5] !== problems || hover !== detail) fail(`${name} is shown as ${JSON.stringify(c)}, "${hover}" on hover`);
   }
   log('ok: the library marks the limits in words, with each exercise\'s fastest speed');
 
@@ -151,7 +151,7 @@ async function main() {
   await until('the library is listed', async () => (await plain.$$('#recordings tr button')).length === 3);
   await plain.$eval('#recordings tr[data-name="10_arms_forward.txt"] button', (b) => b.click());
   await until('the preview counts its time', async () => {
-    const m = (await text('#preview-progress', plain)).match(/^(\d+:\d\d\.\d) of \d+:\d\d\.\d$/);
+    const m = (await text('#preview-progress', plain)).match(/^(\d+:\d\d\.\d) of \d+:\d\d of movement$/);
     return m && m[1] !== '0:00.0';
   });
   const words = await text('#robot-view', plain);

@@ -19,6 +19,7 @@
 #include "nao_kinora_console/db/sql_connection.h"
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -146,6 +147,9 @@ public:
   Result<int64_t> addAccount(const std::string& name, const std::string& password, Role role);
   // Also ends the locks on the account's name.
   Status setPassword(int64_t accountId, const std::string& password);
+  // One's own password, given the present one (kConflict when it is not);
+  // the new one is checked as any.
+  Status changePassword(int64_t accountId, const std::string& old, const std::string& fresh);
   Status setRole(int64_t accountId, Role role);
   // A disabled account's sessions end; its tokens stop working. Either way
   // the locks on its name end.

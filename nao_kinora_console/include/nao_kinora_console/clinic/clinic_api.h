@@ -61,6 +61,7 @@ private:
                      const std::string& query);
   ApiReply sessionRoute(const std::string& method, int64_t id, const std::string& sub, const nlohmann::json& body);
   ApiReply libraryRoute(const std::vector<std::string>& parts);
+  ApiReply setIntroduction(const std::string& name, const nlohmann::json& body);
 
   ApiReply addPatient(const nlohmann::json& body);
   // recent > 0: only the latest that many sessions, with the count of all.

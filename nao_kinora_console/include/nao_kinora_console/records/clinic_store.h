@@ -87,7 +87,10 @@ public:
   // program's database or a server that cannot be reached; such a database is
   // left as it is. Sessions begun here belong to room; sessions of a database
   // older than rooms are taken to be this room's.
-  static Result<std::unique_ptr<ClinicStore>> open(const std::string& where, const std::string& room = hostRoomName());
+  // inRoom false: opened by a tool that is no console (the accounts' command
+  // line), which serves no room: the rooms' list does not name it.
+  static Result<std::unique_ptr<ClinicStore>> open(const std::string& where, const std::string& room = hostRoomName(),
+                                                   bool inRoom = true);
   // The file, or host:port/database.
   const std::string& path() const { return path_; }
   const std::string& room() const { return room_; }
@@ -193,6 +196,7 @@ private:
   SqlConnection& db_;
   std::string path_;
   std::string room_;
+  bool inRoom_ = true;
   std::mutex mutex_;
 };
 }  // namespace nao_kinora_console

@@ -71,7 +71,9 @@ class ClinicFollower;
 class PoseRelay;
 
 // What is wrong with the options, or "" when they may be used.
-std::string optionsFault(const ConsoleOptions& options);
+// accounts: the database holds an account, so off loopback a login lets in
+// and no ~token is needed.
+std::string optionsFault(const ConsoleOptions& options, bool accounts = false);
 
 // The server's work runs on one io thread (serve()) that never waits: the
 // coaching program's controls are called on threads of their own, and every

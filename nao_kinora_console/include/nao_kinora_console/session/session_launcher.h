@@ -27,10 +27,11 @@ struct LaunchPlan
   int first = 1;       // _first_recording, given when above 1
   double speed = 1.0;  // _speed, given when not 1.0
   bool mirror = true;  // the person tracker's side matching (set by the hook before launch, not on the command line)
+  std::string cues{};  // _cues: each item's own cues as JSON; "": by their places
 };
 
 // The node's command line: program COUNT FILE... _recording_dir:=DIR
-// _session_log:=FILE [_first_recording:=K] [_speed:=S].
+// _session_log:=FILE _joint_limits:=true _first_recording:=K _speed:=S _cues:=CUES.
 std::vector<std::string> nodeCommandLine(const std::string& program, const LaunchPlan& plan);
 
 // The node's program as rosrun finds it: lib/nao_kinora/nao_kinora under

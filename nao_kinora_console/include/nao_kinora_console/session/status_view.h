@@ -15,7 +15,8 @@ namespace nao_kinora_console
 {
 // Readable words from a recording's file name: the folder, the extension and
 // a leading number go, '_' and '-' become blanks ("03_arms_to_the_side.txt"
-// -> "arms to the side"). A name that is only a number keeps it.
+// -> "Arms to the side", the first letter capitalised as the library writes
+// it). A name that is only a number keeps it.
 std::string exerciseTitle(const std::string& file);
 
 // A joint column's name in words ("left hip yaw pitch" for 10); "joint N"

@@ -26,6 +26,8 @@ const uint32_t kStateQueue = 10;
 // Taking messages about once a millisecond, as the node polls its clock, so
 // that under a driven clock a test sees the executor react within the tick.
 const ros::WallDuration kPoll(0.001);
+// How long a hold sent as the executor ends has to reach the driver.
+const ros::WallDuration kHoldWritten(0.2);
 // How often the words "the robot is behind" may come.
 const double kWarnEvery = 5.0;
 
@@ -61,10 +63,17 @@ bool RobotExecutor::readParameters(PlannerOptions& options)
          nao_kinora::readTextParam("status_topic", statusTopic_);
 }
 
-void RobotExecutor::run()
+void RobotExecutor::run(const std::function<bool()>& stopRequested)
 {
-  while (ros::ok())
+  while (ros::ok() && !stopRequested())
     ros::getGlobalCallbackQueue()->callAvailable(kPoll);
+  if (!ros::ok())
+    return;
+  hold("the executor is stopped");
+  // The publisher's own thread writes the hold out; it is given this long
+  // before the connections close.
+  kHoldWritten.sleep();
+  ros::shutdown();
 }
 
 void RobotExecutor::stateHandle(const sensor_msgs::JointState::ConstPtr& msg)

@@ -128,6 +128,15 @@ TEST(RobotWire, CommandsAsTheDriverTakesThemRefusalsAndHolds)
   ASSERT_TRUE(h.runUntil([&] { return !node->running(); }, ros::Duration(20)));
   EXPECT_EQ(255, node->exitStatus());
   h.advance(ros::Duration(0.5));
+  // Stopped from outside, the executor holds the robot once more, then ends.
+  const std::size_t beforeStop = commands.size();
+  executor->interrupt();
+  ASSERT_TRUE(executor->waitExit(10));
+  EXPECT_EQ(0, executor->exitStatus());
+  ASSERT_TRUE(kinora_test::waitWallFor([&] { return commands.size() == beforeStop + 1; }, 10));
+  EXPECT_EQ(22u, commands.last().joint_names.size());
+  EXPECT_EQ(0.1f, commands.last().speed);
+  EXPECT_TRUE(kinora_test::contains(executor->out(), "[robot] the executor is stopped: the robot stops where it is"));
 
   // --- Every command, as the listener read it from the bytes, is what the executor sent.
   const std::vector<JointAnglesWithSpeed> sent = commands.all();

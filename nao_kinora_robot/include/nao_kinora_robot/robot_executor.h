@@ -6,8 +6,9 @@
 // this class only carries messages in and out, and says what it did.
 //
 // A pause of the session (the status's phase PAUSED), a stop signal (the end
-// of an exercise, skipped or ended too) and the end of the session (phase
-// OVER) each send one command that keeps the robot where it is.
+// of an exercise, skipped or ended too), the end of the session (phase OVER)
+// and the executor's own end on a signal each send one command that keeps
+// the robot where it is.
 //
 // Parameters: ~approach_fraction (0.1), ~arrived_within (0.05 rad),
 // ~state_timeout (0.5 s), ~status_topic ("/nao_kinora/status").
@@ -23,6 +24,7 @@
 #include <std_msgs/Float32MultiArray.h>
 #include <std_msgs/Int32.h>
 
+#include <functional>
 #include <string>
 
 namespace nao_kinora_robot
@@ -37,8 +39,10 @@ public:
   // advertised then, and the program ends with status 1.
   bool ok() const { return ok_; }
 
-  // Takes the messages as they come until ROS shuts down.
-  void run();
+  // Takes the messages as they come until ROS shuts down or stopRequested
+  // (polled about once a millisecond) says so; then, in the second case,
+  // holds the robot where it is and shuts ROS down.
+  void run(const std::function<bool()>& stopRequested);
 
 private:
   bool readParameters(PlannerOptions& options);

@@ -108,7 +108,7 @@ def main():
             return 1
     time.sleep(1.0)  # the last joint states
     with lock:
-        errors, lags = [], []
+        errors, lags, worst = [], [], []
         signal_times = [t for t, s in signals if s == 1]
         for k, (t, wall, angles) in enumerate(rows):
             later = [r[0] for r in rows[k + 1:k + 2]]
@@ -117,6 +117,7 @@ def main():
             where = position(end) if end is not None else None
             if where:
                 errors += [abs(w - a) for w, a in zip(where, angles)]
+                worst.append((max(abs(w - a) for w, a in zip(where, angles)), t, end))
             first = bisect.bisect_left(commands, wall)
             if first < len(commands):
                 lags.append(1000 * (commands[first] - wall))
@@ -124,6 +125,9 @@ def main():
           'lag from row to command p50 %.2f ms, p99 %.2f ms' % (
               label, len(rows), len(states), percentile(errors, 0.5), percentile(errors, 0.99), max(errors),
               percentile(lags, 0.5), percentile(lags, 0.99)), flush=True)
+    # The rows furthest off, with when they came and ended (ROS time), to look for in the logs.
+    for error, start, end in sorted(worst, reverse=True)[:3]:
+        print('  %.4f rad off: the row that came at %.3f, ending at %.3f' % (error, start, end), flush=True)
     return 0
 
 

@@ -49,6 +49,6 @@ for speed in $speeds; do
   /usr/bin/python3 "$here/robot_bench.py" "speed $speed, clock ${clock}x"
   wait "$launch" || true
   launch=""
-  grep -a -c 'not sent' "$run/$speed/launch.log" | sed 's/^/rows not sent: /'
+  echo "rows not sent: $(grep -a -c 'not sent' "$run/$speed/launch.log" || true)"
 done
 echo "machine load after: $(cut -d' ' -f1-3 /proc/loadavg)"

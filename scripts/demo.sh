@@ -6,7 +6,7 @@
 # exercise and the joints that moved, up to the closing cue. The session
 # console (nao_kinora_console) runs beside it: its address is the first line.
 #
-#   scripts/demo.sh [--speed N] [--console-port N] [--patient] [--rviz] [--no-sound] [--no-install] [--no-build]
+#   scripts/demo.sh [--speed N] [--console-port N] [--patient] [--rviz] [--driver] [--no-sound] [--no-install] [--no-build]
 #
 #   --speed N     simulated seconds per wall second (default 4: the session of
 #                 about 6 minutes takes about 90 s); --speed 1 is the real session
@@ -17,6 +17,9 @@
 #                 of the simulated tracking node: the session log then holds
 #                 each exercise's ranges and follow score
 #   --rviz        also show the simulated robot in rviz (needs a display)
+#   --driver      move the simulated robot as a real NAO is moved: through the
+#                 motion executor for the robot's own driver (nao_kinora_robot)
+#                 and the simulated robot behind its driver
 #   --no-sound    neither make nor play the spoken cues
 #   --no-install  do not install missing Debian packages
 #   --no-build    use the workspace as it is built
@@ -41,13 +44,15 @@ build=yes
 console_port=""
 rviz=false
 patient=false
-usage() { sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; }
+launch_file=(nao_kinora_sim demo.launch)
+usage() { sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --speed) speed=${2:?--speed needs a number}; shift ;;
     --console-port) console_port=${2:?--console-port needs a number}; shift ;;
     --rviz) rviz=true ;;
     --patient) patient=true ;;
+    --driver) launch_file=(nao_kinora_robot demo_driver.launch) ;;
     --no-sound) sound= ;;
     --no-install) install= ;;
     --no-build) build= ;;
@@ -133,12 +138,15 @@ session_log="$run/session.jsonl"
 # shows the peers' lines, warnings and errors, and the node's lines tagged
 # [node], without its "burdayım" per row, which would drown the rest. What is
 # left once roslaunch's lines are taken out is the node's: none of its lines
-# starts with a blank, as the lines of a Python traceback do. The view
-# ignores Ctrl-C, so that nothing loses its output while it is being stopped.
+# starts with a blank, as the lines of a Python traceback do. The model has
+# no hands and wrists, which the simulated driver reports as the robot does:
+# robot_state_publisher's warnings of them are left out. The view ignores
+# Ctrl-C, so that nothing loses its output while it is being stopped.
 launch_view() {
   trap '' INT
   tee "$run/launch.log" | sed -u -n -E \
-    -e '/^\[(audio|clock|motion|tracking|report|patient)\] /{p;d}' \
+    -e '/^\[(audio|clock|motion|tracking|report|patient|robot|driver)\] /{p;d}' \
+    -e '/Joint state with name: "[LR](Hand|WristYaw)" was received but not found in URDF/d' \
     -e '/^(\x1b\[[0-9;]*m)?\[ INFO\] \[[0-9., ]+\]: recording [0-9]+ .*: (completed|skipped|timeout|ended)/{p;d}' \
     -e '/^burdayım$/d' \
     -e '/^(\x1b\[[0-9;]*m)?(\[ *(WARN|ERROR|FATAL)\]|RLException|ERROR|WARNING)/{p;d}' \
@@ -178,13 +186,14 @@ if [ -n "${KINORA_DEMO_BRIDGE_DIR:-}" ]; then
   bridge=$!
 fi
 roslaunch --skip-log-check --no-summary --disable-title --sigint-timeout "$stop_wait" \
-  nao_kinora_sim demo.launch speed:="$speed" sound_dir:="$sounds" session_log:="$session_log" rviz:="$rviz" \
+  "${launch_file[@]}" speed:="$speed" sound_dir:="$sounds" session_log:="$session_log" rviz:="$rviz" \
   patient:="$patient" \
   > >(launch_view) 2>&1 &
 launch=$!
 # The console, once roslaunch's master answers; its lines go to console.log.
+# The cue sounds too, which its running page can play on a tablet.
 (ros_wait_for_master 30 && exec rosrun nao_kinora_console nao_kinora_console _port:="$console_port" \
-  __name:=nao_kinora_console > "$run/console.log" 2>&1) &
+  _cue_dir:="$sounds" __name:=nao_kinora_console > "$run/console.log" 2>&1) &
 console=$!
 launch_status=0
 wait "$launch" || launch_status=$?

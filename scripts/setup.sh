@@ -56,7 +56,7 @@ done
 ws="${KINORA_WS:-$root/build/ws}"  # KINORA_WS: another workspace, e.g. for a second build
 mkdir -p "$ws/src"
 for pkg in nao_msgs nao_kinora_msgs nao_kinora nao_kinora_tracker nao_kinora_description nao_kinora_sim \
-  nao_kinora_console; do
+  nao_kinora_console nao_kinora_robot; do
   ln -sfn "$root/$pkg" "$ws/src/$pkg"
 done
 catkin_make -C "$ws" -DPYTHON_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -79,6 +79,12 @@ const Case kCases[] = {
      1.0,
      {},
      7.194 / ((1.3264f + 0.017f) - kRollMid)},
+    // RElbowRoll 0.01 below its lower limit 0.0349.
+    {"just inside the tolerance, below",
+     recording(3, 1.0f, {{1, kRElbowRoll, 0.0349f - 0.01f}}),
+     1.0,
+     {},
+     7.194 / (kElbowMid - (0.0349f - 0.01f))},
     {"past it, above",
      recording(3, 1.0f, {{1, kLShoulderRoll, 1.3264f + 0.018f}}),
      1.0,

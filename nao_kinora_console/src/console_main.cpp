@@ -4,7 +4,7 @@
 //   rosrun nao_kinora_console nao_kinora_console [_port:=8080] [_bind:=127.0.0.1]
 //       [_token:=TOKEN] [_coach_node:=/nao_kinora] [_database:=FILE|postgresql://USER@HOST:PORT/DB]
 //       [_room:=NAME]
-//       [_recording_dir:=DIR] [_node_program:=FILE] [_joint_states_topic:=/joint_states]
+//       [_recording_dir:=DIR] [_node_program:=FILE] [_joint_states_topic:=/joint_states] [_cue_dir:=DIR]
 //       [_tls_certificate:=PEM _tls_key:=PEM]
 //
 // Prints the page's address on standard output once it listens, and under
@@ -19,6 +19,8 @@
 
 #include <ros/package.h>
 #include <ros/ros.h>
+
+#include <sys/stat.h>
 
 #include <iostream>
 #include <thread>
@@ -175,6 +177,24 @@ std::vector<nao_kinora_console::StaticFolder> viewFolders(const std::string& pac
     folders.push_back({"/robot/", description + "/urdf"});
   return folders;
 }
+
+// The cue sounds the running page may play on the tablet's speaker: the .wav
+// files of ~cue_dir, under /cues/, read only. False when the parameter is not
+// a folder name; a folder that is not there is left out with a warning.
+bool cueFolder(const ros::NodeHandle& pnh, std::vector<nao_kinora_console::StaticFolder>& folders)
+{
+  std::string dir;
+  if (!readParam(pnh, "cue_dir", dir, "a folder name"))
+    return false;
+  if (dir.empty())
+    return true;
+  struct stat info;
+  if (stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    ROS_WARN("~cue_dir [%s] is not a folder: the running page cannot play the cues", dir.c_str());
+  else
+    folders.push_back({"/cues/", dir, ".wav"});
+  return true;
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -193,6 +213,8 @@ int main(int argc, char** argv)
   const std::string package = ros::package::getPath("nao_kinora_console");
   options.webRoot = package + "/www";
   options.sideFolders = viewFolders(package, ros::package::getPath("nao_kinora_description"));
+  if (!cueFolder(pnh, options.sideFolders))
+    return 1;
   const bool accounts = hasAccounts(database);
   const std::string fault = nao_kinora_console::optionsFault(options, accounts);
   if (!fault.empty())

@@ -139,13 +139,22 @@ protected:
     ASSERT_EQ(0, symlink((top_ + "/node_modules/three/package.json").c_str(), (lib_ + "/package.js").c_str()));
     ASSERT_EQ(0, symlink((root_ + "/console.js").c_str(), (lib_ + "/console.js").c_str()));
     ASSERT_EQ(0, symlink(top_.c_str(), (model_ + "/up").c_str()));
-    folders_ = {{"/lib/three/", lib_}, {"/robot/", model_}, {"/gone/", ""}, {"/", root_}};
+    // The cue folder: .wav files only, by their name and by what they are.
+    cues_ = top_ + "/cues";
+    for (const std::string& dir : {cues_, cues_ + "/sub", cues_ + "/folder.wav"})
+      mkdir(dir.c_str(), 0755);
+    write(cues_ + "/merhaba.wav");
+    write(cues_ + "/sub/1feed.wav");
+    write(cues_ + "/notes.txt");
+    ASSERT_EQ(0, symlink("notes.txt", (cues_ + "/notes.wav").c_str()));
+    ASSERT_EQ(0, symlink((root_ + "/index.html").c_str(), (cues_ + "/page.wav").c_str()));
+    folders_ = {{"/lib/three/", lib_}, {"/robot/", model_}, {"/gone/", ""}, {"/cues/", cues_, ".wav"}, {"/", root_}};
   }
   void TearDown() override { std::system(("rm -rf " + top_).c_str()); }
 
   static void write(const std::string& path) { std::ofstream(path.c_str()) << "x"; }
 
-  std::string top_, root_, lib_, model_;
+  std::string top_, root_, lib_, model_, cues_;
   std::vector<StaticFolder> folders_;
 };
 
@@ -161,6 +170,8 @@ TEST_F(StaticFiles, OnlyPlainNamesInsideTheirFolder)
       {"/lib/three/three.module.js?token=abc", lib_ + "/three.module.js"},
       {"/lib/three/sub/b.js", lib_ + "/sub/b.js"},
       {"/robot/nao.urdf", model_ + "/nao.urdf"},
+      {"/cues/merhaba.wav?token=abc", cues_ + "/merhaba.wav"},
+      {"/cues/sub/1feed.wav", cues_ + "/sub/1feed.wav"},
   };
   for (const auto& s : served)
     EXPECT_EQ(s.second, staticFile(s.first, folders_)) << s.first;
@@ -174,6 +185,9 @@ TEST_F(StaticFiles, OnlyPlainNamesInsideTheirFolder)
         "/lib/three/", "/lib/three", "/lib/three/../three/package.json", "/lib/three/../../../secret.txt",
         "/lib/three/%2e%2e/package.json", "/lib/three/.hidden.js", "/lib/three/package.js", "/lib/three/console.js",
         "/lib/three/sub", "/lib/three/index.html", "/lib/package.json", "/robot/up/secret.txt",
-        "/robot/../www/index.html", "/robot/nao.urdf/", "/gone/x.js", "/gone/"})
+        "/robot/../www/index.html", "/robot/nao.urdf/", "/gone/x.js", "/gone/",
+        // The cues: no listing, nothing but a .wav file inside the folder.
+        "/cues/", "/cues", "/cues/sub/", "/cues/notes.txt", "/cues/notes.wav", "/cues/page.wav", "/cues/folder.wav",
+        "/cues/../www/index.html", "/cues/%2e%2e/merhaba.wav", "/cues/merhaba.wav/", "/cues/.wav", "/cues/MERHABA.WAV"})
     EXPECT_EQ("", staticFile(target, folders_)) << target;
 }

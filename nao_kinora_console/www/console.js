@@ -250,7 +250,7 @@
     source.addEventListener('pose', function (e) {
       heard();
       // The view draws at most once per display frame, whatever the rate of poses.
-      window.KinoraRobot.show(JSON.parse(e.data));
+      window.KinoraRobot.show(JSON.parse(e.data), 'rows');
     });
     listeners.forEach(function (l) { source.addEventListener(l[0], l[1]); });
     source.onerror = function () {

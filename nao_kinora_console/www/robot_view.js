@@ -2,7 +2,9 @@
 // nao_kinora_description) drawn by three.js in robot_scene.js, turned by
 // touch or mouse. A page holds one <div id="robot-view"> and calls
 // KinoraRobot.show(angles) with a row's 22 joint angles whenever it likes;
-// the scene draws the last one as soon as it is ready. Where the browser
+// the scene draws the last one as soon as it is ready. A page with two
+// sources of poses (the rows sent, the robot's own joints) names the source
+// of each and follows one of them. Where the browser
 // cannot draw in 3D the view says so in words, and the rest of the page
 // works as before.
 'use strict';
@@ -30,6 +32,8 @@
   var view = {
     state: 'loading',  // then 'ready' or 'unavailable'
     angles: null,      // the last pose asked for
+    source: null,      // the source followed; null: every pose is drawn
+    last: {},          // the last pose of each source
     scene: null,       // robot_scene.js, once it runs
     note: ''           // the words shown while no robot is drawn
   };
@@ -58,11 +62,21 @@
   }
 
   window.KinoraRobot = {
-    // The pose to draw: 22 joint angles in the recordings' column order.
-    show: function (angles) {
+    // The pose to draw: 22 joint angles in the recordings' column order;
+    // from: its source, drawn only while followed.
+    show: function (angles, from) {
+      if (from) view.last[from] = angles.slice(0, 22);
+      if (from && view.source && from !== view.source) return;
       view.angles = angles.slice(0, 22);
       if (view.scene) view.scene.pose(view.angles);
       if (view.state !== 'unavailable') words('');
+    },
+    // Draws the poses of one source from now on, its last one at once;
+    // text stands in place of the robot until that source has one.
+    follow: function (source, text) {
+      view.source = source;
+      if (view.last[source]) this.show(view.last[source], source);
+      else if (view.state !== 'unavailable') words(text);
     },
     // Words in place of the robot until a pose comes ("No movement yet").
     waiting: function (text) {

@@ -1,6 +1,9 @@
-// The running page's clinic parts: the speed for this patient, and the
-// check-in after each exercise while the robot waits for person tracking.
-// Both are optional: the session never waits for them.
+// The running page's parts beyond the session's controls: the speed for this
+// patient and the check-in after each exercise while the robot waits for
+// person tracking (the clinic's); the robot's words played on this tablet too,
+// each cue the node names, from the console's cue folder (/cues/); the 3D view
+// following the robot's own joints rather than the rows sent. All optional:
+// the session never waits for them.
 'use strict';
 
 (function () {
@@ -14,6 +17,9 @@
   var rating = { effort: -1, pain: -1 };
   var speedShown = null;   // the session's speed the selector was last set to
   var times = {};          // each exercise's time, by position, as the console gives it
+  var ROBOT_POLL_MS = 100;  // the robot's joints 10 times a second, as "Add an exercise" shows them
+  var cue = { seen: undefined, events: [] };  // the last cue named; what the player did
+  var robotPolling = false;  // a chain of asks for the robot's joints runs
 
   function scale(id, words) {
     var box = C.$(id);
@@ -62,8 +68,66 @@
     select.value = value;
   }
 
+  function tokenQuery() {
+    var token = sessionStorage.getItem('kinoraConsoleToken');
+    return token ? '?token=' + encodeURIComponent(token) : '';
+  }
+
+  // A cue is played once the node names it while the switch is on; what was
+  // said before the page came (or before the switch) is not played again.
+  function playNewCue(v) {
+    var name = v.last_cue || '';
+    var fresh = cue.seen !== undefined && name !== cue.seen;
+    cue.seen = name;
+    if (!fresh || !name || !C.$('cues-here').checked) return;
+    var audio = C.$('cue-audio');
+    audio.setAttribute('data-words', v.cue_words || 'the robot\'s words');
+    audio.src = '/cues/' + encodeURIComponent(name) + tokenQuery();
+    audio.play().catch(function () { /* the error event says it */ });
+  }
+
+  function watchCuePlayer() {
+    var audio = C.$('cue-audio');
+    ['playing', 'ended', 'error'].forEach(function (type) {
+      audio.addEventListener(type, function () {
+        cue.events.push({ type: type, src: audio.getAttribute('src') });
+        var words = audio.getAttribute('data-words');
+        C.$('cue-playing').textContent = type === 'playing' ? 'Playing here: ' + words
+          : type === 'error' ? 'This tablet could not play “' + words + '”: the console has no sound for it.' : '';
+      });
+    });
+    var box = C.$('cues-here');
+    box.checked = localStorage.getItem('kinoraCuesHere') === 'on';
+    box.addEventListener('change', function () {
+      localStorage.setItem('kinoraCuesHere', box.checked ? 'on' : 'off');
+      if (!box.checked) { audio.pause(); C.$('cue-playing').textContent = ''; }
+    });
+  }
+
+  // The robot's own joints, as the console takes them from the robot (its
+  // joint states, for "Add an exercise" too), while the switch is on.
+  function followRobot() {
+    var on = C.$('view-robot').checked;
+    C.$('robot-view-title').textContent = on ? 'The robot as it moves' : 'Pose being sent';
+    window.KinoraRobot.follow(on ? 'robot' : 'rows', on ? 'Waiting for the robot\'s joints…' : 'No movement yet');
+    if (on && !robotPolling) pollRobot();
+  }
+
+  function pollRobot() {
+    robotPolling = C.$('view-robot').checked;
+    if (!robotPolling) return;
+    var headers = {};
+    var token = sessionStorage.getItem('kinoraConsoleToken');
+    if (token) headers['X-Console-Token'] = token;
+    fetch('/api/teach', { headers: headers, cache: 'no-store' })
+      .then(function (r) { return r.json(); })
+      .then(function (v) { if (v.pose) window.KinoraRobot.show(v.pose, 'robot'); }, function () { /* again shortly */ })
+      .then(function () { setTimeout(pollRobot, ROBOT_POLL_MS); });
+  }
+
   // Shown while the robot waits for person tracking after exercise k.
   function onStatus(v) {
+    playNewCue(v);
     var form = C.$('checkin');
     var k = v.recording;
     // What is answered comes from the server: a reload never offers it again.
@@ -153,12 +217,16 @@
     });
     refreshSession();
     C.follow(refreshSession);
+    watchCuePlayer();
+    C.$('view-robot').addEventListener('change', followRobot);
     window.KinoraRunning = {
       status: onStatus,
       // The session's plan, to list the exercises a resumed session took up from.
       planItems: function () { return session ? session.planItems : null; },
       timeOf: function (position) { return times[position] || null; }
     };
+    // For tests, read only: what the cue player did, as {type, src}.
+    window.KinoraCues = { events: function () { return cue.events.slice(); } };
   }
 
   if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', start);

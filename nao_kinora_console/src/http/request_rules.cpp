@@ -89,7 +89,7 @@ std::string staticFile(const std::string& target, const std::vector<StaticFolder
   for (const StaticFolder& f : folders)
     if (path.compare(0, f.prefix.size(), f.prefix) == 0 && (!folder || f.prefix.size() > folder->prefix.size()))
       folder = &f;
-  if (!folder || folder->root.empty())
+  if (!folder || folder->root.empty() || !endsWith(path, folder->extension))
     return "";
   // The rest of the path, from the prefix's final '/'.
   const std::string rest = path.substr(folder->prefix.size() - 1);
@@ -99,7 +99,8 @@ std::string staticFile(const std::string& target, const std::vector<StaticFolder
   const std::string real = resolved;
   const std::string& root = folder->root;
   struct stat info;
-  if (real.compare(0, root.size() + 1, root + "/") != 0 || stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+  if (real.compare(0, root.size() + 1, root + "/") != 0 || stat(real.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      !endsWith(real, folder->extension))
     return "";
   return real;
 }
@@ -154,6 +155,8 @@ std::string mimeType(const std::string& path)
     return "application/xml; charset=utf-8";
   if (endsWith(path, ".wasm"))  // compiled as it streams in only with its own type
     return "application/wasm";
+  if (endsWith(path, ".wav"))
+    return "audio/wav";
   return "application/octet-stream";
 }
 }  // namespace nao_kinora_console

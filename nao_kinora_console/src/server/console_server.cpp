@@ -94,7 +94,7 @@ Console::Console(const ConsoleOptions& options, std::unique_ptr<ClinicStore> sto
   {
     char real[PATH_MAX];
     if (realpath(folder.root.c_str(), real))
-      folders_.push_back({folder.prefix, real});
+      folders_.push_back({folder.prefix, real, folder.extension});
     else
       ROS_WARN(
           "%s is missing (scripts/setup.sh installs it): the pages cannot use it (the robot in 3D, the "

@@ -8,7 +8,9 @@
 # TEST names the script without .js: console_browser_test (the default),
 # teach_browser_test ("Add an exercise"), clinic_browser_test (the clinic) or
 # tls_browser_test (the console over HTTPS), view3d_browser_test (the robot
-# in 3D) or camera_browser_test (the tablet's camera and the ranges of motion).
+# in 3D), camera_browser_test (the tablet's camera and the ranges of motion) or
+# robot_browser_test (beside a robot driven through its own driver: the cues on
+# the tablet, the view of the robot's joints).
 #
 # Runs in a network namespace of its own, where unshare allows it, as the demo
 # does: the loopback device, and a veth pair whose address 10.234.0.1

@@ -40,18 +40,21 @@ bool originAllowed(const std::string& origin, const std::string& host, bool tls)
 // A folder the console serves files from: a request whose path begins with
 // prefix ("/", "/lib/three/": a '/' at both ends) names a file under root (a
 // real path, no final '/'; "" when the folder is missing: nothing served).
+// With an extension (".wav"), only files whose name and real name end in it.
 struct StaticFolder
 {
   std::string prefix;
   std::string root;
+  std::string extension = "";
 };
 
 // The file that the raw request target names, or "" when nothing may be
 // served for it: anything but plain letters, digits, '.', '_', '-' and '/' in
 // its path (so any %-encoding), a ".." or "." segment, a hidden name, no
 // folder whose prefix the path begins with, or a real path (symbolic links
-// followed) that is not a regular file inside that folder's root. The folder
-// with the longest such prefix holds it; "/" names index.html.
+// followed) that is not a regular file inside that folder's root, or not of
+// the folder's extension. The folder with the longest such prefix holds it;
+// "/" names index.html.
 std::string staticFile(const std::string& target, const std::vector<StaticFolder>& folders);
 
 // The value of the first name=value of the request target's query, "" when

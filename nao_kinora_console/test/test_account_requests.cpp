@@ -58,12 +58,23 @@ struct Gate
       r.set(http::field::cookie, cookies.at(as));
     r.body() = body;
     r.prepare_payload();
-    return gate->handle(r, RequestSource{from, "10.0.0.1:8080", true});
+    // As the console serves it: a login on its own, the rest once its
+    // visitor is known.
+    const RequestSource source{from, "10.0.0.1:8080", true};
+    if (target == "/api/login")
+      return gate->login(r, source);
+    Visitor by = gate->identify(r);
+    if (by.state == Visitor::kNotHeld)
+      by = gate->resolve(r);
+    if (!by.known())
+      return ConsoleGate::refusal(r, by);
+    return target == "/api/logout" ? gate->logout(r, source, by) : gate->handle(r, by);
   }
 
   // Oldest first.
   std::vector<AuditEntry> trail()
   {
+    gate->trailQueue().flush(5);
     auto all = gate->trail().page(0, 1000).value;
     return std::vector<AuditEntry>(all.rbegin(), all.rend());
   }

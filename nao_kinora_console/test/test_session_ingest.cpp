@@ -189,4 +189,40 @@ TEST(IngestDetail, ReportAndTimes)
   EXPECT_EQ(std::vector<double>(22, 0.25), e.variances);
   EXPECT_EQ((std::vector<SpeedAt>{{0.75, 0}}), e.speeds);
 }
+// A log edited by hand, or written by another program, may hold any type in
+// any field: each line is folded without an exception, a field of the wrong
+// type read as absent, and the lines around it still count.
+TEST(IngestDetail, FieldsOfTheWrongTypeReadAsAbsent)
+{
+  const std::vector<std::string> odd = {
+      R"({"time": 12, "event": 5})",
+      R"({"time": 12, "event": ["report"]})",
+      R"({"time": 12, "event": "recording loaded", "recording": 1e300, "path": 7})",
+      R"({"time": 12, "event": "report", "recording": 1, "moving joints": "2", "variances": {"a": 1}})",
+      R"({"time": 12, "event": "report", "recording": 1, "moving joints": [2, "x", null], "variances": [0.5, true]})",
+      R"({"time": 12, "event": "cue", "kind": 3})",
+      R"({"time": "12", "event": "speed", "speed": "fast"})",
+      R"({"time": 12, "event": "tracking result", "recording": 1, "file": 9})",
+      R"({"time": 12, "event": "tracking result", "recording": -4, "joints": [1, {"joint": 2}]})",
+      R"([1, 2, 3])",
+      R"("event")",
+  };
+  for (const std::string& text : odd)
+  {
+    SessionFold fold;
+    applyEvent(fold, nlohmann::json::parse(line(10, "recording loaded", {{"recording", 1}, {"path", "/lib/a.txt"}})));
+    applyEvent(fold, nlohmann::json::parse(line(11, "start signal", {{"recording", 1}})));
+    EXPECT_NO_THROW(applyEvent(fold, nlohmann::json::parse(text))) << text;
+    applyEvent(fold, nlohmann::json::parse(line(40, "cue", {{"kind", "closing"}})));
+    EXPECT_EQ("completed", fold.outcome) << text;
+    ASSERT_FALSE(fold.exercises.empty()) << text;
+    EXPECT_EQ("a.txt", fold.exercises.front().recording) << text;
+  }
+  // What was of the right type in a line that also held the wrong one is kept.
+  SessionFold fold;
+  applyEvent(fold, nlohmann::json::parse(line(10, "recording loaded", {{"recording", 1}, {"path", "/lib/a.txt"}})));
+  applyEvent(fold, nlohmann::json::parse(odd[4]));
+  EXPECT_EQ((std::vector<int>{2}), fold.exercises.at(0).movingJoints);
+  EXPECT_EQ((std::vector<double>{0.5}), fold.exercises.at(0).variances);
+}
 }  // namespace

@@ -38,7 +38,7 @@ json operatorEvents(const std::string& logPath, double startSpeed)
     const bool firstEvent = first < 0;
     if (firstEvent)
       first = e["time"].get<double>();
-    const std::string name = e.value("event", "");
+    const std::string name = e.value("event", json()).is_string() ? e["event"].get<std::string>() : "";
     if (name == "speed")
     {
       const double to = e.value("speed", json()).is_number() ? e["speed"].get<double>() : speed;
@@ -95,7 +95,7 @@ std::map<int, double> introductionTimes(const std::string& logPath)
     if (!e.is_object() || !e.contains("time") || !e["time"].is_number())
       continue;
     const double t = e["time"];
-    const std::string name = e.value("event", "");
+    const std::string name = e.value("event", json()).is_string() ? e["event"].get<std::string>() : "";
     if (name == "start signal" && e.value("recording", json()).is_number_integer())
     {
       position = e["recording"];

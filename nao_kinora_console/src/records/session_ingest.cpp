@@ -16,9 +16,31 @@ double number(const json& e, const char* key, double otherwise)
   return it != e.end() && it->is_number() ? it->get<double>() : otherwise;
 }
 
+// A log line edited by hand or cut short may hold any type anywhere: what
+// is not the type expected reads as absent, never as an exception.
+std::string text(const json& e, const char* key)
+{
+  const auto it = e.find(key);
+  return it != e.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+template <typename T>
+std::vector<T> numbers(const json& e, const char* key)
+{
+  std::vector<T> out;
+  const auto it = e.find(key);
+  if (it == e.end() || !it->is_array())
+    return out;
+  for (const json& v : *it)
+    if (v.is_number())
+      out.push_back(v.get<T>());
+  return out;
+}
+
 int position(const json& e)
 {
-  return static_cast<int>(number(e, "recording", 0));
+  const double k = number(e, "recording", 0);
+  return k >= 0 && k <= 1e6 ? static_cast<int>(k) : 0;
 }
 
 std::string fileName(const std::string& path)
@@ -60,7 +82,7 @@ void load(SessionFold& f, const json& e, double t, const char* outcome)
   closeWait(f, t);
   ExerciseRecord r;
   r.position = position(e);
-  r.recording = fileName(e.value("path", std::string()));
+  r.recording = fileName(text(e, "path"));
   r.outcome = outcome;
   r.speeds.push_back({f.speed, sinceStart(f, t)});
   f.exercises.push_back(r);
@@ -91,8 +113,8 @@ void report(SessionFold& f, const json& e, double t)
   const double pausedNow = f.pausedSince >= 0 ? t - f.pausedSince : 0;
   r->playingTime = f.startedAt >= 0 ? t - f.startedAt - f.pausedInPlay - pausedNow : 0;
   r->outcome = f.skipRequested ? "skipped" : f.allRowsSent ? "played" : "ended early";
-  r->movingJoints = e.value("moving joints", std::vector<int>());
-  r->variances = e.value("variances", std::vector<double>());
+  r->movingJoints = numbers<int>(e, "moving joints");
+  r->variances = numbers<double>(e, "variances");
   f.startedAt = -1;
 }
 
@@ -210,7 +232,7 @@ void applyEvent(SessionFold& f, const json& e)
 {
   if (!e.is_object())
     return;
-  const std::string name = e.value("event", std::string());
+  const std::string name = text(e, "event");
   // The tracker's result for the last exercise comes during the node's
   // closing cue (a 5 s pause before it ends); a later one is another run's.
   if (name == "tracking result" && (f.outcome == "running" || number(e, "time", f.endTime) - f.endTime <= 10))
@@ -242,7 +264,7 @@ void applyEvent(SessionFold& f, const json& e)
   }
   else if (name == "speed")
     speed(f, e, t);
-  else if (name == "cue" && e.value("kind", std::string()) == "closing")
+  else if (name == "cue" && text(e, "kind") == "closing")
     finish(f, t, f.endRequested ? "ended" : "completed");
   else if (name == "shutdown")
     finish(f, t, "interrupted");

@@ -96,11 +96,11 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
           answer.set(http::field::content_disposition, "attachment; filename=\"" + reply.fileName + "\"");
           answer.body() = reply.text;
         }
-        session->reply(std::move(answer));
-        // Already on a records' thread: recorded here, before this thread
-        // takes the next request (a page that reads the trail next sees it).
+        // Queued for the trail before the answer goes: a page that reads the
+        // trail once it has its answer sees the entry.
         recordAction(who, clinicAction(method, target, reply.status, reply.body, nlohmann::json::parse(body, nullptr, false)),
                      wallNow());
+        session->reply(std::move(answer));
       });
   if (!posted)
   {

@@ -35,18 +35,20 @@ public:
   {
     if (backend == Backend::kPostgres)
     {
-      server_.reset(new kinora_test::PgServer());
-      where_ = server_->url();
+      // The program's one server, a database of the case's own.
+      server_ = &kinora_test::sharedPgServer();
+      where_ = kinora_test::freshDatabase();
     }
     else
       where_ = folder + "clinic.db";
   }
   const std::string& where() const { return where_; }
-  // Null on SQLite.
-  kinora_test::PgServer* server() const { return server_.get(); }
+  // Null on SQLite. Shared by the program's cases: one that stops it runs
+  // as a program of its own.
+  kinora_test::PgServer* server() const { return server_; }
 
 private:
-  std::unique_ptr<kinora_test::PgServer> server_;
+  kinora_test::PgServer* server_ = nullptr;
   std::string where_;
 };
 }  // namespace clinic_test

@@ -76,6 +76,44 @@ std::vector<std::string> asUser(const std::string& user, std::vector<std::string
   argv.insert(argv.end(), command.begin(), command.end());
   return argv;
 }
+
+// initdb takes seconds; a copy of a cluster it made takes a fraction of one.
+// The first server of a run makes the template (its own initdb, then a
+// rename, so that two made at once leave one whole template); every server
+// copies it. Kept per server version and user, under /tmp like the clusters.
+std::string makeClusterTemplate(const std::string& bin, const std::string& user)
+{
+  const std::string version = std::filesystem::path(bin).parent_path().parent_path().filename();
+  const std::string kept = "/tmp/kinora_pg_template_" + version + "_" + user + "_" + std::to_string(getuid());
+  if (std::filesystem::exists(kept + "/PG_VERSION"))
+    return kept;
+  std::string dir = "/tmp/kinora_pg_making.XXXXXX";
+  if (!mkdtemp(&dir[0]))
+    throw std::runtime_error("cannot make a folder for the PostgreSQL template");
+  const passwd* owner = getpwnam(user.c_str());
+  if (!owner || chown(dir.c_str(), owner->pw_uid, owner->pw_gid) != 0)
+    throw std::runtime_error("cannot give [" + dir + "] to " + user);
+  Process initdb(asUser(user, {bin + "initdb", "-D", dir + "/data", "-U", kSuperuser, "--auth=trust", "-E", "UTF8",
+                               "--locale=C.UTF-8", "--no-sync", "--no-instructions"}));
+  std::error_code ignored;
+  if (!initdb.waitExit(kInitSeconds) || initdb.exitStatus() != 0)
+  {
+    std::filesystem::remove_all(dir, ignored);
+    throw std::runtime_error("initdb failed: " + initdb.out() + initdb.err());
+  }
+  // Another test may have made it meanwhile: theirs is as good.
+  if (rename((dir + "/data").c_str(), kept.c_str()) != 0 && !std::filesystem::exists(kept + "/PG_VERSION"))
+    throw std::runtime_error("cannot keep the PostgreSQL template at [" + kept + "]");
+  std::filesystem::remove_all(dir, ignored);
+  return kept;
+}
+
+void copyCluster(const std::string& from, const std::string& to)
+{
+  Process copy({"cp", "-a", from, to});
+  if (!copy.waitExit(kInitSeconds) || copy.exitStatus() != 0)
+    throw std::runtime_error("cannot copy the PostgreSQL template [" + from + "]: " + copy.err());
+}
 }  // namespace
 
 PgServer::PgServer(const std::string& address) : address_(address), bin_(serverBin()), user_(serverUser())
@@ -89,10 +127,7 @@ PgServer::PgServer(const std::string& address) : address_(address), bin_(serverB
   {
     if (!owner || chown(dir_.c_str(), owner->pw_uid, owner->pw_gid) != 0)
       throw std::runtime_error("cannot give [" + dir_ + "] to " + user_);
-    Process initdb(asUser(user_, {bin_ + "initdb", "-D", dir_ + "/data", "-U", kSuperuser, "--auth=trust", "-E", "UTF8",
-                                  "--locale=C.UTF-8", "--no-sync", "--no-instructions"}));
-    if (!initdb.waitExit(kInitSeconds) || initdb.exitStatus() != 0)
-      throw std::runtime_error("initdb failed: " + initdb.out() + initdb.err());
+    copyCluster(makeClusterTemplate(bin_, user_), dir_ + "/data");
     if (address_ != "127.0.0.1")
       std::ofstream(dir_ + "/data/pg_hba.conf", std::ios::app) << "host all all samenet trust\n";
     launch();
@@ -231,5 +266,18 @@ void PgServer::thaw()
 {
   for (pid_t pid : serverProcesses(server_->pid()))
     kill(pid, SIGCONT);
+}
+
+PgServer& sharedPgServer()
+{
+  // Made on first use, stopped when the program exits.
+  static PgServer server;
+  return server;
+}
+
+std::string freshDatabase()
+{
+  static int made = 0;
+  return sharedPgServer().createDatabase("case_" + std::to_string(getpid()) + "_" + std::to_string(++made));
 }
 }  // namespace kinora_test

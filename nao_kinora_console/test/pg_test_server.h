@@ -66,6 +66,11 @@ private:
   std::unique_ptr<Process> server_;
   std::string pastLog_;
 };
+
+// One server for the whole test program (a case that stops or freezes its
+// server makes its own), and a new empty database on it for each case: its url.
+PgServer& sharedPgServer();
+std::string freshDatabase();
 }  // namespace kinora_test
 
 #endif  // NAO_KINORA_CONSOLE_TEST_PG_TEST_SERVER_H

@@ -181,7 +181,13 @@ TEST(SessionLauncher, OneSessionAtATimeAndAKilledNodeIsInterrupted)
   std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
   const std::string log = rig.store->sessionLog(session).value;
   std::string expected;
-  for (const std::string& arg : nodeCommandLine(KINORA_NODE, {{"a.txt", "b.txt"}, rig.library.folder(), log, 1, 0.5}))
+  for (const std::string& arg : nodeCommandLine(KINORA_NODE, {{"a.txt", "b.txt"},
+                                                              rig.library.folder(),
+                                                              log,
+                                                              1,
+                                                              0.5,
+                                                              R"([{"feedback":[],"introduction":[]},)"
+                                                              R"({"feedback":[],"introduction":[]}])"}))
     expected += arg + " ";
   EXPECT_EQ(expected, cmdline);
   const ApiReply second = rig.ask("POST", start, "{}");

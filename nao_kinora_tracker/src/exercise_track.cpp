@@ -67,6 +67,7 @@ void ExerciseTrack::addPerson(double t, bool inView, const Skeleton& skeleton)
 void ExerciseTrack::robotDone(double t)
 {
   robotDone_ = true;
+  robotDoneAt_ = t;
   evaluate(t);
 }
 
@@ -147,6 +148,8 @@ ExerciseSummary ExerciseTrack::summarize(double end) const
   for (const auto& r : robot_)
     if (!r.empty())
       from = std::min(from, r.front().t);
+  // A long wait with both at rest after the motion would only dilute the score.
+  const double scoredEnd = robotDone_ ? std::min(end, robotDoneAt_ + params_.maxLagSeconds) : end;
   const std::vector<int> moving = movingJoints();
   for (int j : moving)
   {
@@ -154,11 +157,11 @@ ExerciseSummary ExerciseTrack::summarize(double end) const
     const bool seen = !person_[j].empty();
     const double robot = robotRange(rj);
     summary.joints.push_back({j, seen, seen ? personRange(j) : 0.0, robot});
-    if (!seen || from >= end)
+    if (!seen || from >= scoredEnd)
       continue;
     ScoredJoint sj;
-    sj.robot = resample(robot_[rj], from, end);
-    sj.person = resample(person_[j], from, end);
+    sj.robot = resample(robot_[rj], from, scoredEnd);
+    sj.person = resample(person_[j], from, scoredEnd);
     const double r0 = sj.robot.front(), p0 = sj.person.front();
     for (double& v : sj.robot)
       v = (v - r0) / robot;

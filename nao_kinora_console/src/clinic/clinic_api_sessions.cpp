@@ -258,8 +258,8 @@ ApiReply ClinicApi::start(int64_t patientId, int64_t planId, int first, int64_t 
       !kept.ok()
           ? kept.error
           : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(), log, first,
-                                                   kept.value.planSpeed, kept.value.planMirror,
-                                                   library_.sessionCues(kept.value.planItems)});
+                                                   kept.value.planSpeed,
+                                                   library_.sessionCues(kept.value.planItems), kept.value.planMirror});
   if (!error.empty())
   {
     store_.discardSession(session.value);

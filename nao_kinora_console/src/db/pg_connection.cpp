@@ -33,6 +33,7 @@ const char* const kTcpUserTimeoutMs = "5000";
 // fail at once for this long: a console whose threads queue on a hung server
 // answers each of them in about one deadline, not one deadline each.
 const auto kRetryAfterLoss = std::chrono::seconds(1);
+const auto kSlowConnect = std::chrono::milliseconds(500);
 
 std::string firstLine(const char* text)
 {
@@ -185,6 +186,7 @@ SqlError PgConnection::connect()
                           kKeepalivesCount,       kTcpUserTimeoutMs,
                           "nao_kinora_console",   "UTF8",
                           url_.c_str(),           nullptr};
+  const auto began = std::chrono::steady_clock::now();
   conn_ = PQconnectdbParams(keys, values, 1);
   if (PQstatus(conn_) != CONNECTION_OK)
   {
@@ -193,7 +195,11 @@ SqlError PgConnection::connect()
     if (failed != std::string::npos)
       reason = reason.substr(failed + 8);
     drop();
-    retryAt_ = std::chrono::steady_clock::now() + kRetryAfterLoss;
+    // A refusal comes at once and the next try may find the server back; a
+    // try that waited (a host or server not answering) is not made again
+    // for a while, so that no caller waits out the connect timeout in turn.
+    if (std::chrono::steady_clock::now() - began > kSlowConnect)
+      retryAt_ = std::chrono::steady_clock::now() + kRetryAfterLoss;
     return {SqlFault::kUnavailable, "cannot reach the database server [" + name_ + "]: " + reason};
   }
   PQsetNoticeProcessor(conn_, ignoreNotice, nullptr);
@@ -346,10 +352,7 @@ SqlError PgConnection::failure(PGresult* result)
   const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   SqlError error{state ? pgFault(state) : SqlFault::kInternal, primary ? primary : firstLine(PQerrorMessage(conn_))};
   if (!conn_ || PQstatus(conn_) != CONNECTION_OK)
-  {
     error.fault = SqlFault::kUnavailable;
-    retryAt_ = std::chrono::steady_clock::now() + kRetryAfterLoss;
-  }
   // The server's own deadline (statement or lock timeout): it is slow, not gone.
   if (state && (std::string(state) == "57014" || std::string(state) == "55P03"))
     error.fault = std::string(state) == "57014" ? SqlFault::kUnavailable : SqlFault::kBusy;

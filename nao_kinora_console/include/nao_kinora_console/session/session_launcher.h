@@ -26,8 +26,8 @@ struct LaunchPlan
   std::string sessionLog;
   int first = 1;       // _first_recording, given when above 1
   double speed = 1.0;  // _speed, given when not 1.0
-  bool mirror = true;  // the person tracker's side matching (set by the hook before launch, not on the command line)
   std::string cues{};  // _cues: each item's own cues as JSON; "": by their places
+  bool mirror = true;  // the person tracker's side matching (set by the hook before launch, not on the command line)
 };
 
 // The node's command line: program COUNT FILE... _recording_dir:=DIR

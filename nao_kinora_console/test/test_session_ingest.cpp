@@ -2,6 +2,7 @@
 // sequences, each read whole and again a few bytes at a time (as a console
 // reading a growing log, or one restarted between two reads, would).
 #include "clinic_test_util.h"
+#include "nao_kinora_console/records/session_ingest.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>

@@ -326,7 +326,10 @@ SqlError PgConnection::ready()
     return {};
   if (transaction_)
   {
+    // The transaction stays open, lost, until its commit or rollback says
+    // so: nothing of it may go on over a new connection.
     drop();
+    transaction_ = true;
     return {SqlFault::kUnavailable, "the connection to the database server [" + name_ + "] was lost in a transaction"};
   }
   return connect();

@@ -126,15 +126,15 @@ TEST(AccountAdmin, EachCommandAsAProcess)
     seen.push_back(who + " [" + e->event.room + "] " + e->event.action + ": " + e->event.detail);
   }
   const std::vector<std::string> want = {
-      "tool [] account added: maria (admin)",
-      "tool [] account added: tom (therapist)",
-      "tool [] account disabled: tom",
-      "tool [] account enabled: tom",
+      R"(tool [] account added: {"name":"maria","role":"admin"})",
+      R"(tool [] account added: {"name":"tom","role":"therapist"})",
+      R"(tool [] account disabled: {"name":"tom"})",
+      R"(tool [] account enabled: {"name":"tom"})",
       "tool [] lock ended: {\"name\":\"tom\",\"address\":\"10.0.0.9\",\"tries\":0,\"why\":\"unlocked\"}",
-      "tool [] account unlocked: tom",
-      "tool [] account unlocked: tom",
+      R"(tool [] account unlocked: {"name":"tom"})",
+      R"(tool [] account unlocked: {"name":"tom"})",
       "tool [] lock ended: {\"name\":\"tom\",\"address\":\"10.0.0.9\",\"tries\":0,\"why\":\"password reset\"}",
-      "tool [] password reset: tom",
+      R"(tool [] password reset: {"name":"tom"})",
   };
   EXPECT_EQ(want, seen);
 }

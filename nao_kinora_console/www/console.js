@@ -238,15 +238,6 @@
       // The clinic's parts of this page (running.js), when loaded.
       if (window.KinoraRunning) window.KinoraRunning.status(v);
     });
-    // A login that ended (logged out, disabled) is told why; its stream is over.
-    source.addEventListener('login', function (e) {
-      var why = JSON.parse(e.data).ended;
-      source.close();
-      source = null;
-      clearTimeout(silenceTimer);
-      showConnection('Your login is over (' + why + '): reload the page to log in again.');
-      renderDisconnected();
-    });
     source.addEventListener('pose', function (e) {
       heard();
       // The view draws at most once per display frame, whatever the rate of poses.

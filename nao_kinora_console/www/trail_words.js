@@ -69,12 +69,33 @@
     'token made': function (e, d) { return 'made a personal token' + (d.label ? ' “' + d.label + '”' : ''); },
     'token revoked': function (e, d) { return 'revoked personal token ' + (d.label ? '“' + d.label + '”' : d.id); },
     'password changed': function () { return 'changed their password'; },
-    'introduction changed': function (e, d) { return 'gave ' + d.exercise + ' the introduction “' + d.to + '”'; }
+    'introduction changed': function (e, d) { return 'gave ' + d.exercise + ' the introduction “' + d.to + '”'; },
+    'account unlocked': function (e, d) { return 'unlocked the account ' + d.name; },
+    'password reset': function (e, d) { return 'gave ' + d.name + ' a new password'; },
+    'address locked': function (e, d) {
+      return 'locked the address ' + d.address + ' after ' + d.failures + ' failed logins';
+    },
+    'lock ended': function (e, d) {
+      var why = { expired: 'its time was up', unlocked: 'unlocked by an admin', disabled: 'the account was disabled',
+                  enabled: 'the account was enabled', 'password reset': 'a new password was given' }[d.why] || d.why;
+      return (d.name ? 'the lock on ' + d.name + ' (from ' + d.address + ')' : 'the lock on the address ' + d.address) +
+        ' ended: ' + why + ', after ' + d.tries + (d.tries === 1 ? ' more try' : ' more tries');
+    },
+    'roles set up': function () { return 'set up the database roles'; },
+    release: function () { return 'released the session: its coaching program was stopped'; }
   };
 
   // An entry in words; an older one (plain detail) as it was kept.
   function words(entry) {
     var d = detailOf(entry);
+    // A control the coaching program answered after its deadline: what was
+    // asked, how late, and whether it was carried out.
+    if (d && d.late !== undefined) {
+      var asked = entry.action.replace(/ not carried out$/, '');
+      var said = words({ action: asked, detail: d.was || '', patient: entry.patient, patientId: entry.patientId });
+      return said + ' — confirmed ' + d.late + ' s late' +
+        (asked !== entry.action ? ', not carried out' + (d.answer ? ': ' + d.answer : '') : '');
+    }
     if (d && WORDS[entry.action]) return WORDS[entry.action](entry, d);
     if (!entry.detail && WORDS[entry.action] && WORDS[entry.action].length < 2) return WORDS[entry.action](entry, {});
     return entry.action + (entry.detail ? ' — ' + entry.detail : '');

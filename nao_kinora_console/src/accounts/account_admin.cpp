@@ -5,6 +5,7 @@
 
 #include "nao_kinora_console/accounts/account_store.h"
 #include "nao_kinora_console/accounts/database_roles.h"
+#include "nao_kinora_console/http/json_text.h"
 #include "nao_kinora_console/records/clinic_store.h"
 
 #include <nlohmann/json.hpp>
@@ -156,7 +157,7 @@ int Admin::add(const Command& c)
   const auto added = accounts_.addAccount(c.name, password, role);
   if (!added.ok())
     return refused(added.error);
-  record("account added", c.name + " (" + roleName(role) + ")");
+  record("account added", jsonText({{"name", c.name}, {"role", roleName(role)}}));
   return doneSaying(std::string("added ") + roleName(role) + " " + c.name);
 }
 
@@ -174,7 +175,7 @@ int Admin::change(const Command& c)
         const auto ended = accounts_.unlock(a.id);
         if (!ended.ok())
           return refused(ended.error);
-        record("account unlocked", a.name);
+        record("account unlocked", jsonText({{"name", a.name}}));
         return doneSaying("unlocked " + a.name + ": " + std::to_string(ended.value) +
                           (ended.value == 1 ? " lock" : " locks") + " ended");
       }
@@ -185,7 +186,7 @@ int Admin::change(const Command& c)
           password.empty() ? accounts_.setDisabled(a.id, c.verb == "disable") : accounts_.setPassword(a.id, password);
       if (!changed.ok())
         return refused(changed.error);
-      record(password.empty() ? "account " + c.verb + "d" : "password reset", a.name);
+      record(password.empty() ? "account " + c.verb + "d" : "password reset", jsonText({{"name", a.name}}));
       return doneSaying((password.empty() ? c.verb + "d " : "new password for ") + a.name);
     }
   return refused("no account named [" + c.name + "]");
@@ -208,7 +209,7 @@ int Admin::setUpRoles(const Command& c)
   const Status set = nao_kinora_console::setUpRoles(db_, c.consoleRole, password);
   if (!set.ok())
     return refused(set.error);
-  record("roles set up", nlohmann::json({{"owner", owner}, {"console role", c.consoleRole}}).dump());
+  record("roles set up", jsonText({{"owner", owner}, {"console role", c.consoleRole}}));
   return doneSaying("the tables are " + owner + "'s; " + c.consoleRole +
                     " may read and add to the audit trail, and read and change the rest\n" +
                     "the console's database: postgresql://" + c.consoleRole + "@" + db_.describe());

@@ -70,8 +70,9 @@ TEST(ClinicRecord, ResumePlaysTheSessionsPlanAtTheSpeedItLastRanAt)
 
   const json resumed = n.start(S(first) + "/resume");
   const int64_t second = resumed["session"];
-  EXPECT_EQ("3\na.txt\nb.txt\nc.txt\n_recording_dir:=" + n.rig.dir.path() + "library/\n_session_log:=" +
-                n.rig.store->sessionLog(second).value + "\n_joint_limits:=true\n_first_recording:=2\n_speed:=1.25\n_cues:=" + kNoCues3 + "\n",
+  EXPECT_EQ("3\na.txt\nb.txt\nc.txt\n_recording_dir:=" + n.rig.dir.path() +
+                "library/\n_session_log:=" + n.rig.store->sessionLog(second).value +
+                "\n_joint_limits:=true\n_first_recording:=2\n_speed:=1.25\n_cues:=" + kNoCues3 + "\n",
             n.args(second));
   EXPECT_EQ(2, resumed["timeline"]["first"]);
   EXPECT_EQ("b.txt", resumed["timeline"]["exercises"][0]["name"]);

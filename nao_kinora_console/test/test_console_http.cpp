@@ -304,9 +304,10 @@ TEST(ConsoleHttp, ProgramThatDoesNotAnswer)
   // Sent, not confirmed: it may yet be carried out, and the page says so.
   EXPECT_EQ(202, reply.status);
   EXPECT_EQ(true, json::parse(reply.body)["pending"]);
-  EXPECT_EQ("Sent to the coaching program, which has not confirmed it yet (no answer within 2 s). If the robot goes "
-            "on moving, stop it on the robot and press Release.",
-            json::parse(reply.body)["message"]);
+  EXPECT_EQ(
+      "Sent to the coaching program, which has not confirmed it yet (no answer within 2 s). If the robot goes "
+      "on moving, stop it on the robot and press Release.",
+      json::parse(reply.body)["message"]);
   EXPECT_GE(reply.seconds, 1.9);
   EXPECT_LT(reply.seconds, 4.0) << "the console waited for the program's answer, not its own deadline";
   EXPECT_EQ(std::vector<std::string>{"pause"}, coach.calls());

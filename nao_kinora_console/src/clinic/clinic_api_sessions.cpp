@@ -255,11 +255,10 @@ ApiReply ClinicApi::start(int64_t patientId, int64_t planId, int first, int64_t 
   // What is played is what was stored: the session's own copy.
   const Result<SessionSummary> kept = store_.session(session.value);
   const std::string error =
-      !kept.ok()
-          ? kept.error
-          : launcher_.launch(sessionFileKey(log), {kept.value.planItems, library_.folder(), log, first,
-                                                   kept.value.planSpeed,
-                                                   library_.sessionCues(kept.value.planItems), kept.value.planMirror});
+      !kept.ok() ? kept.error
+                 : launcher_.launch(sessionFileKey(log),
+                                    {kept.value.planItems, library_.folder(), log, first, kept.value.planSpeed,
+                                     library_.sessionCues(kept.value.planItems), kept.value.planMirror});
   if (!error.empty())
   {
     store_.discardSession(session.value);

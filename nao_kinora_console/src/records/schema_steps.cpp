@@ -225,8 +225,8 @@ std::string migrate6(SqlConnection& db, const std::string&)
   return db.execute(db.dialect() == SqlDialect::kSqlite ? kSchema6 : forServer(kSchema6)).message;
 }
 
-std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3, migrate4,
-                                                                          migrate5, migrate6};
+std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3,
+                                                                          migrate4, migrate5, migrate6};
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 }  // namespace
 

@@ -156,7 +156,8 @@ Response ConsoleGate::admin(const Request& request, const Visitor& by)
   if (path == "/api/accounts/disable")
   {
     // A disabled account's logins end now, on this console; on others at their keeper's next round.
-    const auto endLogins = [this](int64_t id) { ended(book_.endAccount(id, LoginEnd::kDisabled), LoginEnd::kDisabled); };
+    const auto endLogins = [this](int64_t id)
+    { ended(book_.endAccount(id, LoginEnd::kDisabled), LoginEnd::kDisabled); };
     return disableAccount(*accounts_, request.body(), by, record, endLogins);
   }
   if (path == "/api/accounts/unlock")

@@ -98,8 +98,9 @@ void Console::serveClinic(const std::shared_ptr<HttpSession>& session, const Req
         }
         // Queued for the trail before the answer goes: a page that reads the
         // trail once it has its answer sees the entry.
-        recordAction(who, clinicAction(method, target, reply.status, reply.body, nlohmann::json::parse(body, nullptr, false)),
-                     wallNow());
+        recordAction(
+            who, clinicAction(method, target, reply.status, reply.body, nlohmann::json::parse(body, nullptr, false)),
+            wallNow());
         session->reply(std::move(answer));
       });
   if (!posted)

@@ -350,8 +350,8 @@ void Console::serveAccount(const std::shared_ptr<HttpSession>& session, const Re
     auto whole = std::make_shared<Request>(request);
     // A change of one's own password checks the present one: a password check.
     onPool(
-        path == "/api/password" ? passwords_ : records_, session, [this, whole, by] { return gate_->handle(*whole, by); },
-        "The console is busy. Try again in a moment.");
+        path == "/api/password" ? passwords_ : records_, session,
+        [this, whole, by] { return gate_->handle(*whole, by); }, "The console is busy. Try again in a moment.");
     return;
   }
   if (!post)

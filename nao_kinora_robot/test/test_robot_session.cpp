@@ -214,8 +214,11 @@ std::unique_ptr<Process> startReference(const std::string& dir, const std::strin
   getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
   close(s);
   return std::unique_ptr<Process>(
-      new Process({"roslaunch", "--skip-log-check", "--no-summary", REFERENCE_LAUNCH, "speed:=" + speed,
-                   "session_log:=" + dir + "reference.jsonl"},
+      // In the workspace's environment, whatever the shell that runs the tests
+      // sourced: roslaunch finds the packages and their programs through it.
+      new Process({"bash", "-c",
+                   "source " DEVEL_SETUP " && exec roslaunch --skip-log-check --no-summary " REFERENCE_LAUNCH
+                   " speed:=" + speed + " session_log:=" + dir + "reference.jsonl"},
                   {"ROS_MASTER_URI=http://localhost:" + std::to_string(ntohs(address.sin_port)), "ROS_HOME=" + dir,
                    "ROS_LOG_DIR=" + dir + "log"}));
 }
@@ -328,7 +331,8 @@ TEST_P(RobotSession, EveryJointOnItsRowsTimeNothingPastTheLimits)
 
   // --- The node's session log, as with the simulated motion executor.
   ASSERT_TRUE(reference->waitExit(120)) << kinora_test::lastLines(reference->out(), 20);
-  EXPECT_EQ(events(dir.path() + "reference.jsonl"), events(dir.path() + "session.jsonl"));
+  EXPECT_EQ(events(dir.path() + "reference.jsonl"), events(dir.path() + "session.jsonl"))
+      << "the reference session: " << kinora_test::lastLines(reference->out() + reference->err(), 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Speeds, RobotSession, ::testing::Values("1", "1.5"),

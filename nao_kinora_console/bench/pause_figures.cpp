@@ -17,6 +17,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -31,6 +33,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 namespace
@@ -112,7 +115,8 @@ int readAnswer(int fd, std::string& pending, bool& closed)
 class LoginFlood
 {
 public:
-  LoginFlood(int port, int perAddress) : port_(port)
+  // polite: after a 429 or 503, waits the 2 s its Retry-After asks for.
+  LoginFlood(int port, int perAddress, bool polite = false) : port_(port), polite_(polite)
   {
     int k = 0;
     for (const char* address : kLoadAddresses)
@@ -157,7 +161,11 @@ private:
             "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
           break;
-        count(readAnswer(fd, pending, closed));
+        const int status = readAnswer(fd, pending, closed);
+        count(status);
+        if (polite_ && (status == 429 || status == 503))
+          for (int t = 0; t < 20 && !stop_; ++t)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
       close(fd);
     }
@@ -169,6 +177,7 @@ private:
   }
 
   const int port_;
+  const bool polite_;
   std::atomic<bool> stop_{false};
   std::vector<std::thread> threads_;
   mutable std::mutex mutex_;
@@ -273,6 +282,85 @@ private:
   std::streamoff offset_ = 0;
 };
 
+// CPU time (clock ticks) of each thread of a process so far.
+std::map<int, long> threadTicks(pid_t pid)
+{
+  std::map<int, long> ticks;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+  DIR* dir = opendir(tasks.c_str());
+  if (!dir)
+    return ticks;
+  while (dirent* entry = readdir(dir))
+  {
+    if (entry->d_name[0] == '.')
+      continue;
+    std::ifstream in(tasks + entry->d_name + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    // After the name in parentheses: state is field 3, utime and stime 14 and 15.
+    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i)
+      if (i == 14)
+        utime = std::atol(field.c_str());
+      else if (i == 15)
+        stime = std::atol(field.c_str());
+    ticks[std::atoi(entry->d_name)] = utime + stime;
+  }
+  closedir(dir);
+  return ticks;
+}
+
+double ownCpuSeconds()
+{
+  rusage use{};
+  getrusage(RUSAGE_SELF, &use);
+  return use.ru_utime.tv_sec + use.ru_stime.tv_sec + (use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+}
+
+// Where the CPU went while a condition was measured: the console's busiest
+// threads and all of it, and this program (the load's clients), in % of one core.
+class CpuWatch
+{
+public:
+  explicit CpuWatch(pid_t console) : console_(console), before_(threadTicks(console)), own_(ownCpuSeconds()) {}
+  std::string report() const
+  {
+    const double wall = wallSeconds() - start_;
+    const double tick = sysconf(_SC_CLK_TCK);
+    std::vector<double> shares;
+    double all = 0;
+    for (const auto& kv : threadTicks(console_))
+    {
+      const auto was = before_.find(kv.first);
+      const double share = 100.0 * (kv.second - (was == before_.end() ? 0 : was->second)) / tick / wall;
+      shares.push_back(share);
+      all += share;
+    }
+    std::sort(shares.rbegin(), shares.rend());
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "the console %.0f %% of a core (busiest threads %.0f, %.0f, %.0f %%), the load's clients %.0f %%, "
+                  "load average %.1f",
+                  all, shares.size() > 0 ? shares[0] : 0.0, shares.size() > 1 ? shares[1] : 0.0,
+                  shares.size() > 2 ? shares[2] : 0.0, 100.0 * (ownCpuSeconds() - own_) / wall, loadAverage());
+    return text;
+  }
+
+private:
+  static double loadAverage()
+  {
+    double one = 0;
+    std::ifstream("/proc/loadavg") >> one;
+    return one;
+  }
+  const pid_t console_;
+  const std::map<int, long> before_;
+  const double own_;
+  const double start_ = wallSeconds();
+};
+
 struct Sample
 {
   int status = 0;
@@ -285,6 +373,7 @@ struct Figures
   std::string name;
   std::vector<Sample> samples;
   std::string load;  // what the load got meanwhile
+  std::string cpu;
 };
 
 // Nearest rank: of 30 samples the 99th percentile is the largest.
@@ -358,7 +447,8 @@ public:
 
   Figures measure(const std::string& name, const std::function<std::string()>& load = nullptr)
   {
-    Figures f{name, {}, ""};
+    Figures f{name, {}, "", ""};
+    const CpuWatch cpu(console_->process->pid());
     for (int i = 0; i < pauses_; ++i)
     {
       if (!ensureNode())
@@ -370,6 +460,7 @@ public:
       std::fprintf(stderr, "%s %d: %d, answer %.1f ms, node %.1f ms\n", name.c_str(), i + 1, f.samples.back().status,
                    f.samples.back().replyMs, f.samples.back().ackMs);
     }
+    f.cpu = cpu.report();
     if (load)
       f.load = load();
     return f;
@@ -466,9 +557,9 @@ void printTable(const std::vector<Figures>& all)
                 f.samples.size(), statuses(f.samples).c_str(), percentile(reply, 0.5), percentile(reply, 0.99), a50,
                 a99, a50 / q50, a99 / q99, never);
   }
+  std::printf("\n");
   for (const Figures& f : all)
-    if (!f.load.empty())
-      std::printf("%s: %s\n", f.name.c_str(), f.load.c_str());
+    std::printf("%s: %s%s%s\n", f.name.c_str(), f.cpu.c_str(), f.load.empty() ? "" : "; ", f.load.c_str());
 }
 }  // namespace
 
@@ -503,6 +594,21 @@ int main(int argc, char** argv)
     LoginFlood flood(bench.port(), kFloodPerAddress);
     std::this_thread::sleep_for(std::chrono::duration<double>(kLoadSettle));
     all.push_back(bench.measure("login flood, 4 addresses × 32 connections",
+                                [&] { return "logins answered " + counted(flood.answers()); }));
+  }
+  // Beside the flood, to tell what it costs: the same addresses (locked by
+  // now, so no password is checked) with as many logins as each may have
+  // running at once, then 32 per address that wait as they are told.
+  {
+    LoginFlood flood(bench.port(), 2);
+    std::this_thread::sleep_for(std::chrono::duration<double>(kLoadSettle));
+    all.push_back(bench.measure("logins, 4 addresses × 2 connections",
+                                [&] { return "logins answered " + counted(flood.answers()); }));
+  }
+  {
+    LoginFlood flood(bench.port(), kFloodPerAddress, true);
+    std::this_thread::sleep_for(std::chrono::duration<double>(kLoadSettle));
+    all.push_back(bench.measure("login flood, 4 × 32, waiting as Retry-After says",
                                 [&] { return "logins answered " + counted(flood.answers()); }));
   }
   bench.server().stop();

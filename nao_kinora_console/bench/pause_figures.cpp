@@ -7,6 +7,9 @@
 // clients; each Pause is followed by a Continue before the next.
 //
 //   pause_figures [--pauses N] [--gap SECONDS]
+//
+// Exit status 3 when a Pause was refused, not answered, or never reached the
+// node; 1 when the set-up failed.
 #include "console_fixture.h"
 #include "pg_test_server.h"
 
@@ -626,5 +629,13 @@ int main(int argc, char** argv)
   }
   all.push_back(bench.measure("quiet again"));
   printTable(all);
-  return 0;
+  // Figures only, no bound on time; but a Pause refused or never carried out
+  // is a fault, and the exit status says so.
+  int failed = 0;
+  for (const Figures& f : all)
+    for (const Sample& s : f.samples)
+      failed += s.status == 0 || s.status >= 400 || std::isnan(s.ackMs);
+  if (failed > 0)
+    std::cerr << failed << " Pauses were refused, not answered or never reached the node\n";
+  return failed > 0 ? 3 : 0;
 }

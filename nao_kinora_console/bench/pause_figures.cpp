@@ -599,9 +599,9 @@ int main(int argc, char** argv)
     all.push_back(bench.measure("login flood, 4 addresses × 32 connections",
                                 [&] { return "logins answered " + counted(flood.answers()); }));
   }
-  // Beside the flood, to tell what it costs: the same addresses (locked by
-  // now, so no password is checked) with as many logins as each may have
-  // running at once, then 32 per address that wait as they are told.
+  // Beside the flood, to tell what it costs: the same addresses (most of
+  // their logins refused unchecked by now) with as many logins as each may
+  // have running at once, then 32 per address that wait as they are told.
   {
     LoginFlood flood(bench.port(), 2);
     std::this_thread::sleep_for(std::chrono::duration<double>(kLoadSettle));

@@ -156,7 +156,8 @@ Response ConsoleGate::admin(const Request& request, const Visitor& by)
   if (path == "/api/accounts/disable")
   {
     // A disabled account's logins end now, on this console; on others at their keeper's next round.
-    const auto endLogins = [this](int64_t id) { ended(book_.endAccount(id, LoginEnd::kDisabled), LoginEnd::kDisabled); };
+    const auto endLogins = [this](int64_t id)
+    { ended(book_.endAccount(id, LoginEnd::kDisabled), LoginEnd::kDisabled); };
     return disableAccount(*accounts_, request.body(), by, record, endLogins);
   }
   if (path == "/api/accounts/unlock")
@@ -223,6 +224,27 @@ Response ConsoleGate::password(const Request& request, const Visitor& by)
   if (!changed.ok())
     return problem(statusOf(changed.fault), changed.error);
   record(by, "password changed", 0, 0, "");
+  return replyJson(200, {{"ok", true}});
+}
+
+// One's own language for the pages: {"language": "tr" | "en" | null}.
+Response ConsoleGate::language(const Request& request, const Visitor& by)
+{
+  if (!accountsOn() || !by.known())
+    return problem(403, "A language belongs to an account: log in first.");
+  if (request.method() != http::verb::post)
+    return problem(405, "Use POST.");
+  LanguageBody body;
+  const std::string fault = readBody(request.body(), body);
+  if (!fault.empty())
+    return problem(400, fault);
+  const Status set = accounts_->setLanguage(by.account.id, body.language);
+  if (!set.ok())
+    return problem(statusOf(set.fault), set.error);
+  // The account's logins held here answer /api/me with it from now on.
+  book_.setLanguage(by.account.id, body.language);
+  record(by, "language changed", 0, 0,
+         jsonText(json{{"language", body.language.empty() ? json(nullptr) : json(body.language)}}));
   return replyJson(200, {{"ok", true}});
 }
 

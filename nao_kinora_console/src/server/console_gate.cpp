@@ -177,7 +177,7 @@ bool ConsoleGate::isAccountPath(const std::string& path)
   return path == "/api/login" || path == "/api/logout" || path == "/api/me" || path == "/api/accounts" ||
          path == "/api/accounts/disable" || path == "/api/accounts/unlock" || path == "/api/accounts/password" ||
          path == "/api/audit" || path == "/api/tokens" || path == "/api/tokens/revoke" || path == "/api/password" ||
-         path.compare(0, 19, "/api/audit/session/") == 0;
+         path == "/api/language" || path.compare(0, 19, "/api/audit/session/") == 0;
 }
 
 Visitor ConsoleGate::identify(const Request& head)
@@ -329,9 +329,11 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
 
 Response ConsoleGate::me(const Visitor& by)
 {
-  return replyJson(200, {{"accounts", accountsOn()},
-                         {"name", by.who()},
-                         {"role", by.known() && accountsOn() ? roleName(by.account.role) : ""}});
+  return replyJson(
+      200, {{"accounts", accountsOn()},
+            {"name", by.who()},
+            {"role", by.known() && accountsOn() ? roleName(by.account.role) : ""},
+            {"language", by.account.language.empty() ? nlohmann::json(nullptr) : nlohmann::json(by.account.language)}});
 }
 
 Response ConsoleGate::logout(const Request& request, const RequestSource& from, const Visitor& by)
@@ -361,6 +363,8 @@ Response ConsoleGate::handle(const Request& request, const Visitor& by)
     return tokens(request, by);
   if (path == "/api/password")
     return password(request, by);
+  if (path == "/api/language")
+    return language(request, by);
   if (path.compare(0, 10, "/api/audit") == 0)
     return auditPage(request, by);
   return admin(request, by);

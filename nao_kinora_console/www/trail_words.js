@@ -17,59 +17,75 @@
     }
   }
 
+  var T = window.T;
   function speed(value) { return Number(value) + '×'; }
 
   // The patient as the trail reads them now: a deleted one's code is not kept.
   function patient(entry) {
-    return entry.patient || (entry.patientId ? 'a patient since deleted' : 'a patient');
+    return entry.patient || (entry.patientId ? T('a patient since deleted') : T('a patient'));
   }
 
-  function plan(d) { return d.plan ? 'plan ' + d.plan : 'a plan'; }
+  function plan(d) { return d.plan ? T('plan {name}', { name: d.plan }) : T('a plan'); }
 
   function planChange(d) {
     var said = [];
-    if (d.from !== undefined && d.from !== d.to) said.push('renamed plan ' + d.from + ' → ' + d.to);
-    var name = 'plan ' + (d.to || d.plan || '');
-    if (d.speedWas !== undefined && d.speedWas !== d.speed) said.push(name + ': speed ' + speed(d.speed) + ' (was ' + speed(d.speedWas) + ')');
-    if (d.exercisesWas !== undefined && JSON.stringify(d.exercisesWas) !== JSON.stringify(d.exercises)) {
-      said.push(name + ': exercises ' + (d.exercises || []).join(', '));
+    if (d.from !== undefined && d.from !== d.to) said.push(T('renamed plan {from} → {to}', { from: d.from, to: d.to }));
+    var name = T('plan {name}', { name: d.to || d.plan || '' });
+    if (d.speedWas !== undefined && d.speedWas !== d.speed) {
+      said.push(T('{plan}: speed {speed} (was {was})', { plan: name, speed: speed(d.speed), was: speed(d.speedWas) }));
     }
-    return said.length ? said.join('; ') : 'saved ' + name + ' unchanged';
+    if (d.exercisesWas !== undefined && JSON.stringify(d.exercisesWas) !== JSON.stringify(d.exercises)) {
+      said.push(T('{plan}: exercises {list}', { plan: name, list: (d.exercises || []).join(', ') }));
+    }
+    return said.length ? said.join('; ') : T('saved {plan} unchanged', { plan: name });
   }
 
+  var LANGUAGES = { en: 'English', tr: 'Türkçe' };
+
   var WORDS = {
-    login: function () { return 'logged in'; },
-    logout: function () { return 'logged out'; },
-    'login failed': function (e, d) { return 'failed to log in as ' + d.name; },
+    login: function () { return T('logged in'); },
+    logout: function () { return T('logged out'); },
+    'login failed': function (e, d) { return T('failed to log in as {name}', { name: d.name }); },
     'login locked': function (e, d) {
-      return 'locked the name ' + d.name + ' after ' + d.failures + ' failed logins' + (d.address ? ' (from ' + d.address + ')' : '');
+      return d.address ? T('locked the name {name} after {failures} failed logins (from {address})', d)
+                       : T('locked the name {name} after {failures} failed logins', d);
     },
-    'patient added': function (e) { return 'added patient ' + patient(e); },
-    'patient note changed': function (e) { return 'changed the note of ' + patient(e); },
-    'patient deleted': function () { return 'deleted a patient (code not kept)'; },
-    'plan saved': function (e, d) { return 'saved ' + plan(d) + ' for ' + patient(e); },
+    'patient added': function (e) { return T('added patient {patient}', { patient: patient(e) }); },
+    'patient note changed': function (e) { return T('changed the note of {patient}', { patient: patient(e) }); },
+    'patient deleted': function () { return T('deleted a patient (code not kept)'); },
+    'plan saved': function (e, d) { return T('saved {plan} for {patient}', { plan: plan(d), patient: patient(e) }); },
     'plan changed': function (e, d) { return planChange(d); },
-    'plan deleted': function (e, d) { return 'deleted ' + plan(d) + ' of ' + patient(e); },
-    start: function (e, d) { return 'started ' + plan(d) + ' for ' + patient(e); },
+    'plan deleted': function (e, d) { return T('deleted {plan} of {patient}', { plan: plan(d), patient: patient(e) }); },
+    start: function (e, d) { return T('started {plan} for {patient}', { plan: plan(d), patient: patient(e) }); },
     resume: function (e, d) {
-      return window.Kinora.resumeWords(d.at) + ' for ' + patient(e) + (d.takesUp ? ', taking up session ' + d.takesUp : '');
+      var values = { resume: window.Kinora.resumeWords(d.at), patient: patient(e), session: d.takesUp };
+      return d.takesUp ? T('{resume} for {patient}, taking up session {session}', values) : T('{resume} for {patient}', values);
     },
-    pause: function () { return 'paused the session'; },
-    'continue': function () { return 'continued the session after the pause'; },
-    skip: function () { return 'skipped the exercise'; },
-    end: function () { return 'ended the session'; },
+    pause: function () { return T('paused the session'); },
+    'continue': function () { return T('continued the session after the pause'); },
+    skip: function () { return T('skipped the exercise'); },
+    end: function () { return T('ended the session'); },
     speed: function (e, d) {
-      return 'speed ' + speed(d.speed) + (d.was !== undefined && d.was !== null ? ' (was ' + speed(d.was) + ')' : '');
+      return d.was !== undefined && d.was !== null ? T('speed {speed} (was {was})', { speed: speed(d.speed), was: speed(d.was) })
+                                                   : T('speed {speed}', { speed: speed(d.speed) });
     },
-    'check-in': function (e, d) { return 'check-in after exercise ' + d.exercise; },
-    export: function (e, d) { return 'exported ' + patient(e) + ' (' + d.format + ')'; },
-    'account added': function (e, d) { return 'added the account ' + d.name + ' (' + d.role + ')'; },
-    'account disabled': function (e, d) { return 'disabled the account ' + d.name; },
-    'account enabled': function (e, d) { return 'enabled the account ' + d.name; },
-    'token made': function (e, d) { return 'made a personal token' + (d.label ? ' “' + d.label + '”' : ''); },
-    'token revoked': function (e, d) { return 'revoked personal token ' + (d.label ? '“' + d.label + '”' : d.id); },
-    'password changed': function () { return 'changed their password'; },
-    'introduction changed': function (e, d) { return 'gave ' + d.exercise + ' the introduction “' + d.to + '”'; }
+    'check-in': function (e, d) { return T('check-in after exercise {n}', { n: d.exercise }); },
+    export: function (e, d) { return T('exported {patient} ({format})', { patient: patient(e), format: d.format }); },
+    'account added': function (e, d) { return T('added the account {name} ({role})', { name: d.name, role: T(d.role) }); },
+    'account disabled': function (e, d) { return T('disabled the account {name}', d); },
+    'account enabled': function (e, d) { return T('enabled the account {name}', d); },
+    'token made': function (e, d) {
+      return d.label ? T('made a personal token “{label}”', d) : T('made a personal token');
+    },
+    'token revoked': function (e, d) {
+      return d.label ? T('revoked personal token “{label}”', d) : T('revoked personal token {id}', d);
+    },
+    'password changed': function () { return T('changed their password'); },
+    'language changed': function (e, d) {
+      return d.language ? T('chose {language} for the pages', { language: LANGUAGES[d.language] || d.language })
+                        : T('chose the browser\'s language for the pages');
+    },
+    'introduction changed': function (e, d) { return T('gave {exercise} the introduction “{to}”', d); }
   };
 
   // An entry in words; an older one (plain detail) as it was kept.
@@ -77,7 +93,7 @@
     var d = detailOf(entry);
     if (d && WORDS[entry.action]) return WORDS[entry.action](entry, d);
     if (!entry.detail && WORDS[entry.action] && WORDS[entry.action].length < 2) return WORDS[entry.action](entry, {});
-    return entry.action + (entry.detail ? ' — ' + entry.detail : '');
+    return T(entry.action) + (entry.detail ? ' — ' + entry.detail : '');
   }
 
   window.KinoraTrail = { words: words };

@@ -20,6 +20,8 @@ window.KinoraLang.tr = {
   'Your name': 'Adınız',
   'Your password': 'Parolanız',
   'Log in': 'Giriş yap',
+  'Log in — Session console': 'Giriş — Seans konsolu',
+  'Too many logins at once. Try again in a moment.': 'Aynı anda çok fazla giriş var. Birazdan yeniden deneyin.',
   'Checking…': 'Denetleniyor…',
   'Not logged in.': 'Giriş yapılmadı.',
   'The console cannot be reached. Try again.': 'Konsola ulaşılamıyor. Yeniden deneyin.',

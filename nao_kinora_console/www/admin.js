@@ -108,7 +108,7 @@
           : /lock/.test(e.action) ? T('(the console)') : T('(shared access link)'));
       }
       cell(row, e.room).setAttribute('data-data', '');
-      cell(row, window.KinoraTrail.words(e)).setAttribute('title', T(e.action));
+      cell(row, '').appendChild(window.KinoraTrail.element(e)).parentNode.setAttribute('title', T(e.action));
       cell(row, e.session ? String(e.session) : '');
       $('trail').appendChild(row);
       oldest = e.id;

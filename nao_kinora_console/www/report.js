@@ -113,8 +113,8 @@
     }
     if (!entries.length) C.$('audit').appendChild(C.el('li', { text: T('Nothing recorded.') }));
     entries.forEach(function (e) {
-      var words = ACTIONS[e.action] || window.KinoraTrail.words(e);
-      C.$('audit').appendChild(C.el('li', {}, [C.date(e.at) + ' — ', person(e), ' (', data(e.room), '): ' + words]));
+      var words = ACTIONS[e.action] ? C.el('span', { text: ACTIONS[e.action] }) : window.KinoraTrail.element(e);
+      C.$('audit').appendChild(C.el('li', {}, [C.date(e.at) + ' — ', person(e), ' (', data(e.room), '): ', words]));
     });
   }
 

@@ -96,5 +96,20 @@
     return T(entry.action) + (entry.detail ? ' — ' + entry.detail : '');
   }
 
-  window.KinoraTrail = { words: words };
+  // The same as an element: an older entry's detail, kept as written, marked as data.
+  function element(entry) {
+    var span = document.createElement('span');
+    var said = words(entry), kept = ' — ' + entry.detail;
+    if (entry.detail && !detailOf(entry) && said.slice(-kept.length) === kept) {
+      var detail = document.createElement('span');
+      detail.setAttribute('data-data', '');
+      detail.textContent = entry.detail;
+      span.append(said.slice(0, -kept.length) + ' — ', detail);
+    } else {
+      span.textContent = said;
+    }
+    return span;
+  }
+
+  window.KinoraTrail = { words: words, element: element };
 })();

@@ -76,7 +76,10 @@ function untranslatedInPage() {
   const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
   for (let n = walker.nextNode(); n; n = walker.nextNode()) {
     const e = n.parentElement;
-    if (!e.closest(data) && shown(e) && !ok(n.nodeValue)) bad.push(`${e.tagName.toLowerCase()}${e.id ? '#' + e.id : ''}: "${n.nodeValue.trim()}"`);
+    if (!letters.test(n.nodeValue) || e.closest(data) || !shown(e)) continue;
+    // Words around data ("{name} olarak giriş yapıldı"): the element's whole text, the data in its placeholders.
+    const text = e.querySelector('[data-data]') ? e.textContent : n.nodeValue;
+    if (!ok(text)) bad.push(`${e.tagName.toLowerCase()}${e.id ? '#' + e.id : ''}: "${text.trim()}"`);
   }
   for (const e of document.body.querySelectorAll('[placeholder], [title], [aria-label], [alt]')) {
     if (e.closest(data) || !shown(e)) continue;
@@ -135,7 +138,9 @@ async function main() {
   }).then(async (r) => ({ status: r.status, body: await r.json() })), method, p, body);
   const me = await api('GET', '/api/me');
   if (me.body.language !== 'tr') fail(`/api/me says the language is ${JSON.stringify(me.body.language)}`);
+  const allowed = allowError(page, '/api/language', 'status of 400');  // refused, as asked
   const refused = await api('POST', '/api/language', { language: 'fr' });
+  allowed();
   if (refused.status !== 400 || !/^language: /.test(refused.body.message)) fail(`French: ${JSON.stringify(refused)}`);
   log('ok: Türkçe chosen on My account, kept with the account; another language refused naming the field');
 

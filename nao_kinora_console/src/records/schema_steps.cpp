@@ -228,7 +228,7 @@ std::string migrate6(SqlConnection& db, const std::string&)
 // Version 7: the language each account reads the pages in (null: the browser's).
 std::string migrate7(SqlConnection& db, const std::string&)
 {
-  return db.execute("ALTER TABLE accounts ADD COLUMN language TEXT").message;
+  return addAccountLanguage(db).message;
 }
 
 std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3, migrate4,

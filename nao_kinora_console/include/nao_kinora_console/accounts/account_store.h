@@ -32,6 +32,9 @@ SqlError addAccountTables(SqlConnection& db);
 // Failures counted per name and address, and the locks they make (the step
 // to version 5).
 SqlError addLoginLimitTables(SqlConnection& db);
+// The language each account reads the pages in, null: the browser's (the
+// step to version 7).
+SqlError addAccountLanguage(SqlConnection& db);
 
 enum class Role
 {

@@ -218,9 +218,34 @@ async function main() {
     await until(`${file} is drawn`, () => page.evaluate(ready).catch(() => false));
     await checkTurkish(page, file);
   }
+  await withoutAccounts(browser, lib);
   await closeBrowser();
   await stopAll();
   log('lang browser test passed');
+}
+
+// A console with no accounts: the choice is kept in this browser alone.
+async function withoutAccounts(browser, lib) {
+  const con = start('console-no-accounts', [consoleProgram, '__name:=lang_console_no_accounts', '_port:=0',
+    `_database:=${path.join(run, 'no-accounts.db')}`, `_recording_dir:=${lib}`, '_room:=oda-2']);
+  const address = await until('the console without accounts prints its address', () => {
+    const line = con.lines.find((l) => /^console: http:\/\/\S+\/$/.test(l));
+    return (line && line.slice('console: '.length)) || (con.exited && fail('the console without accounts ended'));
+  }, 20);
+  const page = await openPage(browser, PHONE);
+  await page.goto(`${address}account.html`, { waitUntil: 'load' });
+  await until('My account without accounts, in English', () => page.evaluate(() =>
+    document.documentElement.lang === 'en' && document.querySelectorAll('#language option').length === 3));
+  await page.select('#language', 'tr');
+  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('#language-form button')]);
+  await until('My account in Turkish, the choice kept in the browser', () => page.evaluate(() =>
+    document.documentElement.lang === 'tr' && localStorage.getItem('kinoraLanguage') === 'tr' &&
+    /hesap yok/.test(document.getElementById('account-why').textContent)));
+  await checkTurkish(page, 'My account without accounts');
+  await page.goto(`${address}clinic.html`, { waitUntil: 'load' });
+  await until('the patients page in Turkish', () => page.evaluate(() =>
+    document.documentElement.lang === 'tr' && document.querySelector('h1').textContent === 'Hastalar'));
+  log('ok: without accounts, the language chosen is kept in the browser');
 }
 
 runFlow(main);

@@ -2,7 +2,8 @@
 // type-checked (a 400 naming it, never an exception), an admin's unlock and
 // new password, the trail's entry of each change (or none), failed logins of
 // any bytes recorded escaped, every reply valid JSON; and a lock at one
-// address, its owner let in from another, unlocked by an admin.
+// address, its owner let in from another, unlocked by an admin; one's own
+// language for the pages, kept with the account.
 #include "test_util.h"
 
 #include "nao_kinora_console/accounts/account_store.h"
@@ -68,6 +69,8 @@ struct Gate
       by = gate->resolve(r);
     if (!by.known())
       return ConsoleGate::refusal(r, by);
+    if (target == "/api/me")
+      return gate->me(by);
     return target == "/api/logout" ? gate->logout(r, source, by) : gate->handle(r, by);
   }
 
@@ -136,6 +139,13 @@ TEST(AccountRequests, EachBodyCheckedAndEachChangeRecorded)
       {"maria", "POST", "/api/accounts/password", R"({"id": 2, "password": "a new password"})", 200, "",
        "password reset", R"({"name":"tom"})"},
       {"maria", "GET", "/api/accounts/unlock", "", 405, "Use GET to read, POST to change.", "", ""},
+      {"tom", "POST", "/api/language", R"({"language": "fr"})", 400, "language: must be \"en\", \"tr\" or null", "",
+       ""},
+      {"tom", "POST", "/api/language", R"({"language": 5})", 400, "language: must be \"en\", \"tr\" or null", "", ""},
+      {"tom", "POST", "/api/language", R"({})", 400, "language: missing", "", ""},
+      {"tom", "GET", "/api/language", "", 405, "Use POST.", "", ""},
+      {"tom", "POST", "/api/language", R"({"language": "tr"})", 200, "", "language changed", R"({"language":"tr"})"},
+      {"tom", "POST", "/api/language", R"({"language": null})", 200, "", "language changed", R"({"language":null})"},
       {"", "POST", "/api/login", R"({"name": 5, "password": "x"})", 400, "name: not text", "", ""},
       {"", "POST", "/api/login", R"({"name": "tom"})", 400, "password: missing", "", ""},
       {"", "POST", "/api/login", "{\"name\": \"ma\xffria\", \"password\": \"whatever12\"}", 401,
@@ -169,6 +179,23 @@ TEST(AccountRequests, EachBodyCheckedAndEachChangeRecorded)
     EXPECT_EQ(c.as, after.back().event.who) << what;
     EXPECT_EQ("room-a", after.back().event.room) << what;
   }
+}
+
+// The language chosen is the account's: /api/me gives it at once, and to
+// a login made afterwards (read from the database); null is the browser's.
+TEST(AccountRequests, LanguageKeptWithTheAccount)
+{
+  Gate g;
+  const auto me = [&g](const char* who) { return json::parse(g.call(who, "GET", "/api/me", "").body()); };
+  EXPECT_TRUE(me("tom").at("language").is_null());
+  EXPECT_EQ(200, g.call("tom", "POST", "/api/language", R"({"language": "tr"})").result_int());
+  EXPECT_EQ("tr", me("tom").at("language"));
+  EXPECT_TRUE(me("maria").at("language").is_null());  // one's own only
+  g.cookies["tom"] =
+      Gate::cookieOf(g.call("", "POST", "/api/login", json({{"name", "tom"}, {"password", kTom}}).dump()));
+  EXPECT_EQ("tr", me("tom").at("language"));
+  EXPECT_EQ(200, g.call("tom", "POST", "/api/language", R"({"language": null})").result_int());
+  EXPECT_TRUE(me("tom").at("language").is_null());
 }
 
 // Five wrong passwords for tom from one address lock tom there, once; his

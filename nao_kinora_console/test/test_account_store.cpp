@@ -255,6 +255,8 @@ struct Accounts
     SqlError made = addAccountTables(*db);
     if (made.ok())
       made = addLoginLimitTables(*db);
+    if (made.ok())
+      made = addAccountLanguage(*db);
     EXPECT_TRUE(made.ok()) << made.message;
     store.reset(new AccountStore(*db, [this] { return now; }));
     // Argon2id's own check, each pair of hash and password once in the

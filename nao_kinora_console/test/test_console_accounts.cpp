@@ -78,6 +78,11 @@ TEST(ConsoleAccounts, NothingButTheLoginPageWithoutALogin)
     else
       EXPECT_EQ(R"({"login":"ended","message":"Log in first.","ok":false,"reason":"none"})", r.body) << c.target;
   }
+  // The pages' words, which the login page reads in the browser's language, and nothing beside them.
+  EXPECT_EQ(200, request(console.port, "GET", "/lang/tr.js").status);
+  EXPECT_EQ(200, request(console.port, "GET", "/lang.js").status);
+  EXPECT_EQ(401, request(console.port, "GET", "/language.js").status);
+  EXPECT_EQ(401, request(console.port, "GET", "/lang/").status);
   // A stale or made-up cookie, or the bearer of a made-up token, is no one.
   EXPECT_EQ(401, request(console.port, "GET", "/api/status", {{"Cookie", "kinora_session=00ff"}}).status);
   EXPECT_EQ(401, request(console.port, "GET", "/api/status", {{"Authorization", "Bearer kin_00ff"}}).status);
@@ -102,7 +107,7 @@ TEST(ConsoleAccounts, LoginsAndFailuresInTheTrailWithWhoAndRoom)
   EXPECT_EQ(std::string::npos, in.header("Set-Cookie").find("Secure"));  // plain HTTP on loopback
   const httplib::Headers maria = {{"Cookie", cookieOf(in)}, {"Origin", console.origin()}};
   EXPECT_EQ(200, request(console.port, "GET", "/api/status", maria).status);
-  EXPECT_EQ(json({{"accounts", true}, {"name", "maria"}, {"role", "admin"}}),
+  EXPECT_EQ(json({{"accounts", true}, {"name", "maria"}, {"role", "admin"}, {"language", nullptr}}),
             json::parse(request(console.port, "GET", "/api/me", maria).body));
   const Reply added = request(console.port, "POST", "/api/clinic/patients", maria, R"({"code": "P-7"})");
   ASSERT_EQ(201, added.status) << added.body;

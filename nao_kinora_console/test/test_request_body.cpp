@@ -18,6 +18,7 @@ enum class Kind
   kFlag,
   kChoice,
   kOptionalText,
+  kChoiceOrNull,
 };
 
 TEST(RequestBody, EachKindOfField)
@@ -68,6 +69,12 @@ TEST(RequestBody, EachKindOfField)
       {Kind::kChoice, R"({"f": "admin"})", "", "admin"},
       {Kind::kChoice, R"({"f": "Admin"})", "f: must be \"therapist\" or \"admin\"", ""},
       {Kind::kChoice, R"({"f": 5})", "f: must be \"therapist\" or \"admin\"", ""},
+      {Kind::kChoiceOrNull, R"({"f": "tr"})", "", "tr"},
+      {Kind::kChoiceOrNull, R"({"f": null})", "", ""},
+      {Kind::kChoiceOrNull, R"({"f": "fr"})", "f: must be \"en\", \"tr\" or null", "(was)"},
+      {Kind::kChoiceOrNull, R"({"f": 1})", "f: must be \"en\", \"tr\" or null", "(was)"},
+      {Kind::kChoiceOrNull, R"({})", "f: missing", "(was)"},
+      {Kind::kChoiceOrNull, "[null]", "body: not a JSON object", "(was)"},
       {Kind::kOptionalText, R"({})", "", "(kept)"},
       {Kind::kOptionalText, R"({"f": "new"})", "", "new"},
       {Kind::kOptionalText, R"({"f": 1})", "f: not text", "(kept)"},
@@ -75,7 +82,7 @@ TEST(RequestBody, EachKindOfField)
   for (const auto& c : cases)
   {
     BodyReader read(c.body);
-    std::string text = c.kind == Kind::kOptionalText ? "(kept)" : "";
+    std::string text = c.kind == Kind::kOptionalText ? "(kept)" : c.kind == Kind::kChoiceOrNull ? "(was)" : "";
     int64_t number = 0;
     bool flag = true;
     switch (c.kind)
@@ -102,6 +109,9 @@ TEST(RequestBody, EachKindOfField)
         break;
       case Kind::kOptionalText:
         read.optional().text("f", text);
+        break;
+      case Kind::kChoiceOrNull:
+        read.choiceOrNull("f", text, {"en", "tr"});
         break;
     }
     EXPECT_EQ(c.fault, read.fault()) << c.body;

@@ -5,6 +5,7 @@
 'use strict';
 
 (function () {
+  var T = window.T;
   var token = sessionStorage.getItem('kinoraConsoleToken') || '';
 
   function $(id) { return document.getElementById(id); }
@@ -18,11 +19,13 @@
 
   function show(about) {
     var words = about.tls
-      ? 'Encrypted connection to ' + about.address + '.'
-      : 'Connection on this computer only, not encrypted: other machines cannot reach this console.';
+      ? T('Encrypted connection to {address}.', { address: about.address })
+      : T('Connection on this computer only, not encrypted: other machines cannot reach this console.');
     if ($('about-connection')) $('about-connection').textContent = words;
     if ($('about-fingerprint')) {
-      $('about-fingerprint').textContent = about.tls ? grouped(about.fingerprint) : 'none: no tablet needs pairing';
+      $('about-fingerprint').textContent = about.tls ? grouped(about.fingerprint) : T('none: no tablet needs pairing');
+      // The fingerprint's hex digits are not words.
+      if (about.tls) $('about-fingerprint').setAttribute('translate', 'no');
     }
     if ($('pairing')) $('pairing').hidden = !about.tls;
   }

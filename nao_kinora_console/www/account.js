@@ -7,11 +7,12 @@
 'use strict';
 
 (function () {
+  var T = window.T;
   var REASONS = {
-    disabled: 'An admin has disabled your account, so your login has ended.',
-    expired: 'Your login ended after a while without use.',
-    'logged out': 'You were logged out, on this page or another.',
-    none: 'Log in to go on.'
+    disabled: T('An admin has disabled your account, so your login has ended.'),
+    expired: T('Your login ended after a while without use.'),
+    'logged out': T('You were logged out, on this page or another.'),
+    none: T('Log in to go on.')
   };
   var endedHandlers = [];
   var loginHandlers = [];
@@ -58,10 +59,16 @@
     bar.textContent = '';
     bar.hidden = !(me && me.accounts && me.name);
     if (bar.hidden) return;
-    bar.appendChild(make('span', { id: 'who-name' }, 'Logged in as ' + me.name));
-    bar.appendChild(make('a', { id: 'my-account-link', href: 'account.html' }, 'My account'));
-    if (me.role === 'admin') bar.appendChild(make('a', { id: 'admin-link', href: 'admin.html' }, 'Admin'));
-    var out = make('button', { id: 'logout-button', type: 'button', class: 'link-button' }, 'Log out');
+    // The name is the account's own: kept as written.
+    var who = make('span', { id: 'who-name' });
+    var parts = T('Logged in as {name}').split('{name}');
+    who.appendChild(document.createTextNode(parts[0]));
+    who.appendChild(make('span', { 'data-data': '' }, me.name));
+    if (parts[1]) who.appendChild(document.createTextNode(parts[1]));
+    bar.appendChild(who);
+    bar.appendChild(make('a', { id: 'my-account-link', href: 'account.html' }, T('My account')));
+    if (me.role === 'admin') bar.appendChild(make('a', { id: 'admin-link', href: 'admin.html' }, T('Admin')));
+    var out = make('button', { id: 'logout-button', type: 'button', class: 'link-button' }, T('Log out'));
     out.addEventListener('click', logOut);
     bar.appendChild(out);
   }
@@ -72,6 +79,8 @@
         if (r.status === 401 && b.login === 'ended') return ended(b.reason, b.message);
         if (r.ok) {
           me = b;
+          // Logged in: the account's language, drawn again in it if need be.
+          if (b.accounts && b.name && window.KinoraI18n) window.KinoraI18n.follow(b.language || null);
           showWho();
         }
       });
@@ -81,7 +90,7 @@
   function logOut() {
     plainFetch('/api/logout', { method: 'POST', cache: 'no-store', headers: { 'Content-Type': 'application/json' },
                                 body: '{}' })
-      .then(function () { ended('logged out', 'You have logged out.'); });
+      .then(function () { ended('logged out', T('You have logged out.')); });
   }
 
   // The login form in place of the page, with the reason.
@@ -91,34 +100,34 @@
     overlay = make('div', { id: 'login-ended', class: 'overlay login-overlay', role: 'dialog', 'aria-modal': 'true',
                             'aria-labelledby': 'login-ended-title' });
     var box = make('form', { id: 'login-ended-form', class: 'dialog', autocomplete: 'on' });
-    box.appendChild(make('h2', { id: 'login-ended-title' }, 'Log in again'));
+    box.appendChild(make('h2', { id: 'login-ended-title' }, T('Log in again')));
     box.appendChild(make('p', { id: 'login-ended-why', role: 'alert' }));
-    var name = make('label', {}, 'Your name ');
+    var name = make('label', {}, T('Your name') + ' ');
     name.appendChild(make('input', { id: 'login-ended-name', autocomplete: 'username', autocapitalize: 'none',
                                      required: 'required' }));
-    var password = make('label', {}, 'Your password ');
+    var password = make('label', {}, T('Your password') + ' ');
     password.appendChild(make('input', { id: 'login-ended-password', type: 'password',
                                          autocomplete: 'current-password', required: 'required' }));
     box.appendChild(name);
     box.appendChild(password);
-    box.appendChild(make('button', { type: 'submit' }, 'Log in'));
+    box.appendChild(make('button', { type: 'submit' }, T('Log in')));
     box.appendChild(make('p', { id: 'login-ended-message', class: 'message', role: 'status' }));
     box.addEventListener('submit', function (e) {
       e.preventDefault();
-      $('login-ended-message').textContent = 'Checking…';
+      $('login-ended-message').textContent = T('Checking…');
       plainFetch('/api/login', { method: 'POST', cache: 'no-store', headers: { 'Content-Type': 'application/json' },
                                  body: JSON.stringify({ name: $('login-ended-name').value,
                                                         password: $('login-ended-password').value }) })
         .then(function (r) { return r.json().then(function (b) { return { ok: r.ok, body: b }; }); })
         .then(function (r) {
-          if (!r.ok) return ($('login-ended-message').textContent = r.body.message || 'Not logged in.');
+          if (!r.ok) return ($('login-ended-message').textContent = T(r.body.message || 'Not logged in.'));
           $('login-ended-password').value = '';
           $('login-ended-message').textContent = '';
           overlay.hidden = true;
           isEnded = false;
           loadMe();
           loginHandlers.forEach(function (h) { h(); });
-        }, function () { $('login-ended-message').textContent = 'The console cannot be reached. Try again.'; });
+        }, function () { $('login-ended-message').textContent = T('The console cannot be reached. Try again.'); });
     });
     overlay.appendChild(box);
     document.body.appendChild(overlay);
@@ -127,7 +136,7 @@
 
   // The login has ended: why, in words, and the form; the page stops following.
   function ended(reason, message) {
-    var words = REASONS[reason] || message || REASONS.none;
+    var words = REASONS[reason] || (message && T(message)) || REASONS.none;
     var show = function () {
       var overlay = form();
       $('login-ended-why').textContent = words;

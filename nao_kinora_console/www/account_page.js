@@ -3,6 +3,7 @@
 'use strict';
 
 (function () {
+  var T = window.T;
   function $(id) { return document.getElementById(id); }
 
   function send(method, path, body) {
@@ -12,7 +13,7 @@
       options.body = JSON.stringify(body);
     }
     return fetch(path, options).then(function (r) {
-      return r.json().then(function (b) { return r.ok ? b : Promise.reject(new Error(b.message)); });
+      return r.json().then(function (b) { return r.ok ? b : Promise.reject(new Error(T(b.message))); });
     });
   }
 
@@ -31,22 +32,23 @@
   function showTokens(reply) {
     var body = $('tokens');
     body.textContent = '';
-    if (!reply.tokens.length) cell(body.appendChild(document.createElement('tr')), 'No token yet.');
+    if (!reply.tokens.length) cell(body.appendChild(document.createElement('tr')), T('No token yet.'));
     reply.tokens.forEach(function (t) {
       var row = document.createElement('tr');
       row.setAttribute('data-token', t.id);
-      cell(row, t.label || '(no label)');
+      if (t.label) cell(row, t.label).setAttribute('data-data', '');
+      else cell(row, T('(no label)'));
       cell(row, window.Kinora.when(t.created));
-      cell(row, t.revoked ? 'revoked ' + window.Kinora.when(t.revoked) : 'in use');
+      cell(row, t.revoked ? T('revoked {when}', { when: window.Kinora.when(t.revoked) }) : T('in use'));
       var actions = cell(row, '');
       if (!t.revoked) {
         var revoke = document.createElement('button');
         revoke.type = 'button';
         revoke.className = 'danger';
-        revoke.textContent = 'Revoke';
+        revoke.textContent = T('Revoke');
         revoke.addEventListener('click', function () {
           send('POST', '/api/tokens/revoke', { id: t.id }).then(function () {
-            say('token-message', 'Token revoked: a script using it is refused from now on.', 'ok');
+            say('token-message', T('Token revoked: a script using it is refused from now on.'), 'ok');
             loadTokens();
           }, function (e) { say('token-message', e.message, 'bad'); });
         });
@@ -61,23 +63,50 @@
     send('GET', '/api/tokens').then(showTokens, function (e) { say('token-message', e.message, 'bad'); });
   }
 
+  // The language of the pages: the account's, stored with it; with no
+  // accounts, this browser's. "" in the list: the browser's own.
+  function languagePicker(me) {
+    var i18n = window.KinoraI18n, select = $('language');
+    var mine = me.accounts && !!me.name;
+    var browsers = i18n.names[i18n.browserLanguage()];
+    select.textContent = '';
+    [''].concat(i18n.offered()).forEach(function (l) {
+      var option = document.createElement('option');
+      option.value = l;
+      if (l) option.setAttribute('translate', 'no');  // each language by its own name
+      option.textContent = l ? i18n.names[l] : T('The browser\'s ({language})', { language: browsers });
+      select.appendChild(option);
+    });
+    select.value = (mine ? me.language : i18n.chosen()) || '';
+    $('language-form').addEventListener('submit', function (e) {
+      e.preventDefault();
+      var chosen = select.value || null;
+      var saved = mine ? send('POST', '/api/language', { language: chosen }) : Promise.resolve();
+      saved.then(function () {
+        if (i18n.keep(chosen)) location.reload();
+        else say('language-message', T('Language saved.'), 'ok');
+      }, function (error) { say('language-message', error.message, 'bad'); });
+    });
+  }
+
   function start() {
     send('GET', '/api/me').then(function (me) {
       var mine = me.accounts && !!me.name;
+      languagePicker(me);
       $('password-section').hidden = !mine;
       $('tokens-section').hidden = !mine;
-      if (!mine) return say('account-why', 'This console has no accounts yet: nothing to change here.');
+      if (!mine) return say('account-why', T('This console has no accounts yet: only the language is kept, in this browser.'));
       loadTokens();
     }, function () {});
     window.KinoraLogin.onLogin(function () { location.reload(); });
     $('password-form').addEventListener('submit', function (e) {
       e.preventDefault();
       if ($('new-password').value !== $('new-password-again').value) {
-        return say('password-message', 'The new password and its repetition differ.', 'bad');
+        return say('password-message', T('The new password and its repetition differ.'), 'bad');
       }
       send('POST', '/api/password', { old: $('old-password').value, new: $('new-password').value }).then(function () {
         $('password-form').reset();
-        say('password-message', 'Password changed.', 'ok');
+        say('password-message', T('Password changed.'), 'ok');
       }, function (error) { say('password-message', error.message, 'bad'); });
     });
     $('token-form').addEventListener('submit', function (e) {

@@ -5,6 +5,7 @@
 'use strict';
 
 (function () {
+  var T = window.T, said = window.KinoraI18n.said;
   function $(id) { return document.getElementById(id); }
 
   function send(method, path, body) {
@@ -14,7 +15,7 @@
       options.body = JSON.stringify(body);
     }
     return fetch(path, options).then(function (r) {
-      return r.json().then(function (b) { return r.ok ? b : Promise.reject(new Error(b.message)); });
+      return r.json().then(function (b) { return r.ok ? b : Promise.reject(new Error(said(b.message))); });
     });
   }
 
@@ -47,17 +48,17 @@
     input.autocomplete = 'new-password';
     input.required = true;
     input.className = 'new-password';
-    input.setAttribute('aria-label', 'New password for ' + a.name);
+    input.setAttribute('aria-label', T('New password for {name}', { name: a.name }));
     var save = document.createElement('button');
     save.type = 'submit';
-    save.textContent = 'Save';
+    save.textContent = T('Save');
     save.dataset.action = 'save-password';
     form.appendChild(input);
     form.appendChild(save);
     form.addEventListener('submit', function (event) {
       event.preventDefault();
       send('POST', '/api/accounts/password', { id: a.id, password: input.value })
-        .then(function () { changed(); $('admin-why').textContent = 'New password saved for ' + a.name + '.'; }, say);
+        .then(function () { changed(); $('admin-why').textContent = T('New password saved for {name}.', { name: a.name }); }, say);
     });
     where.appendChild(form);
     input.focus();
@@ -69,22 +70,22 @@
     reply.accounts.forEach(function (a) {
       var row = document.createElement('tr');
       row.dataset.name = a.name;
-      cell(row, a.name);
-      cell(row, a.role === 'admin' ? 'Admin' : 'Therapist');
-      cell(row, a.disabled ? 'No (disabled)' : 'Yes');
-      var lock = cell(row, a.locked ? 'Locked after failed logins' : '');
+      cell(row, a.name).setAttribute('data-data', '');
+      cell(row, a.role === 'admin' ? T('Admin') : T('Therapist'));
+      cell(row, a.disabled ? T('No (disabled)') : T('Yes'));
+      var lock = cell(row, a.locked ? T('Locked after failed logins') : '');
       if (a.locked) {
         lock.appendChild(document.createTextNode(' '));
-        lock.appendChild(button('Unlock', 'unlock', function () {
+        lock.appendChild(button(T('Unlock'), 'unlock', function () {
           send('POST', '/api/accounts/unlock', { id: a.id }).then(changed, say);
         }));
       }
       var actions = cell(row, '');
-      actions.appendChild(button(a.disabled ? 'Enable' : 'Disable', 'disable', function () {
+      actions.appendChild(button(a.disabled ? T('Enable') : T('Disable'), 'disable', function () {
         send('POST', '/api/accounts/disable', { id: a.id, disabled: !a.disabled }).then(changed, say);
       }));
       actions.appendChild(document.createTextNode(' '));
-      var reset = button('New password', 'password', function () {
+      var reset = button(T('New password'), 'password', function () {
         reset.hidden = true;
         passwordForm(a, actions);
       });
@@ -101,10 +102,13 @@
     reply.entries.forEach(function (e) {
       var row = document.createElement('tr');
       cell(row, window.Kinora.when(e.at));
-      cell(row, e.who || (/^login failed$/.test(e.action) ? '(not logged in)'
-        : /lock/.test(e.action) ? '(the console)' : '(shared access link)'));
-      cell(row, e.room);
-      cell(row, window.KinoraTrail.words(e)).setAttribute('title', e.action);
+      if (e.who) cell(row, e.who).setAttribute('data-data', '');
+      else {
+        cell(row, /^login failed$/.test(e.action) ? T('(not logged in)')
+          : /lock/.test(e.action) ? T('(the console)') : T('(shared access link)'));
+      }
+      cell(row, e.room).setAttribute('data-data', '');
+      cell(row, '').appendChild(window.KinoraTrail.element(e)).parentNode.setAttribute('title', T(e.action));
       cell(row, e.session ? String(e.session) : '');
       $('trail').appendChild(row);
       oldest = e.id;
@@ -125,8 +129,8 @@
       $('accounts-section').hidden = !admin;
       $('trail-section').hidden = !admin;
       if (!admin) {
-        $('admin-why').textContent = me.accounts ? 'This page is for admins. Your own password and tokens are on ' +
-          'My account.' : 'There are no accounts yet: an admin is made on the computer beside the robot.';
+        $('admin-why').textContent = me.accounts ? T('This page is for admins. Your own password and tokens are on ' +
+          'My account.') : T('There are no accounts yet: an admin is made on the computer beside the robot.');
         return;
       }
       loadAccounts();

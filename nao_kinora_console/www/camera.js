@@ -4,6 +4,7 @@
 'use strict';
 
 (function () {
+  var T = window.T;
   var MODEL_KEY = 'kinoraPoseModel';
   var camera = null;
 
@@ -15,10 +16,10 @@
     $('camera-status').className = 'camera-status ' + (state.phase !== 'watching' ? '' : state.inView && !state.missing ? 'whole' : 'partial');
     $('camera-refused').hidden = !state.refused;
     $('camera-refused').textContent = state.refused || '';
-    $('camera-counts').textContent = state.frames ? state.frames + ' frames looked at, ' + state.sent + ' sent to the console.' : '';
+    $('camera-counts').textContent = state.frames ? T('{frames} frames looked at, {sent} sent to the console.', state) : '';
     document.body.setAttribute('data-camera', state.phase);
     var on = state.phase !== 'stopped' && state.phase !== 'failed';
-    $('watch').textContent = on ? 'Stop watching' : 'Start watching';
+    $('watch').textContent = on ? T('Stop watching') : T('Start watching');
     $('watch').className = on ? 'danger' : 'go';
     if (!on) camera = null;
   }

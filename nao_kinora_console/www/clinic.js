@@ -46,7 +46,7 @@
         return { status: r.status, body: parsed };
       });
     }, function () {
-      return { status: 0, body: { message: 'The console cannot be reached.' } };
+      return { status: 0, body: { message: window.T('The console cannot be reached.') } };
     });
   }
 
@@ -107,8 +107,8 @@
 
   // The words of a session's outcome, as the therapist says them.
   var OUTCOMES = {
-    running: 'Running', completed: 'Completed', ended: 'Ended early',
-    interrupted: 'Interrupted'
+    running: window.T('Running'), completed: window.T('Completed'), ended: window.T('Ended early'),
+    interrupted: window.T('Interrupted')
   };
 
   var title = window.Kinora.title;

@@ -22,6 +22,7 @@
   var silenceTimer = null;
   var listeners = [];       // [event type, handler] of the page's other scripts
 
+  var T = window.T, said = window.KinoraI18n.said, jointWords = window.KinoraI18n.words;
   function $(id) { return document.getElementById(id); }
 
   function text(id, value) { $(id).textContent = value; }
@@ -57,14 +58,14 @@
   // While the link to the console is down nothing can be sent: every control
   // greys out, and the page says the robot goes on meanwhile.
   var linkDown = false;
-  var LINK_DOWN = 'No connection to the console — trying again… The robot keeps moving meanwhile; ' +
-    'Pause and End work again once the connection is back.';
+  var LINK_DOWN = T('No connection to the console — trying again… The robot keeps moving meanwhile; ' +
+    'Pause and End work again once the connection is back.');
 
   function renderButtons() {
     var v = last;
     var live = !!v && v.coach === 'running' && !v.over && !linkDown;
     var pause = $('pause');
-    pause.textContent = v && v.paused ? window.Kinora.continueWords : 'Pause';
+    pause.textContent = v && v.paused ? window.Kinora.continueWords : T('Pause');
     pause.className = v && v.paused ? 'resume' : '';
     pause.disabled = !live || busy;
     $('skip').disabled = !live || busy || !!(v && v.paused);
@@ -81,10 +82,10 @@
       var dot = document.createElement('span');
       dot.className = 'dot';
       var name = document.createElement('span');
-      name.textContent = peer.name;
+      name.textContent = said(peer.name);
       var state = document.createElement('span');
       state.className = 'state';
-      state.textContent = peer.state || (peer.connected ? 'connected' : 'not connected');
+      state.textContent = said(peer.state || (peer.connected ? 'connected' : 'not connected'));
       li.append(dot, name, state);
       list.appendChild(li);
     });
@@ -104,11 +105,14 @@
       n.className = 'number';
       n.textContent = k;
       var t = document.createElement('td');
-      t.textContent = earlier[k - 1] ? window.Kinora.title(earlier[k - 1]) : 'Exercise ' + k;
-      var said = document.createElement('td');
-      said.colSpan = 2;
-      said.textContent = 'played in the session this one takes up';
-      before.append(n, t, said);
+      if (earlier[k - 1]) {
+        t.textContent = window.Kinora.title(earlier[k - 1]);
+        t.setAttribute('data-data', '');
+      } else t.textContent = T('Exercise {n}', { n: k });
+      var played = document.createElement('td');
+      played.colSpan = 2;
+      played.textContent = T('played in the session this one takes up');
+      before.append(n, t, played);
       body.appendChild(before);
     }
     session.forEach(function (r) {
@@ -122,11 +126,13 @@
       // The file's name only on hover, for an engineer.
       name.textContent = r.title || r.file;
       name.title = r.file;
+      name.setAttribute('data-data', '');  // the library's title
       var time = document.createElement('td');
       var times = window.KinoraRunning && window.KinoraRunning.timeOf(r.number);
       time.textContent = window.Kinora.exerciseTime(times || { movement: r.playing_time, introduction: 0 });
       var moving = document.createElement('td');
-      moving.textContent = r.skipped ? 'not played' : r.reported ? (r.moving.length ? r.moving.join(', ') : 'none') : '';
+      moving.textContent = r.skipped ? T('not played')
+        : r.reported ? (r.moving.length ? r.moving.map(jointWords).join(', ') : T('none')) : '';
       tr.append(number, name, time, moving);
       body.appendChild(tr);
     });
@@ -136,31 +142,32 @@
     last = v;
     var phase = $('phase');
     // "45 %" and "12 s" stay on one line.
-    phase.textContent = v.phase_words.replace(/ (%|s)$/, '\u00a0$1');
+    phase.textContent = said(v.phase_words).replace(/ (%|s)$/, '\u00a0$1');
     phase.className = 'phase' + (v.paused ? ' paused' : v.over ? ' over' : '');
-    text('phase-detail', v.paused ? 'Stopped at: ' + v.paused_words : '');
+    text('phase-detail', v.paused ? T('Stopped at: {phase}', { phase: said(v.paused_words) }) : '');
     $('records').hidden = v.records_saved !== false;
 
-    if (v.coach === 'waiting') showConnection('Waiting for a session to start…', 'waiting');
-    else if (v.coach === 'gone' && !v.over) showConnection('The robot is not running the session any more.');
+    if (v.coach === 'waiting') showConnection(T('Waiting for a session to start…'), 'waiting');
+    else if (v.coach === 'gone' && !v.over) showConnection(T('The robot is not running the session any more.'));
     else showConnection('');
 
-    text('last-cue', v.cue_words || 'nothing yet');
+    text('last-cue', v.cue_words ? said(v.cue_words) : T('nothing yet'));
     if (v.recording > 0 && v.rows > 0) {
       setBar('recording-bar', percent(v.played, v.total));
-      text('recording-text', 'Exercise ' + v.recording + ' of ' + v.recordings + ' · ' + clock(v.played) + ' played · ' +
-           clock(v.total - v.played) + ' left');
+      text('recording-text', T('Exercise {n} of {count} · {played} played · {left} left',
+                               { n: v.recording, count: v.recordings, played: clock(v.played), left: clock(v.total - v.played) }));
     } else {
       setBar('recording-bar', 0);
       var from = v.recordings - (v.session || []).length + 1;
-      text('recording-text', v.recordings ? 'Exercise ' + from + ' of ' + v.recordings + ' next' : '');
+      text('recording-text', v.recordings ? T('Exercise {n} of {count} next', { n: from, count: v.recordings }) : '');
     }
     if (v.coach !== 'waiting') {
       var elapsed = v.elapsed || 0, remaining = v.over ? 0 : v.remaining || 0;
       setBar('session-bar', v.over ? 100 : percent(elapsed, elapsed + remaining));
       var ends = window.Kinora.timeOfDay(new Date(Date.now() + remaining * 1000));
-      text('session-text', clock(elapsed) + ' so far · ' +
-           (v.over ? 'finished' : 'about ' + clock(remaining) + ' left · ends about ' + ends));
+      text('session-text', v.over ? T('{elapsed} so far · finished', { elapsed: clock(elapsed) })
+        : T('{elapsed} so far · about {remaining} left · ends about {ends}',
+            { elapsed: clock(elapsed), remaining: clock(remaining), ends: ends }));
     } else {
       setBar('session-bar', 0);
       text('session-text', '');
@@ -179,9 +186,9 @@
       v.coach !== 'waiting';
     $('silent').hidden = !silent;
     if (silent) {
-      text('silent-text', 'The coaching program is not answering (no word for ' + Math.floor(v.silent_seconds) +
-           ' s). Pause and End may not reach the robot: if the robot moves, stop it on the robot itself. ' +
-           'Then release this session; it can be resumed later.');
+      text('silent-text', T('The coaching program is not answering (no word for {seconds} s). Pause and End may not ' +
+           'reach the robot: if the robot moves, stop it on the robot itself. Then release this session; it can be ' +
+           'resumed later.', { seconds: Math.floor(v.silent_seconds) }));
     }
   }
 
@@ -192,10 +199,10 @@
       return;
     }
     var words = pending.map(function (p) {
-      return p.control.charAt(0).toUpperCase() + p.control.slice(1) + ' sent ' +
-        Math.max(0, Math.round(Date.now() / 1000 - p.asked)) + ' s ago';
+      return T('{control} sent {seconds} s ago', { control: T(p.control.charAt(0).toUpperCase() + p.control.slice(1)),
+                                                   seconds: Math.max(0, Math.round(Date.now() / 1000 - p.asked)) });
     });
-    showMessage(words.join(', ') + ': not confirmed by the coaching program yet.', 'pending');
+    showMessage(T('{controls}: not confirmed by the coaching program yet.', { controls: words.join(', ') }), 'pending');
   }
 
   function heard() {
@@ -262,7 +269,7 @@
     source = null;
     linkDown = true;
     renderButtons();
-    showConnection('Not following the session: log in again to see it and use its controls.', 'waiting');
+    showConnection(T('Not following the session: log in again to see it and use its controls.'), 'waiting');
   }
 
   // done: the page's own words once the coaching program has done it (its
@@ -270,7 +277,7 @@
   function act(path, body, done) {
     busy = true;
     renderButtons();
-    showMessage('Sending…', '');
+    showMessage(T('Sending…'), '');
     var headers = { 'Content-Type': 'application/json' };
     if (token) headers['X-Console-Token'] = token;
     fetch(path, { method: 'POST', headers: headers, body: JSON.stringify(body || {}), cache: 'no-store' })
@@ -279,14 +286,14 @@
                                      function () { return { status: response.status, answer: {} }; });
       })
       .then(function (r) {
-        var words = r.answer.message || '';
+        var words = r.answer.message ? said(r.answer.message) : '';
         if (r.answer.pending) showMessage(words, 'pending');
-        else if (r.answer.login === 'ended') showMessage('Not done: your login has ended. Log in again.', 'error', 20);
+        else if (r.answer.login === 'ended') showMessage(T('Not done: your login has ended. Log in again.'), 'error', 20);
         else if (r.answer.ok) showMessage(done, '', 6);
-        else if (r.answer.answered) showMessage('Not done: ' + (words || 'the robot said no.'), 'refused', 20);
-        else showMessage(words || 'The console answered ' + r.status + '.', 'error', 20);
+        else if (r.answer.answered) showMessage(T('Not done: {why}', { why: words || T('the robot said no.') }), 'refused', 20);
+        else showMessage(words || T('The console answered {status}.', { status: r.status }), 'error', 20);
       }, function () {
-        showMessage('The console cannot be reached.', 'error', 20);
+        showMessage(T('The console cannot be reached.'), 'error', 20);
       })
       .then(function () {
         busy = false;
@@ -300,27 +307,27 @@
   }
 
   function start() {
-    window.KinoraRobot.waiting('No movement yet');
+    window.KinoraRobot.waiting(T('No movement yet'));
     // Left for another page: its stream goes at once (a browser opens six connections to the console).
     window.addEventListener('pagehide', function () { if (source) source.close(); });
     $('pause').addEventListener('click', function () {
       var pause = !(last && last.paused);
-      act('/api/pause', { pause: pause }, pause ? 'The session is paused.' : 'The session goes on.');
+      act('/api/pause', { pause: pause }, pause ? T('The session is paused.') : T('The session goes on.'));
     });
     $('skip').addEventListener('click', function () {
-      act('/api/skip', {}, 'Skipping the rest of this part.');
+      act('/api/skip', {}, T('Skipping the rest of this part.'));
     });
     $('end').addEventListener('click', function () { openConfirm(true); });
     $('confirm-cancel').addEventListener('click', function () { openConfirm(false); });
     $('confirm-end').addEventListener('click', function () {
       openConfirm(false);
-      act('/api/end', { confirm: true }, 'Ending the session: the closing words come next.');
+      act('/api/end', { confirm: true }, T('Ending the session: the closing words come next.'));
     });
     $('release').addEventListener('click', function () { $('confirm-release').hidden = false; $('release-cancel').focus(); });
     $('release-cancel').addEventListener('click', function () { $('confirm-release').hidden = true; });
     $('release-confirm').addEventListener('click', function () {
       $('confirm-release').hidden = true;
-      act('/api/release', { confirm: true }, 'The session was released: it can be resumed from the patient\'s page.');
+      act('/api/release', { confirm: true }, T('The session was released: it can be resumed from the patient\'s page.'));
     });
     document.addEventListener('keydown', function (e) {
       if (e.key === 'Escape' && !$('confirm').hidden) openConfirm(false);

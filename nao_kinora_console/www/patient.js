@@ -5,6 +5,7 @@
 (function () {
   var C = window.Clinic;
   var Kinora = window.Kinora;
+  var T = window.T, said = window.KinoraI18n.said;
   var id = C.param('id');
   var data = null;       // GET /patients/ID
   var library = [];      // the exercise library
@@ -25,10 +26,12 @@
 
   function load() {
     return C.api('GET', '/patients/' + id + (showAll ? '' : '?recent=' + RECENT)).then(function (r) {
-      if (r.status !== 200) return C.say('message', r.body.message, 'bad');
+      if (r.status !== 200) return C.say('message', said(r.body.message), 'bad');
       data = r.body;
-      C.$('title').textContent = 'Patient ' + data.patient.code;
-      document.title = 'Patient ' + data.patient.code;
+      // The code is the patient's own: kept as written.
+      C.$('title').textContent = T('Patient') + ' ';
+      C.$('title').appendChild(C.el('span', { 'data-data': '', text: data.patient.code }));
+      document.title = T('Patient') + ' ' + data.patient.code;
       if (document.activeElement !== C.$('note')) C.$('note').value = data.patient.note;
       if (!data.plans.some(function (p) { return p.id === planId; })) planId = data.plans.length ? data.plans[0].id : null;
       renderPlans();
@@ -51,7 +54,7 @@
     var select = C.$('plans');
     select.textContent = '';
     data.plans.forEach(function (p) {
-      select.appendChild(C.el('option', { value: p.id, text: p.name }));
+      select.appendChild(C.el('option', { value: p.id, text: p.name, 'data-data': '' }));
     });
     select.value = planId === null ? '' : String(planId);
     C.$('delete-plan').disabled = planId === null;
@@ -59,7 +62,7 @@
       var plan = data.plans.filter(function (p) { return p.id === planId; })[0];
       draft = plan ? { name: plan.name, speed: plan.speed, items: plan.items.slice(), mirror: plan.mirror } : null;
     } else {
-      C.say('message', 'This plan was changed on another screen; saving keeps your version whole.', 'warn');
+      C.say('message', T('This plan was changed on another screen; saving keeps your version whole.'), 'warn');
     }
     renderEditor();
   }
@@ -79,12 +82,12 @@
   function renderSpeeds() {
     var cap = speedCap();
     Array.prototype.forEach.call(C.$('plan-speed').options, function (o) { o.disabled = Number(o.value) > cap.speed; });
-    C.$('speed-cap').textContent = cap.by ? 'At most ' + cap.speed + '×: faster, ' + C.title(cap.by) +
-      ' would move the robot faster than it can.' : '';
+    C.$('speed-cap').textContent = cap.by ? T('At most {speed}×: faster, {title} would move the robot faster than it can.',
+                                              { speed: cap.speed, title: C.title(cap.by) }) : '';
     if (draft.speed > cap.speed) {
       draft.speed = cap.speed;
       dirty = true;
-      C.say('message', 'Speed lowered to ' + cap.speed + '× for ' + C.title(cap.by) + '; save the plan to keep it.', 'warn');
+      C.say('message', T('Speed lowered to {speed}× for {title}; save the plan to keep it.', { speed: cap.speed, title: C.title(cap.by) }), 'warn');
     }
   }
 
@@ -108,11 +111,12 @@
       };
       // The file's name only on hover, for an engineer.
       list.appendChild(C.el('li', { class: playable(name) ? '' : 'unplayable' }, [
-        C.el('span', { class: 'grow', title: name, text: C.title(name) + (playable(name) ? '' : ' — cannot be played') }),
+        C.el('span', { class: 'grow', title: name }, [C.el('span', { 'data-data': '', text: C.title(name) }),
+                                                      playable(name) ? '' : ' — ' + T('cannot be played')]),
         introductionChoice(name),
-        C.el('button', { type: 'button', 'aria-label': 'Move up', onclick: move(-1), text: '↑' }),
-        C.el('button', { type: 'button', 'aria-label': 'Move down', onclick: move(1), text: '↓' }),
-        C.el('button', { type: 'button', class: 'danger', onclick: function () { draft.items.splice(k, 1); changed(); }, text: 'Remove' })
+        C.el('button', { type: 'button', 'aria-label': T('Move up'), onclick: move(-1), text: '↑' }),
+        C.el('button', { type: 'button', 'aria-label': T('Move down'), onclick: move(1), text: '↓' }),
+        C.el('button', { type: 'button', class: 'danger', onclick: function () { draft.items.splice(k, 1); changed(); }, text: T('Remove') })
       ]));
     });
     C.$('start').disabled = draft.items.length === 0;
@@ -133,14 +137,14 @@
   // in every plan that holds it.
   function introductionChoice(name) {
     var e = entryOf(name);
-    var select = C.el('select', { class: 'introduction', 'aria-label': 'Introduction of ' + C.title(name),
-                                  title: 'What the robot says before this exercise, in every plan' });
+    var select = C.el('select', { class: 'introduction', 'aria-label': T('Introduction of {title}', { title: C.title(name) }),
+                                  title: T('What the robot says before this exercise, in every plan') });
     var own = e ? JSON.stringify(e.introduction.map(function (c) { return [c.cue, c.pause]; })) : '[]';
-    var options = [{ key: '[]', words: 'No introduction', cues: [] }].concat(introductions.map(function (i) {
-      return { key: JSON.stringify(i.cues.map(function (c) { return [c.cue, c.pause]; })), words: i.words, cues: i.cues };
+    var options = [{ key: '[]', words: T('No introduction'), cues: [] }].concat(introductions.map(function (i) {
+      return { key: JSON.stringify(i.cues.map(function (c) { return [c.cue, c.pause]; })), words: said(i.words), cues: i.cues };
     }));
     if (!options.some(function (o) { return o.key === own; }) && e) {
-      options.push({ key: own, words: e.introductionWords, cues: e.introduction });
+      options.push({ key: own, words: said(e.introductionWords), cues: e.introduction });
     }
     options.forEach(function (o) { select.appendChild(C.el('option', { value: o.key, text: o.words })); });
     select.value = own;
@@ -148,13 +152,13 @@
       var chosen = options.filter(function (o) { return o.key === select.value; })[0];
       var cues = chosen.cues.map(function (c) { return { cue: c.cue, pause: c.pause }; });
       C.api('PUT', '/library/' + encodeURIComponent(name) + '/introduction', { introduction: cues }).then(function (r) {
-        if (r.status !== 200) return C.say('message', r.body.message, 'bad');
-        C.say('message', C.title(name) + ': ' + (cues.length ? 'introduced by “' + chosen.words + '”' : 'no introduction') +
-              ', in every plan.', 'ok');
+        if (r.status !== 200) return C.say('message', said(r.body.message), 'bad');
+        C.say('message', cues.length ? T('{title}: introduced by “{words}”, in every plan.', { title: C.title(name), words: chosen.words })
+                                     : T('{title}: no introduction, in every plan.', { title: C.title(name) }), 'ok');
         loadLibrary().then(renderEditor);
       });
     });
-    return C.el('label', { class: 'introduction-label' }, ['Introduction ', select]);
+    return C.el('label', { class: 'introduction-label' }, [T('Introduction') + ' ', select]);
   }
 
   var timelineAsked = 0;  // only the last answer is shown
@@ -163,18 +167,18 @@
     var asked = ++timelineAsked;
     if (dirty || planId === null) {
       body.textContent = '';
-      C.$('timeline-total').textContent = 'Save the plan to see its timeline.';
+      C.$('timeline-total').textContent = T('Save the plan to see its timeline.');
       return;
     }
     C.api('GET', '/plans/' + planId + '/timeline').then(function (r) {
       if (r.status !== 200 || asked !== timelineAsked) return;
       body.textContent = '';
-      C.$('timeline-total').textContent = r.body.error ? 'Cannot start: ' + r.body.error
-        : 'The session lasts about ' + C.clock(r.body.length) + ', without the waits for person tracking.';
+      C.$('timeline-total').textContent = r.body.error ? T('Cannot start: {why}', { why: said(r.body.error) })
+        : T('The session lasts about {length}, without the waits for person tracking.', { length: C.clock(r.body.length) });
       r.body.exercises.forEach(function (e) {
-        body.appendChild(C.el('tr', {}, [C.el('td', { text: e.position }), C.el('td', { title: e.name, text: e.title }),
+        body.appendChild(C.el('tr', {}, [C.el('td', { text: e.position }), C.el('td', { title: e.name, text: e.title, 'data-data': '' }),
           C.el('td', { text: C.clock(e.start) }), C.el('td', { class: 'time', text: C.exerciseTime(e.time) }),
-          C.el('td', { class: 'introduction', text: e.introductionWords })]));
+          C.el('td', { class: 'introduction', text: said(e.introductionWords) })]));
       });
       C.labelCells(C.$('timeline').parentNode);
     });
@@ -187,12 +191,12 @@
                                   : C.api('PUT', '/plans/' + planId, draft);
     return request.then(function (r) {
       if (r.status !== 200 && r.status !== 201) {
-        C.say('message', r.body.message, 'bad');
+        C.say('message', said(r.body.message), 'bad');
         return false;
       }
       planId = r.body.id;
       dirty = false;
-      C.say('message', 'Plan “' + draft.name + '” saved.', 'ok');
+      C.say('message', T('Plan “{name}” saved.', { name: draft.name }), 'ok');
       return load().then(function () { return true; });
     });
   }
@@ -205,19 +209,19 @@
     starting = true;
     var buttons = [C.$('start')].concat(Array.prototype.slice.call(document.querySelectorAll('button.resume')));
     buttons.forEach(function (b) { b.disabled = true; });
-    if (button) button.textContent = 'Starting…';
-    C.say('message', 'Starting the robot…', 'busy');
+    if (button) button.textContent = T('Starting…');
+    C.say('message', T('Starting the robot…'), 'busy');
     C.api('POST', path, {}).then(function (r) {
       starting = false;
       buttons.forEach(function (b) { b.disabled = false; });
       if (r.status !== 201) {
         renderSessions();
-        return C.say('message', r.body.message, 'bad');
+        return C.say('message', said(r.body.message), 'bad');
       }
       C.$('refused').hidden = true;
-      var words = 'Session started' + (r.body.first > 1 ? ' at exercise ' + r.body.first : '') + '. ';
-      C.say('message', words, 'ok');
-      C.$('message').appendChild(C.el('a', { href: C.link('index.html'), id: 'running-link', text: 'Open the running session' }));
+      var words = r.body.first > 1 ? T('Session started at exercise {n}.', { n: r.body.first }) : T('Session started.');
+      C.say('message', words + ' ', 'ok');
+      C.$('message').appendChild(C.el('a', { href: C.link('index.html'), id: 'running-link', text: T('Open the running session') }));
       load();
     });
   }
@@ -227,22 +231,24 @@
     body.textContent = '';
     var older = C.$('older-sessions');
     older.hidden = data.sessions.length >= data.sessionsTotal;
-    C.$('older-count').textContent = 'Showing the latest ' + data.sessions.length + ' of ' + data.sessionsTotal + ' sessions.';
+    C.$('older-count').textContent = T('Showing the latest {shown} of {total} sessions.', { shown: data.sessions.length, total: data.sessionsTotal });
     data.sessions.slice().reverse().forEach(function (s) {
-      var actions = C.el('td', {}, [C.el('a', { href: C.link('report.html', { session: s.id }), text: 'Report' })]);
+      var actions = C.el('td', {}, [C.el('a', { href: C.link('report.html', { session: s.id }), text: T('Report') })]);
       // The server offers Resume on a chain's last unfinished link only.
       if (s.outcome !== 'running' && s.resumeAt > 0) {
         actions.appendChild(C.el('button', { type: 'button', class: 'resume', 'data-session': s.id,
           onclick: function () { startSession('/sessions/' + s.id + '/resume', this); }, text: Kinora.resumeWords(s.resumeAt) }));
       }
       var outcome = C.outcomes[s.outcome] || s.outcome;
-      if (s.outcome !== 'completed' && s.outcome !== 'running' && s.resumeAt > 0) outcome += ' at exercise ' + s.resumeAt;
-      if (s.resumedIn) outcome += ', resumed';
+      if (s.outcome !== 'completed' && s.outcome !== 'running' && s.resumeAt > 0) {
+        outcome = T('{outcome} at exercise {n}', { outcome: outcome, n: s.resumeAt });
+      }
+      if (s.resumedIn) outcome = T('{outcome}, resumed', { outcome: outcome });
       body.appendChild(C.el('tr', { 'data-session': s.id }, [
-        C.el('td', { text: C.date(s.started) }), C.el('td', { class: 'room', text: s.room }),
-        C.el('td', { text: s.planName || '—' }),
+        C.el('td', { text: C.date(s.started) }), C.el('td', { class: 'room', text: s.room, 'data-data': '' }),
+        C.el('td', { text: s.planName || '—', 'data-data': '' }),
         C.el('td', { class: 'outcome', text: outcome }),
-        C.el('td', { class: 'played', text: s.exercisesPlayed + ' of ' + s.exercisesTotal }),
+        C.el('td', { class: 'played', text: T('{played} of {total}', { played: s.exercisesPlayed, total: s.exercisesTotal }) }),
         C.el('td', { text: C.clock(s.playingTime) }),
         C.el('td', { text: s.meanEffort < 0 ? '—' : s.meanEffort.toFixed(1) }),
         C.el('td', { text: s.meanPain < 0 ? '—' : s.meanPain.toFixed(1) }), actions]));
@@ -255,10 +261,10 @@
   function drawPlot(svg, sessions) {
     var NS = 'http://www.w3.org/2000/svg';
     var series = [
-      { label: 'Exercises played', value: function (s) { return s.exercisesPlayed; }, max: 0 },
-      { label: 'Playing time (min)', value: function (s) { return s.playingTime / 60; }, max: 0 },
-      { label: 'Effort (0–10)', value: function (s) { return s.meanEffort; }, max: 10 },
-      { label: 'Pain (0–10)', value: function (s) { return s.meanPain; }, max: 10 }];
+      { label: T('Exercises played'), value: function (s) { return s.exercisesPlayed; }, max: 0 },
+      { label: T('Playing time (min)'), value: function (s) { return s.playingTime / 60; }, max: 0 },
+      { label: T('Effort (0–10)'), value: function (s) { return s.meanEffort; }, max: 10 },
+      { label: T('Pain (0–10)'), value: function (s) { return s.meanPain; }, max: 10 }];
     while (svg.firstChild) svg.removeChild(svg.firstChild);
     function add(name, attributes, words) {
       var e = document.createElementNS(NS, name);
@@ -267,7 +273,7 @@
       svg.appendChild(e);
       return e;
     }
-    if (!sessions.length) return add('text', { x: 320, y: 130, 'text-anchor': 'middle' }, 'No session yet');
+    if (!sessions.length) return add('text', { x: 320, y: 130, 'text-anchor': 'middle' }, T('No session yet'));
     var left = 170, width = 430, band = 58;
     var xOf = function (i) { return left + (sessions.length === 1 ? width / 2 : i * width / (sessions.length - 1)); };
     series.forEach(function (line, k) {
@@ -293,7 +299,7 @@
     var labels = [];
     sessions.forEach(function (s, i) {
       // An axis: the month and day are enough, and fit between two sessions.
-      var day = new Date(s.started * 1000).toLocaleDateString([], { month: 'short', day: 'numeric' });
+      var day = new Date(s.started * 1000).toLocaleDateString(window.KinoraI18n.locale(), { month: 'short', day: 'numeric' });
       if (day === lastDay) return;
       if (xOf(i) - lastX < 60 && labels.length) labels.pop();
       labels.push({ x: xOf(i), day: day });
@@ -330,13 +336,13 @@
       byJoint[r.joint].push(r);
     });
     svg.setAttribute('viewBox', '0 0 640 ' + Math.max(60, joints.length * band + 10));
-    if (!joints.length) return add('text', { x: 320, y: 35, 'text-anchor': 'middle' }, 'Not watched in any session yet');
+    if (!joints.length) return add('text', { x: 320, y: 35, 'text-anchor': 'middle' }, T('Not watched in any session yet'));
     joints.forEach(function (first, k) {
       var list = byJoint[first.joint];
       var top = 8 + k * band, bottom = top + band - 18;
       var max = Math.max(180, Math.max.apply(null, list.map(function (r) { return Math.max(r.person, r.robot); })));
       var yOf = function (v) { return bottom - (bottom - top) * Math.min(1, v / max); };
-      add('text', { x: 4, y: top + 24, class: 'plot-label' }, first.title);
+      add('text', { x: 4, y: top + 24, class: 'plot-label' }, window.KinoraI18n.words(first.title));
       add('line', { x1: left, y1: bottom, x2: left + width, y2: bottom, class: 'plot-axis' });
       add('text', { x: left - 6, y: top + 10, 'text-anchor': 'end', class: 'plot-scale' }, Math.round(max) + '°');
       var person = [], robot = [];
@@ -347,7 +353,7 @@
         var point = add('circle', { cx: x, cy: yOf(r.person), r: 4, class: 'plot-point s0',
                                     'data-joint': r.joint, 'data-session': r.session, 'data-degrees': r.person });
         var title = document.createElementNS(NS, 'title');
-        title.textContent = r.title + ': ' + Math.round(r.person) + '° (robot ' + Math.round(r.robot) + '°)';
+        title.textContent = T('{joint}: {person}° (robot {robot}°)', { joint: window.KinoraI18n.words(r.title), person: Math.round(r.person), robot: Math.round(r.robot) });
         point.appendChild(title);
       });
       if (person.length > 1) add('polyline', { points: person.join(' '), class: 'plot-line s0' });
@@ -367,7 +373,8 @@
       var chosen = C.$('library').value;
       C.$('library').textContent = '';
       library.forEach(function (e) {
-        var option = C.el('option', { value: e.name, title: e.name, text: e.title + (e.playable ? '' : ' — cannot be played') });
+        var option = C.el('option', { value: e.name, title: e.name, 'data-data': '',
+                                      text: e.title + (e.playable ? '' : ' — ' + T('cannot be played')) });
         option.disabled = !e.playable;
         C.$('library').appendChild(option);
       });
@@ -380,20 +387,20 @@
     C.$('export-json').href = C.link('/api/clinic/patients/' + id + '/export.json');
     C.$('export-csv').href = C.link('/api/clinic/patients/' + id + '/export.csv');
     C.speeds.forEach(function (s) {
-      C.$('plan-speed').appendChild(C.el('option', { value: String(s), text: s === 1 ? '1× (as recorded)' : s + '×' }));
+      C.$('plan-speed').appendChild(C.el('option', { value: String(s), text: s === 1 ? T('1× (as recorded)') : s + '×' }));
     });
     C.$('plans').addEventListener('change', function () { planId = Number(this.value); dirty = false; renderPlans(); });
     C.$('new-plan').addEventListener('click', function () {
       planId = null;
       dirty = true;
-      draft = { name: 'Plan ' + (data.plans.length + 1), speed: 1, items: [], mirror: true };
+      draft = { name: T('Plan {n}', { n: data.plans.length + 1 }), speed: 1, items: [], mirror: true };
       renderEditor();
     });
     C.$('delete-plan').addEventListener('click', function () {
       var plan = data.plans.filter(function (p) { return p.id === planId; })[0];
-      if (!plan || !window.confirm('Delete the plan “' + plan.name + '”? Its sessions and reports stay as they were.')) return;
+      if (!plan || !window.confirm(T('Delete the plan “{name}”? Its sessions and reports stay as they were.', { name: plan.name }))) return;
       C.api('DELETE', '/plans/' + planId).then(function (r) {
-        C.say('message', r.status === 200 ? 'Plan deleted.' : r.body.message, r.status === 200 ? 'ok' : 'bad');
+        C.say('message', r.status === 200 ? T('Plan deleted.') : said(r.body.message), r.status === 200 ? 'ok' : 'bad');
         planId = null;
         dirty = false;
         load();
@@ -415,7 +422,7 @@
     C.$('note-form').addEventListener('submit', function (e) {
       e.preventDefault();
       C.api('PUT', '/patients/' + id, { note: C.$('note').value }).then(function (r) {
-        C.say('message', r.status === 200 ? 'Note saved.' : r.body.message, r.status === 200 ? 'ok' : 'bad');
+        C.say('message', r.status === 200 ? T('Note saved.') : said(r.body.message), r.status === 200 ? 'ok' : 'bad');
       });
     });
     C.$('delete-form').addEventListener('submit', function (e) {
@@ -424,10 +431,10 @@
       C.api('DELETE', '/patients/' + id, { confirm: C.$('delete-code').value }).then(function (r) {
         if (r.status !== 200) {
           deleting = false;
-          return C.say('message', r.body.message, 'bad');
+          return C.say('message', said(r.body.message), 'bad');
         }
         // Said on the patients page, where the browser goes next.
-        sessionStorage.setItem('kinoraSaid', 'Patient ' + data.patient.code + ' was deleted, with everything of theirs.');
+        sessionStorage.setItem('kinoraSaid', T('Patient {code} was deleted, with everything of theirs.', { code: data.patient.code }));
         dirty = false;
         location.href = C.link('clinic.html');
       });

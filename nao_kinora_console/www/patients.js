@@ -4,6 +4,7 @@
 
 (function () {
   var C = window.Clinic;
+  var T = window.T, said = window.KinoraI18n.said;
   var patients = [];  // as the console last listed them
 
   var day = window.Kinora.day;
@@ -17,19 +18,21 @@
     var shown = patients.filter(function (p) {
       return !wanted || p.code.toLowerCase().indexOf(wanted) >= 0 || p.note.toLowerCase().indexOf(wanted) >= 0;
     });
-    C.$('found').textContent = patients.length && wanted && !shown.length ? 'No patient matches “' + wanted + '”.' : '';
+    C.$('found').textContent = patients.length && wanted && !shown.length ? T('No patient matches “{wanted}”.', { wanted: wanted }) : '';
     shown.forEach(function (p) {
       list.appendChild(C.el('li', {}, [
-        C.el('a', { href: C.link('patient.html', { id: p.id }), class: 'patient-link', 'data-code': p.code, text: p.code }),
-        C.el('span', { class: 'last-session', text: p.lastSession > 0 ? 'Last session ' + day(p.lastSession) : 'No session yet' }),
-        C.el('span', { class: 'detail', text: p.note })
+        C.el('a', { href: C.link('patient.html', { id: p.id }), class: 'patient-link', 'data-code': p.code, text: p.code,
+                    'data-data': '' }),
+        C.el('span', { class: 'last-session', text: p.lastSession > 0 ? T('Last session {day}', { day: day(p.lastSession) })
+                                                                       : T('No session yet') }),
+        C.el('span', { class: 'detail', text: p.note, 'data-data': '' })
       ]));
     });
   }
 
   function load() {
     C.api('GET', '/patients').then(function (r) {
-      if (r.status !== 200) return C.say('message', r.body.message, 'bad');
+      if (r.status !== 200) return C.say('message', said(r.body.message), 'bad');
       patients = r.body.patients;
       render();
     });
@@ -46,8 +49,8 @@
       e.preventDefault();
       var code = C.$('code').value.trim();
       C.api('POST', '/patients', { code: code, note: C.$('note').value }).then(function (r) {
-        if (r.status !== 201) return C.say('message', r.body.message, 'bad');
-        C.say('message', 'Patient ' + code + ' added.', 'ok');
+        if (r.status !== 201) return C.say('message', said(r.body.message), 'bad');
+        C.say('message', T('Patient {code} added.', { code: code }), 'ok');
         C.$('code').value = '';
         C.$('note').value = '';
         load();

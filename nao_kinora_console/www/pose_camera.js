@@ -11,6 +11,7 @@
 'use strict';
 
 (function () {
+  var T = window.T;
   var MODELS = { lite: 0, full: 1, heavy: 2 };
   var FRAME_MS = 1000 / 30;    // at most 30 frames a second
   var SEND_MS = 200;           // a batch at most every 200 ms
@@ -100,7 +101,7 @@
     var video = options.video, canvas = options.canvas;
     var onChange = options.onChange || function () {};
     var stream = Math.random().toString(36).slice(2, 12) + Date.now().toString(36);
-    var state = { phase: 'starting', words: 'Starting the camera…', frames: 0, sent: 0, dropped: 0, firstFrameMs: null,
+    var state = { phase: 'starting', words: T('Starting the camera…'), frames: 0, sent: 0, dropped: 0, firstFrameMs: null,
                   modelMs: [] };
     var media = null, pose = null, queue = [], inFlight = false, stopped = false;
     var busy = false, lastTime = -Infinity, frameTime = 0, lastQueued = -Infinity, startedAt = performance.now();
@@ -136,9 +137,9 @@
         if (queue.length > MAX_BATCH) queue.shift();
       }
       var missing = frame.in_view ? missingParts(image) : '';
-      var words = !frame.in_view ? 'Nobody in view: the patient cannot be watched.'
-        : missing ? 'Partly in view. Not seen: ' + missing + '.'
-        : 'In view: the whole body is seen.';
+      var words = !frame.in_view ? T('Nobody in view: the patient cannot be watched.')
+        : missing ? T('Partly in view. Not seen: {parts}.', { parts: missing.split(', ').map(window.KinoraI18n.words).join(', ') })
+        : T('In view: the whole body is seen.');
       if (state.firstFrameMs === null) state.firstFrameMs = Math.round(performance.now() - startedAt);
       change({ phase: 'watching', words: words, frames: state.frames + 1, inView: frame.in_view, missing: missing,
                image: image || null });
@@ -157,7 +158,7 @@
         frameTime = taken > now - 1000 && taken <= now ? taken : now;
         pose.send({ image: video }).then(function () { busy = false; }, function () {
           busy = false;
-          fail('The pose model stopped working on this tablet. Turn watching off and on again.');
+          fail(T('The pose model stopped working on this tablet. Turn watching off and on again.'));
         });
       }
       if (video.requestVideoFrameCallback) video.requestVideoFrameCallback(next);
@@ -179,10 +180,10 @@
           inFlight = false;
           if (stopped) return;
           if (r.status === 200) change({ sent: state.sent + r.body.published, dropped: state.dropped + r.body.dropped, refused: '' });
-          else change({ refused: r.body.message || 'The console did not take the landmarks.' });
+          else change({ refused: T(r.body.message || 'The console did not take the landmarks.') });
         }, function () {
           inFlight = false;
-          if (!stopped) change({ refused: 'The console cannot be reached: the landmarks are not being sent.' });
+          if (!stopped) change({ refused: T('The console cannot be reached: the landmarks are not being sent.') });
         });
     }
 
@@ -194,11 +195,11 @@
       video.srcObject = null;
       if (pose) pose.close();
       draw(canvas, video, null);
-      change({ phase: phase || 'stopped', words: words || 'Not watching: the camera is off.' });
+      change({ phase: phase || 'stopped', words: words || T('Not watching: the camera is off.') });
     }
 
     if (!navigator.mediaDevices || !navigator.mediaDevices.getUserMedia) {
-      setTimeout(function () { fail('This browser cannot use a camera here (it needs the console\'s https:// address).'); });
+      setTimeout(function () { fail(T('This browser cannot use a camera here (it needs the console\'s https:// address).')); });
       return { stop: function () { stop(); }, state: state };
     }
     navigator.mediaDevices.getUserMedia({ video: { width: { ideal: 640 }, height: { ideal: 480 } }, audio: false })
@@ -208,7 +209,7 @@
         video.srcObject = m;
         return video.play().then(function () { return loadModelScript(); }).then(function () {
           if (stopped) return;
-          change({ phase: 'loading', words: 'Loading the pose model… the first time takes a few seconds.' });
+          change({ phase: 'loading', words: T('Loading the pose model… the first time takes a few seconds.') });
           pose = new window.Pose({ locateFile: function (file) { return '/lib/pose/' + file + tokenQuery(); } });
           pose.setOptions({ modelComplexity: MODELS[options.model] === undefined ? 1 : MODELS[options.model],
                             selfieMode: false, smoothLandmarks: true, enableSegmentation: false,
@@ -219,9 +220,9 @@
         });
       })
       .catch(function (e) {
-        fail(e && e.name === 'NotAllowedError' ? 'The camera was not allowed: allow it in the browser to watch the patient.'
-          : e && e.message === 'model script' ? 'The pose model cannot be loaded from the console.'
-          : 'No camera can be used on this tablet.');
+        fail(e && e.name === 'NotAllowedError' ? T('The camera was not allowed: allow it in the browser to watch the patient.')
+          : e && e.message === 'model script' ? T('The pose model cannot be loaded from the console.')
+          : T('No camera can be used on this tablet.'));
       });
     return { stop: function () { stop(); }, state: state };
   }

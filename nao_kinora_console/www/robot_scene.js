@@ -119,5 +119,5 @@ loadModel().then((robot) => {
   const box = document.getElementById('robot-view');
   robotView.attach(build(box, robot));
 }, (error) => {
-  robotView.unavailable('the robot\'s model could not be read (' + error.message + ').');
+  robotView.unavailable(window.T('the robot\'s model could not be read ({why}).', { why: error.message }));
 });

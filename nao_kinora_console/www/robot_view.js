@@ -10,6 +10,7 @@
 'use strict';
 
 (function () {
+  var T = window.T;
   var token = sessionStorage.getItem('kinoraConsoleToken') || '';
   var query = token ? '?token=' + encodeURIComponent(token) : '';
 
@@ -58,7 +59,7 @@
     view.state = 'unavailable';
     var b = box();
     if (b) b.classList.add('unavailable');
-    words('The robot cannot be shown in 3D here: ' + why + ' Everything else on this page works.');
+    words(T('The robot cannot be shown in 3D here: {why} Everything else on this page works.', { why: why }));
   }
 
   window.KinoraRobot = {
@@ -106,11 +107,11 @@
   function start() {
     var b = box();
     if (!b) return;
-    words(view.note || 'Loading the 3D view…');
+    words(view.note || T('Loading the 3D view…'));
     // three.js draws with WebGL 2; without it nothing is loaded at all.
     var probe = document.createElement('canvas');
     if (!probe.getContext('webgl2')) {
-      unavailable('this browser has no WebGL 2 (or it is switched off).');
+      unavailable(T('this browser has no WebGL 2 (or it is switched off).'));
       return;
     }
     var map = document.createElement('script');
@@ -120,7 +121,7 @@
     var scene = document.createElement('script');
     scene.type = 'module';
     scene.src = 'robot_scene.js' + query;
-    scene.onerror = function () { unavailable('its files could not be loaded from the console.'); };
+    scene.onerror = function () { unavailable(T('its files could not be loaded from the console.')); };
     document.head.appendChild(scene);
   }
 

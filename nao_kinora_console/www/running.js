@@ -8,9 +8,10 @@
 
 (function () {
   var C = window.Clinic;
+  var T = window.T;
   // Borg CR10's words (0.5, very very slight, is between the buttons 0 and 1).
-  var BORG = { 0: 'nothing at all', 1: 'very slight', 2: 'slight', 3: 'moderate',
-               4: 'somewhat strong', 5: 'strong', 7: 'very strong', 10: 'very, very strong (maximal)' };
+  var BORG = { 0: T('nothing at all'), 1: T('very slight'), 2: T('slight'), 3: T('moderate'),
+               4: T('somewhat strong'), 5: T('strong'), 7: T('very strong'), 10: T('very, very strong (maximal)') };
   var SPEEDS = [0.25, 0.5, 0.75, 1, 1.25, 1.5, 1.75, 2];
   var session = null;      // the clinic's running session, when there is one
   var skipped = {};        // exercise positions whose check-in was skipped on this page
@@ -48,8 +49,13 @@
       times = {};
       if (session) {
         C.$('patient-name').textContent = session.patientCode;
+        C.$('patient-name').setAttribute('data-data', '');
         C.$('patient-name').href = C.link('patient.html', { id: session.patient });
-        C.$('patient-plan').textContent = session.planName ? ' · plan ' + session.planName : '';
+        C.$('patient-plan').textContent = '';
+        if (session.planName) {
+          C.$('patient-plan').appendChild(document.createTextNode(' · ' + T('plan') + ' '));
+          C.$('patient-plan').appendChild(C.el('span', { 'data-data': '', text: session.planName }));
+        }
         ((session.timeline && session.timeline.exercises) || []).forEach(function (e) { times[e.position] = e.time; });
       }
     });
@@ -81,7 +87,7 @@
     cue.seen = name;
     if (!fresh || !name || !C.$('cues-here').checked) return;
     var audio = C.$('cue-audio');
-    audio.setAttribute('data-words', v.cue_words || 'the robot\'s words');
+    audio.setAttribute('data-words', v.cue_words || T('the robot\'s words'));
     audio.src = '/cues/' + encodeURIComponent(name) + tokenQuery();
     audio.play().catch(function () { /* the error event says it */ });
   }
@@ -92,8 +98,8 @@
       audio.addEventListener(type, function () {
         cue.events.push({ type: type, src: audio.getAttribute('src') });
         var words = audio.getAttribute('data-words');
-        C.$('cue-playing').textContent = type === 'playing' ? 'Playing here: ' + words
-          : type === 'error' ? 'This tablet could not play “' + words + '”: the console has no sound for it.' : '';
+        C.$('cue-playing').textContent = type === 'playing' ? T('Playing here: {words}', { words: words })
+          : type === 'error' ? T('This tablet could not play “{words}”: the console has no sound for it.', { words: words }) : '';
       });
     });
     var box = C.$('cues-here');
@@ -108,8 +114,8 @@
   // joint states, for "Add an exercise" too), while the switch is on.
   function followRobot() {
     var on = C.$('view-robot').checked;
-    C.$('robot-view-title').textContent = on ? 'The robot as it moves' : 'Pose being sent';
-    window.KinoraRobot.follow(on ? 'robot' : 'rows', on ? 'Waiting for the robot\'s joints…' : 'No movement yet');
+    C.$('robot-view-title').textContent = on ? T('The robot as it moves') : T('Pose being sent');
+    window.KinoraRobot.follow(on ? 'robot' : 'rows', on ? T('Waiting for the robot\'s joints…') : T('No movement yet'));
     if (on && !robotPolling) pollRobot();
   }
 
@@ -137,7 +143,11 @@
       rating = { effort: -1, pain: -1 };
       form.querySelectorAll('.rating').forEach(function (b) { b.classList.remove('chosen'); });
       C.$('checkin-note').value = '';
-      C.$('checkin-exercise').textContent = '(exercise ' + k + (v.title ? ', ' + v.title : '') + ')';
+      // The title is the library's own: kept as written.
+      C.$('checkin-exercise').textContent = '';
+      C.$('checkin-exercise').appendChild(document.createTextNode('(' + T('exercise {n}', { n: k }) + (v.title ? ', ' : '')));
+      if (v.title) C.$('checkin-exercise').appendChild(C.el('span', { 'data-data': '', text: v.title }));
+      C.$('checkin-exercise').appendChild(document.createTextNode(')'));
       form.setAttribute('data-position', k);
     }
     // Once shown, it stays until answered or skipped, even after the next exercise starts.
@@ -193,9 +203,9 @@
         .then(function (r) { return r.json(); })
         // The robot's own answer names rows and recordings: the page says it in its words.
         .then(function (b) {
-          if (b.ok) C.say('checkin-message', 'The robot moves at ' + speed + '× from now on.', 'ok');
-          else C.say('checkin-message', 'Speed not changed: ' + (b.message || 'the robot said no.'), 'bad');
-        }, function () { C.say('checkin-message', 'The console cannot be reached.', 'bad'); });
+          if (b.ok) C.say('checkin-message', T('The robot moves at {speed}× from now on.', { speed: speed }), 'ok');
+          else C.say('checkin-message', T('Speed not changed: {why}', { why: T(b.message || 'the robot said no.') }), 'bad');
+        }, function () { C.say('checkin-message', T('The console cannot be reached.'), 'bad'); });
     });
     C.$('checkin').addEventListener('submit', function (e) {
       e.preventDefault();
@@ -207,7 +217,7 @@
               note: C.$('checkin-note').value })
         .then(function (r) {
           var saved = r.status === 201 || r.status === 200;
-          C.say('checkin-message', r.status === 201 ? 'Answers saved.' : r.body.message, saved ? 'ok' : 'bad');
+          C.say('checkin-message', r.status === 201 ? T('Answers saved.') : T(r.body.message), saved ? 'ok' : 'bad');
           refreshSession();
         });
     });

@@ -1,5 +1,5 @@
 // What every page of the console says the same way: dates and times (one
-// format, the browser's locale), an exercise's title and its time, the
+// format, the chosen language's locale), an exercise's title and its time, the
 // session's words for Continue and Resume. Loaded first by every page.
 'use strict';
 
@@ -7,19 +7,23 @@
   var DATE = { year: 'numeric', month: 'short', day: 'numeric' };
   var DATE_TIME = { year: 'numeric', month: 'short', day: 'numeric', hour: '2-digit', minute: '2-digit' };
   var TIME = { hour: '2-digit', minute: '2-digit' };
+  var T = window.T || function (text, values) {
+    return text.replace(/\{(\w+)\}/g, function (all, name) { return values && name in values ? values[name] : all; });
+  };
+  function locale() { return window.KinoraI18n ? window.KinoraI18n.locale() : []; }
 
   // Seconds since 1970 (or a Date) in the browser's locale: "Dec 9, 2026, 08:34 PM".
   function when(seconds) {
     var d = seconds instanceof Date ? seconds : new Date(seconds * 1000);
-    return seconds ? d.toLocaleString([], DATE_TIME) : '';
+    return seconds ? d.toLocaleString(locale(), DATE_TIME) : '';
   }
   // The day alone: "Dec 9, 2026".
   function day(seconds) {
-    return seconds ? new Date(seconds * 1000).toLocaleDateString([], DATE) : '';
+    return seconds ? new Date(seconds * 1000).toLocaleDateString(locale(), DATE) : '';
   }
   // A time of day: "08:34 PM".
   function timeOfDay(date) {
-    return date.toLocaleTimeString([], TIME);
+    return date.toLocaleTimeString(locale(), TIME);
   }
 
   // "0:07", "12:30", "1:02:03"
@@ -33,8 +37,10 @@
   // "0:14 of movement, 0:05 introduction", or "0:14 of movement" without one.
   function exerciseTime(t) {
     if (!t) return '';
-    var words = clock(t.movement) + ' of movement';
-    return t.introduction > 0 ? words + ', ' + clock(t.introduction) + ' introduction' : words;
+    var movement = clock(t.movement);
+    return t.introduction > 0 ? T('{movement} of movement, {introduction} introduction',
+                                  { movement: movement, introduction: clock(t.introduction) })
+                              : T('{movement} of movement', { movement: movement });
   }
 
   // An exercise's title from its file name, as the library writes it:
@@ -47,8 +53,8 @@
 
   // The two ways a session goes on: after a pause, the same session
   // continues; a session that ended early is taken up by a new one.
-  function resumeWords(position) { return 'Resume at exercise ' + position; }
-  var CONTINUE = 'Continue';
+  function resumeWords(position) { return T('Resume at exercise {n}', { n: position }); }
+  var CONTINUE = T('Continue');
 
   // A table read on a phone: each row a card, each cell with its column's
   // name (clinic.css lays out table.cards so below 640 px).

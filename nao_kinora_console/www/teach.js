@@ -5,6 +5,7 @@
 'use strict';
 
 (function () {
+  var T = window.T, said = window.KinoraI18n.said;
   var TOKEN_KEY = 'kinoraConsoleToken';
   var POLL_MS = 100;  // the live pose at 10 a second
 
@@ -38,10 +39,17 @@
     last = v;
     var state = $('teach-state');
     if (v.state === 'recording') {
-      state.textContent = 'Recording ' + v.file + ' — ' + seconds(v.recorded) + (v.full ? ' (the longest kept)' : '');
+      // The file's name is the one typed: kept as written.
+      state.textContent = '';
+      state.appendChild(document.createTextNode(T('Recording') + ' '));
+      var file = document.createElement('span');
+      file.setAttribute('data-data', '');
+      file.textContent = v.file;
+      state.appendChild(file);
+      state.appendChild(document.createTextNode(' — ' + seconds(v.recorded) + (v.full ? ' (' + T('the longest kept') + ')' : '')));
       state.className = 'phase recording';
     } else {
-      state.textContent = v.state === 'draft' ? 'Recorded: check it, then save it' : 'Ready to record';
+      state.textContent = v.state === 'draft' ? T('Recorded: check it, then save it') : T('Ready to record');
       state.className = 'phase';
     }
     $('record').disabled = busy || v.state === 'recording';
@@ -49,22 +57,22 @@
     var d = v.draft;
     $('result').hidden = !d;
     if (d) {
-      text('result-file', d.file + (d.exists ? ' (an exercise of this name exists)' : ''));
+      text('result-file', d.file + (d.exists ? ' (' + T('an exercise of this name exists') + ')' : ''));
       text('result-length', seconds(d.seconds));
       text('result-rows', String(d.rows));
-      text('result-moving', d.moving.length ? d.moving.join(', ') : 'none');
-      text('result-limits', d.limits ? 'The robot cannot play it: ' + d.limits + '.' : '');
+      text('result-moving', d.moving.length ? d.moving.map(window.KinoraI18n.words).join(', ') : T('none'));
+      text('result-limits', d.limits ? T('The robot cannot play it: {why}.', { why: said(d.limits) }) : '');
     }
     $('result-limits').hidden = !(d && d.limits);
     ['preview', 'save', 'discard'].forEach(function (id) { $(id).disabled = busy || !d; });
-    text('saved', v.saved.length ? 'Saved to the exercise library: ' + v.saved.join(', ') : '');
+    text('saved', v.saved.length ? T('Saved to the exercise library: {files}', { files: v.saved.join(', ') }) : '');
     if (!previewing && v.pose) window.KinoraRobot.show(v.pose);
   }
 
   function poll() {
     fetch('/api/teach', { headers: headers(), cache: 'no-store' })
       .then(function (r) { return r.ok ? r.json() : null; })
-      .then(function (v) { if (v) render(v); }, function () { showMessage('The console cannot be reached.', 'error', 5); })
+      .then(function (v) { if (v) render(v); }, function () { showMessage(T('The console cannot be reached.'), 'error', 5); })
       .then(function () { setTimeout(poll, POLL_MS); });
   }
 
@@ -75,14 +83,14 @@
     fetch(path, { method: 'POST', headers: headers(), body: JSON.stringify(body || {}), cache: 'no-store' })
       .then(function (response) {
         return response.json().then(function (a) { return a; }, function () {
-          return { ok: false, message: 'The console answered ' + response.status + '.' };
+          return { ok: false, message: T('The console answered {status}.', { status: response.status }) };
         });
-      }, function () { return { ok: false, message: 'The console cannot be reached.' }; })
+      }, function () { return { ok: false, message: T('The console cannot be reached.') }; })
       .then(function (answer) {
         busy = false;
         if (answer.teach) render(answer.teach);
-        if (answer.ok) showMessage(answer.message, '', 8);
-        else if (!answer.exists) showMessage('Not done: ' + answer.message, 'refused', 20);
+        if (answer.ok) showMessage(said(answer.message), '', 8);
+        else if (!answer.exists) showMessage(T('Not done: {why}', { why: said(answer.message) }), 'refused', 20);
         if (then) then(answer);
       });
   }
@@ -95,7 +103,7 @@
       .then(function (d) {
         if (!d.rows || !d.rows.length) return;
         previewing = true;
-        text('figure-title', 'Preview of the new recording');
+        text('figure-title', T('Preview of the new recording'));
         player.load(d.rows, d.firstRowSeconds);
         player.play();
       });
@@ -104,7 +112,7 @@
   function stopPreview() {
     player.pause();
     previewing = false;
-    text('figure-title', 'The robot now');
+    text('figure-title', T('The robot now'));
   }
 
   // The introductions the library's cue files hold; one is given to the new exercise when saved.
@@ -117,7 +125,7 @@
         introductions.forEach(function (i, k) {
           var option = document.createElement('option');
           option.value = String(k);
-          option.textContent = i.words;
+          option.textContent = said(i.words);
           $('introduction').appendChild(option);
         });
       }, function () { /* a console without records: no introduction to give */ });
@@ -131,9 +139,9 @@
           { method: 'PUT', headers: headers(), body: JSON.stringify({ introduction: cues }), cache: 'no-store' })
       .then(function (r) { return r.json(); })
       .then(function (b) {
-        if (b.ok) showMessage('Saved, introduced by “' + chosen.words + '”.', '', 8);
-        else showMessage('Saved, but without its introduction: ' + b.message, 'refused', 20);
-      }, function () { showMessage('Saved, but without its introduction: the console cannot be reached.', 'error', 20); });
+        if (b.ok) showMessage(T('Saved, introduced by “{words}”.', { words: said(chosen.words) }), '', 8);
+        else showMessage(T('Saved, but without its introduction: {why}', { why: said(b.message) }), 'refused', 20);
+      }, function () { showMessage(T('Saved, but without its introduction: the console cannot be reached.'), 'error', 20); });
   }
 
   function save(overwrite) {
@@ -142,7 +150,7 @@
         giveIntroduction(answer.teach.saved[answer.teach.saved.length - 1]);
       }
       if (answer.exists) {
-        text('confirm-text', answer.message);
+        text('confirm-text', said(answer.message));
         $('confirm').hidden = false;
         $('confirm-keep').focus();
       }
@@ -150,11 +158,11 @@
   }
 
   function start() {
-    window.KinoraRobot.waiting('No word from the robot yet');
+    window.KinoraRobot.waiting(T('No word from the robot yet'));
     player = window.KinoraPreview.create({
       onEnd: function () {
         stopPreview();
-        showMessage('Preview played.', '', 5);
+        showMessage(T('Preview played.'), '', 5);
       }
     });
     $('record').addEventListener('click', function () {
@@ -167,7 +175,7 @@
     $('discard').addEventListener('click', function () { stopPreview(); act('/api/teach/discard', {}); });
     $('confirm-keep').addEventListener('click', function () {
       $('confirm').hidden = true;
-      showMessage('Not saved: give it another name, or replace the old one.', 'refused', 20);
+      showMessage(T('Not saved: give it another name, or replace the old one.'), 'refused', 20);
     });
     $('confirm-replace').addEventListener('click', function () {
       $('confirm').hidden = true;

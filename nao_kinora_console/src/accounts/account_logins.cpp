@@ -50,6 +50,7 @@ Account accountAt(const Statement& s, int first)
   a.role = s.text(first + 2) == "admin" ? Role::kAdmin : Role::kTherapist;
   a.disabled = s.integer(first + 3) != 0;
   a.created = s.real(first + 4);
+  a.language = s.text(first + 5);
   return a;
 }
 }  // namespace
@@ -79,13 +80,13 @@ Result<LoginReply> AccountStore::login(const std::string& name, const std::strin
     const Status pruned = endExpiredLocks(now, ended);
     reply = pruned.ok() ? lockedNow(key, from, now) : Result<LoginReply>::failAs(pruned);
     Statement s(db_,
-                "SELECT a.id, a.name, a.role, a.disabled, a.created, a.password FROM accounts a"
+                "SELECT a.id, a.name, a.role, a.disabled, a.created, a.language, a.password FROM accounts a"
                 " WHERE a.name_key = ?");
     if (reply.ok() && reply.value.outcome == LoginOutcome::kRefused && checkAccountName(name).empty() &&
         s.bind(1, key).step())
     {
       reply.value.account = accountAt(s, 0);
-      hash = s.text(5);
+      hash = s.text(6);
     }
     if (!s.failure().ok())
       reply = failed<LoginReply>(s);
@@ -153,7 +154,7 @@ Result<Account> AccountStore::sessionAccount(const std::string& secret)
     // Read whole and closed before the write below: a read left open on a
     // file turns the write into "database is busy" under another writer.
     Statement s(db_,
-                "SELECT a.id, a.name, a.role, a.disabled, a.created, s.last_used FROM login_sessions s"
+                "SELECT a.id, a.name, a.role, a.disabled, a.created, a.language, s.last_used FROM login_sessions s"
                 " JOIN accounts a ON a.id = s.account_id WHERE s.secret_hash = ?");
     found = s.bind(1, hash).step();
     if (!s.failure().ok())
@@ -161,7 +162,7 @@ Result<Account> AccountStore::sessionAccount(const std::string& secret)
     if (found)
     {
       who.value = accountAt(s, 0);
-      lastUsed = s.real(5);
+      lastUsed = s.real(6);
     }
   }
   if (!found || who.value.disabled)
@@ -237,7 +238,7 @@ Result<Account> AccountStore::tokenAccount(const std::string& token)
     return Result<Account>::fail("not a token", Fault::kNotFound);
   std::lock_guard<std::mutex> hold(mutex_);
   Statement s(db_,
-              "SELECT a.id, a.name, a.role, a.disabled, a.created FROM api_tokens t"
+              "SELECT a.id, a.name, a.role, a.disabled, a.created, a.language FROM api_tokens t"
               " JOIN accounts a ON a.id = t.account_id"
               " WHERE t.secret_hash = ? AND t.revoked IS NULL AND a.disabled = 0");
   Result<Account> who;

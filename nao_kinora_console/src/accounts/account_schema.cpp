@@ -63,6 +63,11 @@ SqlError addLoginLimitTables(SqlConnection& db)
   return db.execute(kLimitTables);
 }
 
+SqlError addAccountLanguage(SqlConnection& db)
+{
+  return db.execute("ALTER TABLE accounts ADD COLUMN language TEXT");
+}
+
 SqlError addAccountTables(SqlConnection& db)
 {
   const bool sqlite = db.dialect() == SqlDialect::kSqlite;

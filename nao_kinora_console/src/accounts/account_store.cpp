@@ -51,10 +51,11 @@ Account accountFrom(const Statement& s, int first)
   a.role = roleOf(s.text(first + 2));
   a.disabled = s.integer(first + 3) != 0;
   a.created = s.real(first + 4);
+  a.language = s.text(first + 5);
   return a;
 }
 
-const char* const kAccountColumns = "a.id, a.name, a.role, a.disabled, a.created";
+const char* const kAccountColumns = "a.id, a.name, a.role, a.disabled, a.created, a.language";
 
 SqlValue integerValue(int64_t v)
 {
@@ -153,6 +154,8 @@ Status AccountStore::update(const char* sql, const std::vector<SqlValue>& values
       s.bind(at, v.integer);
     else if (v.kind == SqlValue::Kind::kReal)
       s.bind(at, v.real);
+    else if (v.kind == SqlValue::Kind::kNull)
+      s.bindNull(at);
     else
       s.bind(at, v.text);
   }
@@ -195,6 +198,18 @@ Status AccountStore::setRole(int64_t accountId, Role role)
   name.text = roleName(role);
   std::lock_guard<std::mutex> hold(mutex_);
   return update("UPDATE accounts SET role = ? WHERE id = ?", {name, integerValue(accountId)}, true);
+}
+
+Status AccountStore::setLanguage(int64_t accountId, const std::string& language)
+{
+  SqlValue chosen;  // null: the browser's
+  if (!language.empty())
+  {
+    chosen.kind = SqlValue::Kind::kText;
+    chosen.text = language;
+  }
+  std::lock_guard<std::mutex> hold(mutex_);
+  return update("UPDATE accounts SET language = ? WHERE id = ?", {chosen, integerValue(accountId)}, true);
 }
 
 Status AccountStore::setDisabled(int64_t accountId, bool disabled)

@@ -225,8 +225,14 @@ std::string migrate6(SqlConnection& db, const std::string&)
   return db.execute(db.dialect() == SqlDialect::kSqlite ? kSchema6 : forServer(kSchema6)).message;
 }
 
-std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3,
-                                                                          migrate4, migrate5, migrate6};
+// Version 7: the language each account reads the pages in (null: the browser's).
+std::string migrate7(SqlConnection& db, const std::string&)
+{
+  return addAccountLanguage(db).message;
+}
+
+std::string (*const kMigrations[])(SqlConnection&, const std::string&) = {migrate1, migrate2, migrate3, migrate4,
+                                                                          migrate5, migrate6, migrate7};
 static_assert(sizeof kMigrations / sizeof kMigrations[0] == kSchemaVersion, "one migration per schema version");
 }  // namespace
 

@@ -58,6 +58,12 @@ struct TokenBody
   std::string label;
 };
 
+// POST /api/language {"language": "tr" | "en" | null}: one's own; null: the browser's
+struct LanguageBody
+{
+  std::string language;
+};
+
 // Each reads the body into its struct: "" or the fault ("role: must be ...").
 inline std::string readBody(const std::string& body, LoginBody& b)
 {
@@ -94,6 +100,11 @@ inline std::string readBody(const std::string& body, PasswordBody& b)
 inline std::string readBody(const std::string& body, OwnPasswordBody& b)
 {
   return BodyReader(body).secret("old", b.old).secret("new", b.fresh).fault();
+}
+
+inline std::string readBody(const std::string& body, LanguageBody& b)
+{
+  return BodyReader(body).choiceOrNull("language", b.language, {"en", "tr"}).fault();
 }
 
 inline std::string readBody(const std::string& body, TokenBody& b)

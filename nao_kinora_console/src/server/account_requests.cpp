@@ -227,6 +227,27 @@ Response ConsoleGate::password(const Request& request, const Visitor& by)
   return replyJson(200, {{"ok", true}});
 }
 
+// One's own language for the pages: {"language": "tr" | "en" | null}.
+Response ConsoleGate::language(const Request& request, const Visitor& by)
+{
+  if (!accountsOn() || !by.known())
+    return problem(403, "A language belongs to an account: log in first.");
+  if (request.method() != http::verb::post)
+    return problem(405, "Use POST.");
+  LanguageBody body;
+  const std::string fault = readBody(request.body(), body);
+  if (!fault.empty())
+    return problem(400, fault);
+  const Status set = accounts_->setLanguage(by.account.id, body.language);
+  if (!set.ok())
+    return problem(statusOf(set.fault), set.error);
+  // The account's logins held here answer /api/me with it from now on.
+  book_.setLanguage(by.account.id, body.language);
+  record(by, "language changed", 0, 0,
+         jsonText(json{{"language", body.language.empty() ? json(nullptr) : json(body.language)}}));
+  return replyJson(200, {{"ok", true}});
+}
+
 Response ConsoleGate::auditPage(const Request& request, const Visitor& by)
 {
   if (request.method() != http::verb::get && request.method() != http::verb::head)

@@ -19,7 +19,7 @@ const char* const kCookie = "kinora_session";
 // Served in place of any page to someone not logged in: it needs nothing
 // else from the console, and reloads the page asked for once logged in.
 const char* const kLoginPage = R"(<!DOCTYPE html>
-<html lang="en"><head><meta charset="utf-8"><title>Log in - Session console</title>
+<html lang="en"><head><meta charset="utf-8"><title>Log in — Session console</title>
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <style>
 body { font: 1.25rem sans-serif; margin: 0; padding: 1.5rem; color: #1a1a1a; }
@@ -27,7 +27,8 @@ form { max-width: 22rem; margin: 2rem auto; display: flex; flex-direction: colum
 input, button { font: inherit; padding: 0.7rem; border: 1px solid #888; border-radius: 0.4rem; }
 button { background: #1f5fa8; color: white; border: none; min-height: 3rem; }
 #why { color: #a01010; min-height: 1.5em; }
-</style></head>
+</style>
+<script src="/lang/en.js"></script><script src="/lang/tr.js"></script><script src="/lang.js"></script></head>
 <body><form id="login">
 <h1>Session console</h1>
 <label for="name">Your name</label><input id="name" autocomplete="username" autocapitalize="none" required>
@@ -37,16 +38,20 @@ button { background: #1f5fa8; color: white; border: none; min-height: 3rem; }
 <p id="why" role="alert"></p>
 </form>
 <script>
+var T = window.T || function (text) { return text; };
 document.getElementById('login').addEventListener('submit', function (e) {
   e.preventDefault();
   var why = document.getElementById('why');
-  why.textContent = 'Checking...';
+  why.textContent = T('Checking…');
   fetch('/api/login', {method: 'POST', headers: {'Content-Type': 'application/json'},
     body: JSON.stringify({name: document.getElementById('name').value,
                           password: document.getElementById('password').value})})
     .then(function (r) { return r.json().then(function (b) { return {ok: r.ok, body: b}; }); })
-    .then(function (r) { if (r.ok) location.reload(); else why.textContent = r.body.message; })
-    .catch(function () { why.textContent = 'The console cannot be reached. Try again.'; });
+    .then(function (r) {
+      if (r.ok) location.reload();
+      else why.textContent = window.KinoraI18n ? window.KinoraI18n.said(r.body.message) : r.body.message;
+    })
+    .catch(function () { why.textContent = T('The console cannot be reached. Try again.'); });
 });
 </script></body></html>
 )";
@@ -169,7 +174,10 @@ void ConsoleGate::start()
 
 bool ConsoleGate::isOpen(const std::string& path)
 {
-  return path == "/api/login";
+  // The pages' words, for the login page in the browser's language: nothing of anyone's.
+  const bool words = path == "/lang.js" || (path.compare(0, 6, "/lang/") == 0 && path.size() > 9 &&
+                                            path.compare(path.size() - 3, 3, ".js") == 0);
+  return path == "/api/login" || words;
 }
 
 bool ConsoleGate::isAccountPath(const std::string& path)
@@ -177,7 +185,7 @@ bool ConsoleGate::isAccountPath(const std::string& path)
   return path == "/api/login" || path == "/api/logout" || path == "/api/me" || path == "/api/accounts" ||
          path == "/api/accounts/disable" || path == "/api/accounts/unlock" || path == "/api/accounts/password" ||
          path == "/api/audit" || path == "/api/tokens" || path == "/api/tokens/revoke" || path == "/api/password" ||
-         path.compare(0, 19, "/api/audit/session/") == 0;
+         path == "/api/language" || path.compare(0, 19, "/api/audit/session/") == 0;
 }
 
 Visitor ConsoleGate::identify(const Request& head)
@@ -329,9 +337,11 @@ Response ConsoleGate::login(const Request& request, const RequestSource& from)
 
 Response ConsoleGate::me(const Visitor& by)
 {
-  return replyJson(200, {{"accounts", accountsOn()},
-                         {"name", by.who()},
-                         {"role", by.known() && accountsOn() ? roleName(by.account.role) : ""}});
+  return replyJson(
+      200, {{"accounts", accountsOn()},
+            {"name", by.who()},
+            {"role", by.known() && accountsOn() ? roleName(by.account.role) : ""},
+            {"language", by.account.language.empty() ? nlohmann::json(nullptr) : nlohmann::json(by.account.language)}});
 }
 
 Response ConsoleGate::logout(const Request& request, const RequestSource& from, const Visitor& by)
@@ -361,6 +371,8 @@ Response ConsoleGate::handle(const Request& request, const Visitor& by)
     return tokens(request, by);
   if (path == "/api/password")
     return password(request, by);
+  if (path == "/api/language")
+    return language(request, by);
   if (path.compare(0, 10, "/api/audit") == 0)
     return auditPage(request, by);
   return admin(request, by);

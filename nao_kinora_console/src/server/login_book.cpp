@@ -155,6 +155,14 @@ void LoginBook::written(const std::string& hash, double lastUsed)
     found->second.lastWritten = std::max(found->second.lastWritten, lastUsed);
 }
 
+void LoginBook::setLanguage(int64_t accountId, const std::string& language)
+{
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (auto& login : held_)
+    if (login.second.account.id == accountId)
+      login.second.account.language = language;
+}
+
 // Called with the mutex held.
 void LoginBook::trimEnded(double now)
 {

@@ -187,4 +187,29 @@ BodyReader& BodyReader::choice(const char* name, std::string& out, std::initiali
   refuse(name, "must be " + words);
   return *this;
 }
+
+BodyReader& BodyReader::choiceOrNull(const char* name, std::string& out, std::initializer_list<const char*> allowed)
+{
+  const auto at = body_.is_object() && fault_.empty() ? body_.find(name) : body_.end();
+  if (body_.is_object() && at != body_.end() && at->is_null())
+  {
+    optional_ = false;
+    out.clear();
+    return *this;
+  }
+  std::string words;
+  for (const char* word : allowed)
+    words += std::string(words.empty() ? "" : ", ") + "\"" + word + "\"";
+  const nlohmann::json* value = field(name);
+  if (!value)
+    return *this;
+  for (const char* word : allowed)
+    if (value->is_string() && value->get_ref<const std::string&>() == word)
+    {
+      out = word;
+      return *this;
+    }
+  refuse(name, "must be " + words + " or null");
+  return *this;
+}
 }  // namespace nao_kinora_console

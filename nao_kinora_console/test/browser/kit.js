@@ -239,5 +239,5 @@ function runFlow(main, explain = async () => {}) {
 
 module.exports = {
   run, log, fail, sleep, until, start, stop, stopAll, clockHolder, chromium, launchBrowser, closeBrowser, runFlow,
-  TABLET, PHONE, openPage, allowError, checkView, checkWidths, trackingWaitAfter,
+  TABLET, PHONE, openPage, allowError, checkView, checkWidths, trackingWaitAfter, noConsoleErrors,
 };

@@ -32,6 +32,9 @@ SqlError addAccountTables(SqlConnection& db);
 // Failures counted per name and address, and the locks they make (the step
 // to version 5).
 SqlError addLoginLimitTables(SqlConnection& db);
+// The language each account reads the pages in, null: the browser's (the
+// step to version 7).
+SqlError addAccountLanguage(SqlConnection& db);
 
 enum class Role
 {
@@ -54,6 +57,7 @@ struct Account
   Role role = Role::kTherapist;
   bool disabled = false;
   double created = 0;
+  std::string language;  // the pages' language ("tr", "en"); "": the browser's
 };
 
 enum class LoginOutcome
@@ -150,6 +154,8 @@ public:
   // One's own password, given the present one (kConflict when it is not);
   // the new one is checked as any.
   Status changePassword(int64_t accountId, const std::string& old, const std::string& fresh);
+  // The pages' language for the account; "": the browser's.
+  Status setLanguage(int64_t accountId, const std::string& language);
   Status setRole(int64_t accountId, Role role);
   // A disabled account's sessions end; its tokens stop working. Either way
   // the locks on its name end.

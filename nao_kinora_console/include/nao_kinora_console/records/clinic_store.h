@@ -28,7 +28,7 @@ namespace nao_kinora_console
 struct SessionFold;
 
 // The schema this code writes; a database with a higher version is refused.
-const int kSchemaVersion = 6;
+const int kSchemaVersion = 7;
 
 // ~/.ros/nao_kinora/clinic.db, with ROS_HOME in place of ~/.ros when set.
 std::string defaultDatabasePath();

@@ -100,6 +100,7 @@ private:
   Response admin(const Request& request, const Visitor& by);
   Response tokens(const Request& request, const Visitor& by);
   Response password(const Request& request, const Visitor& by);
+  Response language(const Request& request, const Visitor& by);
   Response auditPage(const Request& request, const Visitor& by);
   void ended(const std::vector<std::string>& hashes, LoginEnd why);
   // The account's tokens held here, checked now (one was revoked).

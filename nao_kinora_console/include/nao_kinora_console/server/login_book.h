@@ -79,6 +79,8 @@ public:
   std::vector<HeldLogin> expire();
   // Every login held, for the keeper.
   std::vector<HeldLogin> held() const;
+  // An account's language changed: its logins held here say so.
+  void setLanguage(int64_t accountId, const std::string& language);
   // The keeper wrote lastUsed up to this value.
   void written(const std::string& hash, double lastUsed);
 

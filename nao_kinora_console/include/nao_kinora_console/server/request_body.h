@@ -40,6 +40,8 @@ public:
   BodyReader& flag(const char* field, bool& out);
   // One of the words allowed.
   BodyReader& choice(const char* field, std::string& out, std::initializer_list<const char*> allowed);
+  // One of the words allowed, or null (out is then "").
+  BodyReader& choiceOrNull(const char* field, std::string& out, std::initializer_list<const char*> allowed);
 
   bool ok() const { return fault_.empty(); }
   // "FIELD: why", or "body: ..." when it is not a JSON object.

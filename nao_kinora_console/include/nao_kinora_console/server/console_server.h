@@ -103,6 +103,9 @@ public:
   // handle(). For tests and the fuzz target; the answer comes through the
   // session, now or later, from whichever thread makes it.
   RequestHandler& router() { return *this; }
+  // The io thread's executor: the router is called there, as a connection
+  // calls it (its state is the io thread's own).
+  net::any_io_executor executor() { return io_.get_executor(); }
   // Faults the catch-alls answered with 500 (a request that threw): a
   // healthy console has none.
   unsigned long internalFaults() const { return internalFaults_; }

@@ -38,6 +38,7 @@
 #include <thread>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -389,8 +390,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
   options.port = 0;
   options.webRoot = KINORA_WEB_ROOT;
   options.recordingDir = recordings;
-  // A program that cannot run: Start is refused, nothing is forked.
-  options.nodeProgram = rig->folder + "/no_such_program";
+  // A coaching program that refuses every plan at once, as the node does a
+  // plan it cannot play: Start goes the whole way, and nothing moves.
+  options.nodeProgram = rig->folder + "/refusing_program";
+  {
+    std::ofstream program(options.nodeProgram);
+    program << "#!/bin/sh\necho \"fuzz: this program plays nothing\" >&2\nexit 1\n";
+  }
+  chmod(options.nodeProgram.c_str(), 0700);
   options.sessionFolder = sessions;
   rig->console.reset(new Console(options, std::move(store.value)));
   SqlError error;

@@ -365,10 +365,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
   rig->folder = folder;
   const std::string recordings = rig->folder + "/recordings/";
   mkdir(recordings.c_str(), 0700);
-  for (const char* name : {"01_hands_on_waist_left.txt", "03_arms_to_the_side.txt"})
+  // The two shortest samples (one with a cue file): the library's answers
+  // stay quick even under the sanitizers on a loaded machine.
+  for (const char* name : {"05_nao_sits.txt", "10_arms_forward.txt"})
   {
     copyFile(std::string(KINORA_EXERCISES) + "/" + name, recordings + name);
-    copyFile(std::string(KINORA_EXERCISES) + "/" + name + ".cues", recordings + name + ".cues");
+    const std::string cues = std::string(KINORA_EXERCISES) + "/" + name + ".cues";
+    if (access(cues.c_str(), R_OK) == 0)
+      copyFile(cues, recordings + name + ".cues");
   }
   const std::string sessions = rig->folder + "/sessions/";
   mkdir(sessions.c_str(), 0700);

@@ -37,7 +37,6 @@
 #include <string>
 #include <thread>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>

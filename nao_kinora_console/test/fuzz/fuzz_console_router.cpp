@@ -358,8 +358,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
   (void)argc;
 
   rig = new Rig;
-  char folder[] = "/tmp/kinora_router_fuzz.XXXXXX";
-  if (!mkdtemp(folder))
+  // Under TMPDIR, which with_master.sh makes and removes.
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/kinora_router_fuzz.XXXXXX";
+  if (!mkdtemp(&folder[0]))
     finding("cannot make a temporary folder");
   rig->folder = folder;
   const std::string recordings = rig->folder + "/recordings/";

@@ -10,7 +10,10 @@ log=$(mktemp /tmp/kinora_fuzz_master.XXXXXX)
 # rosmaster needs Debian's python3, whichever comes first on PATH.
 /usr/bin/python3 /usr/bin/rosmaster --core -p "$port" >"$log" 2>&1 &
 master=$!
-trap 'kill "$master" 2>/dev/null || true; wait "$master" 2>/dev/null || true; rm -f "$log"' EXIT
+# The command's temporary files (the fuzz target's clinic) go with it.
+TMPDIR=$(mktemp -d /tmp/kinora_fuzz_tmp.XXXXXX)
+export TMPDIR
+trap 'kill "$master" 2>/dev/null || true; wait "$master" 2>/dev/null || true; rm -rf "$log" "$TMPDIR"' EXIT
 
 export ROS_MASTER_URI=http://127.0.0.1:$port/
 export ROS_HOSTNAME=127.0.0.1

@@ -101,8 +101,13 @@ public:
 
   // The request router without a network: refuse() then, unless refused,
   // handle(). For tests and the fuzz target; the answer comes through the
-  // session, now or later, from whichever thread makes it.
+  // session, now or later, from whichever thread makes it. Called on the io
+  // thread (post to executor()), as a connection calls it: what it keeps per
+  // address and per stream belongs to that thread.
   RequestHandler& router() { return *this; }
+  // The io thread's executor: the router is called there, as a connection
+  // calls it (its state is the io thread's own).
+  net::any_io_executor executor() { return io_.get_executor(); }
   // Faults the catch-alls answered with 500 (a request that threw): a
   // healthy console has none.
   unsigned long internalFaults() const { return internalFaults_; }
